@@ -1,0 +1,76 @@
+# Small helpers that give every deliverable the same shape: output
+# directories, install rules and pkg-config files.
+
+set(BOARD_PC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/library.pc.in)
+
+# board_library(NAME <target> [DESCRIPTION <text>] SOURCES <src...>
+#               [PUBLIC_HEADER_DIR <dir>] [LINK <libs...>])
+# A shared library of the board, installed with its public headers and a
+# pkg-config file named after the library.
+function(board_library)
+    cmake_parse_arguments(ARG "" "NAME;DESCRIPTION;PUBLIC_HEADER_DIR" "SOURCES;LINK" ${ARGN})
+    add_library(${ARG_NAME} SHARED ${ARG_SOURCES})
+    set_target_properties(${ARG_NAME} PROPERTIES
+        VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    if(ARG_LINK)
+        target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK})
+    endif()
+    install(TARGETS ${ARG_NAME} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    if(ARG_PUBLIC_HEADER_DIR)
+        target_include_directories(${ARG_NAME} PUBLIC
+            $<BUILD_INTERFACE:${ARG_PUBLIC_HEADER_DIR}>
+            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+        install(DIRECTORY ${ARG_PUBLIC_HEADER_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    endif()
+    get_target_property(output_name ${ARG_NAME} OUTPUT_NAME)
+    if(NOT output_name)
+        set(output_name ${ARG_NAME})
+    endif()
+    set(PC_NAME ${output_name})
+    set(PC_DESCRIPTION "${ARG_DESCRIPTION}")
+    configure_file(${BOARD_PC_TEMPLATE} ${PROJECT_BINARY_DIR}/pkgconfig/${output_name}.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${output_name}.pc
+            DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+
+# board_program(NAME <target> SOURCES <src...> [LINK <libs...>])
+function(board_program)
+    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK" ${ARGN})
+    add_executable(${ARG_NAME} ${ARG_SOURCES})
+    if(ARG_LINK)
+        target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK})
+    endif()
+    install(TARGETS ${ARG_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+
+# board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <labels...>])
+# A GoogleTest executable; its cases are listed at test time so that the
+# armhf tier does not have to run qemu during the build.
+function(board_test)
+    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK;LABELS" ${ARGN})
+    if(NOT BOARD_BUILD_TESTS)
+        return()
+    endif()
+    add_executable(${ARG_NAME} ${ARG_SOURCES})
+    target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK} GTest::gtest GTest::gtest_main GTest::gmock)
+    set_target_properties(${ARG_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+    set(labels ${ARG_LABELS})
+    if(NOT labels)
+        set(labels unit)
+    endif()
+    gtest_discover_tests(${ARG_NAME}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${labels}")
+endfunction()
+
+# board_benchmark(NAME <target> SOURCES <src...> [LINK <libs...>])
+function(board_benchmark)
+    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK" ${ARGN})
+    if(NOT BOARD_BUILD_BENCHMARKS)
+        return()
+    endif()
+    add_executable(${ARG_NAME} ${ARG_SOURCES})
+    target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK} benchmark::benchmark)
+    set_target_properties(${ARG_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()

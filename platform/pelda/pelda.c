@@ -1,0 +1,1 @@
+/* Intentionally empty: modload only needs the library to be linked. */
