@@ -74,3 +74,45 @@ function(board_benchmark)
     target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK} benchmark::benchmark)
     set_target_properties(${ARG_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
 endfunction()
+
+# board_fuzz_target(NAME <name> SOURCES <src...> [INCLUDES <dirs...>]
+#                   [DEFINES <defs...>] [SECONDS <n>] [ARGS <libFuzzer args...>])
+# A libFuzzer target built with clang (whatever the project's compiler is),
+# with ASan and UBSan, and a test that runs it for a bounded time.
+# Only on the host: libFuzzer does not exist for the cross build.
+find_program(BOARD_CLANGXX NAMES clang++ clang++-14)
+function(board_fuzz_target)
+    cmake_parse_arguments(ARG "" "NAME;SECONDS" "SOURCES;INCLUDES;DEFINES;ARGS" ${ARGN})
+    if(NOT BOARD_BUILD_TESTS OR CMAKE_CROSSCOMPILING OR NOT BOARD_CLANGXX)
+        return()
+    endif()
+    if(NOT ARG_SECONDS)
+        set(ARG_SECONDS 20)
+    endif()
+    set(sources)
+    foreach(src IN LISTS ARG_SOURCES)
+        get_filename_component(abs ${src} ABSOLUTE)
+        list(APPEND sources ${abs})
+    endforeach()
+    set(flags -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+    foreach(dir IN LISTS ARG_INCLUDES)
+        list(APPEND flags -I${dir})
+    endforeach()
+    foreach(def IN LISTS ARG_DEFINES)
+        list(APPEND flags -D${def})
+    endforeach()
+    set(out ${PROJECT_BINARY_DIR}/fuzz/${ARG_NAME})
+    add_custom_command(OUTPUT ${out}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/fuzz
+        COMMAND ${BOARD_CLANGXX} ${flags} ${sources} -o ${out}
+        DEPENDS ${sources}
+        IMPLICIT_DEPENDS CXX ${sources}
+        COMMENT "Building fuzz target ${ARG_NAME} with clang"
+        VERBATIM)
+    add_custom_target(${ARG_NAME} ALL DEPENDS ${out})
+    set(corpus ${PROJECT_BINARY_DIR}/fuzz/${ARG_NAME}.corpus)
+    add_test(NAME fuzz.${ARG_NAME}
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+                sh -c "mkdir -p '${corpus}' && exec '${out}' -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=2048 ${ARG_ARGS} '${corpus}'")
+    set_tests_properties(fuzz.${ARG_NAME} PROPERTIES LABELS fuzz TIMEOUT ${ARG_SECONDS}0)
+endfunction()
