@@ -28,7 +28,7 @@ constexpr int kMaxFds = 4096;
 constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
-const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile};
+const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice};
 
 std::mutex table_lock;
 std::shared_ptr<EmulatedFile> table[kMaxFds];
