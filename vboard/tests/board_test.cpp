@@ -55,6 +55,9 @@ TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
               "mtd0: 00400000 00020000 \"chip\"\n"
               "mtd1: 00100000 00020000 \"part_info\"\n"
               "mtd2: 00300000 00020000 \"data\"\n");
+    r = board.run({"sh", "-c", "[ -c /dev/mtd2 ] && echo char; [ -e /dev/mtd3 ] || echo none; ls -l /dev/mtd2"});
+    EXPECT_EQ(r.out.substr(0, 13), "char\nnone\ncrw") << r.out;
+    EXPECT_EQ(r.err, "");
     r = board.run({"sh", "-c",
                    "head -c 4096 /dev/urandom > /tmp/two_pages && "
                    "dd if=/tmp/two_pages of=/dev/mtd2 bs=2048 2>/dev/null && "
