@@ -1,0 +1,241 @@
+#include "peer.h"
+
+#include "common/le_bytes.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace rpcpeer {
+
+using namespace rpcwire;
+
+namespace {
+
+constexpr unsigned kMaxWorkers = 4;
+
+bool read_all(int fd, uint8_t *p, size_t n)
+{
+    while (n) {
+        const ssize_t got = ::recv(fd, p, n, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool write_all(int fd, const uint8_t *p, size_t n)
+{
+    while (n) {
+        const ssize_t put = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        p += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+} // namespace
+
+Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
+{
+}
+
+Peer::~Peer()
+{
+    ::close(fd_);
+}
+
+std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
+{
+    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch)));
+    {
+        std::lock_guard<std::mutex> lock(peer->mu_);
+        peer->thread_started();
+    }
+    std::thread([peer] { peer->reader(); }).detach();
+    return peer;
+}
+
+// Called with mu_ held.
+void Peer::thread_started()
+{
+    ++threads_;
+}
+
+void Peer::thread_ended()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    thread_ids_.erase(std::remove(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()),
+                      thread_ids_.end());
+    --threads_;
+    ended_cv_.notify_all();
+}
+
+bool Peer::on_own_thread()
+{
+    return std::find(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()) !=
+           thread_ids_.end();
+}
+
+bool Peer::alive()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return alive_;
+}
+
+void Peer::shutdown()
+{
+    ::shutdown(fd_, SHUT_RDWR);
+    std::unique_lock<std::mutex> lock(mu_);
+    alive_ = false;
+    cv_.notify_all();
+    if (on_own_thread())
+        return;
+    ended_cv_.wait(lock, [this] { return threads_ == 0; });
+}
+
+void Peer::reader()
+{
+    auto self = shared_from_this();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        thread_ids_.push_back(std::this_thread::get_id());
+    }
+    for (;;) {
+        uint8_t head[kFrameHeader];
+        if (!read_all(fd_, head, sizeof head))
+            break;
+        const uint32_t len = le::load32(head);
+        if (len == 0 || len > kMaxBody)
+            break; // the stream can no longer be trusted
+        std::vector<uint8_t> body(len);
+        if (!read_all(fd_, body.data(), len))
+            break;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (body_kind(body.data(), len) == kReply) {
+            auto it = pending_.find(body_id(body.data(), len));
+            if (it != pending_.end()) {
+                it->second->body = std::move(body);
+                it->second->done = true;
+                cv_.notify_all();
+            }
+            continue;
+        }
+        work_.push_back(std::move(body));
+        if (idle_ == 0 && workers_ < kMaxWorkers) {
+            ++workers_;
+            ++idle_;
+            thread_started();
+            std::thread([self] { self->worker(); }).detach();
+        }
+        cv_.notify_all();
+    }
+    ::shutdown(fd_, SHUT_RDWR);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        alive_ = false;
+        cv_.notify_all();
+    }
+    thread_ended();
+}
+
+void Peer::worker()
+{
+    auto self = shared_from_this();
+    std::unique_lock<std::mutex> lock(mu_);
+    thread_ids_.push_back(std::this_thread::get_id());
+    for (;;) {
+        cv_.wait(lock, [this] { return !work_.empty() || !alive_; });
+        if (work_.empty())
+            break;
+        std::vector<uint8_t> body = std::move(work_.front());
+        work_.pop_front();
+        --idle_;
+        lock.unlock();
+        serve(body);
+        lock.lock();
+        ++idle_;
+    }
+    --workers_;
+    --idle_;
+    lock.unlock();
+    thread_ended();
+}
+
+void Peer::serve(const std::vector<uint8_t> &body)
+{
+    Call call;
+    Reply reply;
+    if (decode(body.data(), body.size(), call) != RPCR_OK) {
+        reply.id = body_id(body.data(), body.size());
+        reply.status = RPCR_PROTOCOL;
+        send(encode(reply));
+        return;
+    }
+    rpcmarshal::Local local;
+    rpcmarshal::materialize(call, local);
+    RPC_ARG_T result{};
+    void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
+    const int32_t status = dispatch_(id_, call.name, func, static_cast<uint32_t>(local.args.size()),
+                                     local.args.data(), &result);
+    send(encode(rpcmarshal::make_reply(call, local, status, result)));
+}
+
+bool Peer::send(const std::vector<uint8_t> &frame)
+{
+    std::lock_guard<std::mutex> lock(send_mu_);
+    return write_all(fd_, frame.data(), frame.size());
+}
+
+int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
+                   RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms)
+{
+    Call call;
+    rpcmarshal::Sent sent;
+    int32_t rc = rpcmarshal::build_call(regs, name, reinterpret_cast<uintptr_t>(func), argc, args,
+                                        call, sent);
+    if (rc != RPCR_OK)
+        return rc;
+    Pending pending;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!alive_)
+            return RPCR_NOT_OPENED;
+        call.id = next_call_++;
+        pending_[call.id] = &pending;
+    }
+    const std::vector<uint8_t> frame = encode(call);
+    bool sent_ok = frame.size() - kFrameHeader <= kMaxBody && send(frame);
+    std::unique_lock<std::mutex> lock(mu_);
+    if (sent_ok) {
+        auto ready = [&] { return pending.done || !alive_; };
+        if (timeout_ms < 0)
+            cv_.wait(lock, ready);
+        else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            rc = RPCR_TIMEOUT;
+    }
+    pending_.erase(call.id);
+    if (rc == RPCR_TIMEOUT)
+        return rc;
+    if (!pending.done)
+        return frame.size() - kFrameHeader > kMaxBody ? RPCR_INV_ARGS : RPCR_NOT_OPENED;
+    lock.unlock();
+    Reply reply;
+    if (decode(pending.body.data(), pending.body.size(), reply) != RPCR_OK)
+        return RPCR_PROTOCOL;
+    return rpcmarshal::apply_reply(reply, sent, argc, args, result);
+}
+
+} // namespace rpcpeer

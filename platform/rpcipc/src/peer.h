@@ -1,0 +1,69 @@
+// One end of a connection: a reader thread that routes replies to the
+// waiting callers and hands calls to a small pool of worker threads, so a
+// handler may itself make calls over the same connection.
+#ifndef RPCIPC_PEER_H
+#define RPCIPC_PEER_H
+
+#include "marshal.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace rpcpeer {
+
+using Dispatch = std::function<int32_t(int32_t conn, const std::string &name, void *func,
+                                       uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)>;
+
+class Peer : public std::enable_shared_from_this<Peer> {
+public:
+    static std::shared_ptr<Peer> start(int fd, int32_t id, Dispatch dispatch);
+    ~Peer();
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+
+    int32_t call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
+                 RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms);
+    bool alive();
+    // Closes the connection and waits for its threads (unless called on one).
+    void shutdown();
+
+private:
+    Peer(int fd, int32_t id, Dispatch dispatch);
+    void reader();
+    void worker();
+    void serve(const std::vector<uint8_t> &body);
+    bool send(const std::vector<uint8_t> &frame);
+    void thread_started();
+    void thread_ended();
+    bool on_own_thread();
+
+    struct Pending {
+        bool done = false;
+        std::vector<uint8_t> body;
+    };
+
+    const int fd_;
+    const int32_t id_;
+    const Dispatch dispatch_;
+    std::mutex send_mu_;
+    std::mutex mu_;
+    std::condition_variable cv_;       // replies, work, death
+    std::condition_variable ended_cv_; // threads ending
+    bool alive_ = true;
+    uint32_t next_call_ = 1;
+    std::map<uint32_t, Pending *> pending_;
+    std::deque<std::vector<uint8_t>> work_;
+    unsigned workers_ = 0;
+    unsigned idle_ = 0;
+    unsigned threads_ = 0;
+    std::vector<std::thread::id> thread_ids_;
+};
+
+} // namespace rpcpeer
+
+#endif
