@@ -143,6 +143,9 @@ int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr);
 int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
 
+/* Number of client connections that are up. */
+int32_t rpc_engine_conn_count(void);
+
 /* Socket path of an endpoint into buf; 0, or RPCR_INV_ARGS if it does not fit. */
 int32_t rpc_endpoint_path(const char *ps_name, char *ps_buf, uint32_t ui4_size);
 

@@ -144,6 +144,15 @@ void rpc_engine_stop(void)
         p.second->shutdown();
 }
 
+int32_t rpc_engine_conn_count(void)
+{
+    std::lock_guard<std::mutex> lock(engine().mu);
+    int32_t n = 0;
+    for (auto &p : engine().peers)
+        n += p.second->alive() ? 1 : 0;
+    return n;
+}
+
 int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr)
 {
     if (!pf_hndlr || (ps_op && (!*ps_op || std::strlen(ps_op) > rpcwire::kMaxName)))
