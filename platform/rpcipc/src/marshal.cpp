@@ -9,6 +9,8 @@ using namespace rpcwire;
 
 namespace {
 
+constexpr size_t kSlack = 8;
+
 bool inside(const Reg &r, const uint8_t *p, size_t n)
 {
     return r.kind == kRecord && p >= r.addr && static_cast<size_t>(p - r.addr) <= r.size &&
@@ -230,7 +232,9 @@ void materialize(const Call &call, Local &local)
 {
     local.mem.clear();
     for (const Region &reg : call.regions) {
-        auto mem = std::make_unique<uint8_t[]>(reg.bytes.size() ? reg.bytes.size() : 1);
+        // Zeroed slack, so a handler reading a word from a short region
+        // stays inside the allocation.
+        auto mem = std::make_unique<uint8_t[]>(reg.bytes.size() + kSlack);
         if (!reg.bytes.empty())
             std::memcpy(mem.get(), reg.bytes.data(), reg.bytes.size());
         local.mem.push_back(std::move(mem));
