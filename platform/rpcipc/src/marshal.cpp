@@ -201,8 +201,11 @@ int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t a
 int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args,
                     RPC_ARG_T *result)
 {
-    if (reply.status != RPCR_OK)
+    if (reply.status != RPCR_OK) {
+        if (result)
+            *result = reply.result;
         return reply.status;
+    }
     if (reply.args.size() != argc)
         return RPCR_PROTOCOL;
     // Check everything first, so a bad reply writes nothing at all.
@@ -257,9 +260,9 @@ Reply make_reply(const Call &call, const Local &local, int32_t status, const RPC
     Reply reply;
     reply.id = call.id;
     reply.status = status;
+    reply.result = result; // a failing handler still reports its result
     if (status != RPCR_OK)
         return reply;
-    reply.result = result;
     reply.args = call.args;
     for (size_t i = 0; i < call.args.size(); ++i) {
         ArgClass c;

@@ -127,11 +127,14 @@ TEST(RpcMarshal, AFailedCallWritesNothingBack)
     Local local;
     materialize(call, local);
     *static_cast<uint32_t *>(rpc_arg_ptr(local.args[0])) = 9;
-    const Reply reply = reply_round_trip(make_reply(call, local, -1, RPC_ARG_T{}));
+    RPC_ARG_T result{};
+    rpc_arg_set(result, ARG_TYPE_RESULT, static_cast<uint64_t>(-1));
+    const Reply reply = reply_round_trip(make_reply(call, local, -1, result));
     RPC_ARG_T got{};
     EXPECT_EQ(apply_reply(reply, sent, 1, args.data(), &got), -1);
     EXPECT_EQ(handle, 3u);
-    EXPECT_EQ(got.e_type, 0u);
+    EXPECT_EQ(got.e_type, ARG_TYPE_RESULT) << "the handler's own report comes through";
+    EXPECT_EQ(got.u.i1, -1);
 }
 
 TEST(RpcMarshal, PullTagTravelsAsTheCallersAddress)
