@@ -175,7 +175,10 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     b_client_opened.store(1);
     IQivPb_Ctrl_Reg_CLI(x_QivPb_Ctrl_ClientSetDbgLevel, x_QivPb_Ctrl_ClientPrintDbgLevel,
                         x_QivPb_Ctrl_ClientForceOpenLog);
+    // Other threads look slots up by handle meanwhile.
+    pthread_mutex_lock(&t_info_mutex);
     fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
+    pthread_mutex_unlock(&t_info_mutex);
     CLIENT_LOG(kLogOpen, "<Client> x_QivPb_Ctrl_Open succeed, t_client_info[%d].h_handle is: %d, @Line: %d \n",
                slot, c.h_handle, __LINE__);
     return finish_call(kName, __LINE__, value, result);
@@ -185,11 +188,13 @@ int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle)
 {
     static const char *const kName = "IQivPb_Ctrl_Close";
     CLIENT_LOG(kLogOpen, "<Client> %s ---> is called @Line: %d!\n", kName, __LINE__);
+    pthread_mutex_lock(&t_info_mutex);
     int slot = find_by_handle(h_handle);
     if (slot >= 0) {
         CLIENT_LOG(kLogOpen, "<Client> Find client[%d] info succeed, @Line: %d \n", slot, __LINE__);
         unmap_share_mem(t_client_info[slot]);
     }
+    pthread_mutex_unlock(&t_info_mutex);
 
     RPC_ARG_T args[1];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_handle);
