@@ -128,7 +128,7 @@ int32_t rpc_open_client(const char *ps_conn_text, rpc_log_fct pf_log, uint32_t u
     const int fd = connect_to(endpoint_of(ps_conn_text));
     if (fd < 0)
         return RPCR_NOT_OPENED;
-    conn->peer = rpcpeer::Peer::start(fd, conn->id, run_handler);
+    conn->peer = rpcpeer::Peer::start(fd, conn->id, run_handler, rpcpeer::Peer::Serve::Workers);
     return conn->id;
 }
 

@@ -77,7 +77,7 @@ void accept_loop(int listen_fd)
         std::lock_guard<std::mutex> lock(e.mu);
         reap_dead_peers(e);
         const int32_t id = e.next_conn++;
-        e.peers[id] = rpcpeer::Peer::start(fd, id, run_op);
+        e.peers[id] = rpcpeer::Peer::start(fd, id, run_op, rpcpeer::Peer::Serve::Inline);
     }
 }
 

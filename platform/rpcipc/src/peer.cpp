@@ -2,6 +2,7 @@
 
 #include "common/le_bytes.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,7 +49,8 @@ bool write_all(int fd, const uint8_t *p, size_t n)
 
 } // namespace
 
-Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
+Peer::Peer(int fd, int32_t id, Dispatch dispatch, Serve serve)
+    : fd_(fd), id_(id), dispatch_(std::move(dispatch)), serve_(serve)
 {
 }
 
@@ -57,9 +59,9 @@ Peer::~Peer()
     ::close(fd_);
 }
 
-std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
+std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch, Serve serve)
 {
-    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch)));
+    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch), serve));
     {
         std::lock_guard<std::mutex> lock(peer->mu_);
         peer->thread_started();
@@ -106,48 +108,86 @@ void Peer::shutdown()
     ended_cv_.wait(lock, [this] { return threads_ == 0; });
 }
 
+bool Peer::on_reader()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return reader_id_ == std::this_thread::get_id();
+}
+
+// One whole frame; false at the end of the stream or on a length that
+// leaves the stream untrustworthy, and on time-out (timed_out set).
+bool Peer::read_frame(std::vector<uint8_t> &body, int32_t timeout_ms, bool &timed_out)
+{
+    timed_out = false;
+    if (timeout_ms >= 0) {
+        pollfd pfd{fd_, POLLIN, 0};
+        int rc;
+        while ((rc = ::poll(&pfd, 1, timeout_ms)) < 0 && errno == EINTR) {
+        }
+        if (rc == 0) {
+            timed_out = true;
+            return false;
+        }
+    }
+    uint8_t head[kFrameHeader];
+    if (!read_all(fd_, head, sizeof head))
+        return false;
+    const uint32_t len = le::load32(head);
+    if (len == 0 || len > kMaxBody)
+        return false;
+    body.resize(len);
+    return read_all(fd_, body.data(), len);
+}
+
+void Peer::route(std::vector<uint8_t> &&body)
+{
+    std::unique_lock<std::mutex> lock(mu_);
+    if (body_kind(body.data(), body.size()) == kReply) {
+        auto it = pending_.find(body_id(body.data(), body.size()));
+        if (it != pending_.end()) {
+            it->second->body = std::move(body);
+            it->second->done = true;
+            cv_.notify_all();
+        }
+        return;
+    }
+    if (serve_ == Serve::Inline) {
+        lock.unlock();
+        serve(body);
+        return;
+    }
+    work_.push_back(std::move(body));
+    if (idle_ == 0 && workers_ < kMaxWorkers) {
+        ++workers_;
+        ++idle_;
+        thread_started();
+        auto self = shared_from_this();
+        std::thread([self] { self->worker(); }).detach();
+    }
+    cv_.notify_all();
+}
+
+void Peer::mark_dead()
+{
+    ::shutdown(fd_, SHUT_RDWR);
+    std::lock_guard<std::mutex> lock(mu_);
+    alive_ = false;
+    cv_.notify_all();
+}
+
 void Peer::reader()
 {
     auto self = shared_from_this();
     {
         std::lock_guard<std::mutex> lock(mu_);
-        thread_ids_.push_back(std::this_thread::get_id());
+        reader_id_ = std::this_thread::get_id();
+        thread_ids_.push_back(reader_id_);
     }
-    for (;;) {
-        uint8_t head[kFrameHeader];
-        if (!read_all(fd_, head, sizeof head))
-            break;
-        const uint32_t len = le::load32(head);
-        if (len == 0 || len > kMaxBody)
-            break; // the stream can no longer be trusted
-        std::vector<uint8_t> body(len);
-        if (!read_all(fd_, body.data(), len))
-            break;
-        std::lock_guard<std::mutex> lock(mu_);
-        if (body_kind(body.data(), len) == kReply) {
-            auto it = pending_.find(body_id(body.data(), len));
-            if (it != pending_.end()) {
-                it->second->body = std::move(body);
-                it->second->done = true;
-                cv_.notify_all();
-            }
-            continue;
-        }
-        work_.push_back(std::move(body));
-        if (idle_ == 0 && workers_ < kMaxWorkers) {
-            ++workers_;
-            ++idle_;
-            thread_started();
-            std::thread([self] { self->worker(); }).detach();
-        }
-        cv_.notify_all();
-    }
-    ::shutdown(fd_, SHUT_RDWR);
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        alive_ = false;
-        cv_.notify_all();
-    }
+    std::vector<uint8_t> body;
+    bool timed_out;
+    while (read_frame(body, -1, timed_out))
+        route(std::move(body));
+    mark_dead();
     thread_ended();
 }
 
@@ -199,6 +239,34 @@ bool Peer::send(const std::vector<uint8_t> &frame)
     return write_all(fd_, frame.data(), frame.size());
 }
 
+// A call made on the reader thread: nobody else reads, so read here.
+int32_t Peer::pump_until(Pending &pending, int32_t timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (pending.done || !alive_)
+                return RPCR_OK;
+        }
+        int32_t left = -1;
+        if (timeout_ms >= 0) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            left = static_cast<int32_t>(std::max<int64_t>(0, ms.count()));
+        }
+        std::vector<uint8_t> body;
+        bool timed_out;
+        if (!read_frame(body, left, timed_out)) {
+            if (timed_out)
+                return RPCR_TIMEOUT;
+            mark_dead();
+            return RPCR_OK;
+        }
+        route(std::move(body));
+    }
+}
+
 int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
                    RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms)
 {
@@ -217,9 +285,12 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
         pending_[call.id] = &pending;
     }
     const std::vector<uint8_t> frame = encode(call);
-    bool sent_ok = frame.size() - kFrameHeader <= kMaxBody && send(frame);
+    const bool too_big = frame.size() - kFrameHeader > kMaxBody;
+    const bool sent_ok = !too_big && send(frame);
+    if (sent_ok && on_reader())
+        rc = pump_until(pending, timeout_ms);
     std::unique_lock<std::mutex> lock(mu_);
-    if (sent_ok) {
+    if (sent_ok && !pending.done && rc == RPCR_OK) {
         auto ready = [&] { return pending.done || !alive_; };
         if (timeout_ms < 0)
             cv_.wait(lock, ready);
@@ -230,7 +301,7 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     if (rc == RPCR_TIMEOUT)
         return rc;
     if (!pending.done)
-        return frame.size() - kFrameHeader > kMaxBody ? RPCR_INV_ARGS : RPCR_NOT_OPENED;
+        return too_big ? RPCR_INV_ARGS : RPCR_NOT_OPENED;
     lock.unlock();
     Reply reply;
     if (decode(pending.body.data(), pending.body.size(), reply) != RPCR_OK)

@@ -1,6 +1,9 @@
 // One end of a connection: a reader thread that routes replies to the
-// waiting callers and hands calls to a small pool of worker threads, so a
-// handler may itself make calls over the same connection.
+// waiting callers and runs the peer's calls, either itself (the engine: the
+// shortest round trip) or on a small pool of worker threads (the client:
+// a handler may wait for a lock an application thread holds across a call).
+// A handler on the reader that makes a call reads the socket itself until
+// its reply arrives, so calls may nest either way.
 #ifndef RPCIPC_PEER_H
 #define RPCIPC_PEER_H
 
@@ -21,7 +24,8 @@ using Dispatch = std::function<int32_t(int32_t conn, const std::string &name, vo
 
 class Peer : public std::enable_shared_from_this<Peer> {
 public:
-    static std::shared_ptr<Peer> start(int fd, int32_t id, Dispatch dispatch);
+    enum class Serve { Inline, Workers };
+    static std::shared_ptr<Peer> start(int fd, int32_t id, Dispatch dispatch, Serve serve);
     ~Peer();
     Peer(const Peer &) = delete;
     Peer &operator=(const Peer &) = delete;
@@ -33,8 +37,14 @@ public:
     void shutdown();
 
 private:
-    Peer(int fd, int32_t id, Dispatch dispatch);
+    Peer(int fd, int32_t id, Dispatch dispatch, Serve serve);
     void reader();
+    bool read_frame(std::vector<uint8_t> &body, int32_t timeout_ms, bool &timed_out);
+    void route(std::vector<uint8_t> &&body);
+    void mark_dead();
+    bool on_reader();
+    struct Pending;
+    int32_t pump_until(Pending &pending, int32_t timeout_ms);
     void worker();
     void serve(const std::vector<uint8_t> &body);
     bool send(const std::vector<uint8_t> &frame);
@@ -50,6 +60,8 @@ private:
     const int fd_;
     const int32_t id_;
     const Dispatch dispatch_;
+    const Serve serve_;
+    std::thread::id reader_id_;
     std::mutex send_mu_;
     std::mutex mu_;
     std::condition_variable cv_;       // replies, work, death
