@@ -62,26 +62,18 @@ Peer::~Peer()
 std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch, Serve serve)
 {
     std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch), serve));
-    {
-        std::lock_guard<std::mutex> lock(peer->mu_);
-        peer->thread_started();
-    }
+    peer->reader_running_ = true;
     std::thread([peer] { peer->reader(); }).detach();
     return peer;
 }
 
-// Called with mu_ held.
-void Peer::thread_started()
-{
-    ++threads_;
-}
-
-void Peer::thread_ended()
+void Peer::thread_ended(bool reader)
 {
     std::lock_guard<std::mutex> lock(mu_);
     thread_ids_.erase(std::remove(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()),
                       thread_ids_.end());
-    --threads_;
+    if (reader)
+        reader_running_ = false;
     ended_cv_.notify_all();
 }
 
@@ -105,7 +97,9 @@ void Peer::shutdown()
     cv_.notify_all();
     if (on_own_thread())
         return;
-    ended_cv_.wait(lock, [this] { return threads_ == 0; });
+    // Workers end by themselves once their handler returns; waiting for them
+    // could block on a handler that waits for this very caller.
+    ended_cv_.wait(lock, [this] { return !reader_running_; });
 }
 
 bool Peer::on_reader()
@@ -160,7 +154,6 @@ void Peer::route(std::vector<uint8_t> &&body)
     if (idle_ == 0 && workers_ < kMaxWorkers) {
         ++workers_;
         ++idle_;
-        thread_started();
         auto self = shared_from_this();
         std::thread([self] { self->worker(); }).detach();
     }
@@ -188,7 +181,7 @@ void Peer::reader()
     while (read_frame(body, -1, timed_out))
         route(std::move(body));
     mark_dead();
-    thread_ended();
+    thread_ended(true);
 }
 
 void Peer::worker()
@@ -211,7 +204,7 @@ void Peer::worker()
     --workers_;
     --idle_;
     lock.unlock();
-    thread_ended();
+    thread_ended(false);
 }
 
 void Peer::serve(const std::vector<uint8_t> &body)

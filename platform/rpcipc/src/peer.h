@@ -33,7 +33,8 @@ public:
     int32_t call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
                  RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms);
     bool alive();
-    // Closes the connection and waits for its threads (unless called on one).
+    // Closes the connection and waits for its reader (unless called on one
+    // of its threads).
     void shutdown();
 
 private:
@@ -48,8 +49,7 @@ private:
     void worker();
     void serve(const std::vector<uint8_t> &body);
     bool send(const std::vector<uint8_t> &frame);
-    void thread_started();
-    void thread_ended();
+    void thread_ended(bool reader);
     bool on_own_thread();
 
     struct Pending {
@@ -65,14 +65,14 @@ private:
     std::mutex send_mu_;
     std::mutex mu_;
     std::condition_variable cv_;       // replies, work, death
-    std::condition_variable ended_cv_; // threads ending
+    std::condition_variable ended_cv_; // the reader ending
     bool alive_ = true;
     uint32_t next_call_ = 1;
     std::map<uint32_t, Pending *> pending_;
     std::deque<std::vector<uint8_t>> work_;
     unsigned workers_ = 0;
     unsigned idle_ = 0;
-    unsigned threads_ = 0;
+    bool reader_running_ = false;
     std::vector<std::thread::id> thread_ids_;
 };
 
