@@ -151,11 +151,12 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     c.ui4SpDatCbPnt = 0;
     c.ui4SpDatRelPnt = 0;
 
+    const int32_t reg = rpc_add_ref_str(0, ps_text);
+    printf("<Client> Talmo Process ID is: %d, \n", getpid());
+    CLIENT_LOG(kLogOpen, "<Client> Talmo Process ID is: %d, @Line: %d \n", getpid(), __LINE__);
     RPC_ARG_T result{};
-    int32_t value = RPCR_INV_ARGS;
-    if (rpc_add_ref_str(0, ps_text) == 0) {
-        printf("<Client> Talmo Process ID is: %d, \n", getpid());
-        CLIENT_LOG(kLogOpen, "<Client> Talmo Process ID is: %d, @Line: %d \n", getpid(), __LINE__);
+    int32_t value = reg;
+    if (reg == 0) {
         RPC_ARG_T args[5];
         rpc_arg_set_ptr(args[0], ARG_TYPE_REF_UINT32_OUT, ph_handle);
         rpc_arg_set(args[1], ARG_TYPE_UINT8, static_cast<uint8_t>(e_buf_mod));
@@ -163,8 +164,6 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
         rpc_arg_set_ptr(args[3], ARG_TYPE_TEXT, ps_text);
         rpc_arg_set(args[4], ARG_TYPE_UINT32, static_cast<uint32_t>(getpid()));
         value = do_call(kName, __LINE__, "x_QivPb_Ctrl_Open", 5, args, result);
-    } else {
-        printf("RPC Failure:%s #%d\n", kName, __LINE__);
     }
     // An open the engine refused holds no slot either.
     if (value != 0 || result.e_type != ARG_TYPE_RESULT || result.u.i1 != 0) {

@@ -172,6 +172,11 @@ TEST_F(Pbctrl, RefusedOpenAndUnknownCloseKeepTheTablesRight)
     EXPECT_EQ(open(h[0]), -5) << "the engine's own result";
     EXPECT_EQ(open(h[0]), -5);
     engine_.ok("reset");
+    capture();
+    EXPECT_EQ(IQivPb_Ctrl_Open(&h[0], IQIV_PB_BUF_MOD_URI, 0, nullptr), -1);
+    const std::string out = captured();
+    EXPECT_EQ(count(out, "RPC Failure ret type:IQivPb_Ctrl_Open #\\d+, T:0\n"), 1u) << out;
+    EXPECT_EQ(engine_.ok("calls x_QivPb_Ctrl_Open"), "0");
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(open(h[i]), 0) << "refused opens hold no slot";
     // The engine does not know this handle: the playbacks stay open.

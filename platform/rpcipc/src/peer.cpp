@@ -280,6 +280,8 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     const std::vector<uint8_t> frame = encode(call);
     const bool too_big = frame.size() - kFrameHeader > kMaxBody;
     const bool sent_ok = !too_big && send(frame);
+    if (!too_big && !sent_ok)
+        mark_dead(); // the other end is gone; the reader may not have seen it yet
     if (sent_ok && on_reader())
         rc = pump_until(pending, timeout_ms);
     std::unique_lock<std::mutex> lock(mu_);
