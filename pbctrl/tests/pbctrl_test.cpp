@@ -1,6 +1,7 @@
 // libqivpbctrl against the real engine simulator, a separate process.
 #include "qivpbctrl.h"
 
+#include "client_info.h"
 #include "engine_harness.h"
 #include "korm.h"
 
@@ -452,6 +453,36 @@ TEST_F(Pbctrl, OnlyTheBuiltHandlersAnswerAndBadCallBacksAreRefused)
               "-3");
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct 0 0x48:1 0x50:0 0x48:0"), "-1 2 -1");
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
+    IQivPb_Ctrl_Terminate();
+}
+
+TEST_F(Pbctrl, SlotLookupsByHandleModelAndTag)
+{
+    using namespace pbctrl;
+    IQivPb_Ctrl_Init();
+    IQIV_PB_HANDLE_T uri = 0, push = 0;
+    ASSERT_EQ(open(uri), 0);
+    ASSERT_EQ(IQivPb_Ctrl_Open(&push, IQIV_PB_BUF_MOD_PUSH, 1, "push"), 0);
+    EXPECT_EQ(find_by_handle(uri), 0);
+    EXPECT_EQ(find_by_handle(push), 1);
+    EXPECT_EQ(find_by_handle(push + 100), -1);
+    EXPECT_EQ(find_by_handle_and_model(push, IQIV_PB_BUF_MOD_PUSH), 1);
+    EXPECT_EQ(find_by_handle_and_model(uri, IQIV_PB_BUF_MOD_PUSH), -1);
+
+    // A push slot's index byte is 0xFF until a call-back path sets it.
+    ClientInfo &slot = t_client_info[1];
+    EXPECT_EQ(slot.ui1_client_idx, kNoClientIdx);
+    EXPECT_EQ(find_by_tag(&slot.ui1_client_idx, IQIV_PB_BUF_MOD_PUSH), -1);
+    slot.ui1_client_idx = 1;
+    EXPECT_EQ(find_by_tag(&slot.ui1_client_idx, IQIV_PB_BUF_MOD_PUSH), 1);
+    EXPECT_EQ(find_by_tag(&slot.ui1_client_idx, IQIV_PB_BUF_MOD_PULL), -1);
+    uint8_t foreign = 1;
+    EXPECT_EQ(find_by_tag(&foreign, 0), -1) << "only a slot's own byte is a tag";
+
+    EXPECT_EQ(IQivPb_Ctrl_Close(push), 0);
+    EXPECT_EQ(find_by_handle(push), -1);
+    EXPECT_EQ(find_by_tag(&slot.ui1_client_idx, 0), -1) << "the slot is free again";
+    EXPECT_EQ(IQivPb_Ctrl_Close(uri), 0);
     IQivPb_Ctrl_Terminate();
 }
 
