@@ -3,6 +3,7 @@
 #include "qivpbctrl.h"
 
 #include "engine_harness.h"
+#include "log_control.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +28,13 @@ TEST(PbctrlThreads, OpenCallCloseFromSeveralThreads)
     constexpr int kCalls = 10;
     std::atomic<int> failures{0};
     std::atomic<bool> done{false};
+    std::atomic<int> cli_failures{0};
     std::thread engine_cli([&] {
         // The engine's command line changes and reads the log level meanwhile.
         while (!done) {
-            engine.cmd("callback x_qivpbctrl_cli_fct cli0 0x48:" + std::to_string(done ? 8 : 0));
-            engine.cmd("callback x_qivpbctrl_cli_fct cli1 0x48:0");
+            if (engine.ok("callback x_qivpbctrl_cli_fct cli0 0x48:0") != "0 2 0" ||
+                engine.ok("callback x_qivpbctrl_cli_fct cli1 0x48:0") != "0 2 0")
+                ++cli_failures;
         }
     });
     std::vector<std::thread> apps;
@@ -44,7 +47,9 @@ TEST(PbctrlThreads, OpenCallCloseFromSeveralThreads)
                 if (IQivPb_Ctrl_Open(&h, IQIV_PB_BUF_MOD_PULL, 0, "pull") != 0)
                     continue;
                 for (int c = 0; c < kCalls; ++c)
-                    if (IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr) != 0)
+                    if (IQivPb_Ctrl_Reg_CLI(pbctrl::x_QivPb_Ctrl_ClientSetDbgLevel,
+                                            pbctrl::x_QivPb_Ctrl_ClientPrintDbgLevel,
+                                            pbctrl::x_QivPb_Ctrl_ClientForceOpenLog) != 0)
                         ++failures;
                 if (IQivPb_Ctrl_Close(h) != 0)
                     ++failures;
@@ -60,6 +65,7 @@ TEST(PbctrlThreads, OpenCallCloseFromSeveralThreads)
     IQivPb_Ctrl_Terminate();
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(cli_failures.load(), 0);
     // The engine sees the connection end a moment later.
     std::string conns;
     for (int i = 0; i < 1000 && (conns = engine.ok("conns")) != "0"; ++i)

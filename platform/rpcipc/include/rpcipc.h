@@ -106,7 +106,8 @@ int32_t rpc_open_client(const char *ps_conn_text, rpc_log_fct pf_log
 #endif
 );
 int32_t rpc_close_client(int32_t i4_id);
-/* Drops what this thread registered; a closed connection's id is forgotten. */
+/* Drops what this thread registered for its calls (rpc_close_client already
+ * forgot the connection). */
 int32_t rpc_del(int32_t i4_id);
 /* i4_id 0: the first connected connection. i4_timeout_ms -1: no limit. */
 int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
