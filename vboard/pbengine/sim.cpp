@@ -3,6 +3,7 @@
 #include "rpcipc.h"
 #include "wire.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,17 @@ State &state()
     return *s;
 }
 
+std::string hex(const uint8_t *p, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
 bool parse_hex(const std::string &text, std::vector<uint8_t> &out)
 {
     if (text.size() % 2)
@@ -114,7 +126,7 @@ std::string describe(const RPC_ARG_T &a)
         std::snprintf(b, sizeof b, "%" PRIu64, load_place(p, c.width));
         return b;
     case rpcwire::ArgKind::Record:
-        return p ? "record" : "(null)";
+        return p ? hex(static_cast<const uint8_t *>(p), rpc_local_region_size(p)) : "(null)";
     default:
         if (a.e_type == ARG_TYPE_INT8)
             std::snprintf(b, sizeof b, "%d", a.u.i1);
@@ -237,8 +249,11 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     for (const auto &out : script.out_bytes) {
         rpcwire::ArgClass c{};
         if (out.first < argc && rpcwire::classify(args[out.first].e_type, c) &&
-            c.kind == rpcwire::ArgKind::Record && rpc_arg_ptr(args[out.first]))
-            std::memcpy(rpc_arg_ptr(args[out.first]), out.second.data(), out.second.size());
+            c.kind == rpcwire::ArgKind::Record && rpc_arg_ptr(args[out.first])) {
+            // Never past the record the client sent.
+            void *p = rpc_arg_ptr(args[out.first]);
+            std::memcpy(p, out.second.data(), std::min<size_t>(out.second.size(), rpc_local_region_size(p)));
+        }
     }
     result->e_type = script.type;
     result->u.ui8 = 0;

@@ -144,6 +144,11 @@ int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr);
 int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
 
+/* Inside a handler: the byte size of the region one of its pointer
+ * arguments points at (a record, text, buffer or place), 0 for any other
+ * address. */
+uint32_t rpc_local_region_size(const void *pv_addr);
+
 /* Number of client connections that are up. */
 int32_t rpc_engine_conn_count(void);
 

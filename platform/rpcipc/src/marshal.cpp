@@ -234,7 +234,9 @@ int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG
 void materialize(const Call &call, Local &local)
 {
     local.mem.clear();
+    local.sizes.clear();
     for (const Region &reg : call.regions) {
+        local.sizes.push_back(static_cast<uint32_t>(reg.bytes.size()));
         // Zeroed slack, so a handler reading a word from a short region
         // stays inside the allocation.
         auto mem = std::make_unique<uint8_t[]>(reg.bytes.size() + kSlack);
@@ -253,6 +255,14 @@ void materialize(const Call &call, Local &local)
         if (is_pointer(c.kind) && a.u.ui8)
             a.u.ui8 = reinterpret_cast<uintptr_t>(local.mem[a.u.ui8 - 1].get());
     }
+}
+
+uint32_t local_size(const Local &local, const void *p)
+{
+    for (size_t i = 0; i < local.mem.size(); ++i)
+        if (local.mem[i].get() == p)
+            return local.sizes[i];
+    return 0;
 }
 
 Reply make_reply(const Call &call, const Local &local, int32_t status, const RPC_ARG_T &result)

@@ -45,9 +45,12 @@ int32_t apply_reply(const rpcwire::Reply &reply, const Sent &sent, uint32_t argc
 // The receiver's local copies.
 struct Local {
     std::vector<std::unique_ptr<uint8_t[]>> mem;
+    std::vector<uint32_t> sizes;
     std::vector<RPC_ARG_T> args;
 };
 void materialize(const rpcwire::Call &call, Local &local);
+// Size of the local copy that starts at p, 0 if none does.
+uint32_t local_size(const Local &local, const void *p);
 rpcwire::Reply make_reply(const rpcwire::Call &call, const Local &local, int32_t status,
                           const RPC_ARG_T &result);
 

@@ -47,6 +47,9 @@ bool write_all(int fd, const uint8_t *p, size_t n)
     return true;
 }
 
+// The call this thread is serving (calls nest when a handler calls back).
+thread_local const rpcmarshal::Local *t_serving = nullptr;
+
 } // namespace
 
 Peer::Peer(int fd, int32_t id, Dispatch dispatch, Serve serve)
@@ -221,8 +224,11 @@ void Peer::serve(const std::vector<uint8_t> &body)
     rpcmarshal::materialize(call, local);
     RPC_ARG_T result{};
     void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
+    const rpcmarshal::Local *outer = t_serving;
+    t_serving = &local;
     const int32_t status = dispatch_(id_, call.name, func, static_cast<uint32_t>(local.args.size()),
                                      local.args.data(), &result);
+    t_serving = outer;
     send(encode(rpcmarshal::make_reply(call, local, status, result)));
 }
 
@@ -305,3 +311,8 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
 }
 
 } // namespace rpcpeer
+
+extern "C" uint32_t rpc_local_region_size(const void *pv_addr)
+{
+    return rpcpeer::t_serving && pv_addr ? rpcmarshal::local_size(*rpcpeer::t_serving, pv_addr) : 0;
+}
