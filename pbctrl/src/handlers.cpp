@@ -1,0 +1,149 @@
+// Call-back handlers the engine runs through the transport, and their
+// registration by name.
+#include "client_info.h"
+#include "korm.h"
+#include "log_control.h"
+#include "rpcipc.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+using namespace pbctrl;
+
+namespace {
+
+constexpr const char *kRegSource = "src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper";
+constexpr uint32_t kCliArgs = 1;
+constexpr uint32_t kNfyArgs = 3;
+constexpr int32_t kHandlerFail = -1;
+
+void set_result(RPC_ARG_T *pt_return, int32_t i4_app_result)
+{
+    pt_return->e_type = ARG_TYPE_RESULT;
+    pt_return->u.ui8 = 0;
+    pt_return->u.i1 = static_cast<int8_t>(i4_app_result & 0xFF);
+}
+
+// The engine may only name the functions this library handed it.
+IQIV_PB_CTRL_CLI_FCT cli_function(void *pv_func)
+{
+    const IQIV_PB_CTRL_CLI_FCT known[] = {x_QivPb_Ctrl_ClientSetDbgLevel,
+                                          x_QivPb_Ctrl_ClientPrintDbgLevel,
+                                          x_QivPb_Ctrl_ClientForceOpenLog};
+    for (IQIV_PB_CTRL_CLI_FCT f : known)
+        if (reinterpret_cast<void *>(f) == pv_func)
+            return f;
+    return nullptr;
+}
+
+int32_t _hndlr_x_qivpbctrl_cli_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
+                                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
+{
+    if (ui4_num_args != kCliArgs)
+        return RPCR_INV_ARGS;
+    printf("<Client> %s ------> is Called %d\n", __func__, __LINE__);
+    const IQIV_PB_CTRL_CLI_FCT fn = cli_function(pv_func);
+    if (!fn)
+        return RPCR_INV_ARGS;
+    set_result(pt_return, fn(pt_args[0].u.i4));
+    return 0;
+}
+
+// Event 16 hands the application the mapped kernel block for the call only.
+int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_T &data,
+                           int32_t &i4_app_result)
+{
+    static const char *const kName = "_hndlr_x_qivpbctrl_nfy_fct";
+    const auto h_kmem = static_cast<HANDLE_T>(data.u.ui4);
+    void *mapped = x_kmem_block_map(h_kmem);
+    printf("%s:h_kmem=%p,handlepvFeatureData=%p\n", kName,
+           reinterpret_cast<void *>(static_cast<uintptr_t>(h_kmem)), mapped);
+    if (!mapped) {
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName, "x_kmem_block_map",
+                   __LINE__);
+        return kHandlerFail;
+    }
+    i4_app_result = fn(IQIV_PB_CTRL_EVENT_FEATURE_DATA, pv_tag, mapped);
+    printf("%s,callback done\n", kName);
+    x_kmem_block_unmap(mapped);
+    return 0;
+}
+
+// The PTS is read only from memory the transport brought along.
+void first_picture_line(const RPC_ARG_T &data)
+{
+    const void *p = rpc_arg_ptr(data);
+    if (!p || (data.e_type != ARG_TYPE_DESC_IN && data.e_type != ARG_TYPE_DESC_OUT))
+        return;
+    int64_t pts;
+    std::memcpy(&pts, p, sizeof pts);
+    printf("recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, p:0x%x, pts: %lld \n",
+           static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)), static_cast<long long>(pts));
+}
+
+int32_t _hndlr_x_qivpbctrl_nfy_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
+                                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
+{
+    if (ui4_num_args != kNfyArgs)
+        return RPCR_INV_ARGS;
+    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
+    const auto fn = reinterpret_cast<IQIV_PB_CTRL_NFY_FCT>(pv_func);
+    if (!fn) {
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", __func__, "no function",
+                   __LINE__);
+        set_result(pt_return, kHandlerFail);
+        return kHandlerFail;
+    }
+    const uint32_t event = pt_args[0].u.ui4;
+    void *tag = rpc_arg_ptr(pt_args[1]);
+    int32_t app_result = 0;
+    if (event == IQIV_PB_CTRL_EVENT_FEATURE_DATA) {
+        if (feature_data_event(fn, tag, pt_args[2], app_result) != 0) {
+            set_result(pt_return, kHandlerFail);
+            return kHandlerFail;
+        }
+    } else {
+        if (event == IQIV_PB_CTRL_EVENT_FIRST_PIC_READY)
+            first_picture_line(pt_args[2]);
+        app_result = fn(event, tag, rpc_arg_ptr(pt_args[2]));
+    }
+    set_result(pt_return, app_result);
+    if (pt_return->u.i1 != 0) {
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, errno: %d, @Line: %d \n", __func__,
+                   pt_return->u.i1, __LINE__);
+        return kHandlerFail;
+    }
+    return 0;
+}
+
+struct Handler {
+    const char *ps_name;
+    rpc_hndlr_fct pf_hndlr;
+};
+
+// In registration order; the pull, push and extension handlers join here.
+const Handler kHandlers[] = {
+    {"x_qivpbctrl_cli_fct", _hndlr_x_qivpbctrl_cli_fct},
+    {"x_qivpbctrl_nfy_fct", _hndlr_x_qivpbctrl_nfy_fct},
+};
+
+} // namespace
+
+extern "C" int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void)
+{
+    puts("c_rpc_reg_qivpbctrl_cb_hndlrs is called");
+    bool all = true;
+    for (const Handler &h : kHandlers) {
+        printf("REG CB HNDLR %s, 0x%p\n", h.ps_name, reinterpret_cast<void *>(h.pf_hndlr));
+        const int32_t rc = rpc_reg_cb_hndlr(h.ps_name, h.pf_hndlr);
+        if (rc < 0) {
+            printf("<CLIENT> log on fail: file = %s, line = %d, reason = %d\r\n", kRegSource,
+                   __LINE__, rc);
+            all = false;
+        }
+    }
+    if (all)
+        puts("RPC_REG_CB_HNDLR succeed");
+    return 0;
+}

@@ -1,0 +1,283 @@
+// Client and engine sides over a real socket, both in this process.
+#include "rpcipc.h"
+
+#include "common/le_bytes.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char *kEndpoint = "rpctest";
+constexpr int32_t kWait = 5000; // ms; a hang fails instead of blocking the suite
+
+std::string g_dir;
+
+class Transport : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char tmpl[] = "/tmp/rpctest.XXXXXX";
+        g_dir = ::mkdtemp(tmpl);
+        ::setenv(RPC_DIR_ENV, g_dir.c_str(), 1);
+        rpc_init(0);
+    }
+    static void TearDownTestSuite() { ::rmdir(g_dir.c_str()); }
+    void SetUp() override
+    {
+        ASSERT_EQ(rpc_engine_serve(kEndpoint), RPCR_OK);
+        id_ = rpc_open_client(kEndpoint);
+        ASSERT_GT(id_, 0);
+    }
+    void TearDown() override
+    {
+        rpc_close_client(id_);
+        rpc_engine_stop();
+    }
+    int32_t id_ = 0;
+};
+
+// Engine operation: adds arg 0 and the 32-bit value behind arg 1 into the
+// place of arg 2, copies the text of arg 3 into the buffer of arg 4.
+int32_t add_op(int32_t, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *ret)
+{
+    if (argc != 5)
+        return RPCR_INV_ARGS;
+    *static_cast<uint32_t *>(rpc_arg_ptr(args[2])) =
+        args[0].u.ui4 + *static_cast<uint32_t *>(rpc_arg_ptr(args[1]));
+    std::strcpy(static_cast<char *>(rpc_arg_ptr(args[4])), static_cast<char *>(rpc_arg_ptr(args[3])));
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+int32_t call_add(uint32_t a, uint32_t b, uint32_t &sum, const char *text, char (&out)[32])
+{
+    rpc_add_ref_str(0, text);
+    rpc_add_ref_buff(0, out, sizeof out);
+    RPC_ARG_T args[5];
+    rpc_arg_set(args[0], ARG_TYPE_UINT32, a);
+    rpc_arg_set_ptr(args[1], ARG_TYPE_REF_UINT32_IN, &b);
+    rpc_arg_set_ptr(args[2], ARG_TYPE_REF_UINT32_OUT, &sum);
+    rpc_arg_set_ptr(args[3], ARG_TYPE_TEXT, text);
+    rpc_arg_set_ptr(args[4], ARG_TYPE_DESC_OUT, out);
+    RPC_ARG_T ret{};
+    const int32_t rc = rpc_do_op(0, "x_add", 5, args, &ret, kWait);
+    rpc_del(0);
+    return rc != RPCR_OK ? rc : (ret.e_type == ARG_TYPE_RESULT ? 0 : -100);
+}
+
+TEST_F(Transport, CallCarriesValuesPlacesTextsAndBuffers)
+{
+    rpc_reg_op_hndlr("x_add", add_op);
+    uint32_t sum = 0;
+    char out[32] = {};
+    ASSERT_EQ(call_add(40, 2, sum, "hello", out), RPCR_OK);
+    EXPECT_EQ(sum, 42u);
+    EXPECT_STREQ(out, "hello");
+}
+
+TEST_F(Transport, UnknownOperationsAndHandlersAreNotFound)
+{
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_nobody_serves_this", 0, nullptr, &ret, kWait), RPCR_NOT_FOUND);
+    // No fallback: the engine's table does not know it.
+    EXPECT_EQ(rpc_reg_op_hndlr("", add_op), RPCR_INV_ARGS);
+    EXPECT_EQ(rpc_reg_cb_hndlr(nullptr, add_op), RPCR_INV_ARGS);
+}
+
+std::atomic<std::thread::id> g_cb_thread;
+std::atomic<int32_t> g_cb_conn{0};
+
+// Client handler: doubles its argument and, to prove handlers may call
+// back into the engine, makes a remote call of its own.
+int32_t double_cb(int32_t, const char *, void *pv_func, uint32_t argc, RPC_ARG_T *args,
+                  RPC_ARG_T *ret)
+{
+    g_cb_thread = std::this_thread::get_id();
+    if (argc != 1 || pv_func != reinterpret_cast<void *>(0x5678))
+        return RPCR_INV_ARGS;
+    uint32_t sum = 0;
+    char out[32] = {};
+    if (call_add(1, 2, sum, "nested", out) != RPCR_OK || sum != 3)
+        return RPCR_ERROR;
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    ret->u.i1 = static_cast<int8_t>(args[0].u.ui4 * 2);
+    return RPCR_OK;
+}
+
+// Engine operation that calls the client back before it answers.
+int32_t ask_client_op(int32_t conn, const char *, void *, uint32_t, RPC_ARG_T *args, RPC_ARG_T *ret)
+{
+    g_cb_conn = conn;
+    RPC_ARG_T cb_args[1];
+    rpc_arg_set(cb_args[0], ARG_TYPE_UINT32, args[0].u.ui4);
+    RPC_ARG_T cb_ret{};
+    const int32_t rc = rpc_do_cb(conn, "x_double", reinterpret_cast<void *>(0x5678), 1, cb_args,
+                                 &cb_ret, kWait);
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    ret->u.i1 = rc == RPCR_OK ? cb_ret.u.i1 : static_cast<int8_t>(rc);
+    return RPCR_OK;
+}
+
+TEST_F(Transport, CallBackDuringACallRunsOnATransportThread)
+{
+    rpc_reg_op_hndlr("x_add", add_op);
+    rpc_reg_op_hndlr("x_ask", ask_client_op);
+    rpc_reg_cb_hndlr("x_double", double_cb);
+    RPC_ARG_T args[1];
+    rpc_arg_set(args[0], ARG_TYPE_UINT32, 21);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_ask", 1, args, &ret, kWait), RPCR_OK);
+    EXPECT_EQ(ret.u.i1, 42);
+    EXPECT_NE(g_cb_thread.load(), std::this_thread::get_id());
+
+    // A call-back to a handler nobody registered.
+    RPC_ARG_T cb_ret{};
+    EXPECT_EQ(rpc_do_cb(g_cb_conn, "x_unregistered", nullptr, 0, nullptr, &cb_ret, kWait),
+              RPCR_NOT_FOUND);
+}
+
+TEST_F(Transport, LostEngineMeansNotConnectedUntilReopened)
+{
+    rpc_reg_op_hndlr("x_add", add_op);
+    rpc_engine_stop();
+    uint32_t sum = 0;
+    char out[32] = {};
+    // The reader notices the end of the stream; poll for it, bounded.
+    int32_t rc = RPCR_OK;
+    for (int i = 0; i < 500 && rc != RPCR_NOT_OPENED; ++i) {
+        rc = call_add(1, 1, sum, "x", out);
+        if (rc != RPCR_NOT_OPENED)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(rc, RPCR_NOT_OPENED);
+    EXPECT_EQ(rpc_open_client(kEndpoint), RPCR_NOT_OPENED);
+    ASSERT_EQ(rpc_engine_serve(kEndpoint), RPCR_OK);
+    EXPECT_EQ(rpc_open_client(kEndpoint), id_) << "the same text keeps its id";
+    EXPECT_EQ(call_add(1, 1, sum, "x", out), RPCR_OK);
+    EXPECT_EQ(sum, 2u);
+}
+
+std::mutex g_gate_mu;
+std::condition_variable g_gate_cv;
+bool g_gate_open = false;
+
+int32_t gated_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    std::unique_lock<std::mutex> lock(g_gate_mu);
+    g_gate_cv.wait(lock, [] { return g_gate_open; });
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+TEST_F(Transport, TimeOutReturnsAndTheLateReplyIsDropped)
+{
+    rpc_reg_op_hndlr("x_gated", gated_op);
+    rpc_reg_op_hndlr("x_add", add_op);
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_gated", 0, nullptr, &ret, 20), RPCR_TIMEOUT);
+    {
+        std::lock_guard<std::mutex> lock(g_gate_mu);
+        g_gate_open = true;
+    }
+    g_gate_cv.notify_all();
+    uint32_t sum = 0;
+    char out[32] = {};
+    EXPECT_EQ(call_add(2, 3, sum, "after", out), RPCR_OK);
+    EXPECT_EQ(sum, 5u);
+}
+
+TEST_F(Transport, ManyThreadsShareOneConnection)
+{
+    rpc_reg_op_hndlr("x_add", add_op);
+    constexpr int kThreads = 4;
+    constexpr uint32_t kCalls = 100;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (uint32_t i = 0; i < kCalls; ++i) {
+                uint32_t sum = 0;
+                char out[32] = {};
+                const std::string text = "t" + std::to_string(t) + "." + std::to_string(i);
+                if (call_add(i, static_cast<uint32_t>(t), sum, text.c_str(), out) != RPCR_OK ||
+                    sum != i + static_cast<uint32_t>(t) || text != out)
+                    ++wrong;
+            }
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+int raw_connect()
+{
+    char path[108];
+    if (rpc_endpoint_path(kEndpoint, path, sizeof path) != RPCR_OK)
+        return -1;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST_F(Transport, EngineAnswersGarbageWithAnErrorAndKeepsServing)
+{
+    rpc_reg_op_hndlr("x_add", add_op);
+    const int fd = raw_connect();
+    ASSERT_GE(fd, 0);
+    // A call frame whose body is cut short after its id.
+    uint8_t frame[4 + 10] = {};
+    le::store32(frame, 10);
+    frame[4] = 1;            // a call
+    frame[5] = 1;            // version
+    le::store32(frame + 8, 77); // its id
+    ASSERT_EQ(::send(fd, frame, sizeof frame, 0), static_cast<ssize_t>(sizeof frame));
+    uint8_t head[4];
+    ASSERT_EQ(::recv(fd, head, 4, MSG_WAITALL), 4);
+    std::vector<uint8_t> body(le::load32(head));
+    ASSERT_GE(body.size(), 12u);
+    ASSERT_EQ(::recv(fd, body.data(), body.size(), MSG_WAITALL), static_cast<ssize_t>(body.size()));
+    EXPECT_EQ(body[0], 2);                        // a reply
+    EXPECT_EQ(le::load32(body.data() + 4), 77u);  // to that id
+    EXPECT_EQ(static_cast<int32_t>(le::load32(body.data() + 8)), RPCR_PROTOCOL);
+    // An impossible length ends that connection only.
+    le::store32(frame, 0xFFFFFFFFu);
+    ::send(fd, frame, 4, 0);
+    EXPECT_EQ(::recv(fd, head, 4, MSG_WAITALL), 0);
+    ::close(fd);
+
+    uint32_t sum = 0;
+    char out[32] = {};
+    EXPECT_EQ(call_add(20, 22, sum, "still", out), RPCR_OK);
+    EXPECT_EQ(sum, 42u);
+}
+
+TEST(TransportClosed, NothingOpenMeansNotConnected)
+{
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_any", 0, nullptr, &ret, kWait), RPCR_NOT_OPENED);
+    EXPECT_EQ(rpc_close_client(12345), RPCR_INV_ARGS);
+    EXPECT_EQ(rpc_open_client(""), RPCR_INV_ARGS);
+}
+
+} // namespace
