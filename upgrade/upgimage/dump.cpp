@@ -41,7 +41,7 @@ bool dump_pit(FILE *out, const std::vector<uint8_t> &img, uint32_t at, uint32_t 
     const uint8_t *p = img.data() + at;
     if (words_equal(p, kPitSigWords, kPitHeadSig)) {
         std::fprintf(out, "  PIT (old layout), 0x%x bytes at 0x%x\n", size, at);
-        for (uint32_t k = 0; (k + 2) * kPitSlotBytes <= size; ++k) {
+        for (uint32_t k = 0; (k + 2) * kPitSlotBytes < size; ++k) {
             t_pit_entry_old e = decode_old_pit_record(p + (k + 1) * kPitSlotBytes);
             print_part(out, static_cast<int>(k), e.acName, e.i4PartId, e.u4Flags, e.u4Offset, e.u4Size);
         }
