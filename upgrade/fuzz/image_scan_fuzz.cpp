@@ -9,7 +9,7 @@
 
 namespace upg {
 
-// The NAND the scan asks about: 256 MiB, or 128 MiB when the input asks.
+// The NAND the scan asks about: 256 MiB, or 128 MiB for inputs of odd length.
 static uint32_t fuzz_nand_size = 0x10000000;
 
 int whole_nand_info(mtd_info_user *info)
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static bool quiet = [] { return std::freopen("/dev/null", "w", stdout) != nullptr; }();
     (void)quiet;
-    upg::fuzz_nand_size = size > 0 && (data[0] & 1) ? 0x8000000 : 0x10000000;
+    upg::fuzz_nand_size = (size & 1) ? 0x8000000 : 0x10000000;
     FILE *image = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     if (image == nullptr)
         return 0;
