@@ -26,6 +26,15 @@ namespace {
 
 constexpr size_t kCommandBytes = 100;
 bool keep_saved_files;
+// Files whose partition could not be written back: their only good copy.
+bool restore_failed[kSavedDataCount];
+
+void note_restore_failure(const char *path)
+{
+    for (int i = 0; i < kSavedDataCount; ++i)
+        if (std::string(kSavedData[i].file) == path)
+            restore_failed[i] = true;
+}
 
 bool erase_size_of(int fd, uint32_t *es)
 {
@@ -192,6 +201,7 @@ void upg_linux_write_raw_by_partition_name(int fd, const char *name, const char 
         int rc = upg_linux_write_raw_data_to_nand(fd, static_cast<uint32_t>(e.id), path);
         if (rc != 0) {
             std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", rc, __LINE__);
+            note_restore_failure(path);
             return;
         }
         std::printf("<UPG_PROG> partition %s raw data write success, continue!\n", name);
@@ -202,7 +212,12 @@ void upg_linux_remove_saved_file()
 {
     UPG_TRACE();
     char command[kCommandBytes] = {};
-    for (const auto &d : kSavedData) {
+    for (int i = 0; i < kSavedDataCount; ++i) {
+        const t_saved_data &d = kSavedData[i];
+        if (restore_failed[i]) {
+            std::printf("<UPG_PROG> keep %s: %s was not written back @Line %d\n", d.file, d.partition, __LINE__);
+            continue;
+        }
         int n = std::snprintf(command, kCommandBytes - 1, "rm -rf %s", d.file);
         if (n < 0) {
             std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", n, __LINE__);

@@ -143,8 +143,9 @@ int read_span(const t_read_texts &t, const t_span &s, uint8_t *dst, uint32_t len
 {
     uint32_t ws = s.info.writesize, p = s.start, c = 0;
     while (p < s.limit && c < len) {
-        uint32_t rest = len - c;
-        uint32_t chunk = (p % ws == 0 || rest < ws) ? (rest < ws ? rest : ws) : ws - p % ws;
+        // Never across a page boundary: an unaligned start first reads up to it.
+        uint32_t rest = len - c, to_boundary = ws - p % ws;
+        uint32_t chunk = rest < to_boundary ? rest : to_boundary;
         if (pread(s.fd, dst + c, chunk, p) != static_cast<ssize_t>(chunk)) {
             std::printf(t.page_error, t.name, __LINE__, p);
             return -1;
