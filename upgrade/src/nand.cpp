@@ -24,6 +24,46 @@ constexpr uint32_t kAdptPitMinOffset = 0x100000;
 t_adpt_pit adpt_pit;
 int cached_block_size;
 
+// Blocks of /dev/mtd0 whose page program failed in this run. Later writes
+// step over them too, so that data written in several calls stays in
+// order behind a failed block instead of overwriting what moved there.
+constexpr int kMaxFailedBlocks = 64;
+uint32_t failed_blocks[kMaxFailedBlocks];
+int failed_count;
+
+bool block_failed(uint32_t b)
+{
+    for (int i = 0; i < failed_count; ++i)
+        if (failed_blocks[i] == b)
+            return true;
+    return false;
+}
+
+void note_failed_block(uint32_t b)
+{
+    if (failed_count < kMaxFailedBlocks && !block_failed(b))
+        failed_blocks[failed_count++] = b;
+}
+
+// Where offset of a partition starting at base lies once the failed blocks
+// before it are stepped over.
+uint32_t past_failed_blocks(uint32_t base, uint32_t offset, uint32_t erasesize)
+{
+    if (erasesize == 0)
+        return base + offset;
+    uint32_t p = base;
+    for (uint32_t left = offset;;) {
+        if (block_failed(p - p % erasesize)) {
+            p += erasesize - p % erasesize;
+        } else if (left >= erasesize - p % erasesize) {
+            left -= erasesize - p % erasesize;
+            p += erasesize - p % erasesize;
+        } else {
+            return p + left;
+        }
+    }
+}
+
 std::string mtd_path(uint32_t id) { return "/dev/mtd" + std::to_string(id); }
 
 int open_mtd(uint32_t id, int flags)
@@ -125,6 +165,7 @@ struct t_span {
     uint32_t start;
     uint32_t limit;
     uint32_t base;
+    bool whole_nand; // failed blocks are remembered for /dev/mtd0 only
 };
 
 // Only whole pages count towards the room a transfer needs.
@@ -230,6 +271,10 @@ int write_span(const t_write_texts &t, const t_span &s, const uint8_t *data, uin
     }
     while (rc == 0 && r > 0 && p < s.limit) {
         uint32_t b = p - p % es;
+        if (s.whole_nand && block_failed(b)) {
+            p = b + es;
+            continue;
+        }
         std::printf(t.block, (b - s.base) / es, b - s.base);
         uint32_t room = (b + es < s.limit ? b + es : s.limit) - p;
         uint32_t taken = r < room ? r : room;
@@ -241,6 +286,8 @@ int write_span(const t_write_texts &t, const t_span &s, const uint8_t *data, uin
         if (got == kBlockDone) {
             r -= taken;
             src += taken;
+        } else if (got == kBlockSkipped && s.whole_nand) {
+            note_failed_block(b);
         }
         p = b + es;
     }
@@ -370,11 +417,12 @@ int i4NFBPartitionWrite(uint32_t u4DevId, uint32_t u8Offset, const uint8_t *u4Me
     if (!fits(s.info, part_size - u8Offset, u4MemLen)) {
         report_no_fit(t.fit_image, t.fit_error, t.name, u4MemLen, s.info, part_size);
     } else {
-        s.start = part_offset + u8Offset;
+        s.start = past_failed_blocks(part_offset, u8Offset, s.info.erasesize);
         // Bounded by the partition, not the device: data pushed on by a bad
         // page must not run into the next partition.
         s.limit = part_offset + part_size < s.info.size ? part_offset + part_size : s.info.size;
         s.base = part_offset;
+        s.whole_nand = true;
         rc = write_span(t, s, u4MemPtr, u4MemLen);
     }
     close(s.fd);

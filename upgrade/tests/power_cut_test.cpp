@@ -118,8 +118,9 @@ TEST_F(PowerCut, EveryCutPointRecoversOnTheNextRun)
         auto b = fresh("power_cut_after = " + std::to_string(k) + "\n");
         Result cut = run_upgrade(*b, false, 20000);
         ASSERT_NE(cut.status, 0) << cut.out;
-        if (k < final_status && flash_changed(*b))
+        if (k < final_status && flash_changed(*b)) {
             EXPECT_EQ(progress_on_flash(*b) & 1, 1u) << "the interrupted upgrade is visible";
+        }
         // The board boots the layout whose PIT part_info holds.
         bool new_boot = b->read_nand(0, new_pit.size()) == new_pit;
         b->set_board_text(board_text(new_boot ? new_layout() : old_layout()));
