@@ -59,6 +59,8 @@ struct DeviceType {
 // The device types, one per model file.
 extern const DeviceType kMtdDevice;
 extern const DeviceType kProcMtdFile;
+extern const DeviceType kI2cDevice;
+extern const DeviceType kBspDevice;
 
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);

@@ -283,7 +283,11 @@ std::array<Rgb, 5> Board::leds() const {
 }
 
 Process::Process(pid_t pid, std::string out_path, std::string err_path)
-    : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {}
+    : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {
+    if (pid_ <= 0) {
+        throw std::runtime_error("cannot start vboard");  // and never signal pid 0 or -1
+    }
+}
 
 Process::~Process() {
     if (!done_) {

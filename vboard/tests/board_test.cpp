@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "vboard/testkit.h"
 
@@ -54,6 +55,9 @@ TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
               "mtd0: 00400000 00020000 \"chip\"\n"
               "mtd1: 00100000 00020000 \"part_info\"\n"
               "mtd2: 00300000 00020000 \"data\"\n");
+    r = board.run({"sh", "-c", "[ -c /dev/mtd2 ] && echo char; [ -e /dev/mtd3 ] || echo none; ls -l /dev/mtd2"});
+    EXPECT_EQ(r.out.substr(0, 13), "char\nnone\ncrw") << r.out;
+    EXPECT_EQ(r.err, "");
     r = board.run({"sh", "-c",
                    "head -c 4096 /dev/urandom > /tmp/two_pages && "
                    "dd if=/tmp/two_pages of=/dev/mtd2 bs=2048 2>/dev/null && "
@@ -152,4 +156,45 @@ TEST(Board, TimeoutKillsTheWholeBoard) {
     Result r = board.run({"sh", "-c", "sleep 30 & echo $! > /tmp/pid; wait"}, 300);
     EXPECT_TRUE(r.timed_out);
     EXPECT_TRUE(await([&] { return board.board_pid(0) < 0; }, 2000));
+}
+
+TEST(Board, RebootRequestResetsTheBoardSoonAfter) {
+    Board board;
+    auto start = std::chrono::steady_clock::now();
+    Result r = board.run({"sh", "-c", std::string(VBOARD_DEVCTL) + " reboot; echo asked; sleep 5; echo not-reset"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "reboot = 0\nasked\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    std::vector<std::string> journal = board.journal();
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_EQ(journal.back(), "reset");
+    EXPECT_EQ(count(journal, "reboot requested by vboard_devctl"), 1u);
+}
+
+TEST(Board, LedsAndTheStateReport) {
+    Board board(kSmallBoard);
+    std::string devctl = VBOARD_DEVCTL;
+    Result r = board.run({"sh", "-c",
+                          devctl + " i2c-setup && " + devctl + " i2c-write 0x54 0x0c 0x11 && " + devctl +
+                              " i2c-write 0x54 0x0b 0x22 && " + devctl + " i2c-write 0x54 0x0a 0x33 && " + devctl +
+                              " i2c-write 0x54 0x16 0 && head -c 4096 /dev/zero | dd of=/dev/mtd2 bs=2048 2>/dev/null && " +
+                              devctl + " erase /dev/mtd2 0x20000 0x20000"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::array<Rgb, 5> leds = board.leds();
+    EXPECT_EQ(leds[1].red, 0x11);
+    EXPECT_EQ(leds[1].green, 0x22);
+    EXPECT_EQ(leds[1].blue, 0x33);
+    EXPECT_EQ(leds[0].red + leds[2].red + leds[3].red + leds[4].red, 0);
+
+    std::string out_path = board.work() + "/state.out";
+    std::string command = bin_path("vboard") + " state " + board.dir() + " > " + out_path;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream in(out_path);
+    std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char *line : {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
+                             "  block     9 (mtd2 data): 1 erase, 0 pages\n",
+                             "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",
+                             "reboot: none requested\n", "violations and faults: 0\n"}) {
+        EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
+    }
 }

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -154,6 +156,23 @@ TEST_F(Preload, FilePositionReadOnlyAccessAndMissingDevices) {
     EXPECT_EQ(::open("/dev/mtd64x", O_RDONLY), -1) << "not a device path of the board: passed through";
 }
 
+TEST_F(Preload, StatAndAccessSeeTheBoardsDevices) {
+    struct stat st;
+    ASSERT_EQ(::stat("/dev/mtd2", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(major(st.st_rdev), 90u);
+    EXPECT_EQ(minor(st.st_rdev), 4u);
+    ASSERT_EQ(::lstat("/proc/mtd", &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(::stat("/dev/mtd3", &st), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(::access("/dev/i2c", R_OK | W_OK), 0);
+    EXPECT_EQ(::access("/proc/mtd", W_OK), -1);
+    EXPECT_EQ(errno, EACCES);
+    ASSERT_EQ(::stat(dir_.c_str(), &st), 0) << "other paths pass through";
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
 TEST_F(Preload, StdioStreamsOnMtdDevices) {
     FILE *f = std::fopen("/dev/mtd1", "r+");
     ASSERT_NE(f, nullptr);
@@ -260,4 +279,98 @@ TEST_F(Preload, EmulatedDescriptorsSurviveExec) {
     EXPECT_EQ(::read(fd, &back[0], back.size()), static_cast<ssize_t>(back.size()));
     ::close(fd);
     EXPECT_EQ(back, expected);
+}
+
+namespace {
+
+// The I2C request record as a program of the board fills it.
+struct I2cRequest {
+    uint8_t address, zero1;
+    uint16_t reg;
+    uint8_t reg_length, zero5[3];
+    const uint8_t *data;
+    uint32_t word12, word16, word20, word24;
+    uint8_t setup28, setup29, zero30[2];
+    uint32_t word32;
+};
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(I2cRequest) == 36 && offsetof(I2cRequest, setup28) == 28, "the board's record");
+#endif
+
+int i2c_write(int fd, uint8_t address, uint16_t reg, uint8_t value) {
+    I2cRequest req{};
+    req.address = address;
+    req.reg = reg;
+    req.reg_length = 1;
+    req.data = &value;
+    req.word24 = 50;
+    req.setup28 = 5;
+    req.setup29 = 6;
+    req.word32 = 1;
+    return ::ioctl(fd, 0x40047301, &req);
+}
+
+}  // namespace
+
+TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate) {
+    int fd = ::open("/dev/i2c", 0x180);
+    ASSERT_GE(fd, 0);
+    I2cRequest setup{};
+    setup.setup28 = 5;
+    setup.setup29 = 6;
+    EXPECT_EQ(::ioctl(fd, 0x40047316, &setup), 0);
+    // LED 0 is registers 0x0F, 0x0E, 0x0D; LED 4 is 0x03, 0x02, 0x01.
+    const uint8_t writes[][2] = {{0x0F, 5}, {0x0E, 10}, {0x0D, 4}, {0x03, 0xAA}, {0x02, 0xBB}, {0x01, 0xCC}};
+    for (const auto &w : writes) {
+        EXPECT_EQ(i2c_write(fd, 0x54, w[0], w[1]), 0);
+    }
+    std::string leds;
+    EXPECT_NE(read_text_file(dir_ + "/leds", &leds), 0) << "nothing shows before the update register";
+    EXPECT_EQ(i2c_write(fd, 0x54, 0x16, 1), 0);
+    EXPECT_NE(read_text_file(dir_ + "/leds", &leds), 0) << "only a write of 0 applies";
+    EXPECT_EQ(i2c_write(fd, 0x54, 0x16, 0), 0);
+    ASSERT_EQ(read_text_file(dir_ + "/leds", &leds), 0);
+    EXPECT_EQ(leds, "050a04 000000 000000 000000 aabbcc\n");
+
+    EXPECT_EQ(i2c_write(fd, 0x50, 0x0F, 1), -1);
+    EXPECT_EQ(errno, ENXIO) << "no device answers at another address";
+    EXPECT_EQ(::ioctl(fd, 0x40047301, nullptr), -1);
+    EXPECT_EQ(errno, EFAULT);
+    ::close(fd);
+    for (const char *line : {"open /dev/i2c O_RDONLY|O_EXCL|O_NOCTTY", "ioctl /dev/i2c I2C_SETUP 5 6 = 0",
+                             "ioctl /dev/i2c I2C_WRITE 0x54 reg 0x0f value 0x05 = 0",
+                             "leds 050a04 000000 000000 000000 aabbcc",
+                             "ioctl /dev/i2c I2C_WRITE 0x50 reg 0x0f value 0x01 = -1 ENXIO"}) {
+        EXPECT_TRUE(journal_has(line)) << line;
+    }
+}
+
+TEST_F(Preload, RebootRequestKillsTheProcessShortlyAfter) {
+    int result[2];
+    ASSERT_EQ(::pipe(result), 0);
+    auto start = std::chrono::steady_clock::now();
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = ::open("/dev/bsp", O_RDWR);
+        int rc = fd < 0 ? -2 : ::ioctl(fd, 0x6208);
+        ::write(result[1], &rc, sizeof rc);
+        ::sleep(10);
+        ::_exit(0);
+    }
+    ::close(result[1]);
+    int rc = -3;
+    ASSERT_EQ(::read(result[0], &rc, sizeof rc), static_cast<ssize_t>(sizeof rc));
+    EXPECT_EQ(rc, 0) << "the request itself succeeds";
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    std::string record;
+    ASSERT_EQ(read_text_file(dir_ + "/reboot", &record), 0);
+    EXPECT_EQ(record.rfind("requested by ", 0), 0u) << record;
+    EXPECT_TRUE(journal_has("ioctl /dev/bsp BSP_REBOOT = 0"));
+    std::vector<std::string> lines = read_journal(dir_);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &l) { return l.rfind("reboot requested by ", 0) == 0; }),
+              1);
 }
