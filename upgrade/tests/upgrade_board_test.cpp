@@ -77,10 +77,14 @@ protected:
             EXPECT_EQ(leds[i].blue, 4) << i;
         }
         EXPECT_EQ(leds[4].red + leds[4].green + leds[4].blue, 0);
-        bool reboot = false;
-        for (const auto &line : board->journal())
-            reboot = reboot || has(line, "reboot");
-        EXPECT_TRUE(reboot) << "the reboot is requested";
+        EXPECT_EQ(board->journal_lines("ioctl /dev/i2c I2C_SETUP 5 6 = 0").size(), 1u);
+        // Three channels and the update register per LED, then one more update.
+        EXPECT_EQ(board->journal_lines("ioctl /dev/i2c I2C_WRITE 0x54 ").size(), 17u);
+        EXPECT_EQ(board->journal_lines("ioctl /dev/i2c I2C_WRITE 0x54 reg 0x0f value 0x05 = 0").size(), 1u);
+        EXPECT_EQ(board->journal_lines("ioctl /dev/i2c I2C_WRITE 0x54 reg 0x04 value 0x04 = 0").size(), 1u)
+            << "blue of LED 3";
+        EXPECT_EQ(board->journal_lines("reboot requested by upgprog").size(), 1u);
+        EXPECT_EQ(r.status, 0) << "the board was reset";
     }
 
     void run_full(const std::string &image, const std::string &layout_line)
