@@ -327,3 +327,23 @@ TEST_F(UpgradeOnBoard, FileOfAMissingPartitionIsWrittenToTheNewLayout)
 }
 
 } // namespace
+
+namespace {
+
+TEST(NandModuleOnBoard, ProbeRunsOnSmallAndBigBlockBoards)
+{
+    std::string probe = vboard::testkit::bin_dir() + "/../tests/upg_nand_probe";
+    Board small("nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
+                "partition = part_info 512K\npartition = part_info_1 1536K\npartition = part_info_2 1536K\n"
+                "partition = data 512K\nbad_blocks = 31\n");
+    Result r = small.run({probe, "--gtest_filter=Nand.*"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "[  PASSED  ] 6 tests.")) << r.out;
+    Board big("nand.size = 64M\nnand.erasesize = 2M\nnand.writesize = 4K\nnand.oobsize = 128\n"
+              "partition = part_info 2M\npartition = part_info_1 8M\npartition = rest rest\n");
+    r = big.run({probe, "--gtest_filter=BigBlocks.*"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "[  PASSED  ] 1 test.")) << r.out;
+}
+
+} // namespace
