@@ -26,26 +26,28 @@ constexpr unsigned kRebootDelaySeconds = 4;
     std::exit(1);
 }
 
+// The image PIT entry of partition id (id -1 when there is none).
+t_part_view image_partition(int32_t id)
+{
+    bool old_layout = pit_pair_uses_old(kImagePit);
+    for (int i = 0; i < kPitEntries && pit_entry(kImagePit, old_layout, i).id != -1; ++i)
+        if (pit_entry(kImagePit, old_layout, i).id == id)
+            return pit_entry(kImagePit, old_layout, i);
+    return {"", -1, 0, 0, 0};
+}
+
 // New-layout lookups of a BIT entry's partition; the copy itself is placed
 // by the adaptive PIT.
 uint32_t get_part_offset_from_flash(int32_t id)
 {
     UPG_TRACE();
-    bool old_layout = pit_pair_uses_old(kImagePit);
-    for (int i = 0; i < kPitEntries && pit_entry(kImagePit, old_layout, i).id != -1; ++i)
-        if (pit_entry(kImagePit, old_layout, i).id == id)
-            return pit_entry(kImagePit, old_layout, i).offset;
-    return 0;
+    return image_partition(id).offset;
 }
 
 uint32_t get_part_size(int32_t id)
 {
     UPG_TRACE();
-    bool old_layout = pit_pair_uses_old(kImagePit);
-    for (int i = 0; i < kPitEntries && pit_entry(kImagePit, old_layout, i).id != -1; ++i)
-        if (pit_entry(kImagePit, old_layout, i).id == id)
-            return pit_entry(kImagePit, old_layout, i).size;
-    return 0;
+    return image_partition(id).size;
 }
 
 bool is_boot_partition(int32_t id)
