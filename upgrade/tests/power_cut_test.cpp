@@ -211,3 +211,32 @@ TEST_F(PowerCut, CutWhileSavingDeviceData)
 }
 
 } // namespace
+
+namespace {
+
+// Power lost right after the erase of the first part_info block, while the
+// new PIT goes in: the next run reads the PIT from the later copy.
+TEST_F(PowerCut, BlankPartInfoFallsBackToItsCopy)
+{
+    auto scratch = std::make_unique<Board>(board_text(old_layout()));
+    image = upgimage_image(default_bins(11), "ntblfmt", scratch->work());
+    auto ref = fresh("");
+    ASSERT_EQ(run_upgrade(*ref, true).status, 0);
+    const std::string expected = ref->read_nand(0, kNand);
+    std::vector<Op> ops = flash_ops(ref->journal());
+    size_t k = 0;
+    for (size_t i = 0; i < ops.size(); ++i)
+        if (ops[i].erase && ops[i].dev == "mtd0" && ops[i].offset == 0)
+            k = i + 1;
+    ASSERT_GT(k, 0u);
+    auto b = fresh("power_cut_after = " + std::to_string(k) + "\n");
+    ASSERT_EQ(run_upgrade(*b, false).status, 137);
+    ASSERT_EQ(b->read_nand(0, kBlock), std::string(kBlock, '\xFF'));
+    b->set_board_text(board_text(old_layout()));
+    Result again = run_upgrade(*b, true);
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("<UPG_PROG> no pit in mtd1, trying mtd2 @Line "), std::string::npos) << again.out;
+    EXPECT_TRUE(b->read_nand(0, kNand) == expected);
+}
+
+} // namespace
