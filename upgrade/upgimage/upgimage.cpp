@@ -1,0 +1,91 @@
+#include "upgimage.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+const char kUsage[] =
+    "usage: upgimage build DESCRIPTION OUTPUT   build an upgrade image\n"
+    "       upgimage dump IMAGE                 show an image's index table, PITs and BITs\n"
+    "\n"
+    "A description holds one statement a line ('#' starts a comment):\n"
+    "  layout old|ntblfmt            layout of the index tables, and of the PIT\n"
+    "  pit old|ntblfmt               PIT layout when it differs\n"
+    "  nand SIZE [block=B] [start=OFFSET]    a partition table for this NAND size\n"
+    "  part NAME SIZE [type=T] [in=CONTAINER] [status] [extra=A,B]\n"
+    "  bin NAME FILE [at=OFFSET]     FILE goes into partition NAME at OFFSET\n"
+    "Partitions follow one another from start; ids count from 1. Sizes take 0x and K/M/G.\n";
+
+bool read_all(const char *path, std::string *out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *out = s.str();
+    return true;
+}
+
+std::string dir_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+int build(const char *desc_path, const char *out_path)
+{
+    std::string text, err;
+    if (!read_all(desc_path, &text)) {
+        std::fprintf(stderr, "upgimage: cannot read %s\n", desc_path);
+        return 1;
+    }
+    t_image_desc desc;
+    std::vector<uint8_t> image;
+    if (parse_description(text, dir_of(desc_path), &desc, &err) != 0 || build_image(desc, &image, &err) != 0) {
+        std::fprintf(stderr, "upgimage: %s: %s\n", desc_path, err.c_str());
+        return 1;
+    }
+    std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (!out.flush()) {
+        std::fprintf(stderr, "upgimage: cannot write %s\n", out_path);
+        return 1;
+    }
+    return 0;
+}
+
+int dump(const char *path)
+{
+    std::string text, err;
+    if (!read_all(path, &text)) {
+        std::fprintf(stderr, "upgimage: cannot read %s\n", path);
+        return 1;
+    }
+    std::vector<uint8_t> image(text.begin(), text.end());
+    if (dump_image(image, stdout, &err) != 0) {
+        std::fprintf(stderr, "upgimage: %s: %s\n", path, err.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "build") == 0)
+        return build(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
+        return dump(argv[2]);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
