@@ -1,0 +1,260 @@
+#include "board_tulkad.h"
+
+#include "socket_client.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tulka_test {
+namespace {
+
+using clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto run_limit = 10s;
+constexpr auto start_limit = 5s;
+constexpr auto poll_step = 5ms;
+const char *const board_socket = "/tmp/tulka_socket";
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream file(path);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+std::string make_temp_dir()
+{
+    char name[] = "/tmp/tulka_board.XXXXXX";
+    if (!mkdtemp(name))
+        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    return name;
+}
+
+// Starts argv with stdout and stderr going to files. The child's pid.
+pid_t spawn(const std::vector<std::string> &argv, const std::string &out, const std::string &err)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null_fd = open("/dev/null", O_RDONLY);
+        if (out_fd < 0 || err_fd < 0 || null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+            dup2(err_fd, 2) < 0)
+            _exit(127);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    return pid;
+}
+
+// The exit status, or -1 when it was killed (after `limit` it is).
+int wait_exit(pid_t pid, std::chrono::milliseconds limit)
+{
+    const auto end = clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(poll_step);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int parent_of(int pid)
+{
+    std::istringstream status(read_text("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("PPid:", 0) == 0)
+            return std::atoi(line.c_str() + 5);
+    return 0;
+}
+
+// The host pid of a process named `name` below `ancestor`, or 0.
+int find_descendant(int ancestor, const std::string &name)
+{
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return 0;
+    int found = 0;
+    while (const dirent *entry = readdir(proc)) {
+        const int pid = std::atoi(entry->d_name);
+        if (pid <= 0 || read_text("/proc/" + std::to_string(pid) + "/comm") != name + "\n")
+            continue;
+        for (int p = parent_of(pid); p > 1; p = parent_of(p))
+            if (p == ancestor)
+                found = pid;
+        if (found)
+            break;
+    }
+    closedir(proc);
+    return found;
+}
+
+} // namespace
+
+struct board_tulkad::impl {
+    std::string dir = make_temp_dir();
+    std::string state = dir + "/state";
+    std::string out_file = dir + "/out";
+    std::string err_file = dir + "/err";
+    pid_t runner = -1;
+    int daemon = 0;
+
+    std::vector<std::string> board_command(const std::vector<std::string> &command) const
+    {
+        std::vector<std::string> argv = {VBOARD_PATH, "run", "--state", state, "--"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        return argv;
+    }
+
+    run_result run_to_end(const std::vector<std::string> &command)
+    {
+        const pid_t pid = spawn(board_command(command), out_file, err_file);
+        run_result result;
+        result.status = wait_exit(pid, run_limit);
+        result.out = read_text(out_file);
+        result.err = read_text(err_file);
+        return result;
+    }
+
+    static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
+                                                   const std::string &setup)
+    {
+        std::vector<std::string> command;
+        if (!setup.empty())
+            command = {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\""};
+        command.push_back(tulkad_path());
+        command.insert(command.end(), args.begin(), args.end());
+        return command;
+    }
+};
+
+board_tulkad::board_tulkad() : m_impl(std::make_unique<impl>())
+{
+    std::filesystem::create_directory(m_impl->state);
+}
+
+board_tulkad::~board_tulkad()
+{
+    if (m_impl->runner > 0) {
+        kill(m_impl->runner, SIGKILL);
+        waitpid(m_impl->runner, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_impl->dir, ignored);
+}
+
+const std::string &board_tulkad::tulkad_path()
+{
+    static const std::string path = TULKAD_PATH;
+    return path;
+}
+
+run_result board_tulkad::shell(const std::string &command)
+{
+    return m_impl->run_to_end({"/bin/sh", "-c", command});
+}
+
+run_result board_tulkad::run(const std::vector<std::string> &args, const std::string &setup)
+{
+    return m_impl->run_to_end(impl::tulkad_command(args, setup));
+}
+
+void board_tulkad::start(const std::vector<std::string> &args)
+{
+    m_impl->runner = spawn(m_impl->board_command(impl::tulkad_command(args, "")), m_impl->out_file,
+                           m_impl->err_file);
+    const auto end = clock::now() + start_limit;
+    while ((m_impl->daemon = find_descendant(m_impl->runner, "tulkad")) == 0) {
+        if (clock::now() > end)
+            throw std::runtime_error("tulkad did not start on the board: " + err());
+        std::this_thread::sleep_for(poll_step);
+    }
+    // The socket is bound before it listens; clients retry a refused connect.
+    struct stat info {};
+    while (::stat(host_path(board_socket).c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
+        if (clock::now() > end)
+            throw std::runtime_error("tulkad's socket did not appear: " + err());
+        std::this_thread::sleep_for(poll_step);
+    }
+}
+
+int board_tulkad::connect_client()
+{
+    return connect_socket(host_path(board_socket), start_limit);
+}
+
+int board_tulkad::pid() const { return m_impl->daemon; }
+
+long long board_tulkad::cpu_ticks() const
+{
+    const std::string text = read_text("/proc/" + std::to_string(pid()) + "/stat");
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long long ticks = 0;
+    // utime and stime are fields 14 and 15; the text after ")" starts at 3.
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += std::stoll(field);
+    return ticks;
+}
+
+std::string board_tulkad::host_path(const std::string &board_path) const
+{
+    return "/proc/" + std::to_string(m_impl->daemon) + "/root" + board_path;
+}
+
+std::string board_tulkad::out() const { return read_text(m_impl->out_file); }
+
+std::string board_tulkad::err() const { return read_text(m_impl->err_file); }
+
+bool board_tulkad::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
+{
+    const std::regex wanted(pattern);
+    const auto end = clock::now() + limit;
+    while (!std::regex_search(out(), wanted)) {
+        if (clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(poll_step);
+    }
+    return true;
+}
+
+run_result board_tulkad::stop(int signal_number)
+{
+    run_result result;
+    if (m_impl->runner <= 0)
+        return result;
+    kill(m_impl->daemon, signal_number);
+    result.status = wait_exit(m_impl->runner, run_limit);
+    m_impl->runner = -1;
+    m_impl->daemon = 0;
+    result.out = out();
+    result.err = err();
+    return result;
+}
+
+} // namespace tulka_test
