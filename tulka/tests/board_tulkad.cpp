@@ -66,22 +66,6 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &out, const 
     return pid;
 }
 
-// The exit status, or -1 when it was killed (after `limit` it is).
-int wait_exit(pid_t pid, std::chrono::milliseconds limit)
-{
-    const auto end = clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(poll_step);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 int parent_of(int pid)
 {
     std::istringstream status(read_text("/proc/" + std::to_string(pid) + "/status"));
@@ -103,7 +87,7 @@ int find_descendant(int ancestor, const std::string &name)
         const int pid = std::atoi(entry->d_name);
         if (pid <= 0 || read_text("/proc/" + std::to_string(pid) + "/comm") != name + "\n")
             continue;
-        for (int p = parent_of(pid); p > 1; p = parent_of(p))
+        for (int p = parent_of(pid); p > 1 && !found; p = parent_of(p))
             if (p == ancestor)
                 found = pid;
         if (found)
@@ -113,31 +97,82 @@ int find_descendant(int ancestor, const std::string &name)
     return found;
 }
 
+template <typename Done>
+bool await(Done done, std::chrono::milliseconds limit)
+{
+    const auto end = clock::now() + limit;
+    while (!done()) {
+        if (clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(poll_step);
+    }
+    return true;
+}
+
 } // namespace
+
+host_program::host_program(const std::vector<std::string> &argv) : m_dir(make_temp_dir())
+{
+    m_pid = spawn(argv, m_dir + "/out", m_dir + "/err");
+}
+
+host_program::~host_program()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+}
+
+int host_program::pid() const { return m_pid; }
+
+std::string host_program::out() const { return read_text(m_dir + "/out"); }
+
+std::string host_program::err() const { return read_text(m_dir + "/err"); }
+
+bool host_program::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
+{
+    const std::regex wanted(pattern);
+    return await([&] { return std::regex_search(out(), wanted); }, limit);
+}
+
+run_result host_program::wait(std::chrono::milliseconds limit)
+{
+    run_result result;
+    if (m_pid <= 0)
+        return result;
+    int status = 0;
+    if (!await([&] { return waitpid(m_pid, &status, WNOHANG) != 0; }, limit)) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, &status, 0);
+    } else if (WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    }
+    m_pid = -1;
+    result.out = out();
+    result.err = err();
+    return result;
+}
+
+run_result host_program::stop(int signal_number, std::chrono::milliseconds limit)
+{
+    if (m_pid > 0)
+        kill(m_pid, signal_number);
+    return wait(limit);
+}
 
 struct board_tulkad::impl {
     std::string dir = make_temp_dir();
-    std::string state = dir + "/state";
-    std::string out_file = dir + "/out";
-    std::string err_file = dir + "/err";
-    pid_t runner = -1;
+    std::unique_ptr<host_program> runner;
     int daemon = 0;
 
     std::vector<std::string> board_command(const std::vector<std::string> &command) const
     {
-        std::vector<std::string> argv = {VBOARD_PATH, "run", "--state", state, "--"};
+        std::vector<std::string> argv = {VBOARD_PATH, "run", "--state", dir, "--"};
         argv.insert(argv.end(), command.begin(), command.end());
         return argv;
-    }
-
-    run_result run_to_end(const std::vector<std::string> &command)
-    {
-        const pid_t pid = spawn(board_command(command), out_file, err_file);
-        run_result result;
-        result.status = wait_exit(pid, run_limit);
-        result.out = read_text(out_file);
-        result.err = read_text(err_file);
-        return result;
     }
 
     static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
@@ -150,19 +185,18 @@ struct board_tulkad::impl {
         command.insert(command.end(), args.begin(), args.end());
         return command;
     }
+
+    run_result run_to_end(const std::vector<std::string> &command) const
+    {
+        return host_program(board_command(command)).wait(run_limit);
+    }
 };
 
-board_tulkad::board_tulkad() : m_impl(std::make_unique<impl>())
-{
-    std::filesystem::create_directory(m_impl->state);
-}
+board_tulkad::board_tulkad() : m_impl(std::make_unique<impl>()) {}
 
 board_tulkad::~board_tulkad()
 {
-    if (m_impl->runner > 0) {
-        kill(m_impl->runner, SIGKILL);
-        waitpid(m_impl->runner, nullptr, 0);
-    }
+    m_impl->runner.reset();
     std::error_code ignored;
     std::filesystem::remove_all(m_impl->dir, ignored);
 }
@@ -170,6 +204,12 @@ board_tulkad::~board_tulkad()
 const std::string &board_tulkad::tulkad_path()
 {
     static const std::string path = TULKAD_PATH;
+    return path;
+}
+
+const std::string &board_tulkad::tulkactl_path()
+{
+    static const std::string path = TULKACTL_PATH;
     return path;
 }
 
@@ -185,27 +225,18 @@ run_result board_tulkad::run(const std::vector<std::string> &args, const std::st
 
 void board_tulkad::start(const std::vector<std::string> &args)
 {
-    m_impl->runner = spawn(m_impl->board_command(impl::tulkad_command(args, "")), m_impl->out_file,
-                           m_impl->err_file);
-    const auto end = clock::now() + start_limit;
-    while ((m_impl->daemon = find_descendant(m_impl->runner, "tulkad")) == 0) {
-        if (clock::now() > end)
-            throw std::runtime_error("tulkad did not start on the board: " + err());
-        std::this_thread::sleep_for(poll_step);
-    }
+    m_impl->runner = std::make_unique<host_program>(m_impl->board_command(impl::tulkad_command(args, "")));
+    if (!await([&] { return (m_impl->daemon = find_descendant(m_impl->runner->pid(), "tulkad")) != 0; },
+               start_limit))
+        throw std::runtime_error("tulkad did not start on the board: " + err());
     // The socket is bound before it listens; clients retry a refused connect.
     struct stat info {};
-    while (::stat(host_path(board_socket).c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
-        if (clock::now() > end)
-            throw std::runtime_error("tulkad's socket did not appear: " + err());
-        std::this_thread::sleep_for(poll_step);
-    }
+    if (!await([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
+               start_limit))
+        throw std::runtime_error("tulkad's socket did not appear: " + err());
 }
 
-int board_tulkad::connect_client()
-{
-    return connect_socket(host_path(board_socket), start_limit);
-}
+int board_tulkad::connect_client() { return connect_socket(host_path(board_socket), start_limit); }
 
 int board_tulkad::pid() const { return m_impl->daemon; }
 
@@ -227,33 +258,23 @@ std::string board_tulkad::host_path(const std::string &board_path) const
     return "/proc/" + std::to_string(m_impl->daemon) + "/root" + board_path;
 }
 
-std::string board_tulkad::out() const { return read_text(m_impl->out_file); }
+std::string board_tulkad::out() const { return m_impl->runner ? m_impl->runner->out() : ""; }
 
-std::string board_tulkad::err() const { return read_text(m_impl->err_file); }
+std::string board_tulkad::err() const { return m_impl->runner ? m_impl->runner->err() : ""; }
 
 bool board_tulkad::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
-    const std::regex wanted(pattern);
-    const auto end = clock::now() + limit;
-    while (!std::regex_search(out(), wanted)) {
-        if (clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(poll_step);
-    }
-    return true;
+    return m_impl->runner && m_impl->runner->wait_out(pattern, limit);
 }
 
 run_result board_tulkad::stop(int signal_number)
 {
-    run_result result;
-    if (m_impl->runner <= 0)
-        return result;
+    if (!m_impl->runner)
+        return {};
     kill(m_impl->daemon, signal_number);
-    result.status = wait_exit(m_impl->runner, run_limit);
-    m_impl->runner = -1;
+    const run_result result = m_impl->runner->wait(run_limit);
+    m_impl->runner.reset();
     m_impl->daemon = 0;
-    result.out = out();
-    result.err = err();
     return result;
 }
 

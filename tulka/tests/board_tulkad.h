@@ -17,6 +17,29 @@ struct run_result {
     std::string err;
 };
 
+// A program started on the host (tulkactl given a board's socket, or the
+// board runner itself), its output going to files.
+class host_program {
+public:
+    explicit host_program(const std::vector<std::string> &argv);
+    ~host_program();
+    host_program(const host_program &) = delete;
+    host_program &operator=(const host_program &) = delete;
+
+    int pid() const;
+    std::string out() const;
+    std::string err() const;
+    // Waits until the output so far holds a match of `pattern`.
+    bool wait_out(const std::string &pattern, std::chrono::milliseconds limit) const;
+    // Waits for the end (killing it after `limit`); -1 status when killed.
+    run_result wait(std::chrono::milliseconds limit);
+    run_result stop(int signal_number, std::chrono::milliseconds limit);
+
+private:
+    std::string m_dir;
+    int m_pid = -1;
+};
+
 class board_tulkad {
 public:
     board_tulkad();
@@ -49,6 +72,7 @@ public:
     run_result stop(int signal_number);
 
     static const std::string &tulkad_path();
+    static const std::string &tulkactl_path();
 
 private:
     struct impl;

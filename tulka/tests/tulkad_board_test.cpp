@@ -90,7 +90,7 @@ TEST_F(Tulkad, OptionErrorsEndWithStatusZeroAfterTheCopy)
         std::string error;
     } cases[] = {
         {{"-s"}, "exception: -s expects parameter"},
-        {{"-c", "/data/ir", "-r", "5", "-c"}, "exception: -c expects parameter"},
+        {{"-r", "5", "-c"}, "exception: -c expects parameter"},
         {{"-r", "1x"}, "exception: bad lexical cast: source type value could not be interpreted as target"},
         {{"-s", "4294967296"}, "exception: bad lexical cast: source type value could not be interpreted as target"},
     };
@@ -268,6 +268,68 @@ TEST_F(TulkadServing, IdlesWithoutUsingTheProcessor)
     const long long before = board.cpu_ticks();
     EXPECT_TRUE(read_up_to(client, 1, 1s).empty());
     EXPECT_EQ(board.cpu_ticks(), before);
+}
+
+// Output in which `count` clients have gone.
+std::string disconnects(int count)
+{
+    return "(socket client disconnected\\n[\\s\\S]*){" + std::to_string(count) + "}";
+}
+
+run_result tulkactl(const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {board_tulkad::tulkactl_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return host_program(argv).wait(5s);
+}
+
+TEST_F(Tulkad, TulkactlSaysWhenTulkadIsNotRunning)
+{
+    const std::string socket = "/nonexistent/tulka_socket";
+    const run_result r = tulkactl({"-S", socket, "cancel"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "tulkactl: cannot connect to " + socket +
+                         ": No such file or directory (is tulkad running?)\n");
+    const run_result bad_key = tulkactl({"-S", socket, "learn", "84"});
+    EXPECT_EQ(bad_key.status, 2);
+    EXPECT_EQ(bad_key.err, "tulkactl: unknown key 84 (a KEY_ name or code of the key table)\n");
+    EXPECT_EQ(tulkactl({"frobnicate"}).status, 2);
+    const run_result help = tulkactl({"-h"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: tulkactl", 0), 0u) << help.out;
+}
+
+TEST_F(TulkadServing, TulkactlCancelsLearnsAndWatches)
+{
+    close(client);
+    client = -1;
+    const std::string socket = board.host_path("/tmp/tulka_socket");
+    const run_result cancel = tulkactl({"-S", socket, "cancel"});
+    EXPECT_EQ(cancel.status, 0) << cancel.err;
+    EXPECT_EQ(cancel.out, "learn complete 0\n");
+
+    // No capture happens yet, so the learn runs out of time and is cancelled.
+    const run_result learn = tulkactl({"-S", socket, "-t", "1", "learn", "KEY_POWER"});
+    EXPECT_EQ(learn.status, 3);
+    EXPECT_EQ(learn.out, "learn complete 0\n");
+    EXPECT_EQ(learn.err, "tulkactl: learn timed out, cancelled\n");
+    EXPECT_TRUE(std::regex_search(board.out(), std::regex(stamped("start learn for key KEY_POWER"))));
+
+    // Replies left queued by a client that stopped reading reach the watcher.
+    ASSERT_TRUE(board.wait_out(disconnects(3), answer_limit));
+    const int flooder = board.connect_client();
+    message flood;
+    for (int i = 0; i < 40000; ++i)
+        flood.insert(flood.end(), cancel_request.begin(), cancel_request.end());
+    ASSERT_EQ(write_all(flooder, flood), 0);
+    shutdown(flooder, SHUT_WR);
+    ASSERT_TRUE(board.wait_out(disconnects(4), answer_limit));
+    close(flooder);
+    host_program watch({board_tulkad::tulkactl_path(), "-S", socket, "watch"});
+    ASSERT_TRUE(watch.wait_out("learn complete 0\n", answer_limit));
+    const run_result watched = watch.stop(SIGINT, answer_limit);
+    EXPECT_EQ(watched.status, -1); // ends by the signal
+    EXPECT_TRUE(matches(watched.out, "(learn complete 0\n)+")) << watched.out.substr(0, 200);
 }
 
 } // namespace
