@@ -27,8 +27,6 @@ void throw_on(const boost::system::error_code &ec, const char *step)
         throw boost::system::system_error(ec, step);
 }
 
-void plain_line(std::FILE *stream, const char *text) { write_line(stream, text); }
-
 } // namespace
 
 stream_server::stream_server(boost::asio::io_context &io)
@@ -85,7 +83,7 @@ void stream_server::on_accept(const error_code &ec)
     if (m_stopped)
         return;
     if (ec) {
-        plain_line(stderr, "do_accept fail");
+        write_line(stderr, "do_accept fail");
         m_accept_retry.expires_after(accept_retry_delay);
         m_accept_retry.async_wait([self = shared_from_this()](const error_code &wait_ec) {
             if (!wait_ec && !self->m_stopped)
@@ -93,7 +91,7 @@ void stream_server::on_accept(const error_code &ec)
         });
         return;
     }
-    plain_line(stdout, "socket client connected");
+    write_line(stdout, "socket client connected");
     m_connected = true;
     read_length();
     write_head();
@@ -112,7 +110,7 @@ void stream_server::read_length()
             if (!self->is_current(connection))
                 return;
             if (ec) {
-                plain_line(stderr, "read fail");
+                write_line(stderr, "read fail");
                 self->disconnect();
                 return;
             }
@@ -135,7 +133,7 @@ void stream_server::read_payload()
             if (!self->is_current(connection))
                 return;
             if (ec) {
-                plain_line(stderr, "read fail");
+                write_line(stderr, "read fail");
                 self->disconnect();
                 return;
             }
@@ -164,7 +162,7 @@ void stream_server::write_head()
             self->m_writing = false;
             if (ec) {
                 // The head stays queued and goes out whole to the next client.
-                plain_line(stderr, "write fail");
+                write_line(stderr, "write fail");
                 self->disconnect();
                 return;
             }
@@ -175,7 +173,7 @@ void stream_server::write_head()
 
 void stream_server::disconnect()
 {
-    plain_line(stdout, "socket client disconnected");
+    write_line(stdout, "socket client disconnected");
     m_connected = false;
     m_writing = false;
     ++m_connection;
