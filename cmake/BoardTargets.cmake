@@ -43,11 +43,12 @@ function(board_program)
     install(TARGETS ${ARG_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
-# board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <labels...>])
+# board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <labels...>]
+#            [ENVIRONMENT <NAME=value...>])
 # A GoogleTest executable; its cases are listed at test time so that the
 # armhf tier does not have to run qemu during the build.
 function(board_test)
-    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK;LABELS;ENVIRONMENT" ${ARGN})
     if(NOT BOARD_BUILD_TESTS)
         return()
     endif()
@@ -58,10 +59,14 @@ function(board_test)
     if(NOT labels)
         set(labels unit)
     endif()
+    set(properties LABELS "${labels}")
+    if(ARG_ENVIRONMENT)
+        list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
     gtest_discover_tests(${ARG_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${labels}")
+        PROPERTIES ${properties})
 endfunction()
 
 # board_benchmark(NAME <target> SOURCES <src...> [LINK <libs...>])

@@ -1,0 +1,71 @@
+// The framework of emulated devices: an emulated descriptor is a real kernel
+// descriptor (a memfd, so that poll, dup and fork behave) registered in a
+// table with the model that serves it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "vboard/board.h"
+#include "vboard/journal.h"
+
+namespace vboard {
+
+// What a device model gets when one of its paths is opened.
+struct DeviceContext {
+    std::string dir;  // state directory
+    BoardConfig board;
+    Journal *journal = nullptr;
+};
+
+class EmulatedFile {
+public:
+    EmulatedFile(std::string path, int flags) : path_(std::move(path)), flags_(flags) {}
+    virtual ~EmulatedFile() = default;
+    EmulatedFile(const EmulatedFile &) = delete;
+    EmulatedFile &operator=(const EmulatedFile &) = delete;
+
+    // Results are byte counts or 0, or negative errno values.
+    virtual ssize_t read_at(uint64_t, void *, size_t) { return -EINVAL; }
+    virtual ssize_t write_at(uint64_t, const void *, size_t) { return -EINVAL; }
+    virtual int ioctl(unsigned long, void *) { return -ENOTTY; }
+    // Size for SEEK_END, or -1 when the device has no file position.
+    virtual int64_t size() const { return -1; }
+    virtual dev_t rdev() const = 0;
+
+    const std::string &path() const { return path_; }
+    int flags() const { return flags_; }
+    std::mutex &position_lock() { return position_lock_; }
+
+private:
+    std::string path_;
+    int flags_;
+    std::mutex position_lock_;
+};
+
+// A kind of device: the paths it serves and how one is opened.
+struct DeviceType {
+    bool (*matches)(const std::string &path);
+    // Returns 0 with *file set (a device) or *content set (a kernel text
+    // file served from memory), or a negative errno value.
+    int (*open)(const DeviceContext &context, const std::string &path, int flags,
+                std::shared_ptr<EmulatedFile> *file, std::string *content);
+};
+
+// The device types, one per model file.
+extern const DeviceType kMtdDevice;
+extern const DeviceType kProcMtdFile;
+extern const DeviceType kI2cDevice;
+extern const DeviceType kBspDevice;
+
+// "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
+void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);
+
+// " = 0" or " = -1 EINVAL" for a result that is >= 0 or a negative errno value.
+std::string result_text(long result);
+
+}  // namespace vboard

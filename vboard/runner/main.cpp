@@ -1,0 +1,116 @@
+// vboard: runs the unchanged programs of the system on this PC as on the board.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "report.h"
+#include "sandbox.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vboard run [--board FILE] [--state DIR] -- COMMAND [ARGS...]\n"
+    "       vboard exec --state DIR -- COMMAND [ARGS...]\n"
+    "       vboard shell [--board FILE] [--state DIR]\n"
+    "       vboard state DIR\n"
+    "\n"
+    "run    boots a board (private mount and PID namespace over an overlay of\n"
+    "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
+    "       on it and exits with its status; without --state a fresh state\n"
+    "       directory is made and named on standard error\n"
+    "exec   runs COMMAND on the board that is running on DIR\n"
+    "shell  an interactive shell on the board of DIR (joined when it is\n"
+    "       running, else booted)\n"
+    "state  prints the NAND layout, flash counts, violations, LEDs and the\n"
+    "       reboot record of DIR\n";
+
+struct Args {
+    std::string verb;
+    std::string board;
+    std::string state;
+    std::vector<std::string> rest;
+};
+
+int usage_error(const std::string &what) {
+    std::fprintf(stderr, "vboard: %s\n%s", what.c_str(), kUsage);
+    return vboard::kSetupFailed;
+}
+
+// Returns 0 or an exit status.
+int parse(int argc, char **argv, Args *args) {
+    if (argc < 2) {
+        return usage_error("no command");
+    }
+    args->verb = argv[1];
+    int i = 2;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if ((a == "--board" || a == "--state") && i + 1 < argc) {
+            (a == "--board" ? args->board : args->state) = argv[++i];
+        } else if (a.rfind("--board=", 0) == 0) {
+            args->board = a.substr(8);
+        } else if (a.rfind("--state=", 0) == 0) {
+            args->state = a.substr(8);
+        } else if (a.rfind("-", 0) == 0) {
+            return usage_error("unknown option " + a);
+        } else {
+            break;
+        }
+    }
+    for (; i < argc; ++i) {
+        args->rest.push_back(argv[i]);
+    }
+    return 0;
+}
+
+std::vector<std::string> interactive_shell() {
+    return {::access("/bin/bash", X_OK) == 0 ? "/bin/bash" : "/bin/sh", "-i"};
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Args args;
+    int rc = parse(argc, argv, &args);
+    if (rc != 0) {
+        return rc;
+    }
+    if (args.verb == "help" || args.verb == "--help" || args.verb == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.verb == "run") {
+        if (args.rest.empty()) {
+            return usage_error("run needs a COMMAND");
+        }
+        return vboard::run_board({args.board, args.state, args.rest, {}});
+    }
+    if (args.verb == "exec") {
+        if (args.state.empty() || args.rest.empty()) {
+            return usage_error("exec needs --state DIR and a COMMAND");
+        }
+        return vboard::exec_on_board(args.state, args.rest, {});
+    }
+    if (args.verb == "shell") {
+        std::vector<std::string> prompt = {"PS1=vboard# "};
+        if (!args.state.empty() && vboard::running_board_pid(args.state) > 0) {
+            return vboard::exec_on_board(args.state, interactive_shell(), prompt);
+        }
+        return vboard::run_board({args.board, args.state, interactive_shell(), prompt});
+    }
+    if (args.verb == "state") {
+        std::string dir = !args.state.empty() ? args.state : args.rest.empty() ? "" : args.rest[0];
+        if (dir.empty()) {
+            return usage_error("state needs DIR");
+        }
+        return vboard::print_state_report(dir);
+    }
+    return usage_error("unknown command '" + args.verb + "'");
+}

@@ -1,0 +1,197 @@
+// The board as a whole: `vboard run` and friends through the test kit.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "vboard/testkit.h"
+
+using namespace vboard::testkit;
+
+namespace {
+
+const char kSmallBoard[] =
+    "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\nnand.name = chip\n"
+    "partition = part_info 1M\npartition = data rest\n";
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+size_t count(const std::vector<std::string> &lines, const std::string &line) {
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+}  // namespace
+
+TEST(Board, TrueIsQuickAndStatusesPassThrough) {
+    Board board;
+    auto start = std::chrono::steady_clock::now();
+    Result r = board.run({"true"});
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::printf("vboard run -- true: %lld ms\n", static_cast<long long>(ms.count()));
+    EXPECT_EQ(board.run({"sh", "-c", "exit 7"}).status, 7);
+    EXPECT_EQ(board.run({"sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
+    Result missing = board.run({"/no/such/program"});
+    EXPECT_EQ(missing.status, 127);
+    EXPECT_NE(missing.err.find("cannot run /no/such/program"), std::string::npos) << missing.err;
+    EXPECT_EQ(board.run({"sh", "-c", "echo out; echo err >&2"}).out, "out\n");
+}
+
+TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
+    Board board(kSmallBoard);
+    Result r = board.run({"cat", "/proc/mtd"});
+    EXPECT_EQ(r.out,
+              "dev:    size   erasesize  name\n"
+              "mtd0: 00400000 00020000 \"chip\"\n"
+              "mtd1: 00100000 00020000 \"part_info\"\n"
+              "mtd2: 00300000 00020000 \"data\"\n");
+    r = board.run({"sh", "-c",
+                   "head -c 4096 /dev/urandom > /tmp/two_pages && "
+                   "dd if=/tmp/two_pages of=/dev/mtd2 bs=2048 2>/dev/null && "
+                   "dd if=/dev/mtd2 bs=2048 count=2 2>/dev/null | cmp - /tmp/two_pages && echo same"});
+    EXPECT_EQ(r.out, "same\n") << r.err;
+    std::vector<std::string> journal = board.journal();
+    EXPECT_EQ(count(journal, "program mtd2 block 0 pages 2"), 1u);
+    EXPECT_EQ(count(journal, "read mtd2 block 0 pages 2"), 1u);
+
+    r = board.run({"sh", "-c", "printf again | dd of=/dev/mtd2 bs=2048 2>&1"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("Input/output error"), std::string::npos) << r.out;
+    EXPECT_EQ(board.journal_lines("violation").size(), 1u);
+    EXPECT_EQ(board.journal_lines("violation")[0], "violation program mtd2 0x00000000 not erased");
+}
+
+TEST(Board, FilesWrittenOnTheBoardStayOffTheHost) {
+    Board board;
+    std::string host_pid = std::to_string(::getpid());
+    Result r = board.run({"sh", "-c",
+                          "echo board > /etc/vboard-probe && echo tmp > /tmp/probe && "
+                          "kill -0 " + host_pid + " 2>/dev/null || echo host-pid-hidden; ps -e | wc -l"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(exists("/etc/vboard-probe"));
+    std::ifstream written(board.written_path("/etc/vboard-probe"));
+    std::string text;
+    std::getline(written, text);
+    EXPECT_EQ(text, "board");
+    EXPECT_NE(r.out.find("host-pid-hidden"), std::string::npos) << r.out;
+    int processes = std::atoi(r.out.substr(r.out.find('\n') + 1).c_str());
+    EXPECT_LT(processes, 8) << "only the board's own processes are visible";
+    EXPECT_NE(board.run({"cat", "/tmp/probe"}).status, 0) << "/tmp is fresh on every boot";
+    EXPECT_EQ(board.run({"cat", "/etc/vboard-probe"}).out, "board\n") << "the root keeps its files across boots";
+}
+
+TEST(Board, KillallOnTheBoardCannotReachHostProcesses) {
+    Board board;
+    std::string sleeper = board.work() + "/vbprobe_sleep";
+    std::filesystem::copy_file("/bin/sleep", sleeper);
+    pid_t host = ::fork();
+    if (host == 0) {
+        ::execl(sleeper.c_str(), "vbprobe_sleep", "30", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(await([&] { return exists("/proc/" + std::to_string(host) + "/exe"); }, 2000));
+    Result r = board.run({"killall", "vbprobe_sleep"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(::kill(host, 0), 0) << "the host process survives";
+    ::kill(host, SIGKILL);
+    ::waitpid(host, nullptr, 0);
+}
+
+TEST(Board, NandKeepsItsContentsAcrossBootsAndCanBeSeeded) {
+    Board board(kSmallBoard);
+    board.seed_nand(0x100000, "seeded");
+    Result r = board.run({"sh", "-c", "head -c 6 /dev/mtd2; printf x | dd of=/dev/mtd2 seek=1 bs=2048 2>/dev/null"});
+    EXPECT_EQ(r.out, "seeded");
+    EXPECT_EQ(board.read_nand(0x100800, 2), "x\xff");
+    r = board.run({"sh", "-c", "dd if=/dev/mtd0 bs=1 skip=$((0x100800)) count=1 2>/dev/null"});
+    EXPECT_EQ(r.out, "x");
+    EXPECT_EQ(board.journal_lines("boot ").size(), 2u);
+}
+
+TEST(Board, PowerCutKillsTheBoardAndKeepsTheFlashAsItWas) {
+    Board board(std::string(kSmallBoard) + "power_cut_after = 3\n");
+    Result r = board.run({"sh", "-c",
+                          "head -c 10240 /dev/zero | tr '\\0' P > /tmp/five && "
+                          "dd if=/tmp/five of=/dev/mtd0 bs=2048 2>/dev/null; echo survived"});
+    EXPECT_EQ(r.status, 128 + SIGKILL);
+    EXPECT_EQ(r.out, "") << "the shell died with the board";
+    EXPECT_EQ(board.journal_lines("powercut"), (std::vector<std::string>{"powercut after 3 flash operations"}));
+    EXPECT_TRUE(board.read_nand(2 * 2048, 2048) == std::string(2048, 'P'));
+    EXPECT_TRUE(board.read_nand(3 * 2048, 2048) == std::string(2048, '\xff'));
+    board.set_board_text(kSmallBoard);
+    r = board.run({"sh", "-c", "dd if=/dev/mtd0 bs=2048 skip=2 count=1 2>/dev/null | head -c 3"});
+    EXPECT_EQ(r.out, "PPP");
+}
+
+TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt) {
+    Board board;
+    auto daemon = board.start({"sh", "-c", "echo up > /tmp/flag; exec sleep 30"});
+    std::string flag = board.host_path("/tmp/flag");
+    ASSERT_FALSE(flag.empty());
+    ASSERT_TRUE(await([&] { return exists(flag); }, 5000));
+    Result r = board.exec({"sh", "-c", "cat /tmp/flag; head -1 /proc/mtd"});
+    EXPECT_EQ(r.out, "up\ndev:    size   erasesize  name\n") << r.err;
+    EXPECT_FALSE(exists("/tmp/flag") && board.host_path("/tmp/flag") == "/tmp/flag");
+    EXPECT_EQ(daemon->signal(SIGTERM), 0);
+    ASSERT_TRUE(daemon->wait(5000));
+    EXPECT_EQ(daemon->status(), 128 + SIGTERM);
+    EXPECT_EQ(board.board_pid(0), -1);
+}
+
+TEST(Board, TimeoutKillsTheWholeBoard) {
+    Board board;
+    Result r = board.run({"sh", "-c", "sleep 30 & echo $! > /tmp/pid; wait"}, 300);
+    EXPECT_TRUE(r.timed_out);
+    EXPECT_TRUE(await([&] { return board.board_pid(0) < 0; }, 2000));
+}
+
+TEST(Board, RebootRequestResetsTheBoardSoonAfter) {
+    Board board;
+    auto start = std::chrono::steady_clock::now();
+    Result r = board.run({"sh", "-c", std::string(VBOARD_DEVCTL) + " reboot; echo asked; sleep 5; echo not-reset"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "reboot = 0\nasked\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    std::vector<std::string> journal = board.journal();
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_EQ(journal.back(), "reset");
+    EXPECT_EQ(count(journal, "reboot requested by vboard_devctl"), 1u);
+}
+
+TEST(Board, LedsAndTheStateReport) {
+    Board board(kSmallBoard);
+    std::string devctl = VBOARD_DEVCTL;
+    Result r = board.run({"sh", "-c",
+                          devctl + " i2c-setup && " + devctl + " i2c-write 0x54 0x0c 0x11 && " + devctl +
+                              " i2c-write 0x54 0x0b 0x22 && " + devctl + " i2c-write 0x54 0x0a 0x33 && " + devctl +
+                              " i2c-write 0x54 0x16 0 && head -c 4096 /dev/zero | dd of=/dev/mtd2 bs=2048 2>/dev/null && " +
+                              devctl + " erase /dev/mtd2 0x20000 0x20000"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::array<Rgb, 5> leds = board.leds();
+    EXPECT_EQ(leds[1].red, 0x11);
+    EXPECT_EQ(leds[1].green, 0x22);
+    EXPECT_EQ(leds[1].blue, 0x33);
+    EXPECT_EQ(leds[0].red + leds[2].red + leds[3].red + leds[4].red, 0);
+
+    std::string out_path = board.work() + "/state.out";
+    std::string command = bin_path("vboard") + " state " + board.dir() + " > " + out_path;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream in(out_path);
+    std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char *line : {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
+                             "  block     9 (mtd2 data): 1 erase, 0 pages\n",
+                             "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",
+                             "reboot: none requested\n", "violations and faults: 0\n"}) {
+        EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
+    }
+}
