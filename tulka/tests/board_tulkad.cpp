@@ -1,6 +1,7 @@
 #include "board_tulkad.h"
 
 #include "socket_client.h"
+#include "vboard/testkit.h"
 
 #include <cerrno>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -24,9 +26,8 @@ namespace {
 using clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto run_limit = 10s;
-constexpr auto start_limit = 5s;
-constexpr auto poll_step = 5ms;
+constexpr std::chrono::milliseconds run_limit{10000};
+constexpr std::chrono::milliseconds start_limit{5000};
 const char *const board_socket = "/tmp/tulka_socket";
 
 std::string read_text(const std::string &path)
@@ -76,7 +77,8 @@ int parent_of(int pid)
     return 0;
 }
 
-// The host pid of a process named `name` below `ancestor`, or 0.
+// The host pid of a process named `name` below `ancestor` (the board's
+// init), or 0.
 int find_descendant(int ancestor, const std::string &name)
 {
     DIR *proc = opendir("/proc");
@@ -97,16 +99,9 @@ int find_descendant(int ancestor, const std::string &name)
     return found;
 }
 
-template <typename Done>
-bool await(Done done, std::chrono::milliseconds limit)
+bool await(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
-    const auto end = clock::now() + limit;
-    while (!done()) {
-        if (clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(poll_step);
-    }
-    return true;
+    return vboard::testkit::await(done, static_cast<int>(limit.count()));
 }
 
 } // namespace
@@ -164,16 +159,9 @@ run_result host_program::stop(int signal_number, std::chrono::milliseconds limit
 }
 
 struct board_tulkad::impl {
-    std::string dir = make_temp_dir();
-    std::unique_ptr<host_program> runner;
-    int daemon = 0;
-
-    std::vector<std::string> board_command(const std::vector<std::string> &command) const
-    {
-        std::vector<std::string> argv = {VBOARD_PATH, "run", "--state", dir, "--"};
-        argv.insert(argv.end(), command.begin(), command.end());
-        return argv;
-    }
+    vboard::testkit::Board board;
+    std::unique_ptr<vboard::testkit::Process> daemon;
+    int daemon_pid = 0;
 
     static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
                                                    const std::string &setup)
@@ -186,30 +174,30 @@ struct board_tulkad::impl {
         return command;
     }
 
-    run_result run_to_end(const std::vector<std::string> &command) const
+    run_result run_to_end(const std::vector<std::string> &command)
     {
-        return host_program(board_command(command)).wait(run_limit);
+        return result_of(board.run(command, static_cast<int>(run_limit.count())));
+    }
+
+    static run_result result_of(const vboard::testkit::Result &r)
+    {
+        return {r.timed_out ? -1 : r.status, r.out, r.err};
     }
 };
 
 board_tulkad::board_tulkad() : m_impl(std::make_unique<impl>()) {}
 
-board_tulkad::~board_tulkad()
-{
-    m_impl->runner.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(m_impl->dir, ignored);
-}
+board_tulkad::~board_tulkad() = default;
 
 const std::string &board_tulkad::tulkad_path()
 {
-    static const std::string path = TULKAD_PATH;
+    static const std::string path = vboard::testkit::bin_path("tulkad");
     return path;
 }
 
 const std::string &board_tulkad::tulkactl_path()
 {
-    static const std::string path = TULKACTL_PATH;
+    static const std::string path = vboard::testkit::bin_path("tulkactl");
     return path;
 }
 
@@ -223,11 +211,17 @@ run_result board_tulkad::run(const std::vector<std::string> &args, const std::st
     return m_impl->run_to_end(impl::tulkad_command(args, setup));
 }
 
+run_result board_tulkad::exec(const std::vector<std::string> &argv)
+{
+    return impl::result_of(m_impl->board.exec(argv, static_cast<int>(run_limit.count())));
+}
+
 void board_tulkad::start(const std::vector<std::string> &args)
 {
-    m_impl->runner = std::make_unique<host_program>(m_impl->board_command(impl::tulkad_command(args, "")));
-    if (!await([&] { return (m_impl->daemon = find_descendant(m_impl->runner->pid(), "tulkad")) != 0; },
-               start_limit))
+    m_impl->daemon = m_impl->board.start(impl::tulkad_command(args, ""));
+    const int init = m_impl->board.board_pid(static_cast<int>(start_limit.count()));
+    if (init <= 0 ||
+        !await([&] { return (m_impl->daemon_pid = find_descendant(init, "tulkad")) != 0; }, start_limit))
         throw std::runtime_error("tulkad did not start on the board: " + err());
     // The socket is bound before it listens; clients retry a refused connect.
     struct stat info {};
@@ -238,7 +232,7 @@ void board_tulkad::start(const std::vector<std::string> &args)
 
 int board_tulkad::connect_client() { return connect_socket(host_path(board_socket), start_limit); }
 
-int board_tulkad::pid() const { return m_impl->daemon; }
+int board_tulkad::pid() const { return m_impl->daemon_pid; }
 
 long long board_tulkad::cpu_ticks() const
 {
@@ -255,26 +249,31 @@ long long board_tulkad::cpu_ticks() const
 
 std::string board_tulkad::host_path(const std::string &board_path) const
 {
-    return "/proc/" + std::to_string(m_impl->daemon) + "/root" + board_path;
+    return m_impl->board.host_path(board_path);
 }
 
-std::string board_tulkad::out() const { return m_impl->runner ? m_impl->runner->out() : ""; }
+std::string board_tulkad::out() const { return m_impl->daemon ? m_impl->daemon->out() : ""; }
 
-std::string board_tulkad::err() const { return m_impl->runner ? m_impl->runner->err() : ""; }
+std::string board_tulkad::err() const { return m_impl->daemon ? m_impl->daemon->err() : ""; }
 
 bool board_tulkad::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
-    return m_impl->runner && m_impl->runner->wait_out(pattern, limit);
+    const std::regex wanted(pattern);
+    return await([&] { return std::regex_search(out(), wanted); }, limit);
 }
 
 run_result board_tulkad::stop(int signal_number)
 {
-    if (!m_impl->runner)
-        return {};
-    kill(m_impl->daemon, signal_number);
-    const run_result result = m_impl->runner->wait(run_limit);
-    m_impl->runner.reset();
-    m_impl->daemon = 0;
+    run_result result;
+    if (!m_impl->daemon)
+        return result;
+    m_impl->daemon->signal(signal_number);
+    if (m_impl->daemon->wait(static_cast<int>(run_limit.count())))
+        result.status = m_impl->daemon->status();
+    result.out = out();
+    result.err = err();
+    m_impl->daemon.reset();
+    m_impl->daemon_pid = 0;
     return result;
 }
 

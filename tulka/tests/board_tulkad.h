@@ -1,5 +1,6 @@
-// The real tulkad on a virtual board, for the integration tests and the
-// benchmark: board set-up, start, socket access from the host, stop.
+// The real tulkad on a virtual board (through vboard's test kit), for the
+// integration tests and the benchmark: board set-up, start, socket access
+// from the host, stop.
 #pragma once
 
 #include "tulka/protocol.h"
@@ -17,8 +18,8 @@ struct run_result {
     std::string err;
 };
 
-// A program started on the host (tulkactl given a board's socket, or the
-// board runner itself), its output going to files.
+// A program started on the host, such as tulkactl given a board's socket
+// path, with its output going to files.
 class host_program {
 public:
     explicit host_program(const std::vector<std::string> &argv);
@@ -49,6 +50,8 @@ public:
 
     // Runs a shell command on this board (same state), for set-up and checks.
     run_result shell(const std::string &command);
+    // Runs argv on the running board, e.g. tulkactl.
+    run_result exec(const std::vector<std::string> &argv);
     // Runs tulkad with `args` until it ends by itself, after the shell
     // command `setup` (in the same run, so that /tmp is the same).
     run_result run(const std::vector<std::string> &args, const std::string &setup = "");

@@ -41,6 +41,15 @@ std::string usage_pattern()
 
 const std::string copy_line = stamped(escaped("exec_sync: cp /mnt/ubi_boot/*.conf /etc/lirc/lircd.conf.d"));
 
+// More cancel requests than a socket buffers the answers of.
+message cancel_flood(size_t count)
+{
+    message flood;
+    for (size_t i = 0; i < count; ++i)
+        flood.insert(flood.end(), cancel_request.begin(), cancel_request.end());
+    return flood;
+}
+
 bool matches(const std::string &text, const std::string &pattern)
 {
     return std::regex_match(text, std::regex(pattern));
@@ -52,7 +61,7 @@ protected:
     void SetUp() override
     {
         const run_result setup = board.shell(
-            "mkdir -p /mnt/ubi_boot /etc/lirc/lircd.conf.d && "
+            "rm -rf /etc/lirc/lircd.conf.d && mkdir -p /mnt/ubi_boot /etc/lirc/lircd.conf.d && "
             "echo one > /mnt/ubi_boot/one.conf && echo two > /mnt/ubi_boot/two.conf && "
             "echo skip > /mnt/ubi_boot/notes.txt");
         ASSERT_EQ(setup.status, 0) << setup.err;
@@ -237,9 +246,7 @@ TEST_F(TulkadServing, RepliesQueuedForAClientThatDoesNotReadGoWholeToTheNext)
 {
     // Far more answers than a socket buffers: the daemon must queue them.
     constexpr size_t requests = 40000;
-    message flood;
-    for (size_t i = 0; i < requests; ++i)
-        flood.insert(flood.end(), cancel_request.begin(), cancel_request.end());
+    const message flood = cancel_flood(requests);
     ASSERT_EQ(write_all(client, flood), 0);
     shutdown(client, SHUT_WR);
     ASSERT_TRUE(board.wait_out("socket client disconnected\n", answer_limit)) << board.out();
@@ -303,25 +310,24 @@ TEST_F(TulkadServing, TulkactlCancelsLearnsAndWatches)
 {
     close(client);
     client = -1;
-    const std::string socket = board.host_path("/tmp/tulka_socket");
-    const run_result cancel = tulkactl({"-S", socket, "cancel"});
+    // On the board, with the default socket path.
+    const run_result cancel = board.exec({board_tulkad::tulkactl_path(), "cancel"});
     EXPECT_EQ(cancel.status, 0) << cancel.err;
     EXPECT_EQ(cancel.out, "learn complete 0\n");
 
     // No capture happens yet, so the learn runs out of time and is cancelled.
-    const run_result learn = tulkactl({"-S", socket, "-t", "1", "learn", "KEY_POWER"});
+    const run_result learn = board.exec({board_tulkad::tulkactl_path(), "-t", "1", "learn", "KEY_POWER"});
     EXPECT_EQ(learn.status, 3);
     EXPECT_EQ(learn.out, "learn complete 0\n");
     EXPECT_EQ(learn.err, "tulkactl: learn timed out, cancelled\n");
     EXPECT_TRUE(std::regex_search(board.out(), std::regex(stamped("start learn for key KEY_POWER"))));
 
-    // Replies left queued by a client that stopped reading reach the watcher.
+    // From the host through the board's root, while another client leaves
+    // replies queued.
+    const std::string socket = board.host_path("/tmp/tulka_socket");
     ASSERT_TRUE(board.wait_out(disconnects(3), answer_limit));
     const int flooder = board.connect_client();
-    message flood;
-    for (int i = 0; i < 40000; ++i)
-        flood.insert(flood.end(), cancel_request.begin(), cancel_request.end());
-    ASSERT_EQ(write_all(flooder, flood), 0);
+    ASSERT_EQ(write_all(flooder, cancel_flood(40000)), 0);
     shutdown(flooder, SHUT_WR);
     ASSERT_TRUE(board.wait_out(disconnects(4), answer_limit));
     close(flooder);
