@@ -163,14 +163,27 @@ struct board_tulkad::impl {
     std::unique_ptr<vboard::testkit::Process> daemon;
     int daemon_pid = 0;
 
+    // Our programs as they run on the board. Sanitized builds need the
+    // board's device library allowed ahead of the sanitizer runtime, and
+    // keep leak checking on for them.
+    static std::vector<std::string> board_program(std::vector<std::string> argv)
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        argv.insert(argv.begin(), {"/usr/bin/env", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"});
+#endif
+        return argv;
+    }
+
     static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
                                                    const std::string &setup)
     {
         std::vector<std::string> command;
         if (!setup.empty())
             command = {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\""};
-        command.push_back(tulkad_path());
-        command.insert(command.end(), args.begin(), args.end());
+        std::vector<std::string> tulkad = {tulkad_path()};
+        tulkad.insert(tulkad.end(), args.begin(), args.end());
+        tulkad = board_program(tulkad);
+        command.insert(command.end(), tulkad.begin(), tulkad.end());
         return command;
     }
 
@@ -213,7 +226,7 @@ run_result board_tulkad::run(const std::vector<std::string> &args, const std::st
 
 run_result board_tulkad::exec(const std::vector<std::string> &argv)
 {
-    return impl::result_of(m_impl->board.exec(argv, static_cast<int>(run_limit.count())));
+    return impl::result_of(m_impl->board.exec(impl::board_program(argv), static_cast<int>(run_limit.count())));
 }
 
 void board_tulkad::start(const std::vector<std::string> &args)
