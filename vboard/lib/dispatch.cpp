@@ -395,6 +395,27 @@ void vb_stat_fields(int fd, mode_t *mode, dev_t *rdev) {
     *rdev = f ? f->rdev() : 0;
 }
 
+int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev) {
+    const char *dir = state_dir();
+    const DeviceType *type = dir ? device_type_of(path) : nullptr;
+    if (!type) {
+        return 0;
+    }
+    DeviceContext context;
+    std::shared_ptr<EmulatedFile> file;
+    std::string content;
+    int rc = load_context(dir, &context);
+    if (rc == 0) {
+        rc = type->open(context, path, O_RDONLY, &file, &content);
+    }
+    if (rc != 0) {
+        return static_cast<int>(fail(-rc));
+    }
+    *mode = file ? S_IFCHR | 0660 : S_IFREG | 0444;
+    *rdev = file ? file->rdev() : 0;
+    return 1;
+}
+
 void vb_forget(int fd) {
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f) {

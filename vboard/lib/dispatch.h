@@ -26,6 +26,10 @@ int64_t vb_lseek(int fd, int64_t offset, int whence);
 int vb_ioctl(int fd, unsigned long request, void *arg);
 /* The st_mode and st_rdev that fstat reports for an emulated descriptor. */
 void vb_stat_fields(int fd, mode_t *mode, dev_t *rdev);
+/* For stat and access on a path: 0 when the path is not emulated; 1 when it
+ * is and exists (*mode and *rdev set); -1 with errno when it is emulated but
+ * does not exist. */
+int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev);
 /* Forgets the descriptor (the caller then closes it). */
 void vb_forget(int fd);
 /* After a successful dup of any descriptor onto newfd. */

@@ -11,6 +11,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "dispatch.h"
@@ -224,6 +226,168 @@ EXPORT int __fxstat64(int ver, int fd, struct stat64 *st) {
     int rc = REAL(__fxstat64)(ver, fd, st);
     FIX_STAT(rc, fd, st)
     return rc;
+}
+
+/* stat and access on emulated paths: the record of a character device (or,
+ * for a kernel text file, a read-only regular file) as the host has one. */
+REAL_SLOT(stat); REAL_SLOT(stat64); REAL_SLOT(lstat); REAL_SLOT(lstat64);
+REAL_SLOT(__xstat); REAL_SLOT(__xstat64); REAL_SLOT(__lxstat); REAL_SLOT(__lxstat64);
+REAL_SLOT(fstatat); REAL_SLOT(fstatat64); REAL_SLOT(statx); REAL_SLOT(access); REAL_SLOT(faccessat);
+
+int __xstat(int ver, const char *path, struct stat *st);
+int __xstat64(int ver, const char *path, struct stat64 *st);
+int __lxstat(int ver, const char *path, struct stat *st);
+int __lxstat64(int ver, const char *path, struct stat64 *st);
+
+static const char kTemplateNode[] = "/dev/null";
+
+#define PATH_STAT(path, st, real_call_on)                        \
+    mode_t mode_;                                                \
+    dev_t rdev_;                                                 \
+    int emulated_ = vb_path_stat(path, &mode_, &rdev_);          \
+    if (emulated_ == 0) {                                        \
+        return real_call_on(path);                               \
+    }                                                            \
+    if (emulated_ < 0 || real_call_on(kTemplateNode) != 0) {     \
+        return -1;                                               \
+    }                                                            \
+    (st)->st_mode = mode_;                                       \
+    (st)->st_rdev = rdev_;                                       \
+    (st)->st_size = 0;                                           \
+    return 0;
+
+EXPORT int stat(const char *path, struct stat *st) {
+#define CALL(p) REAL(stat)(p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int stat64(const char *path, struct stat64 *st) {
+#define CALL(p) REAL(stat64)(p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int lstat(const char *path, struct stat *st) {
+#define CALL(p) REAL(lstat)(p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int lstat64(const char *path, struct stat64 *st) {
+#define CALL(p) REAL(lstat64)(p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int __xstat(int ver, const char *path, struct stat *st) {
+#define CALL(p) REAL(__xstat)(ver, p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int __xstat64(int ver, const char *path, struct stat64 *st) {
+#define CALL(p) REAL(__xstat64)(ver, p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int __lxstat(int ver, const char *path, struct stat *st) {
+#define CALL(p) REAL(__lxstat)(ver, p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int __lxstat64(int ver, const char *path, struct stat64 *st) {
+#define CALL(p) REAL(__lxstat64)(ver, p, st)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+/* Absolute paths only (the directory descriptor does not matter then). */
+EXPORT int fstatat(int dirfd, const char *path, struct stat *st, int flags) {
+#define CALL(p) REAL(fstatat)(dirfd, p, st, flags)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int fstatat64(int dirfd, const char *path, struct stat64 *st, int flags) {
+#define CALL(p) REAL(fstatat64)(dirfd, p, st, flags)
+    PATH_STAT(path, st, CALL)
+#undef CALL
+}
+
+EXPORT int statx(int dirfd, const char *path, int flags, unsigned mask, struct statx *stx) {
+    mode_t mode;
+    dev_t rdev;
+    int emulated = vb_path_stat(path, &mode, &rdev);
+    if (emulated == 0) {
+        return REAL(statx)(dirfd, path, flags, mask, stx);
+    }
+    if (emulated < 0 || REAL(statx)(AT_FDCWD, kTemplateNode, flags, mask, stx) != 0) {
+        return -1;
+    }
+    stx->stx_mode = (uint16_t)mode;
+    stx->stx_rdev_major = major(rdev);
+    stx->stx_rdev_minor = minor(rdev);
+    stx->stx_size = 0;
+    return 0;
+}
+
+/* Returns 1 with *result set when the path is emulated, else 0. */
+static int emulated_access(const char *path, int how, int *result) {
+    mode_t mode;
+    dev_t rdev;
+    int emulated = vb_path_stat(path, &mode, &rdev);
+    if (emulated == 0) {
+        return 0;
+    }
+    if (emulated > 0 && (how & W_OK) && S_ISREG(mode)) {
+        errno = EACCES;
+        emulated = -1;
+    }
+    *result = emulated > 0 ? 0 : -1;
+    return 1;
+}
+
+EXPORT int access(const char *path, int how) {
+    int result;
+    return emulated_access(path, how, &result) ? result : REAL(access)(path, how);
+}
+
+EXPORT int faccessat(int dirfd, const char *path, int how, int flags) {
+    int result;
+    return emulated_access(path, how, &result) ? result : REAL(faccessat)(dirfd, path, how, flags);
+}
+
+/* Emulated device nodes carry no extended attributes (ls -l asks). */
+REAL_SLOT(getxattr); REAL_SLOT(lgetxattr); REAL_SLOT(listxattr); REAL_SLOT(llistxattr);
+
+static int is_emulated_path(const char *path) {
+    mode_t mode;
+    dev_t rdev;
+    return vb_path_stat(path, &mode, &rdev) != 0;
+}
+
+static ssize_t no_attribute(void) {
+    errno = ENODATA;
+    return -1;
+}
+
+EXPORT ssize_t getxattr(const char *path, const char *name, void *value, size_t size) {
+    return is_emulated_path(path) ? no_attribute() : REAL(getxattr)(path, name, value, size);
+}
+
+EXPORT ssize_t lgetxattr(const char *path, const char *name, void *value, size_t size) {
+    return is_emulated_path(path) ? no_attribute() : REAL(lgetxattr)(path, name, value, size);
+}
+
+EXPORT ssize_t listxattr(const char *path, char *list, size_t size) {
+    return is_emulated_path(path) ? 0 : REAL(listxattr)(path, list, size);
+}
+
+EXPORT ssize_t llistxattr(const char *path, char *list, size_t size) {
+    return is_emulated_path(path) ? 0 : REAL(llistxattr)(path, list, size);
 }
 
 static int duplicated(int oldfd, int newfd) {

@@ -156,6 +156,23 @@ TEST_F(Preload, FilePositionReadOnlyAccessAndMissingDevices) {
     EXPECT_EQ(::open("/dev/mtd64x", O_RDONLY), -1) << "not a device path of the board: passed through";
 }
 
+TEST_F(Preload, StatAndAccessSeeTheBoardsDevices) {
+    struct stat st;
+    ASSERT_EQ(::stat("/dev/mtd2", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(major(st.st_rdev), 90u);
+    EXPECT_EQ(minor(st.st_rdev), 4u);
+    ASSERT_EQ(::lstat("/proc/mtd", &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(::stat("/dev/mtd3", &st), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(::access("/dev/i2c", R_OK | W_OK), 0);
+    EXPECT_EQ(::access("/proc/mtd", W_OK), -1);
+    EXPECT_EQ(errno, EACCES);
+    ASSERT_EQ(::stat(dir_.c_str(), &st), 0) << "other paths pass through";
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
 TEST_F(Preload, StdioStreamsOnMtdDevices) {
     FILE *f = std::fopen("/dev/mtd1", "r+");
     ASSERT_NE(f, nullptr);
