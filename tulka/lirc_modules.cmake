@@ -1,0 +1,36 @@
+# The LIRC side of tulkad: learn capture and signal cleaning, learned
+# configurations, lircd control, lircd's socket lines and the repeat filter.
+# Included by tulka/CMakeLists.txt; the classes lirc and input_lirc link
+# tulka_lirc_core.
+
+find_package(Boost 1.74 REQUIRED COMPONENTS filesystem system)
+
+set(TULKA_LIRC_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+add_library(tulka_lirc_core STATIC
+    ${TULKA_LIRC_DIR}/ir_signal.cpp
+    ${TULKA_LIRC_DIR}/learn_capture.cpp
+    ${TULKA_LIRC_DIR}/learned_config.cpp
+    ${TULKA_LIRC_DIR}/learned_store.cpp
+    ${TULKA_LIRC_DIR}/lircd_control.cpp
+    ${TULKA_LIRC_DIR}/lircd_lines.cpp
+    ${TULKA_LIRC_DIR}/repeat_filter.cpp)
+target_include_directories(tulka_lirc_core PUBLIC ${TULKA_LIRC_DIR})
+target_link_libraries(tulka_lirc_core PUBLIC Boost::filesystem Boost::system)
+
+board_test(NAME tulka_lirc_test
+    SOURCES
+        ${TULKA_LIRC_DIR}/tests/ir_signal_test.cpp
+        ${TULKA_LIRC_DIR}/tests/learn_capture_test.cpp
+        ${TULKA_LIRC_DIR}/tests/learned_config_test.cpp
+        ${TULKA_LIRC_DIR}/tests/lircd_control_test.cpp
+        ${TULKA_LIRC_DIR}/tests/lircd_lines_test.cpp
+        ${TULKA_LIRC_DIR}/tests/repeat_filter_test.cpp
+    LINK tulka_lirc_core)
+
+board_fuzz_target(NAME process_signal_fuzz SECONDS 15
+    SOURCES
+        ${TULKA_LIRC_DIR}/tests/process_signal_fuzz.cpp
+        ${TULKA_LIRC_DIR}/ir_signal.cpp
+        ${TULKA_LIRC_DIR}/learned_config.cpp
+    INCLUDES ${TULKA_LIRC_DIR})

@@ -1,0 +1,43 @@
+// Where the LIRC modules of tulkad write their log lines. The daemon gives
+// them a sink that applies its log flags and timestamp; tests record lines.
+#pragma once
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
+
+namespace tulka {
+
+enum class log_level { error, info, debug };
+
+class log_sink {
+public:
+    using enabled_fn = std::function<bool(log_level)>;
+    using write_fn = std::function<void(log_level, const std::string &)>;
+
+    log_sink() = default;  // writes nothing
+    log_sink(enabled_fn enabled, write_fn write)
+        : m_enabled(std::move(enabled)), m_write(std::move(write)) {}
+
+    bool enabled(log_level level) const { return m_write && (!m_enabled || m_enabled(level)); }
+
+    // The line is only built when its level is enabled: debug dumps are large.
+    template <typename... Parts>
+    void line(log_level level, const Parts &...parts) const {
+        if (!enabled(level))
+            return;
+        std::ostringstream text;
+        (text << ... << parts);
+        m_write(level, text.str());
+    }
+    template <typename... Parts> void error(const Parts &...parts) const { line(log_level::error, parts...); }
+    template <typename... Parts> void info(const Parts &...parts) const { line(log_level::info, parts...); }
+    template <typename... Parts> void debug(const Parts &...parts) const { line(log_level::debug, parts...); }
+
+private:
+    enabled_fn m_enabled;
+    write_fn m_write;
+};
+
+}  // namespace tulka
