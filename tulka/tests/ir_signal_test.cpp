@@ -120,6 +120,10 @@ TEST(ProcessSignal, SmallFirstBurstIsThrownAwayAndSplitAgain) {
     EXPECT_TRUE(log.has(log_level::debug, "throwing away signal too small"));
     EXPECT_EQ(out.first, durations(frame));
     EXPECT_TRUE(out.second.empty());
+    // Two small bursts end the split at once.
+    recorded_log small;
+    EXPECT_EQ(process(stub + end_of_press + stub, &small).first.size(), 17u);
+    EXPECT_FALSE(small.has(log_level::debug, "throwing away signal too small"));
     // With 18 values the first burst is a frame of its own, and too small
     // against the second one.
     const ir_signal bigger(frame.begin(), frame.begin() + 18);
@@ -141,7 +145,7 @@ TEST(ProcessSignal, EdgesOfEachBurstAreCleaned) {
     const ir_signal frame = nec_frame(0x33, 0x44);
     // Second burst: leading tail of the timeout (dropped), leading spaces,
     // a trailing fragment after a long space (dropped), trailing spaces.
-    const ir_signal second = ir_signal{S(150000), S(700)} + frame + ir_signal{S(45000), P(560), S(560), P(560)} +
+    const ir_signal second = ir_signal{P(150000), S(700)} + frame + ir_signal{S(45000), P(560), S(560), P(560)} +
                              ir_signal{S(800), S(900)};
     const processed out = process(frame + end_of_press + second + end_of_press + frame);
     EXPECT_EQ(out.first, durations(frame));
