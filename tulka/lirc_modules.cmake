@@ -34,3 +34,11 @@ board_fuzz_target(NAME process_signal_fuzz SECONDS 15
         ${TULKA_LIRC_DIR}/ir_signal.cpp
         ${TULKA_LIRC_DIR}/learned_config.cpp
     INCLUDES ${TULKA_LIRC_DIR})
+
+# Learned files against the real lircd (package lirc): host only.
+if(NOT CMAKE_CROSSCOMPILING)
+    board_test(NAME tulka_lircd_decode_test
+        SOURCES ${TULKA_LIRC_DIR}/tests/lircd_decode_test.cpp
+        LINK tulka_lirc_core
+        LABELS integration)
+endif()
