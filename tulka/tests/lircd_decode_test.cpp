@@ -112,6 +112,7 @@ protected:
                                                       "driver          = file\n"
                                                       "output          = " + socket_path() + "\n"
                                                       "pidfile         = " + pid_path() + "\n"
+                                                      "permission      = 666\n"
                                                       "allow-simulate  = Yes\n");
         write_text(m_tmp.dir() + "lircd.conf", "include \"lircd.conf.d/*.conf\"\n");
     }
@@ -134,11 +135,19 @@ protected:
     }
 
     void start_lircd() {
-        // The daemon's own start, with this test's options file.
-        run_with_system("lircd -O " + m_tmp.dir() + "lirc_options.conf -r --repeat-max=10 " + m_tmp.dir() +
+        // The daemon's own start, with this test's options file. The file
+        // driver logs to "testdata.sym" in lircd's working directory.
+        run_with_system("cd " + m_tmp.dir() + " && lircd -O lirc_options.conf -r --repeat-max=10 " + m_tmp.dir() +
                         "lircd.conf");
         ASSERT_TRUE(await([&] { return lircd_client(socket_path()).connected(); }, 3000ms));
-        m_pid = std::stoi(read_text(pid_path()));
+        // The pid file first names the process that forks into the
+        // background, which has exited once the start command returns.
+        ASSERT_TRUE(await(
+            [&] {
+                m_pid = std::atoi(read_text(pid_path()).c_str());
+                return m_pid > 0 && ::kill(m_pid, 0) == 0;
+            },
+            3000ms));
     }
     // lircd leaves its starter at once; as subreaper the test reaps it.
     void stop_lircd() {
