@@ -42,3 +42,7 @@ if(NOT CMAKE_CROSSCOMPILING)
         LINK tulka_lirc_core
         LABELS integration)
 endif()
+
+board_benchmark(NAME process_signal_bench
+    SOURCES ${TULKA_LIRC_DIR}/tests/process_signal_bench.cpp
+    LINK tulka_lirc_core)
