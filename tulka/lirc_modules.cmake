@@ -12,8 +12,10 @@ add_library(tulka_lirc_core STATIC
     ${TULKA_LIRC_DIR}/learn_capture.cpp
     ${TULKA_LIRC_DIR}/learned_config.cpp
     ${TULKA_LIRC_DIR}/learned_store.cpp
+    ${TULKA_LIRC_DIR}/lirc_device.cpp
     ${TULKA_LIRC_DIR}/lircd_control.cpp
     ${TULKA_LIRC_DIR}/lircd_lines.cpp
+    ${TULKA_LIRC_DIR}/log_sink.cpp
     ${TULKA_LIRC_DIR}/repeat_filter.cpp)
 target_include_directories(tulka_lirc_core PUBLIC ${TULKA_LIRC_DIR})
 target_link_libraries(tulka_lirc_core PUBLIC Boost::filesystem Boost::system)
@@ -23,8 +25,10 @@ board_test(NAME tulka_lirc_test
         ${TULKA_LIRC_DIR}/tests/ir_signal_test.cpp
         ${TULKA_LIRC_DIR}/tests/learn_capture_test.cpp
         ${TULKA_LIRC_DIR}/tests/learned_config_test.cpp
+        ${TULKA_LIRC_DIR}/tests/lirc_device_test.cpp
         ${TULKA_LIRC_DIR}/tests/lircd_control_test.cpp
         ${TULKA_LIRC_DIR}/tests/lircd_lines_test.cpp
+        ${TULKA_LIRC_DIR}/tests/log_sink_test.cpp
         ${TULKA_LIRC_DIR}/tests/repeat_filter_test.cpp
     LINK tulka_lirc_core)
 

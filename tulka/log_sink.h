@@ -2,6 +2,8 @@
 // them a sink that applies its log flags and timestamp; tests record lines.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -39,5 +41,13 @@ private:
     enabled_fn m_enabled;
     write_fn m_write;
 };
+
+// The daemon's sink: info lines when bit value 2 of `flags` is set, debug
+// lines with bit value 4, error lines always; each line opened by `stamp()`,
+// errors on `err`, the others on `out`.
+constexpr std::int32_t log_info_bit = 2;
+constexpr std::int32_t log_debug_bit = 4;
+log_sink stdio_log(const std::int32_t &flags, std::function<std::string()> stamp, std::FILE *out = stdout,
+                   std::FILE *err = stderr);
 
 }  // namespace tulka
