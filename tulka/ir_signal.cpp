@@ -10,8 +10,8 @@ namespace tulka {
 namespace {
 
 constexpr std::size_t min_capture_values = 35;
-// A first value that is a pulse gets a leading space, as lircd's own
-// recordings start with one.
+// A first value that is a pulse gets a leading space, so that the first
+// frame, like every repeat, starts with a gap.
 constexpr lirc_value leading_space_us = 10001;
 // A second press starting with a longer value starts with the tail of the
 // receiver's timeout; it is not part of the frame.
