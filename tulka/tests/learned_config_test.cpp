@@ -8,16 +8,6 @@
 namespace tulka::test {
 namespace {
 
-struct recorded_commands {
-    std::vector<std::string> lines;
-    shell_runner runner() {
-        return [this](const std::string &command) {
-            lines.push_back(command);
-            return 0;
-        };
-    }
-};
-
 // Two NEC presses of address 4, command 8, each with two repeat codes, the
 // second press a little off in every value.
 ir_signal nec_two_press_capture() {

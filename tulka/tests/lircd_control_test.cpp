@@ -12,16 +12,6 @@
 namespace tulka::test {
 namespace {
 
-struct recorded_commands {
-    std::vector<std::string> lines;
-    shell_runner runner() {
-        return [this](const std::string &command) {
-            lines.push_back(command);
-            return 0;
-        };
-    }
-};
-
 // A stand-in for lircd that tells which signal reached it first.
 class signal_witness {
 public:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ir_signal.h"
+#include "lircd_control.h"
 #include "log_sink.h"
 
 namespace tulka::test {
@@ -31,6 +32,17 @@ struct recorded_log {
     bool has(log_level level, const std::string &text) const {
         const auto all = texts(level);
         return std::find(all.begin(), all.end(), text) != all.end();
+    }
+};
+
+// A command runner that only records the command lines.
+struct recorded_commands {
+    std::vector<std::string> lines;
+    shell_runner runner() {
+        return [this](const std::string &command) {
+            lines.push_back(command);
+            return 0;
+        };
     }
 };
 
