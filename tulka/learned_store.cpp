@@ -1,10 +1,10 @@
 #include "learned_config.h"
 
+#include <dirent.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/filesystem/operations.hpp>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -23,14 +23,16 @@ bool is_config_name(const std::string &name) {
 // Numbers within names compare by value, as in "ls -v".
 std::vector<std::string> config_names(const std::string &dir, bool &readable) {
     std::vector<std::string> names;
-    boost::system::error_code error;
-    boost::filesystem::directory_iterator entry(dir, error), end;
-    readable = !error;
-    for (; !error && entry != end; entry.increment(error)) {
-        std::string name = entry->path().filename().string();
+    DIR *listing = ::opendir(dir.c_str());
+    readable = listing != nullptr;
+    if (!listing)
+        return names;
+    while (const dirent *entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
         if (is_config_name(name))
             names.push_back(std::move(name));
     }
+    ::closedir(listing);
     std::sort(names.begin(), names.end(),
               [](const std::string &a, const std::string &b) { return ::strverscmp(a.c_str(), b.c_str()) < 0; });
     return names;

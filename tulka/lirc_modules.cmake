@@ -3,8 +3,6 @@
 # Included by tulka/CMakeLists.txt; the classes lirc and input_lirc link
 # tulka_lirc_core.
 
-find_package(Boost 1.74 REQUIRED COMPONENTS filesystem system)
-
 set(TULKA_LIRC_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 add_library(tulka_lirc_core STATIC
@@ -18,7 +16,6 @@ add_library(tulka_lirc_core STATIC
     ${TULKA_LIRC_DIR}/log_sink.cpp
     ${TULKA_LIRC_DIR}/repeat_filter.cpp)
 target_include_directories(tulka_lirc_core PUBLIC ${TULKA_LIRC_DIR})
-target_link_libraries(tulka_lirc_core PUBLIC Boost::filesystem Boost::system)
 
 board_test(NAME tulka_lirc_test
     SOURCES

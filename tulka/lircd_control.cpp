@@ -1,9 +1,9 @@
 #include "lircd_control.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
-#include <boost/filesystem/operations.hpp>
 #include <cstdlib>
 #include <fstream>
 #include <utility>
@@ -26,8 +26,8 @@ std::string lircd_control::mkdir_command() const { return "mkdir -p " + m_paths.
 void lircd_control::stop_lircd() { m_run(stop_command()); }
 
 void lircd_control::start_lircd() {
-    boost::system::error_code ignored;
-    if (!boost::filesystem::is_directory(m_paths.run_dir, ignored))
+    struct stat status;
+    if (::stat(m_paths.run_dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         m_run(mkdir_command());
     m_run(start_command());
 }

@@ -24,12 +24,8 @@ repeat_filter::repeat_filter(const key_table &key_codes, std::uint32_t repeat_ms
       m_log(std::move(log)) {}
 
 void repeat_filter::emit(std::uint16_t code, std::int32_t value, const std::string &remote) {
-    KeyInfo_t key;
-    key.code = code;
-    key.value = value;
-    key.remote = remote;
     if (m_emit)
-        m_emit(key);
+        m_emit(key_event{code, value, remote});
 }
 
 void repeat_filter::start_timer(std::chrono::milliseconds delay) {

@@ -13,12 +13,8 @@
 
 namespace tulka {
 
-// The event record; the first four fields have the layout of the Linux
-// input_event record.
-struct KeyInfo_t {
-    std::int32_t time_sec = 0;
-    std::int32_t time_usec = 0;
-    std::uint16_t type = 1;
+// One key event; input_lirc hands it on as its KeyInfo_t.
+struct key_event {
     std::uint16_t code = 0;
     std::int32_t value = 0;
     std::string remote;
@@ -37,7 +33,7 @@ struct repeat_timer_control {
 
 class repeat_filter {
 public:
-    using key_callback = std::function<void(const KeyInfo_t &)>;
+    using key_callback = std::function<void(const key_event &)>;
     using key_table = std::map<std::string, std::int32_t>;
 
     repeat_filter(const key_table &key_codes, std::uint32_t repeat_ms, repeat_timer_control timer,

@@ -67,10 +67,7 @@ const repeat_filter::key_table keys{{"KEY_POWER", 116}, {"KEY_PLAYPAUSE", 164}, 
 struct filter_rig {
     explicit filter_rig(std::uint32_t repeat_ms = 300)
         : filter(keys, repeat_ms, timer.control(),
-                 [this](const KeyInfo_t &key) {
-                     EXPECT_EQ(key.type, 1);
-                     events.push_back({timer.now(), key.code, key.value, key.remote});
-                 },
+                 [this](const key_event &key) { events.push_back({timer.now(), key.code, key.value, key.remote}); },
                  log.sink()) {}
     void line(milliseconds at, std::uint32_t repeat, const std::string &button,
               const std::string &remote = "learned_KEY_POWER") {

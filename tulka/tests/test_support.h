@@ -88,9 +88,9 @@ inline ir_signal sony_frame(unsigned code) {
 
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <boost/filesystem/operations.hpp>
 
 namespace tulka::test {
 
@@ -102,15 +102,15 @@ public:
         m_path = ::mkdtemp(name) ? name : "";
     }
     ~temp_dir() {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(m_path, ignored);
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
     }
     temp_dir(const temp_dir &) = delete;
     temp_dir &operator=(const temp_dir &) = delete;
     // With a trailing "/", as configuration directories are given.
     std::string dir() const { return m_path + "/"; }
     std::string sub(const std::string &name) const {
-        boost::filesystem::create_directories(m_path + "/" + name);
+        std::filesystem::create_directories(m_path + "/" + name);
         return m_path + "/" + name + "/";
     }
 
@@ -129,6 +129,6 @@ inline void write_text(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-inline bool exists(const std::string &path) { return boost::filesystem::exists(path); }
+inline bool exists(const std::string &path) { return std::filesystem::exists(path); }
 
 }  // namespace tulka::test
