@@ -47,3 +47,10 @@ endif()
 board_benchmark(NAME process_signal_bench
     SOURCES ${TULKA_LIRC_DIR}/tests/process_signal_bench.cpp
     LINK tulka_lirc_core)
+
+board_fuzz_target(NAME lircd_lines_fuzz SECONDS 10
+    SOURCES
+        ${TULKA_LIRC_DIR}/tests/lircd_lines_fuzz.cpp
+        ${TULKA_LIRC_DIR}/lircd_lines.cpp
+        ${TULKA_LIRC_DIR}/repeat_filter.cpp
+    INCLUDES ${TULKA_LIRC_DIR})
