@@ -1,6 +1,7 @@
 #include "learned_config.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -27,7 +28,14 @@ std::vector<std::string> config_names(const std::string &dir, bool &readable) {
     readable = listing != nullptr;
     if (!listing)
         return names;
-    while (const dirent *entry = ::readdir(listing)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(listing);
+        if (!entry) {
+            // A listing cut short by an error counts as unreadable.
+            readable = errno == 0;
+            break;
+        }
         std::string name = entry->d_name;
         if (is_config_name(name))
             names.push_back(std::move(name));

@@ -16,6 +16,9 @@ add_library(tulka_lirc_core STATIC
     ${TULKA_LIRC_DIR}/log_sink.cpp
     ${TULKA_LIRC_DIR}/repeat_filter.cpp)
 target_include_directories(tulka_lirc_core PUBLIC ${TULKA_LIRC_DIR})
+# 32-bit readdir and stat fail on 64-bit inode numbers (a 64-bit file
+# system under qemu-arm, large media on the board) without it.
+target_compile_definitions(tulka_lirc_core PRIVATE _FILE_OFFSET_BITS=64)
 
 board_test(NAME tulka_lirc_test
     SOURCES
