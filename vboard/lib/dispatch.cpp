@@ -30,14 +30,23 @@ constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice};
 
+// An emulated descriptor and the memfd inode it was registered with: a
+// descriptor that libc closed behind our back (fclose of an fdopen stream)
+// and that the kernel handed out again is then recognised as not ours.
+struct Slot {
+    std::shared_ptr<EmulatedFile> file;
+    uint64_t inode = 0;
+};
+
 std::mutex table_lock;
-std::shared_ptr<EmulatedFile> table[kMaxFds];
+Slot table[kMaxFds];
 std::atomic<int> live_count{0};
-// Built on first use: the constructor below may run before this file's
-// static objects are initialised, and it must outlive threads still at work.
-Journal &process_journal() {
-    static Journal *journal = new Journal;
-    return *journal;
+
+void clear_slot(Slot *slot) {
+    if (slot->file) {
+        live_count.fetch_sub(1, std::memory_order_release);
+    }
+    slot->file.reset();
 }
 
 std::shared_ptr<EmulatedFile> lookup(int fd) {
@@ -45,17 +54,29 @@ std::shared_ptr<EmulatedFile> lookup(int fd) {
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(table_lock);
-    return table[fd];
+    Slot &slot = table[fd];
+    if (slot.file && vb_real_inode(fd) != slot.inode) {
+        clear_slot(&slot);
+    }
+    return slot.file;
 }
 
 void put(int fd, std::shared_ptr<EmulatedFile> file) {
+    uint64_t inode = file ? vb_real_inode(fd) : 0;
     std::lock_guard<std::mutex> guard(table_lock);
-    if (table[fd] && !file) {
-        live_count.fetch_sub(1, std::memory_order_release);
-    } else if (!table[fd] && file) {
+    clear_slot(&table[fd]);
+    if (file) {
         live_count.fetch_add(1, std::memory_order_release);
     }
-    table[fd] = std::move(file);
+    table[fd].file = std::move(file);
+    table[fd].inode = inode;
+}
+
+// Built on first use: the constructor below may run before this file's
+// static objects are initialised, and it must outlive threads still at work.
+Journal &process_journal() {
+    static Journal *journal = new Journal;
+    return *journal;
 }
 
 long fail(int error) {
@@ -423,6 +444,12 @@ void vb_forget(int fd) {
     }
     put(fd, nullptr);
     journal_line(&process_journal(), "close " + f->path());
+}
+
+void vb_forget_range(unsigned first, unsigned last) {
+    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kMaxFds); ++fd) {
+        vb_forget(static_cast<int>(fd));
+    }
 }
 
 void vb_duplicated(int oldfd, int newfd) {

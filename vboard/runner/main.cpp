@@ -70,8 +70,12 @@ int parse(int argc, char **argv, Args *args) {
     return 0;
 }
 
+// Without the user's start-up files, so that the board's prompt shows.
 std::vector<std::string> interactive_shell() {
-    return {::access("/bin/bash", X_OK) == 0 ? "/bin/bash" : "/bin/sh", "-i"};
+    if (::access("/bin/bash", X_OK) == 0) {
+        return {"/bin/bash", "--norc", "-i"};
+    }
+    return {"/bin/sh", "-i"};
 }
 
 }  // namespace

@@ -84,6 +84,18 @@ int exit_status(int wait_status) {
 
 bool sent_by_a_process(const signalfd_siginfo &info) { return info.ssi_code <= 0; }
 
+// Programs built with AddressSanitizer refuse to start when a preloaded
+// library comes before the sanitizer's runtime, as the device library does.
+void allow_preload_before_sanitizer() {
+    const char kOption[] = "verify_asan_link_order=0";
+    const char *old = std::getenv("ASAN_OPTIONS");
+    if (!old || !*old) {
+        ::setenv("ASAN_OPTIONS", kOption, 1);
+    } else if (!std::strstr(old, "verify_asan_link_order")) {
+        ::setenv("ASAN_OPTIONS", (std::string(old) + ":" + kOption).c_str(), 1);
+    }
+}
+
 // In the child: the environment of a board process, then the command.
 [[noreturn]] void exec_command(const std::vector<std::string> &command, const std::string &state_dir,
                                const std::string &board_ns, const std::vector<std::string> &extra_env) {
@@ -98,6 +110,7 @@ bool sent_by_a_process(const signalfd_siginfo &info) { return info.ssi_code <= 0
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
     ::setenv(kStateEnv, state_dir.c_str(), 1);
     ::setenv(kBoardEnv, board_ns.c_str(), 1);
+    allow_preload_before_sanitizer();
     for (const std::string &kv : extra_env) {
         ::putenv(const_cast<char *>(kv.c_str()));
     }
@@ -163,7 +176,31 @@ int bind_host_dir(const std::string &root, const std::string &dir) {
     return mount_at(dir.c_str(), root + dir, nullptr, MS_BIND | MS_REC, nullptr);
 }
 
-int build_root(const std::string &state_dir) {
+// Directories of the host that must stay visible although they lie under a
+// fresh mount: the device library's and the command's (a build tree in /tmp).
+std::vector<std::string> host_dirs_to_keep(const std::string &state_dir, const std::string &command) {
+    std::vector<std::string> keep;
+    std::vector<std::string> wanted = {dirname_of(preload_library())};
+    if (command.find('/') != std::string::npos) {
+        char real[PATH_MAX];
+        if (::realpath(command.c_str(), real)) {
+            wanted.push_back(dirname_of(real));
+        }
+    }
+    for (const std::string &dir : wanted) {
+        bool fresh = under(dir, "/tmp") || under(dir, "/run") || under(dir, "/dev/shm");
+        bool kept = under(dir, state_dir.c_str());
+        for (const std::string &k : keep) {
+            kept = kept || under(dir, k.c_str());
+        }
+        if (fresh && !kept) {
+            keep.push_back(dir);
+        }
+    }
+    return keep;
+}
+
+int build_root(const std::string &state_dir, const std::string &command) {
     std::string root = state_path(state_dir, kRootDir);
     std::string upper = state_path(state_dir, kUpperDir);
     std::string work = state_path(state_dir, kWorkDir);
@@ -178,7 +215,6 @@ int build_root(const std::string &state_dir) {
         complain("the state directory must be on a local file system (ext4, xfs, tmpfs) for the overlay");
         return -1;
     }
-    std::string lib_dir = dirname_of(preload_library());
     bool ok = mount_at("proc", root + "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0 &&
               mount_at("/dev", root + "/dev", nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
               mount_at("tmpfs", root + "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 &&
@@ -186,10 +222,8 @@ int build_root(const std::string &state_dir) {
               mount_at("tmpfs", root + "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 &&
               mount_at("tmpfs", root + "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=755") == 0 &&
               bind_host_dir(root, state_dir) == 0;
-    for (const char *fresh : {"/tmp", "/run", "/dev/shm"}) {
-        if (ok && under(lib_dir, fresh) && !under(lib_dir, state_dir.c_str())) {
-            ok = bind_host_dir(root, lib_dir) == 0;
-        }
+    for (const std::string &dir : host_dirs_to_keep(state_dir, command)) {
+        ok = ok && bind_host_dir(root, dir) == 0;
     }
     if (!ok) {
         return -1;
@@ -238,7 +272,7 @@ long long now_ms() {
         complain_errno("cannot make a mount namespace");
         ::_exit(kSetupFailed);
     }
-    if (build_root(init.state_dir) != 0) {
+    if (build_root(init.state_dir, init.command[0]) != 0) {
         ::_exit(kSetupFailed);
     }
     if (init.cwd.empty() || ::chdir(init.cwd.c_str()) != 0) {

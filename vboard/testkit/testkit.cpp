@@ -172,31 +172,21 @@ std::unique_ptr<Process> Board::start(const std::vector<std::string> &argv) {
 }
 
 Result Board::run(const std::vector<std::string> &argv, int timeout_ms, const std::string &input) {
-    std::vector<std::string> full = vboard_argv("run");
+    return finish("run", argv, timeout_ms, input);
+}
+
+Result Board::exec(const std::vector<std::string> &argv, int timeout_ms) { return finish("exec", argv, timeout_ms, ""); }
+
+Result Board::finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input) {
+    std::vector<std::string> full = vboard_argv(verb);
     full.insert(full.end(), argv.begin(), argv.end());
-    std::string base = work_ + "/run" + std::to_string(++runs_);
+    std::string base = work_ + "/" + verb + std::to_string(++runs_);
     std::string in_path;
     if (!input.empty()) {
         in_path = base + ".in";
         write_text_file(in_path, input);
     }
     Process p(spawn(full, in_path, base + ".out", base + ".err"), base + ".out", base + ".err");
-    Result r;
-    r.timed_out = !p.wait(timeout_ms);
-    if (r.timed_out) {
-        p.kill();
-    }
-    r.status = p.status();
-    r.out = p.out();
-    r.err = p.err();
-    return r;
-}
-
-Result Board::exec(const std::vector<std::string> &argv, int timeout_ms) {
-    std::vector<std::string> full = vboard_argv("exec");
-    full.insert(full.end(), argv.begin(), argv.end());
-    std::string base = work_ + "/exec" + std::to_string(++runs_);
-    Process p(spawn(full, "", base + ".out", base + ".err"), base + ".out", base + ".err");
     Result r;
     r.timed_out = !p.wait(timeout_ms);
     if (r.timed_out) {

@@ -26,6 +26,11 @@ bool exists(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::string read_file(const std::string &path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 size_t count(const std::vector<std::string> &lines, const std::string &line) {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
@@ -76,12 +81,15 @@ TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
 
 TEST(Board, FilesWrittenOnTheBoardStayOffTheHost) {
     Board board;
+    std::string mounts_before = read_file("/proc/self/mountinfo");
     std::string host_pid = std::to_string(::getpid());
     Result r = board.run({"sh", "-c",
-                          "echo board > /etc/vboard-probe && echo tmp > /tmp/probe && "
+                          "echo board > /etc/vboard-probe && echo tmp > /tmp/vboard-isolation-probe && "
                           "kill -0 " + host_pid + " 2>/dev/null || echo host-pid-hidden; ps -e | wc -l"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(exists("/etc/vboard-probe"));
+    EXPECT_FALSE(exists("/tmp/vboard-isolation-probe"));
+    EXPECT_EQ(read_file("/proc/self/mountinfo"), mounts_before) << "no mount of the board shows on the host";
     std::ifstream written(board.written_path("/etc/vboard-probe"));
     std::string text;
     std::getline(written, text);
@@ -89,7 +97,7 @@ TEST(Board, FilesWrittenOnTheBoardStayOffTheHost) {
     EXPECT_NE(r.out.find("host-pid-hidden"), std::string::npos) << r.out;
     int processes = std::atoi(r.out.substr(r.out.find('\n') + 1).c_str());
     EXPECT_LT(processes, 8) << "only the board's own processes are visible";
-    EXPECT_NE(board.run({"cat", "/tmp/probe"}).status, 0) << "/tmp is fresh on every boot";
+    EXPECT_NE(board.run({"cat", "/tmp/vboard-isolation-probe"}).status, 0) << "/tmp is fresh on every boot";
     EXPECT_EQ(board.run({"cat", "/etc/vboard-probe"}).out, "board\n") << "the root keeps its files across boots";
 }
 
@@ -189,8 +197,7 @@ TEST(Board, LedsAndTheStateReport) {
     std::string out_path = board.work() + "/state.out";
     std::string command = bin_path("vboard") + " state " + board.dir() + " > " + out_path;
     ASSERT_EQ(std::system(command.c_str()), 0);
-    std::ifstream in(out_path);
-    std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string report = read_file(out_path);
     for (const char *line : {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
                              "  block     9 (mtd2 data): 1 erase, 0 pages\n",
                              "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",

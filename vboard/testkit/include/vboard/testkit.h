@@ -77,6 +77,8 @@ public:
 
 private:
     std::vector<std::string> vboard_argv(const char *verb) const;
+    // Runs `vboard <verb> ... -- argv` to its end or the timeout.
+    Result finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input);
     void prepare() const;
 
     std::string work_;
