@@ -158,10 +158,11 @@ std::vector<Bin> default_bins(uint32_t seed)
     };
 }
 
-std::string upgimage_image(const std::vector<Bin> &bins, const std::string &layout_word, const std::string &dir)
+std::string upgimage_image(const std::vector<Bin> &bins, const std::string &layout_word, const std::string &dir,
+                           const std::string &pit_word)
 {
     std::ostringstream d;
-    d << "layout " << layout_word << "\npit ntblfmt\nnand 16M block=128K\n";
+    d << "layout " << layout_word << "\npit " << pit_word << "\nnand 16M block=128K\n";
     for (const auto &p : new_layout().parts) {
         d << "part " << p.name << " " << p.pit_size / K << "K";
         if (p.flags & kStatusFlag)

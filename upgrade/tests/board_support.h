@@ -58,7 +58,8 @@ std::vector<Bin> default_bins(uint32_t seed);
 std::string pattern(size_t n, uint32_t seed);
 
 // The image built by upgimage from a description of new_layout().
-std::string upgimage_image(const std::vector<Bin> &bins, const std::string &layout_word, const std::string &dir);
+std::string upgimage_image(const std::vector<Bin> &bins, const std::string &layout_word, const std::string &dir,
+                           const std::string &pit_word = "ntblfmt");
 // The same image written byte by byte: old index layout, ntblfmt PIT, BIT
 // found by signature.
 std::string raw_old_layout_image(const std::vector<Bin> &bins);

@@ -1,6 +1,7 @@
 // upgprog on the virtual board: whole upgrades in both image layouts, the
 // flash operations they cost, and the failure paths.
 #include "board_support.h"
+#include "raw_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -220,6 +221,34 @@ TEST_F(UpgradeOnBoard, ImageTablesThatDoNotFitThisBoardChangeNothing)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.out, "<UPG_PROG> Err: invalid pit size! @Line ")) << r.out;
     expect_flash_untouched();
+}
+
+// The status record is looked up in ntblfmt tables only.
+TEST_F(UpgradeOnBoard, OldLayoutPitsCannotCarryTheStatus)
+{
+    boot();
+    raw::Bytes old_pit;
+    old_pit.words(0, 8, 0x8530EADC);
+    for (size_t k = 0; k < old_layout().parts.size(); ++k) {
+        const Part &p = old_layout().parts[k];
+        raw::pit_record(old_pit, 32 * (k + 1), p.name, static_cast<uint32_t>(k + 1), p.flags, p.offset, p.size);
+    }
+    old_pit.words(32 * (old_layout().parts.size() + 1), 8, 0xC0CAC01A);
+    board->seed_nand(0, std::string(old_pit.b.begin(), old_pit.b.end()));
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    Result r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "err: no partition--upg_status on mtd(4)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "{UPG_ERROR}:upg_linux_get_upg_status_ntblfmt error!\n"));
+    expect_flash_untouched();
+
+    boot();
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work(), "old"));
+    r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "err: no partition--upg_status on mtd(3)\n2.set_upg_status_ntblfmt error!\n")) << r.out;
+    EXPECT_EQ(status_copy(0), status_record(1, {4})) << "the upgrade stays marked as interrupted";
+    EXPECT_TRUE(at(new_layout()["kernel"], 0, bins[1].data.size()) == bins[1].data);
 }
 
 TEST_F(UpgradeOnBoard, NandWithoutPartInfo)
