@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "devices.h"
+#include "vboard/ir.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -28,16 +30,27 @@ constexpr int kMaxFds = 4096;
 constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
-const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice};
+const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice};
+// The device whose channels (FIFOs) live in the state directory's kIrChannelDir.
+constexpr const char kChannelDevice[] = "/dev/lirc0";
+
+// An emulated descriptor and the memfd inode it was registered with: a
+// descriptor that libc closed behind our back (fclose of an fdopen stream)
+// and that the kernel handed out again is then recognised as not ours.
+struct Slot {
+    std::shared_ptr<EmulatedFile> file;
+    uint64_t inode = 0;
+};
 
 std::mutex table_lock;
-std::shared_ptr<EmulatedFile> table[kMaxFds];
+Slot table[kMaxFds];
 std::atomic<int> live_count{0};
-// Built on first use: the constructor below may run before this file's
-// static objects are initialised, and it must outlive threads still at work.
-Journal &process_journal() {
-    static Journal *journal = new Journal;
-    return *journal;
+
+void clear_slot(Slot *slot) {
+    if (slot->file) {
+        live_count.fetch_sub(1, std::memory_order_release);
+    }
+    slot->file.reset();
 }
 
 std::shared_ptr<EmulatedFile> lookup(int fd) {
@@ -45,17 +58,29 @@ std::shared_ptr<EmulatedFile> lookup(int fd) {
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(table_lock);
-    return table[fd];
+    Slot &slot = table[fd];
+    if (slot.file && vb_real_inode(fd) != slot.inode) {
+        clear_slot(&slot);
+    }
+    return slot.file;
 }
 
 void put(int fd, std::shared_ptr<EmulatedFile> file) {
+    uint64_t inode = file ? vb_real_inode(fd) : 0;
     std::lock_guard<std::mutex> guard(table_lock);
-    if (table[fd] && !file) {
-        live_count.fetch_sub(1, std::memory_order_release);
-    } else if (!table[fd] && file) {
+    clear_slot(&table[fd]);
+    if (file) {
         live_count.fetch_add(1, std::memory_order_release);
     }
-    table[fd] = std::move(file);
+    table[fd].file = std::move(file);
+    table[fd].inode = inode;
+}
+
+// Built on first use: the constructor below may run before this file's
+// static objects are initialised, and it must outlive threads still at work.
+Journal &process_journal() {
+    static Journal *journal = new Journal;
+    return *journal;
 }
 
 long fail(int error) {
@@ -119,6 +144,11 @@ int make_memfd(const std::string &name, int flags) {
     return static_cast<int>(::memfd_create(name.c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0));
 }
 
+int memfd_or_error(const std::string &name, int flags) {
+    int fd = make_memfd(name, flags);
+    return fd < 0 ? -errno : fd;
+}
+
 int serve_content(const std::string &path, const std::string &content, int flags) {
     int fd = make_memfd("vboard-content:" + path, flags);
     if (fd < 0) {
@@ -150,14 +180,12 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     if (rc == 0 && !file) {
         fd = serve_content(path, content, flags);
     } else if (rc == 0) {
-        fd = make_memfd(kMemfdTag + std::to_string(flags) + ":" + path, flags);
+        fd = file->is_channel() ? file->open_channel(flags) : memfd_or_error(kMemfdTag + std::to_string(flags) + ":" + path, flags);
         if (fd >= kMaxFds) {
             vb_real_close(fd);
             fd = -EMFILE;
         } else if (fd >= 0) {
             put(fd, std::move(file));
-        } else {
-            fd = -errno;
         }
     }
     if (journal) {
@@ -167,6 +195,16 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     return fd;
 }
 
+void adopt(const char *dir, int fd, const std::string &path, int flags) {
+    const DeviceType *type = device_type_of(path.c_str());
+    DeviceContext context;
+    std::shared_ptr<EmulatedFile> file;
+    std::string content;
+    if (type && load_context(dir, &context) == 0 && type->open(context, path, flags, &file, &content) == 0 && file) {
+        put(fd, std::move(file));
+    }
+}
+
 // A program started with emulated descriptors (inherited across exec) gets
 // them back into its table.
 void adopt_inherited_descriptors() {
@@ -174,6 +212,7 @@ void adopt_inherited_descriptors() {
     if (!dir) {
         return;
     }
+    std::string channels = state_path(dir, kIrChannelDir) + "/";
     DIR *fds = ::opendir("/proc/self/fd");
     if (!fds) {
         return;
@@ -187,6 +226,10 @@ void adopt_inherited_descriptors() {
             continue;
         }
         link[n] = '\0';
+        if (std::strncmp(link, channels.c_str(), channels.size()) == 0) {
+            adopt(dir, fd, kChannelDevice, O_RDONLY);
+            continue;
+        }
         size_t prefix = sizeof kMemfdLinkPrefix - 1;
         if (std::strncmp(link, kMemfdLinkPrefix, prefix) != 0) {
             continue;
@@ -197,15 +240,7 @@ void adopt_inherited_descriptors() {
             continue;
         }
         *suffix = '\0';
-        int flags = std::atoi(link + prefix);
-        std::string path(colon + 1);
-        const DeviceType *type = device_type_of(path.c_str());
-        DeviceContext context;
-        std::shared_ptr<EmulatedFile> file;
-        std::string content;
-        if (type && load_context(dir, &context) == 0 && type->open(context, path, flags, &file, &content) == 0 && file) {
-            put(fd, std::move(file));
-        }
+        adopt(dir, fd, colon + 1, std::atoi(link + prefix));
     }
     ::closedir(fds);
 }
@@ -334,6 +369,9 @@ ssize_t vb_read(int fd, void *buf, size_t n) {
     if (!f || !readable(*f)) {
         return fail(EBADF);
     }
+    if (f->is_channel()) {
+        return finish(f->read_channel(fd, buf, n));
+    }
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->read_at(pos, buf, n); }));
 }
 
@@ -384,8 +422,16 @@ int64_t vb_lseek(int fd, int64_t offset, int whence) {
     return pos < 0 ? fail(EINVAL) : vb_real_lseek(fd, pos, SEEK_SET);
 }
 
+// Requests that the kernel answers for every descriptor, before any driver.
+static bool is_generic_request(unsigned long request) {
+    return request == FIONBIO || request == FIOASYNC || request == FIOCLEX || request == FIONCLEX;
+}
+
 int vb_ioctl(int fd, unsigned long request, void *arg) {
     std::shared_ptr<EmulatedFile> f = lookup(fd);
+    if (f && is_generic_request(request)) {
+        return vb_real_ioctl(fd, request, arg);
+    }
     return f ? static_cast<int>(finish(f->ioctl(request, arg))) : static_cast<int>(fail(EBADF));
 }
 
@@ -423,6 +469,12 @@ void vb_forget(int fd) {
     }
     put(fd, nullptr);
     journal_line(&process_journal(), "close " + f->path());
+}
+
+void vb_forget_range(unsigned first, unsigned last) {
+    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kMaxFds); ++fd) {
+        vb_forget(static_cast<int>(fd));
+    }
 }
 
 void vb_duplicated(int oldfd, int newfd) {

@@ -32,6 +32,8 @@ void vb_stat_fields(int fd, mode_t *mode, dev_t *rdev);
 int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev);
 /* Forgets the descriptor (the caller then closes it). */
 void vb_forget(int fd);
+/* After close_range or closefrom closed [first, last]. */
+void vb_forget_range(unsigned first, unsigned last);
 /* After a successful dup of any descriptor onto newfd. */
 void vb_duplicated(int oldfd, int newfd);
 /* Returns 1 when the system call was handled (*result set), else 0. */
@@ -40,6 +42,10 @@ int vb_syscall(long number, const long args[6], long *result);
 /* The real libc functions, for the C++ side. */
 int64_t vb_real_lseek(int fd, int64_t offset, int whence);
 int vb_real_close(int fd);
+ssize_t vb_real_read(int fd, void *buf, size_t n);
+int vb_real_ioctl(int fd, unsigned long request, void *arg);
+/* Inode of what the descriptor refers to, 0 when it is not open. */
+uint64_t vb_real_inode(int fd);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <linux/close_range.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -127,6 +128,21 @@ EXPORT int close(int fd) {
     return REAL(close)(fd);
 }
 
+REAL_SLOT(close_range); REAL_SLOT(closefrom);
+
+EXPORT int close_range(unsigned first, unsigned last, int flags) {
+    int rc = REAL(close_range)(first, last, flags);
+    if (rc == 0 && !(flags & CLOSE_RANGE_CLOEXEC)) {
+        vb_forget_range(first, last);
+    }
+    return rc;
+}
+
+EXPORT void closefrom(int lowfd) {
+    REAL(closefrom)(lowfd);
+    vb_forget_range(lowfd < 0 ? 0 : (unsigned)lowfd, ~0u);
+}
+
 EXPORT ssize_t read(int fd, void *buf, size_t n) {
     return vb_is_emulated(fd) ? vb_read(fd, buf, n) : REAL(read)(fd, buf, n);
 }
@@ -171,7 +187,16 @@ int64_t vb_real_lseek(int fd, int64_t offset, int whence) { return REAL(lseek64)
 
 int vb_real_close(int fd) { return REAL(close)(fd); }
 
+ssize_t vb_real_read(int fd, void *buf, size_t n) { return REAL(read)(fd, buf, n); }
+
+uint64_t vb_real_inode(int fd) {
+    struct stat64 st;
+    return REAL(fstat64)(fd, &st) == 0 ? (uint64_t)st.st_ino : 0;
+}
+
 static void *one_arg(va_list ap) { return va_arg(ap, void *); }
+
+int vb_real_ioctl(int fd, unsigned long request, void *arg) { return REAL(ioctl)(fd, request, arg); }
 
 EXPORT int ioctl(int fd, unsigned long request, ...) {
     va_list ap;

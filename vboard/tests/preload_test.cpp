@@ -173,6 +173,23 @@ TEST_F(Preload, StatAndAccessSeeTheBoardsDevices) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
+TEST_F(Preload, DescriptorClosedInsideLibcIsNotMistakenForTheDevice) {
+    int fd = ::open("/dev/mtd1", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    FILE *stream = ::fdopen(fd, "r");
+    ASSERT_NE(stream, nullptr);
+    std::fclose(stream);  // closes fd without passing through close()
+    std::string path = dir_ + "/plain";
+    int again = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(again, fd) << "the kernel hands out the lowest free number";
+    EXPECT_EQ(::write(again, "abc", 3), 3);
+    struct stat st;
+    ASSERT_EQ(::fstat(again, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_size, 3);
+    ::close(again);
+}
+
 TEST_F(Preload, StdioStreamsOnMtdDevices) {
     FILE *f = std::fopen("/dev/mtd1", "r+");
     ASSERT_NE(f, nullptr);
