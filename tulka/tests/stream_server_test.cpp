@@ -278,33 +278,6 @@ protected:
 
 std::string stamped(const std::string &text) { return "[ 0-9]{10} " + text + "\n"; }
 
-TEST_F(Handlers, CancelIsAnsweredWithResultZeroEvenWithoutALearn)
-{
-    const int fd = connect_client();
-    expect_only_cancel_reply(fd);
-    write_bytes(fd, frame(pack_learn_start(116)));
-    expect_only_cancel_reply(fd);
-}
-
-TEST_F(Handlers, LearnRequestsAreCheckedAgainstTheKeyTable)
-{
-    const int fd = connect_client();
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    write_bytes(fd, frame(pack_learn_start(0)));
-    write_bytes(fd, frame(pack_learn_start(84)));
-    write_bytes(fd, frame(pack_learn_start(248)));
-    expect_only_cancel_reply(fd);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(std::regex_search(out, std::regex(stamped("start learn for key KEY_RESERVED") +
-                                                 stamped("starting learn on /dev/lirc0"))))
-        << out;
-    EXPECT_TRUE(std::regex_match(err, std::regex(stamped("invalid key requested: 84") +
-                                                 stamped("invalid key requested: 248"))))
-        << err;
-}
-
 TEST_F(Handlers, BadRequestsLeaveTheConnectionUp)
 {
     const int fd = connect_client();

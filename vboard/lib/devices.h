@@ -1,6 +1,7 @@
 // The framework of emulated devices: an emulated descriptor is a real kernel
-// descriptor (a memfd, so that poll, dup and fork behave) registered in a
-// table with the model that serves it.
+// descriptor (normally a memfd, so that poll, dup and fork behave) registered in a
+// table with the model that serves it. Devices whose data comes from
+// outside use a real channel (a FIFO) instead.
 #pragma once
 
 #include <sys/types.h>
@@ -33,6 +34,12 @@ public:
     virtual ssize_t read_at(uint64_t, void *, size_t) { return -EINVAL; }
     virtual ssize_t write_at(uint64_t, const void *, size_t) { return -EINVAL; }
     virtual int ioctl(unsigned long, void *) { return -ENOTTY; }
+    // A device whose descriptor is a real channel rather than a memfd (so
+    // that poll and epoll see its data) opens it with open_channel (a
+    // descriptor or a negative errno value) and is read through it.
+    virtual bool is_channel() const { return false; }
+    virtual int open_channel(int) { return -ENODEV; }
+    virtual ssize_t read_channel(int, void *, size_t) { return -EINVAL; }
     // Size for SEEK_END, or -1 when the device has no file position.
     virtual int64_t size() const { return -1; }
     virtual dev_t rdev() const = 0;
@@ -61,6 +68,7 @@ extern const DeviceType kMtdDevice;
 extern const DeviceType kProcMtdFile;
 extern const DeviceType kI2cDevice;
 extern const DeviceType kBspDevice;
+extern const DeviceType kLircDevice;
 
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);

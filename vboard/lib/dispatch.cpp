@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "devices.h"
+#include "vboard/ir.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -28,7 +30,9 @@ constexpr int kMaxFds = 4096;
 constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
-const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice};
+const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice};
+// The device whose channels (FIFOs) live in the state directory's kIrChannelDir.
+constexpr const char kChannelDevice[] = "/dev/lirc0";
 
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)
@@ -140,6 +144,11 @@ int make_memfd(const std::string &name, int flags) {
     return static_cast<int>(::memfd_create(name.c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0));
 }
 
+int memfd_or_error(const std::string &name, int flags) {
+    int fd = make_memfd(name, flags);
+    return fd < 0 ? -errno : fd;
+}
+
 int serve_content(const std::string &path, const std::string &content, int flags) {
     int fd = make_memfd("vboard-content:" + path, flags);
     if (fd < 0) {
@@ -171,14 +180,12 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     if (rc == 0 && !file) {
         fd = serve_content(path, content, flags);
     } else if (rc == 0) {
-        fd = make_memfd(kMemfdTag + std::to_string(flags) + ":" + path, flags);
+        fd = file->is_channel() ? file->open_channel(flags) : memfd_or_error(kMemfdTag + std::to_string(flags) + ":" + path, flags);
         if (fd >= kMaxFds) {
             vb_real_close(fd);
             fd = -EMFILE;
         } else if (fd >= 0) {
             put(fd, std::move(file));
-        } else {
-            fd = -errno;
         }
     }
     if (journal) {
@@ -188,6 +195,16 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     return fd;
 }
 
+void adopt(const char *dir, int fd, const std::string &path, int flags) {
+    const DeviceType *type = device_type_of(path.c_str());
+    DeviceContext context;
+    std::shared_ptr<EmulatedFile> file;
+    std::string content;
+    if (type && load_context(dir, &context) == 0 && type->open(context, path, flags, &file, &content) == 0 && file) {
+        put(fd, std::move(file));
+    }
+}
+
 // A program started with emulated descriptors (inherited across exec) gets
 // them back into its table.
 void adopt_inherited_descriptors() {
@@ -195,6 +212,7 @@ void adopt_inherited_descriptors() {
     if (!dir) {
         return;
     }
+    std::string channels = state_path(dir, kIrChannelDir) + "/";
     DIR *fds = ::opendir("/proc/self/fd");
     if (!fds) {
         return;
@@ -208,6 +226,10 @@ void adopt_inherited_descriptors() {
             continue;
         }
         link[n] = '\0';
+        if (std::strncmp(link, channels.c_str(), channels.size()) == 0) {
+            adopt(dir, fd, kChannelDevice, O_RDONLY);
+            continue;
+        }
         size_t prefix = sizeof kMemfdLinkPrefix - 1;
         if (std::strncmp(link, kMemfdLinkPrefix, prefix) != 0) {
             continue;
@@ -218,15 +240,7 @@ void adopt_inherited_descriptors() {
             continue;
         }
         *suffix = '\0';
-        int flags = std::atoi(link + prefix);
-        std::string path(colon + 1);
-        const DeviceType *type = device_type_of(path.c_str());
-        DeviceContext context;
-        std::shared_ptr<EmulatedFile> file;
-        std::string content;
-        if (type && load_context(dir, &context) == 0 && type->open(context, path, flags, &file, &content) == 0 && file) {
-            put(fd, std::move(file));
-        }
+        adopt(dir, fd, colon + 1, std::atoi(link + prefix));
     }
     ::closedir(fds);
 }
@@ -355,6 +369,9 @@ ssize_t vb_read(int fd, void *buf, size_t n) {
     if (!f || !readable(*f)) {
         return fail(EBADF);
     }
+    if (f->is_channel()) {
+        return finish(f->read_channel(fd, buf, n));
+    }
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->read_at(pos, buf, n); }));
 }
 
@@ -405,8 +422,16 @@ int64_t vb_lseek(int fd, int64_t offset, int whence) {
     return pos < 0 ? fail(EINVAL) : vb_real_lseek(fd, pos, SEEK_SET);
 }
 
+// Requests that the kernel answers for every descriptor, before any driver.
+static bool is_generic_request(unsigned long request) {
+    return request == FIONBIO || request == FIOASYNC || request == FIOCLEX || request == FIONCLEX;
+}
+
 int vb_ioctl(int fd, unsigned long request, void *arg) {
     std::shared_ptr<EmulatedFile> f = lookup(fd);
+    if (f && is_generic_request(request)) {
+        return vb_real_ioctl(fd, request, arg);
+    }
     return f ? static_cast<int>(finish(f->ioctl(request, arg))) : static_cast<int>(fail(EBADF));
 }
 

@@ -42,6 +42,8 @@ int vb_syscall(long number, const long args[6], long *result);
 /* The real libc functions, for the C++ side. */
 int64_t vb_real_lseek(int fd, int64_t offset, int whence);
 int vb_real_close(int fd);
+ssize_t vb_real_read(int fd, void *buf, size_t n);
+int vb_real_ioctl(int fd, unsigned long request, void *arg);
 /* Inode of what the descriptor refers to, 0 when it is not open. */
 uint64_t vb_real_inode(int fd);
 

@@ -187,12 +187,16 @@ int64_t vb_real_lseek(int fd, int64_t offset, int whence) { return REAL(lseek64)
 
 int vb_real_close(int fd) { return REAL(close)(fd); }
 
+ssize_t vb_real_read(int fd, void *buf, size_t n) { return REAL(read)(fd, buf, n); }
+
 uint64_t vb_real_inode(int fd) {
     struct stat64 st;
     return REAL(fstat64)(fd, &st) == 0 ? (uint64_t)st.st_ino : 0;
 }
 
 static void *one_arg(va_list ap) { return va_arg(ap, void *); }
+
+int vb_real_ioctl(int fd, unsigned long request, void *arg) { return REAL(ioctl)(fd, request, arg); }
 
 EXPORT int ioctl(int fd, unsigned long request, ...) {
     va_list ap;

@@ -1,12 +1,16 @@
 // vboard: runs the unchanged programs of the system on this PC as on the board.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "report.h"
+#include "vboard/ir.h"
+#include "vboard/state.h"
 #include "sandbox.h"
 
 namespace {
@@ -16,6 +20,7 @@ const char kUsage[] =
     "       vboard exec --state DIR -- COMMAND [ARGS...]\n"
     "       vboard shell [--board FILE] [--state DIR]\n"
     "       vboard state DIR\n"
+    "       vboard ir-send [--state DIR] [--speed F] [--text | --raw] FILE\n"
     "\n"
     "run    boots a board (private mount and PID namespace over an overlay of\n"
     "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
@@ -25,12 +30,18 @@ const char kUsage[] =
     "shell  an interactive shell on the board of DIR (joined when it is\n"
     "       running, else booted)\n"
     "state  prints the NAND layout, flash counts, violations, LEDs and the\n"
-    "       reboot record of DIR\n";
+    "       reboot record of DIR\n"
+    "ir-send  feeds the capture FILE to /dev/lirc0 of the board on DIR (or of\n"
+    "       this board, from VBOARD_STATE) with its real timing, F times faster;\n"
+    "       FILE is 'pulse N' / 'space N' / 'timeout N' lines or raw 4-byte\n"
+    "       little-endian words (taken as raw when it holds a NUL byte)\n";
 
 struct Args {
     std::string verb;
     std::string board;
     std::string state;
+    double speed = 1;
+    vboard::IrFormat ir_format = vboard::IrFormat::Detect;
     std::vector<std::string> rest;
 };
 
@@ -58,6 +69,14 @@ int parse(int argc, char **argv, Args *args) {
             args->board = a.substr(8);
         } else if (a.rfind("--state=", 0) == 0) {
             args->state = a.substr(8);
+        } else if (a == "--speed" && i + 1 < argc) {
+            char *end = nullptr;
+            args->speed = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(args->speed > 0)) {
+                return usage_error("--speed needs a number above 0");
+            }
+        } else if (a == "--text" || a == "--raw") {
+            args->ir_format = a == "--raw" ? vboard::IrFormat::Raw : vboard::IrFormat::Text;
         } else if (a.rfind("-", 0) == 0) {
             return usage_error("unknown option " + a);
         } else {
@@ -76,6 +95,32 @@ std::vector<std::string> interactive_shell() {
         return {"/bin/bash", "--norc", "-i"};
     }
     return {"/bin/sh", "-i"};
+}
+
+int ir_send(const Args &args) {
+    const char *own = std::getenv(vboard::kStateEnv);
+    std::string dir = !args.state.empty() ? args.state : own ? own : "";
+    if (dir.empty() || args.rest.size() != 1) {
+        return usage_error("ir-send needs --state DIR (or a board's VBOARD_STATE) and one FILE");
+    }
+    std::string bytes, error;
+    std::vector<uint32_t> words;
+    if (vboard::read_text_file(args.rest[0], &bytes) != 0) {
+        std::fprintf(stderr, "vboard: cannot read %s\n", args.rest[0].c_str());
+        return vboard::kSetupFailed;
+    }
+    if (vboard::parse_ir_capture(bytes, args.ir_format, &words, &error) != 0) {
+        std::fprintf(stderr, "vboard: %s: %s\n", args.rest[0].c_str(), error.c_str());
+        return vboard::kSetupFailed;
+    }
+    std::signal(SIGPIPE, SIG_IGN);  // a receiver closed while we write to it
+    vboard::Journal journal;
+    vboard::journal_bind(&journal, dir);
+    vboard::IrFeedResult r = vboard::ir_feed(dir, words, args.speed, &journal);
+    if (r.dropped > 0) {
+        std::fprintf(stderr, "vboard: %zu of %zu words dropped (no reader had /dev/lirc0 open, or its buffer was full)\n", r.dropped, r.words);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -108,6 +153,9 @@ int main(int argc, char **argv) {
             return vboard::exec_on_board(args.state, interactive_shell(), prompt);
         }
         return vboard::run_board({args.board, args.state, interactive_shell(), prompt});
+    }
+    if (args.verb == "ir-send") {
+        return ir_send(args);
     }
     if (args.verb == "state") {
         std::string dir = !args.state.empty() ? args.state : args.rest.empty() ? "" : args.rest[0];

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/le_bytes.h"
 #include "vboard/journal.h"
 #include "vboard/nand.h"
 #include "vboard/state.h"
@@ -83,6 +84,21 @@ bool wait_for(pid_t pid, int timeout_ms, int *status) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
         }
     }
+}
+
+// Runs argv to its end or the timeout (then kills it); output in base.out/.err.
+Result run_to_end(const std::vector<std::string> &argv, const std::string &in_path, const std::string &base,
+                  int timeout_ms) {
+    Process p(spawn(argv, in_path, base + ".out", base + ".err"), base + ".out", base + ".err");
+    Result r;
+    r.timed_out = !p.wait(timeout_ms);
+    if (r.timed_out) {
+        p.kill();
+    }
+    r.status = p.status();
+    r.out = p.out();
+    r.err = p.err();
+    return r;
 }
 
 // Running, and not a zombie that nobody has reaped yet.
@@ -186,16 +202,7 @@ Result Board::finish(const char *verb, const std::vector<std::string> &argv, int
         in_path = base + ".in";
         write_text_file(in_path, input);
     }
-    Process p(spawn(full, in_path, base + ".out", base + ".err"), base + ".out", base + ".err");
-    Result r;
-    r.timed_out = !p.wait(timeout_ms);
-    if (r.timed_out) {
-        p.kill();
-    }
-    r.status = p.status();
-    r.out = p.out();
-    r.err = p.err();
-    return r;
+    return run_to_end(full, in_path, base, timeout_ms);
 }
 
 int Board::board_pid(int timeout_ms) const {
@@ -270,6 +277,38 @@ std::array<Rgb, 5> Board::leds() const {
         leds[i] = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     }
     return leds;
+}
+
+std::string ir_words_bytes(const std::vector<uint32_t> &words) {
+    std::string bytes(words.size() * 4, '\0');
+    for (size_t i = 0; i < words.size(); ++i) {
+        le::store32(&bytes[i * 4], words[i]);
+    }
+    return bytes;
+}
+
+std::vector<std::string> Board::ir_send_argv(const std::string &capture, double speed) {
+    std::string file = work_ + "/capture" + std::to_string(++runs_);
+    if (write_text_file(file, capture) != 0) {
+        throw std::runtime_error("cannot write " + file);
+    }
+    char speed_text[32];
+    std::snprintf(speed_text, sizeof speed_text, "%g", speed);
+    return {bin_path("vboard"), "ir-send", "--state", dir_, "--speed", speed_text, file};
+}
+
+Result Board::ir_send(const std::string &capture, double speed, int timeout_ms) {
+    return run_to_end(ir_send_argv(capture, speed), "", work_ + "/ir-send" + std::to_string(++runs_), timeout_ms);
+}
+
+Result Board::ir_send(const std::vector<uint32_t> &words, double speed, int timeout_ms) {
+    return ir_send(ir_words_bytes(words), speed, timeout_ms);
+}
+
+std::unique_ptr<Process> Board::start_ir_send(const std::vector<uint32_t> &words, double speed) {
+    std::string base = work_ + "/ir-send" + std::to_string(++runs_);
+    pid_t pid = spawn(ir_send_argv(ir_words_bytes(words), speed), "", base + ".out", base + ".err");
+    return std::make_unique<Process>(pid, base + ".out", base + ".err");
 }
 
 Process::Process(pid_t pid, std::string out_path, std::string err_path)

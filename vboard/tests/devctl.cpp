@@ -3,17 +3,22 @@
 //   vboard_devctl i2c-setup
 //   vboard_devctl i2c-write ADDR REG VALUE      (7-bit address)
 //   vboard_devctl erase DEV START LENGTH
+//   vboard_devctl lirc-read COUNT   prints "open", then "<ms> <words>" per
+//                                   read and "word 0x..." for each word read
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 // after sys/ioctl.h, which it needs
 #include <mtd/mtd-abi.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +43,33 @@ int report(const char *what, int rc) {
 }
 
 long number(const char *text) { return std::strtol(text, nullptr, 0); }
+
+// Reads /dev/lirc0 until count words came or nothing came for 5 s.
+int lirc_read(size_t count) {
+    int fd = ::open("/dev/lirc0", O_RDONLY);
+    if (fd < 0) {
+        return report("open", fd);
+    }
+    std::printf("open\n");
+    std::fflush(stdout);
+    auto start = std::chrono::steady_clock::now();
+    std::vector<uint32_t> words;
+    pollfd p = {fd, POLLIN, 0};
+    while (words.size() < count && ::poll(&p, 1, 5000) == 1) {
+        uint32_t buf[512];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) {
+            return report("read", -1);
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        std::printf("%lld %zd\n", static_cast<long long>(ms.count()), n / 4);
+        words.insert(words.end(), buf, buf + n / 4);
+    }
+    for (uint32_t w : words) {
+        std::printf("word 0x%08x\n", w);
+    }
+    return ::close(fd) == 0 && words.size() == count ? 0 : 1;
+}
 
 }  // namespace
 
@@ -71,6 +103,10 @@ int main(int argc, char **argv) {
         erase_info_user range = {static_cast<uint32_t>(number(argv[3])), static_cast<uint32_t>(number(argv[4]))};
         return report("erase", fd < 0 ? fd : ::ioctl(fd, MEMERASE, &range));
     }
-    std::fprintf(stderr, "usage: vboard_devctl reboot | i2c-setup | i2c-write ADDR REG VALUE | erase DEV START LENGTH\n");
+    if (verb == "lirc-read" && argc == 3) {
+        return lirc_read(static_cast<size_t>(number(argv[2])));
+    }
+    std::fprintf(stderr, "usage: vboard_devctl reboot | i2c-setup | i2c-write ADDR REG VALUE | erase DEV START LENGTH"
+                         " | lirc-read COUNT\n");
     return 2;
 }

@@ -36,6 +36,9 @@ struct Rgb {
 std::string bin_dir();
 std::string bin_path(const std::string &program);
 
+// Raw 4-byte little-endian mode-2 words, as /dev/lirc0 delivers them.
+std::string ir_words_bytes(const std::vector<uint32_t> &words);
+
 // Polls cond every few milliseconds until it holds or timeout_ms pass.
 bool await(const std::function<bool()> &cond, int timeout_ms);
 
@@ -75,7 +78,19 @@ public:
     void seed_nand(uint64_t offset, const std::string &bytes);
     std::array<Rgb, 5> leds() const;
 
+    // Feeds a capture to the running board's /dev/lirc0 as a remote would
+    // (`vboard ir-send`): each word arrives when its pulse or space ends, time
+    // divided by speed; a space of 16777215 (the receiver's timeout) takes
+    // 125 ms. capture is 'pulse N' / 'space N' lines, or raw words. Returns
+    // when the last word was delivered (status 0).
+    Result ir_send(const std::string &capture, double speed = 1, int timeout_ms = 30000);
+    Result ir_send(const std::vector<uint32_t> &words, double speed = 1, int timeout_ms = 30000);
+    // The same in the background (wait() on the result).
+    std::unique_ptr<Process> start_ir_send(const std::vector<uint32_t> &words, double speed = 1);
+
 private:
+    // Writes words to a fresh file in work() and returns the ir-send command.
+    std::vector<std::string> ir_send_argv(const std::string &capture, double speed);
     std::vector<std::string> vboard_argv(const char *verb) const;
     // Runs `vboard <verb> ... -- argv` to its end or the timeout.
     Result finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input);
