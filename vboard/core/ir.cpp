@@ -100,7 +100,8 @@ private:
         if (!listing) {
             return;
         }
-        while (const dirent *entry = ::readdir(listing)) {
+        // 64-bit entries: a 32-bit readdir fails on large directory offsets.
+        while (const dirent64 *entry = ::readdir64(listing)) {
             std::string name = entry->d_name;
             if (name[0] == '.' || fds_.count(name) || name.find(".new") != std::string::npos) {
                 continue;
