@@ -288,15 +288,16 @@ TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles) {
     ASSERT_GT(board.board_pid(), 0);
     std::vector<uint32_t> press = nec_press(0x10, 0x20);
     auto start = std::chrono::steady_clock::now();
-    Result sent = board.ir_send(press, 10);
+    auto remote = board.start_ir_send(press, 10);
+    ASSERT_TRUE(remote->wait(5000));
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(sent.status, 0);
+    EXPECT_EQ(remote->status(), 0);
     EXPECT_GE(ms, 19);  // (68 + 125) ms / 10
     EXPECT_LT(ms, 150);
-    EXPECT_NE(sent.err.find("68 of 68 words dropped"), std::string::npos) << sent.err;
+    EXPECT_NE(remote->err().find("68 of 68 words dropped"), std::string::npos) << remote->err();
     EXPECT_EQ(board.journal_lines("feed lirc0"), std::vector<std::string>{"feed lirc0 words 68 dropped 68"});
 
-    sent = board.ir_send("pulse 9000\nspace 4500 # header\npulse x\n");
+    Result sent = board.ir_send("pulse 9000\nspace 4500 # header\npulse x\n");
     EXPECT_EQ(sent.status, 125);
     EXPECT_NE(sent.err.find("line 3:"), std::string::npos) << sent.err;
     idle->kill();
