@@ -307,3 +307,14 @@ TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles) {
     EXPECT_NE(sent.err.find("line 3:"), std::string::npos) << sent.err;
     idle->kill();
 }
+
+TEST(Board, LircDescriptorOfAShellRedirectionKeepsWholeWords) {
+    Board board;
+    auto dd = board.start({"sh", "-c", "dd bs=4 count=3 </dev/lirc0 2>/dev/null | od -An -tx4; "
+                                       "dd bs=3 count=1 </dev/lirc0 2>&1 >/dev/null | head -1"});
+    ASSERT_TRUE(await([&] { return !board.journal_lines("open /dev/lirc0").empty(); }, 5000));
+    EXPECT_EQ(board.ir_send("pulse 9000\nspace 4500\npulse 560\n", 10).status, 0);
+    ASSERT_TRUE(dd->wait(5000));
+    EXPECT_EQ(dd->out(), " 01002328 00001194 01000230\n"
+                         "dd: error reading 'standard input': Invalid argument\n");
+}
