@@ -44,7 +44,8 @@ int parse_text(const std::string &text, std::vector<uint32_t> *words, std::strin
         bool have_value = static_cast<bool>(fields >> value);
         unsigned long duration = have_value ? std::strtoul(value.c_str(), &end, 10) : 0;
         if (!match || !have_value || *end != '\0' || value[0] == '-' || duration > kIrValueMask || (fields >> extra)) {
-            *error = "line " + std::to_string(number) + ": expected 'pulse N', 'space N' or 'timeout N' (N <= 16777215)";
+            *error = "line " + std::to_string(number) +
+                     ": expected 'pulse N', 'space N' or 'timeout N' (N <= 16777215)";
             return -1;
         }
         words->push_back(match->type | static_cast<uint32_t>(duration));
