@@ -44,7 +44,8 @@ int parse_text(const std::string &text, std::vector<uint32_t> *words, std::strin
         bool have_value = static_cast<bool>(fields >> value);
         unsigned long duration = have_value ? std::strtoul(value.c_str(), &end, 10) : 0;
         if (!match || !have_value || *end != '\0' || value[0] == '-' || duration > kIrValueMask || (fields >> extra)) {
-            *error = "line " + std::to_string(number) + ": expected 'pulse N', 'space N' or 'timeout N' (N <= 16777215)";
+            *error = "line " + std::to_string(number) +
+                     ": expected 'pulse N', 'space N' or 'timeout N' (N <= 16777215)";
             return -1;
         }
         words->push_back(match->type | static_cast<uint32_t>(duration));
@@ -100,7 +101,8 @@ private:
         if (!listing) {
             return;
         }
-        while (const dirent *entry = ::readdir(listing)) {
+        // 64-bit entries: a 32-bit readdir fails on large directory offsets.
+        while (const dirent64 *entry = ::readdir64(listing)) {
             std::string name = entry->d_name;
             if (name[0] == '.' || fds_.count(name) || name.find(".new") != std::string::npos) {
                 continue;

@@ -31,8 +31,6 @@ constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice};
-// The device whose channels (FIFOs) live in the state directory's kIrChannelDir.
-constexpr const char kChannelDevice[] = "/dev/lirc0";
 
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)
@@ -180,7 +178,8 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     if (rc == 0 && !file) {
         fd = serve_content(path, content, flags);
     } else if (rc == 0) {
-        fd = file->is_channel() ? file->open_channel(flags) : memfd_or_error(kMemfdTag + std::to_string(flags) + ":" + path, flags);
+        std::string memfd_name = kMemfdTag + std::to_string(flags) + ":" + path;
+        fd = file->is_channel() ? file->open_channel(flags) : memfd_or_error(memfd_name, flags);
         if (fd >= kMaxFds) {
             vb_real_close(fd);
             fd = -EMFILE;
@@ -227,7 +226,7 @@ void adopt_inherited_descriptors() {
         }
         link[n] = '\0';
         if (std::strncmp(link, channels.c_str(), channels.size()) == 0) {
-            adopt(dir, fd, kChannelDevice, O_RDONLY);
+            adopt(dir, fd, kIrDevicePath, O_RDONLY);  // the receiver's FIFOs
             continue;
         }
         size_t prefix = sizeof kMemfdLinkPrefix - 1;

@@ -117,7 +117,7 @@ private:
     Journal *journal_;
 };
 
-bool is_lirc_path(const std::string &path) { return path == "/dev/lirc0"; }
+bool is_lirc_path(const std::string &path) { return path == kIrDevicePath; }
 
 int open_lirc(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
               std::string *) {

@@ -105,6 +105,10 @@ int ir_send(const Args &args) {
     }
     std::string bytes, error;
     std::vector<uint32_t> words;
+    if (::access(vboard::state_path(dir, vboard::kBoardFile).c_str(), F_OK) != 0) {
+        std::fprintf(stderr, "vboard: %s is not a board's state directory\n", dir.c_str());
+        return vboard::kSetupFailed;
+    }
     if (vboard::read_text_file(args.rest[0], &bytes) != 0) {
         std::fprintf(stderr, "vboard: cannot read %s\n", args.rest[0].c_str());
         return vboard::kSetupFailed;
@@ -118,7 +122,8 @@ int ir_send(const Args &args) {
     vboard::journal_bind(&journal, dir);
     vboard::IrFeedResult r = vboard::ir_feed(dir, words, args.speed, &journal);
     if (r.dropped > 0) {
-        std::fprintf(stderr, "vboard: %zu of %zu words dropped (no reader had /dev/lirc0 open, or its buffer was full)\n", r.dropped, r.words);
+        std::fprintf(stderr, "vboard: %zu of %zu words dropped (no reader had /dev/lirc0 open, or its buffer was full)\n",
+                     r.dropped, r.words);
     }
     return 0;
 }

@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "vboard/testkit.h"
 
@@ -204,4 +207,114 @@ TEST(Board, LedsAndTheStateReport) {
                              "reboot: none requested\n", "violations and faults: 0\n"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
     }
+}
+
+namespace {
+
+// A NEC frame: 9 ms header pulse, 4.5 ms space, 32 bits (address, its
+// inverse, command, its inverse), the stop pulse; then the receiver's timeout.
+std::vector<uint32_t> nec_press(uint8_t address, uint8_t command) {
+    const uint32_t kPulse = 0x01000000;
+    std::vector<uint32_t> w = {kPulse | 9000, 4500};
+    uint32_t bits = address | (uint8_t(~address) << 8) | (command << 16) | (uint32_t(uint8_t(~command)) << 24);
+    for (int i = 0; i < 32; ++i) {
+        w.push_back(kPulse | 560);
+        w.push_back((bits >> i) & 1 ? 1690 : 560);
+    }
+    w.push_back(kPulse | 560);
+    w.push_back(0x00FFFFFF);
+    return w;
+}
+
+struct LircReads {
+    std::vector<long> read_ms;  // when each read returned
+    std::vector<uint32_t> words;
+};
+
+LircReads parse_lirc_read(const std::string &out) {
+    LircReads r;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        long ms = 0, n = 0;
+        unsigned word = 0;
+        if (std::sscanf(line.c_str(), "word 0x%x", &word) == 1) {
+            r.words.push_back(word);
+        } else if (std::sscanf(line.c_str(), "%ld %ld", &ms, &n) == 2) {
+            r.read_ms.push_back(ms);
+        }
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(Board, IrSendDeliversTwoPressesOverTimeAndReadsBackExactly) {
+    Board board;
+    std::vector<uint32_t> capture = {20000};  // the silence before the first press
+    for (int press = 0; press < 2; ++press) {
+        std::vector<uint32_t> frame = nec_press(0x04, 0x08);
+        capture.insert(capture.end(), frame.begin(), frame.end());
+    }
+    ASSERT_EQ(capture.size(), 137u);
+    auto reader = board.start({VBOARD_DEVCTL, "lirc-read", std::to_string(capture.size())});
+    ASSERT_TRUE(reader->await_out("open\n", 5000)) << reader->err();
+    auto start = std::chrono::steady_clock::now();
+    Result sent = board.ir_send(capture, 1);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.err, "");
+    // 20 ms, two frames of about 68 ms and two timeouts of 125 ms.
+    EXPECT_GE(ms, 400);
+    ASSERT_TRUE(reader->wait(5000));
+    EXPECT_EQ(reader->status(), 0) << reader->out();
+    LircReads reads = parse_lirc_read(reader->out());
+    EXPECT_EQ(reads.words, capture);
+    // The words came in many reads spread over the capture's time, not at once.
+    ASSERT_GT(reads.read_ms.size(), 20u);
+    EXPECT_GE(reads.read_ms.back() - reads.read_ms.front(), 300);
+    EXPECT_EQ(board.journal_lines("feed lirc0"), std::vector<std::string>{"feed lirc0 words 137 dropped 0"});
+    EXPECT_EQ(board.journal_lines("open /dev/lirc0"), std::vector<std::string>{"open /dev/lirc0 O_RDONLY"});
+    long read_words = 0;
+    for (const std::string &line : board.journal_lines("read lirc0 words ")) {
+        read_words += std::atol(line.c_str() + std::strlen("read lirc0 words "));
+    }
+    EXPECT_EQ(read_words, 137);
+}
+
+TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles) {
+    Board board;
+    auto idle = board.start({"sleep", "30"});
+    ASSERT_GT(board.board_pid(), 0);
+    std::vector<uint32_t> presses;
+    for (int i = 0; i < 4; ++i) {
+        std::vector<uint32_t> frame = nec_press(0x10, 0x20);
+        presses.insert(presses.end(), frame.begin(), frame.end());
+    }
+    auto start = std::chrono::steady_clock::now();
+    auto remote = board.start_ir_send(presses, 20);
+    ASSERT_TRUE(remote->wait(5000));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(remote->status(), 0);
+    // 4 x (68 + 125) ms = 772 ms in real time, a twentieth of it here.
+    EXPECT_GE(ms, 38);
+    EXPECT_LT(ms, 500);
+    EXPECT_NE(remote->err().find("272 of 272 words dropped"), std::string::npos) << remote->err();
+    EXPECT_EQ(board.journal_lines("feed lirc0"), std::vector<std::string>{"feed lirc0 words 272 dropped 272"});
+
+    Result sent = board.ir_send("pulse 9000\nspace 4500 # header\npulse x\n");
+    EXPECT_EQ(sent.status, 125);
+    EXPECT_NE(sent.err.find("line 3:"), std::string::npos) << sent.err;
+    idle->kill();
+}
+
+TEST(Board, LircDescriptorOfAShellRedirectionKeepsWholeWords) {
+    Board board;
+    auto dd = board.start({"sh", "-c", "dd bs=4 count=3 </dev/lirc0 2>/dev/null | od -An -tx4; "
+                                       "dd bs=3 count=1 </dev/lirc0 2>&1 >/dev/null | head -1"});
+    ASSERT_TRUE(await([&] { return !board.journal_lines("open /dev/lirc0").empty(); }, 5000));
+    EXPECT_EQ(board.ir_send("pulse 9000\nspace 4500\npulse 560\n", 10).status, 0);
+    ASSERT_TRUE(dd->wait(5000));
+    EXPECT_EQ(dd->out(), " 01002328 00001194 01000230\n"
+                         "dd: error reading 'standard input': Invalid argument\n");
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/lirc.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 // after sys/ioctl.h, which it needs
 #include <mtd/mtd-abi.h>
@@ -14,11 +16,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "vboard/ir.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
 
@@ -390,4 +394,119 @@ TEST_F(Preload, RebootRequestKillsTheProcessShortlyAfter) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string &l) { return l.rfind("reboot requested by ", 0) == 0; }),
               1);
+}
+
+namespace {
+
+// A short NEC-like press: header, 8 bits, stop pulse, the receiver's timeout.
+std::vector<uint32_t> short_press() {
+    std::vector<uint32_t> w = {0x01000000 | 9000, 4500};
+    for (int bit = 0; bit < 8; ++bit) {
+        w.push_back(0x01000000 | 560);
+        w.push_back(bit % 3 ? 1690 : 560);
+    }
+    w.push_back(0x01000000 | 560);
+    w.push_back(kIrTimeoutSpace);
+    return w;
+}
+
+// Reads whatever a non-blocking descriptor holds, until EAGAIN.
+std::vector<uint32_t> drain(int fd) {
+    std::vector<uint32_t> words;
+    uint32_t buf[64];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+        words.insert(words.end(), buf, buf + n / 4);
+    }
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(errno, EAGAIN);
+    return words;
+}
+
+}  // namespace
+
+TEST_F(Preload, LircReceiverAnswersAsAModeTwoReceiver) {
+    int fd = ::open("/dev/lirc0", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    uint32_t value = 0;
+    EXPECT_EQ(::ioctl(fd, LIRC_GET_FEATURES, &value), 0);
+    EXPECT_TRUE(value & LIRC_CAN_REC_MODE2);
+    EXPECT_FALSE(value & LIRC_CAN_SEND_MASK);
+    EXPECT_EQ(::ioctl(fd, LIRC_GET_REC_MODE, &value), 0);
+    EXPECT_EQ(value, static_cast<uint32_t>(LIRC_MODE_MODE2));
+    EXPECT_EQ(::ioctl(fd, LIRC_SET_REC_MODE, &value), 0);
+    value = LIRC_MODE_SCANCODE;
+    EXPECT_EQ(::ioctl(fd, LIRC_SET_REC_MODE, &value), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(::ioctl(fd, LIRC_GET_SEND_MODE, &value), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    struct stat st;
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_TRUE(journal_has("ioctl /dev/lirc0 LIRC_GET_FEATURES = 0"));
+    EXPECT_TRUE(journal_has("ioctl /dev/lirc0 LIRC_SET_REC_MODE 8 = -1 EINVAL"));
+    ::close(fd);
+}
+
+TEST_F(Preload, LircReadsWholeWordsBlockingOrNotAndPollWakes) {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::vector<uint32_t> press = short_press();
+    Journal feeder;
+    journal_bind(&feeder, dir_);
+    // Nobody has the receiver open: the words are lost.
+    EXPECT_EQ(ir_feed(dir_, press, 100, &feeder).dropped, press.size());
+
+    int fd = ::open("/dev/lirc0", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    uint32_t word;
+    EXPECT_EQ(::read(fd, &word, sizeof word), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(::read(fd, &word, 3), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    // The press lasts about 75 ms at speed 2 (most of it the timeout): poll
+    // wakes on its first word, long before the last.
+    std::thread remote([&] { ir_feed(dir_, press, 2, &feeder); });
+    pollfd p = {fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    std::vector<uint32_t> early = drain(fd);
+    EXPECT_FALSE(early.empty());
+    EXPECT_LT(early.size(), press.size());  // the rest is still on its way
+    ASSERT_EQ(::fcntl(fd, F_SETFL, 0), 0);  // blocking again: reads wait for data
+    std::vector<uint32_t> all = early;
+    while (all.size() < press.size()) {
+        uint32_t buf[64];
+        ssize_t n = ::read(fd, buf, 6 * 4);
+        ASSERT_GT(n, 0);
+        ASSERT_EQ(n % 4, 0);
+        all.insert(all.end(), buf, buf + n / 4);
+    }
+    remote.join();
+    EXPECT_EQ(all, press);
+    EXPECT_TRUE(journal_has(format("feed lirc0 words %zu dropped 0", press.size())));
+    ::close(fd);
+}
+
+TEST_F(Preload, LircOpensInTurnAndSideBySideEachGetTheWords) {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::vector<uint32_t> press = short_press();
+    Journal feeder;
+    journal_bind(&feeder, dir_);
+    for (int round = 0; round < 2; ++round) {
+        int a = ::open("/dev/lirc0", O_RDONLY | O_NONBLOCK);
+        int b = ::open("/dev/lirc0", O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(a, 0);
+        ASSERT_GE(b, 0);
+        EXPECT_EQ(ir_feed(dir_, press, 1000, &feeder).dropped, 0u);
+        EXPECT_EQ(drain(a), press);
+        EXPECT_EQ(drain(b), press);
+        ::close(a);
+        ::close(b);
+    }
+    // Closed receivers are gone: nothing is kept for the next reader.
+    EXPECT_EQ(ir_feed(dir_, press, 1000, &feeder).dropped, press.size());
+    int c = ::open("/dev/lirc0", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(c, 0);
+    EXPECT_TRUE(drain(c).empty());
+    ::close(c);
 }

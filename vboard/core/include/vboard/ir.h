@@ -24,7 +24,8 @@ constexpr uint32_t kIrReceiverTimeoutUs = 125000;
 // Words a receiver buffers for a reader that does not read (the kernel's 1024).
 constexpr size_t kIrBufferWords = 1024;
 
-constexpr const char *kIrChannelDir = "lirc0.d";
+constexpr const char *kIrDevicePath = "/dev/lirc0";
+constexpr const char *kIrChannelDir = "lirc0.d";  // in the state directory
 
 enum class IrFormat { Detect, Text, Raw };
 
