@@ -177,10 +177,11 @@ int bind_host_dir(const std::string &root, const std::string &dir) {
 }
 
 // Directories of the host that must stay visible although they lie under a
-// fresh mount: the device library's and the command's (a build tree in /tmp).
+// fresh mount: the tree that holds the device library (a build tree in /tmp:
+// its bin, lib and tests directories) and the command's.
 std::vector<std::string> host_dirs_to_keep(const std::string &state_dir, const std::string &command) {
     std::vector<std::string> keep;
-    std::vector<std::string> wanted = {dirname_of(preload_library())};
+    std::vector<std::string> wanted = {dirname_of(dirname_of(preload_library()))};
     if (command.find('/') != std::string::npos) {
         char real[PATH_MAX];
         if (::realpath(command.c_str(), real)) {
