@@ -200,8 +200,9 @@ int upg_linux_update_pit_on_nand(int fd)
 
 int upg_main()
 {
-    UPG_TRACE();
-    std::printf("<UPG_PROG> %s Start UPG main @Line: %d!\n", __func__, __LINE__);
+    // The program's entry, under the name the console has always shown.
+    UPG_TRACE_AS("main");
+    std::printf("<UPG_PROG> %s Start UPG main @Line: %d!\n", "main", __LINE__);
     t_upg_status status{};
     int rc = upg_linux_read_bin_file();
     if (rc != 0) {

@@ -4,7 +4,8 @@
 
 #include <cstdio>
 
-#define UPG_TRACE() std::printf("<UPG_PROG> %s ---> is called @Line: %d!\n", __func__, __LINE__)
+#define UPG_TRACE_AS(name) std::printf("<UPG_PROG> %s ---> is called @Line: %d!\n", name, __LINE__)
+#define UPG_TRACE() UPG_TRACE_AS(__func__)
 
 namespace upg {
 constexpr const char *kImagePath = "/root/ota.zip";

@@ -201,3 +201,43 @@ TEST_F(UpgImage, DumpShowsTablesOfRawImages)
 }
 
 } // namespace
+
+// The tables a board flashed with a layout holds: the image's PIT as it is,
+// the adaptive PIT with the type-3 kernel grown by one block, the status
+// record listing the partitions marked status.
+TEST_F(UpgImage, FlashTablesOfALayout)
+{
+    std::string text = std::string("layout ntblfmt\n") + kLayout;
+    t_image_desc d;
+    std::string err;
+    ASSERT_EQ(parse_description(text, dir, &d, &err), 0) << err;
+    t_flash_tables t;
+    ASSERT_EQ(build_flash_tables(d, 0, &t, &err), 0) << err;
+    std::vector<uint8_t> img;
+    ASSERT_EQ(build_image(d, &img, &err), 0) << err;
+    raw::Bytes image;
+    image.b = img;
+    ASSERT_EQ(t.pit.size(), image.get32(24));
+    EXPECT_TRUE(std::equal(t.pit.begin(), t.pit.end(), img.begin() + image.get32(20))) << "the image's own PIT";
+
+    raw::Bytes adaptive;
+    adaptive.b = t.adaptive_pit;
+    EXPECT_EQ(adaptive.b.size(), 9u * 64) << "(count + 1) x 64 bytes";
+    EXPECT_EQ(adaptive.get32(0), 0x8530AAAAu);
+    EXPECT_EQ(adaptive.get32(4), 0x8530AAAAu);
+    const uint32_t kernel = 0x100000 + 0x100000 + 0x40000 + 0x40000;
+    EXPECT_EQ(adaptive.get32(4 * 64 + 24), kernel);
+    EXPECT_EQ(adaptive.get32(4 * 64 + 28), 0x100000u + 0x20000) << "type 3 grows by one block";
+    EXPECT_EQ(adaptive.get32(5 * 64 + 24), kernel + 0x120000) << "the next partition moves with it";
+
+    raw::Bytes status;
+    status.b = t.status;
+    ASSERT_EQ(status.b.size(), 176u);
+    EXPECT_EQ(status.get32(0), 0x55504753u);
+    EXPECT_EQ(status.get32(4), 0u) << "no upgrade in progress";
+    EXPECT_EQ(status.get32(8), 2u) << "upg_status is partition 2";
+    EXPECT_EQ(status.get32(136), 1u);
+    EXPECT_EQ(status.get32(140), 0x53475055u);
+    EXPECT_NE(build_flash_tables(d, 1, &t, &err), 0);
+    EXPECT_EQ(err, "no nand table 2");
+}

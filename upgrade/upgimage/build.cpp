@@ -202,6 +202,29 @@ void put(std::vector<uint8_t> *image, size_t at, const std::vector<uint8_t> &byt
 
 } // namespace
 
+int build_flash_tables(const t_image_desc &desc, size_t nand, t_flash_tables *out, std::string *err)
+{
+    if (nand >= desc.nands.size()) {
+        *err = "no nand table " + std::to_string(nand + 1);
+        return -1;
+    }
+    const t_nand_desc &n = desc.nands[nand];
+    t_adpt_pit layout{};
+    if (!build_pit(n, desc.pit_layout, &out->pit, &layout, err))
+        return -1;
+    out->adaptive_pit.assign(layout.data, layout.data + layout.size);
+    adpt_pit_free(&layout);
+    t_upg_status status{};
+    status.u4_head_sign = kStatusHeadSig;
+    status.u4_tail_sign = kStatusTailSig;
+    for (size_t k = 0; k < n.parts.size(); ++k)
+        if (n.parts[k].status_listed)
+            status.au4_part_id[status.u4_part_count++] = static_cast<uint32_t>(k + 1);
+    out->status.assign(kStatusBytes, 0);
+    encode_status(out->status.data(), status);
+    return 0;
+}
+
 int build_image(const t_image_desc &desc, std::vector<uint8_t> *image, std::string *err)
 {
     if (desc.nands.size() > static_cast<size_t>(kIndexEntries)) {

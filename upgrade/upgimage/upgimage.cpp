@@ -11,6 +11,9 @@ namespace {
 const char kUsage[] =
     "usage: upgimage build DESCRIPTION OUTPUT   build an upgrade image\n"
     "       upgimage dump IMAGE                 show an image's index table, PITs and BITs\n"
+    "       upgimage tables DESCRIPTION DIR     the flash tables of a board laid out by the first\n"
+    "                                           nand table: DIR/pit.bin (part_info), DIR/adaptive_pit.bin\n"
+    "                                           (part_info_1/2), DIR/status.bin (upg_status, both copies)\n"
     "\n"
     "A description holds one statement a line ('#' starts a comment):\n"
     "  layout old|ntblfmt            layout of the index tables, and of the PIT\n"
@@ -37,24 +40,62 @@ std::string dir_of(const std::string &path)
     return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-int build(const char *desc_path, const char *out_path)
+bool write_all(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+
+bool parse_file(const char *desc_path, t_image_desc *desc)
 {
     std::string text, err;
     if (!read_all(desc_path, &text)) {
         std::fprintf(stderr, "upgimage: cannot read %s\n", desc_path);
-        return 1;
+        return false;
     }
+    if (parse_description(text, dir_of(desc_path), desc, &err) != 0) {
+        std::fprintf(stderr, "upgimage: %s: %s\n", desc_path, err.c_str());
+        return false;
+    }
+    return true;
+}
+
+int build(const char *desc_path, const char *out_path)
+{
     t_image_desc desc;
     std::vector<uint8_t> image;
-    if (parse_description(text, dir_of(desc_path), &desc, &err) != 0 || build_image(desc, &image, &err) != 0) {
+    std::string err;
+    if (!parse_file(desc_path, &desc))
+        return 1;
+    if (build_image(desc, &image, &err) != 0) {
         std::fprintf(stderr, "upgimage: %s: %s\n", desc_path, err.c_str());
         return 1;
     }
-    std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
-    if (!out.flush()) {
+    if (!write_all(out_path, image)) {
         std::fprintf(stderr, "upgimage: cannot write %s\n", out_path);
         return 1;
+    }
+    return 0;
+}
+
+int tables(const char *desc_path, const std::string &dir)
+{
+    t_image_desc desc;
+    t_flash_tables t;
+    std::string err;
+    if (!parse_file(desc_path, &desc))
+        return 1;
+    if (build_flash_tables(desc, 0, &t, &err) != 0) {
+        std::fprintf(stderr, "upgimage: %s: %s\n", desc_path, err.c_str());
+        return 1;
+    }
+    for (const auto &f : {std::make_pair("/pit.bin", &t.pit), std::make_pair("/adaptive_pit.bin", &t.adaptive_pit),
+                          std::make_pair("/status.bin", &t.status)}) {
+        if (!write_all(dir + f.first, *f.second)) {
+            std::fprintf(stderr, "upgimage: cannot write %s%s\n", dir.c_str(), f.first);
+            return 1;
+        }
     }
     return 0;
 }
@@ -84,6 +125,8 @@ int main(int argc, char **argv)
     }
     if (argc == 4 && std::strcmp(argv[1], "build") == 0)
         return build(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "tables") == 0)
+        return tables(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         return dump(argv[2]);
     std::fputs(kUsage, stderr);

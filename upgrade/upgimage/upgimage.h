@@ -46,6 +46,15 @@ struct t_image_desc {
 // Parses a description; files of bin lines are taken relative to base_dir.
 int parse_description(const std::string &text, const std::string &base_dir, t_image_desc *out, std::string *err);
 int build_image(const t_image_desc &desc, std::vector<uint8_t> *image, std::string *err);
+// What the flash of a board laid out by a nand table holds in its tables: the
+// PIT of part_info, the adaptive PIT of part_info_1/2 and a status record
+// (no upgrade in progress) listing the partitions marked status.
+struct t_flash_tables {
+    std::vector<uint8_t> pit;
+    std::vector<uint8_t> adaptive_pit;
+    std::vector<uint8_t> status;
+};
+int build_flash_tables(const t_image_desc &desc, size_t nand, t_flash_tables *out, std::string *err);
 int dump_image(const std::vector<uint8_t> &image, FILE *out, std::string *err);
 
 #endif

@@ -105,6 +105,71 @@ int parse_partition(const std::string &value, int line, PendingPartition *p, std
     return 0;
 }
 
+struct PendingSeed {
+    std::string where;  // PARTITION, PARTITION+OFFSET or a whole-NAND offset
+    std::string file;
+    int line = 0;
+};
+
+int parse_seed(const std::string &value, int line, PendingSeed *seed, std::string *error) {
+    std::vector<std::string> w = words(value);
+    if (w.size() != 2) {
+        *error = at_line(line, "seed needs WHERE FILE");
+        return -1;
+    }
+    *seed = {w[0], w[1], line};
+    return 0;
+}
+
+const Partition *find_partition(const BoardConfig &board, const std::string &name) {
+    for (const Partition &p : board.partitions) {
+        if (p.name == name) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+// A seed's place: a partition's start plus an optional offset inside it, or
+// an offset on the whole NAND.
+int place_seed(const PendingSeed &pending, const BoardConfig &board, Seed *seed, std::string *error) {
+    size_t plus = pending.where.rfind('+');
+    std::string name = pending.where.substr(0, plus);
+    uint64_t inside = 0;
+    const Partition *part = find_partition(board, name);
+    if (plus != std::string::npos && parse_size(pending.where.substr(plus + 1), &inside) != 0) {
+        part = nullptr;
+    }
+    seed->file = pending.file;
+    seed->line = pending.line;
+    if (part) {
+        seed->offset = part->offset + inside;
+        seed->limit = part->offset + part->size;
+    } else if (parse_size(pending.where, &seed->offset) == 0) {
+        seed->limit = board.nand.size;
+    } else {
+        *error = at_line(pending.line, "seed place '" + pending.where + "' is no partition and no offset");
+        return -1;
+    }
+    if (seed->offset >= seed->limit) {
+        *error = at_line(pending.line, "seed place '" + pending.where + "' lies beyond its partition");
+        return -1;
+    }
+    return 0;
+}
+
+int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std::string *error) {
+    board->seeds.clear();
+    for (const PendingSeed &p : pending) {
+        Seed seed;
+        if (place_seed(p, *board, &seed, error) != 0) {
+            return -1;
+        }
+        board->seeds.push_back(seed);
+    }
+    return 0;
+}
+
 int check_geometry(const NandGeometry &g, std::string *error) {
     if (!is_power_of_two(g.writesize) || !is_power_of_two(g.erasesize) || g.size == 0) {
         *error = "nand.size, nand.erasesize and nand.writesize must be set (sizes of pages and blocks are powers of two)";
@@ -204,6 +269,7 @@ int parse_size(const std::string &text, uint64_t *value) {
 int parse_board(const std::string &text, BoardConfig *board, std::string *error) {
     BoardConfig b;
     std::vector<PendingPartition> pending;
+    std::vector<PendingSeed> seeds;
     std::istringstream in(text);
     std::string raw;
     int line = 0;
@@ -246,6 +312,12 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
                 return -1;
             }
             pending.push_back(p);
+        } else if (key == "seed") {
+            PendingSeed seed;
+            if (parse_seed(value, line, &seed, error) != 0) {
+                return -1;
+            }
+            seeds.push_back(seed);
         } else if (key == "bad_blocks") {
             if (parse_list(value, &b.bad_blocks) != 0) {
                 *error = at_line(line, "bad block list '" + value + "'");
@@ -266,7 +338,7 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
         }
     }
     if (check_geometry(b.nand, error) != 0 || place_partitions(pending, &b, error) != 0 ||
-        check_faults(b, error) != 0) {
+        check_faults(b, error) != 0 || place_seeds(seeds, &b, error) != 0) {
         return -1;
     }
     *board = b;

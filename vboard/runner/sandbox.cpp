@@ -49,6 +49,11 @@ std::string dirname_of(const std::string &path) {
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string absolute(const std::string &path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
 std::string preload_library() {
     const char *env = std::getenv("VBOARD_PRELOAD");
     if (env && *env) {
@@ -360,7 +365,10 @@ int prepare(const RunOptions &options) {
     if (!options.board_file.empty() && read_text_file(options.board_file, &text) != 0) {
         return complain_errno("cannot read " + options.board_file);
     }
-    if (prepare_state(options.state_dir, options.board_file.empty() ? nullptr : &text, &error) != 0) {
+    // A board file's seeds lie beside it; the default board's in vboard's data directory.
+    std::string seed_dir = options.board_file.empty() ? default_seed_dir(dirname_of(self_exe()))
+                                                       : dirname_of(absolute(options.board_file));
+    if (prepare_state(options.state_dir, options.board_file.empty() ? nullptr : &text, &error, seed_dir) != 0) {
         complain((options.board_file.empty() ? "" : options.board_file + ": ") + error);
         return -1;
     }

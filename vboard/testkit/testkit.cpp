@@ -165,7 +165,8 @@ void Board::prepare() const {
     std::string text;
     std::string error;
     bool own_board = !board_file_.empty() && read_text_file(board_file_, &text) == 0;
-    if (prepare_state(dir_, own_board ? &text : nullptr, &error) != 0) {
+    std::string seed_dir = own_board ? work_ : default_seed_dir(bin_dir());
+    if (prepare_state(dir_, own_board ? &text : nullptr, &error, seed_dir) != 0) {
         throw std::runtime_error(error);
     }
 }

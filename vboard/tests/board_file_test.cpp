@@ -111,3 +111,28 @@ TEST(BoardFile, Sizes) {
     EXPECT_EQ(parse_size("12x", &v), -1);
     EXPECT_EQ(parse_size("M", &v), -1);
 }
+
+TEST(BoardFile, SeedsArePlacedInTheirPartitionOrOnTheWholeNand) {
+    BoardConfig board;
+    std::string error;
+    ASSERT_EQ(parse_board(std::string(kSmallBoard) +
+                              "seed = data tables/pit.bin\nseed = data+0x20000 b.bin\nseed = 0x3000 /abs/c.bin\n",
+                          &board, &error),
+              0)
+        << error;
+    ASSERT_EQ(board.seeds.size(), 3u);
+    EXPECT_EQ(board.seeds[0].file, "tables/pit.bin");
+    EXPECT_EQ(board.seeds[0].offset, 0x100000u);
+    EXPECT_EQ(board.seeds[0].limit, 0x400000u) << "the end of data";
+    EXPECT_EQ(board.seeds[1].offset, 0x120000u);
+    EXPECT_EQ(board.seeds[2].offset, 0x3000u);
+    EXPECT_EQ(board.seeds[2].limit, 0x400000u) << "the end of the NAND";
+    EXPECT_EQ(board.seeds[2].line, 9);
+
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = nowhere x.bin\n"),
+              "line 7: seed place 'nowhere' is no partition and no offset");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = part_info+1M x.bin\n"),
+              "line 7: seed place 'part_info+1M' lies beyond its partition");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = 4M x.bin\n"), "line 7: seed place '4M' lies beyond its partition");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = data\n"), "line 7: seed needs WHERE FILE");
+}

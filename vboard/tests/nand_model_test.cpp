@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "vboard/nand.h"
@@ -163,4 +164,49 @@ TEST_F(NandModel, SeededBytesReadBackAmidErasedBytesAndCountAsProgrammed) {
     EXPECT_EQ(program(whole_, 0, page_of('x')), -EIO);
     EXPECT_EQ(program(whole_, kPage, page_of('x')), static_cast<ssize_t>(kPage));
     EXPECT_EQ(nand_seed(&nand_, nand_.board.nand.size - 2, "abc", 3), -EINVAL);
+}
+
+// Seeds go into a NAND that prepare_state makes, never into one that is there.
+TEST(NandSeeds, FreshNandGetsTheSeedsOnceAndBadSeedsLeaveNoNand) {
+    char tmpl[] = "/tmp/vboard-seed.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string base = tmpl, dir = base + "/state";
+    {
+        std::ofstream(base + "/pit.bin") << "PIT!";
+        std::ofstream(base + "/big.bin") << std::string(kBlock + 1, 'b');
+    }
+    std::string text = "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
+                       "partition = first 1M\npartition = second rest\n"
+                       "seed = second+2K pit.bin\nseed = 0x10 " + base + "/pit.bin\n";
+    std::string error;
+    ASSERT_EQ(prepare_state(dir, &text, &error, base), 0) << error;
+    Nand nand;
+    ASSERT_EQ(nand_open(&nand, dir, nullptr, &error), 0) << error;
+    std::string raw(0x100000 + 4 * kPage, '\0');
+    ASSERT_EQ(nand_peek(&nand, 0, &raw[0], raw.size()), 0);
+    EXPECT_EQ(raw.substr(0x10, 4), "PIT!");
+    EXPECT_EQ(raw.substr(0x100000 + kPage - 1, 6), "\xffPIT!\xff");
+    MtdRegion second;
+    ASSERT_EQ(mtd_region(nand.board, 2, &second), 0);
+    EXPECT_EQ(nand_program(&nand, second, kPage, "x", 1), -EIO) << "a seeded page counts as programmed";
+    MtdRegion whole;
+    ASSERT_EQ(mtd_region(nand.board, 0, &whole), 0);
+    ASSERT_EQ(nand_erase(&nand, second, 0, kBlock), 0);
+    nand_close(&nand);
+    ASSERT_EQ(prepare_state(dir, &text, &error, base), 0) << error;
+    ASSERT_EQ(nand_open(&nand, dir, nullptr, &error), 0) << error;
+    ASSERT_EQ(nand_peek(&nand, 0x100000 + kPage, &raw[0], 4), 0);
+    EXPECT_EQ(raw.substr(0, 4), "\xff\xff\xff\xff") << "a later boot keeps the flash as it was";
+    nand_close(&nand);
+
+    for (const std::string bad : {"seed = first missing.bin\n", "seed = first+896K big.bin\n"}) {
+        std::string other = base + "/bad";
+        std::filesystem::remove_all(other);
+        std::string board = text + bad;
+        EXPECT_EQ(prepare_state(other, &board, &error, base), -1) << bad;
+        EXPECT_NE(error.find("line 9: "), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(other + "/nand.img")) << bad;
+    }
+    EXPECT_NE(error.find("does not fit in its partition"), std::string::npos) << error;
+    std::filesystem::remove_all(base);
 }

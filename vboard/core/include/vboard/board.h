@@ -24,6 +24,14 @@ struct NandGeometry {
     uint32_t oobsize = 0;
 };
 
+// Bytes a fresh board's NAND starts with: a file's contents at a place.
+struct Seed {
+    std::string file;     // a relative path is taken from the seed directory (prepare_state)
+    uint64_t offset = 0;  // on the whole NAND
+    uint64_t limit = 0;   // end of the partition (or NAND) the bytes must fit in
+    int line = 0;         // of the board file, for messages
+};
+
 struct BoardConfig {
     std::string name = "board";
     NandGeometry nand;
@@ -31,6 +39,7 @@ struct BoardConfig {
     std::vector<uint64_t> bad_blocks;    // erase-block numbers of the whole NAND
     std::vector<uint64_t> fail_program;  // whole-NAND offsets whose page program fails
     uint64_t power_cut_after = 0;        // flash operations before the power cut; 0 = never
+    std::vector<Seed> seeds;             // in board-file order
 };
 
 // The board used when no board file is given.
