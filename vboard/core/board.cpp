@@ -170,6 +170,60 @@ int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std
     return 0;
 }
 
+// "EIO" or a number -> positive errno value. Returns 0 or -1.
+int parse_errno(const std::string &text, int *error) {
+    constexpr int kLastErrno = 200;
+    for (int e = 1; e <= kLastErrno; ++e) {
+        const char *name = ::strerrorname_np(e);
+        if (name && text == name) {
+            *error = e;
+            return 0;
+        }
+    }
+    uint64_t v = 0;
+    if (parse_size(text, &v) != 0 || v == 0 || v > kLastErrno) {
+        return -1;
+    }
+    *error = static_cast<int>(v);
+    return 0;
+}
+
+bool faultable(const std::string &request) {
+    for (const char *name : kFaultableIoctls) {
+        if (request == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "mtdN REQUEST ERRNO [after N]"
+int parse_ioctl_fault(const std::string &value, int line, IoctlFault *fault, std::string *error) {
+    std::vector<std::string> w = words(value);
+    uint64_t unit = 0;
+    bool shape = (w.size() == 3 || (w.size() == 5 && w[3] == "after")) && w[0].rfind("mtd", 0) == 0 &&
+                 parse_size(w[0].substr(3), &unit) == 0 && unit <= static_cast<uint64_t>(kMaxPartitions);
+    if (!shape) {
+        *error = at_line(line, "fail_ioctl needs mtdN REQUEST ERRNO [after N]");
+        return -1;
+    }
+    fault->unit = static_cast<int>(unit);
+    fault->request = w[1];
+    if (!faultable(fault->request)) {
+        *error = at_line(line, "fail_ioctl: unknown request '" + w[1] + "'");
+        return -1;
+    }
+    if (parse_errno(w[2], &fault->error) != 0) {
+        *error = at_line(line, "fail_ioctl: unknown errno '" + w[2] + "'");
+        return -1;
+    }
+    if (w.size() == 5 && parse_size(w[4], &fault->after) != 0) {
+        *error = at_line(line, "fail_ioctl: bad count '" + w[4] + "'");
+        return -1;
+    }
+    return 0;
+}
+
 int check_geometry(const NandGeometry &g, std::string *error) {
     if (!is_power_of_two(g.writesize) || !is_power_of_two(g.erasesize) || g.size == 0) {
         *error = "nand.size, nand.erasesize and nand.writesize must be set (sizes of pages and blocks are powers of two)";
@@ -222,6 +276,12 @@ int check_faults(const BoardConfig &board, std::string *error) {
     for (uint64_t b : board.bad_blocks) {
         if (b >= blocks) {
             *error = "bad block " + std::to_string(b) + " is beyond the NAND";
+            return -1;
+        }
+    }
+    for (const IoctlFault &f : board.ioctl_faults) {
+        if (f.unit >= mtd_count(board)) {
+            *error = "fail_ioctl names mtd" + std::to_string(f.unit) + ", which the board lacks";
             return -1;
         }
     }
@@ -312,6 +372,12 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
                 return -1;
             }
             pending.push_back(p);
+        } else if (key == "fail_ioctl") {
+            IoctlFault fault;
+            if (parse_ioctl_fault(value, line, &fault, error) != 0) {
+                return -1;
+            }
+            b.ioctl_faults.push_back(fault);
         } else if (key == "seed") {
             PendingSeed seed;
             if (parse_seed(value, line, &seed, error) != 0) {

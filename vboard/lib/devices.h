@@ -75,5 +75,7 @@ void journal_ioctl(Journal *journal, const std::string &path, const std::string 
 
 // " = 0" or " = -1 EINVAL" for a result that is >= 0 or a negative errno value.
 std::string result_text(long result);
+// "EIO" for EIO (the number when it has no name).
+std::string errno_text(int error);
 
 }  // namespace vboard

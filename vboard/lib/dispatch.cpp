@@ -262,12 +262,13 @@ template <typename Op> ssize_t at_position(int fd, EmulatedFile &file, Op op) {
 
 }  // namespace
 
+std::string errno_text(int error) {
+    const char *name = ::strerrorname_np(error);
+    return name ? name : std::to_string(error);
+}
+
 std::string result_text(long result) {
-    if (result >= 0) {
-        return " = " + std::to_string(result);
-    }
-    const char *name = ::strerrorname_np(static_cast<int>(-result));
-    return std::string(" = -1 ") + (name ? name : std::to_string(-result).c_str());
+    return result >= 0 ? " = " + std::to_string(result) : " = -1 " + errno_text(static_cast<int>(-result));
 }
 
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result) {

@@ -6,6 +6,8 @@
 #include <sys/sysmacros.h>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "board_link.h"
 #include "devices.h"
@@ -42,6 +44,32 @@ int mtd_unit(const std::string &path) {
     return leading_zero || unit > kMaxPartitions ? -1 : unit;
 }
 
+const char *request_name(unsigned long request) {
+    switch (request) {
+    case MEMGETINFO: return "MEMGETINFO";
+    case MEMERASE: return "MEMERASE";
+    case MEMGETBADBLOCK: return "MEMGETBADBLOCK";
+    case kMemNocpt: return "NOCPT";
+    default: return nullptr;
+    }
+}
+
+// The errno a board file makes this request fail with, or 0. The first
+// `after` matching requests of a process succeed, every later one fails.
+int injected_error(const BoardConfig &board, int unit, const char *request) {
+    static std::mutex lock;
+    static std::vector<uint64_t> seen;
+    std::lock_guard<std::mutex> hold(lock);
+    seen.resize(board.ioctl_faults.size());
+    for (size_t i = 0; i < board.ioctl_faults.size(); ++i) {
+        const IoctlFault &f = board.ioctl_faults[i];
+        if (f.unit == unit && f.request == request && ++seen[i] > f.after) {
+            return f.error;
+        }
+    }
+    return 0;
+}
+
 std::string hex32(uint64_t v) { return format("0x%08llx", static_cast<unsigned long long>(v)); }
 
 class MtdFile : public EmulatedFile {
@@ -69,6 +97,13 @@ public:
     dev_t rdev() const override { return makedev(kMtdCharMajor, static_cast<unsigned>(region_.unit) * 2); }
 
     int ioctl(unsigned long request, void *arg) override {
+        const char *name = request_name(request);
+        int injected = name ? injected_error(nand_.board, region_.unit, name) : 0;
+        if (injected) {
+            journal_line(nand_.journal, "fault ioctl " + path() + " " + name + " " + errno_text(injected));
+            journal_ioctl(nand_.journal, path(), name, -injected);
+            return -injected;
+        }
         switch (request) {
         case MEMGETINFO: return get_info(static_cast<mtd_info_user *>(arg));
         case MEMERASE: return erase(static_cast<const erase_info_user *>(arg));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "vboard/board.h"
 
@@ -135,4 +136,33 @@ TEST(BoardFile, SeedsArePlacedInTheirPartitionOrOnTheWholeNand) {
               "line 7: seed place 'part_info+1M' lies beyond its partition");
     EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = 4M x.bin\n"), "line 7: seed place '4M' lies beyond its partition");
     EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = data\n"), "line 7: seed needs WHERE FILE");
+}
+
+TEST(BoardFile, IoctlFaultsByDeviceRequestAndErrno) {
+    BoardConfig board;
+    std::string error;
+    ASSERT_EQ(parse_board(std::string(kSmallBoard) +
+                              "fail_ioctl = mtd0 MEMGETINFO EIO\nfail_ioctl = mtd2 NOCPT 1 after 3\n",
+                          &board, &error),
+              0)
+        << error;
+    ASSERT_EQ(board.ioctl_faults.size(), 2u);
+    EXPECT_EQ(board.ioctl_faults[0].unit, 0);
+    EXPECT_EQ(board.ioctl_faults[0].request, "MEMGETINFO");
+    EXPECT_EQ(board.ioctl_faults[0].error, EIO);
+    EXPECT_EQ(board.ioctl_faults[0].after, 0u);
+    EXPECT_EQ(board.ioctl_faults[1].unit, 2);
+    EXPECT_EQ(board.ioctl_faults[1].error, EPERM);
+    EXPECT_EQ(board.ioctl_faults[1].after, 3u);
+
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "fail_ioctl = mtd0 MEMREAD EIO\n"),
+              "line 7: fail_ioctl: unknown request 'MEMREAD'");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "fail_ioctl = mtd0 MEMGETINFO EWHAT\n"),
+              "line 7: fail_ioctl: unknown errno 'EWHAT'");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "fail_ioctl = /dev/mtd0 MEMGETINFO EIO\n"),
+              "line 7: fail_ioctl needs mtdN REQUEST ERRNO [after N]");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "fail_ioctl = mtd0 MEMGETINFO EIO after\n"),
+              "line 7: fail_ioctl needs mtdN REQUEST ERRNO [after N]");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "fail_ioctl = mtd3 MEMGETINFO EIO\n"),
+              "fail_ioctl names mtd3, which the board lacks");
 }

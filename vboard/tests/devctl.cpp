@@ -20,17 +20,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "i2c_request.h"
 
-struct I2cRequest {
-    uint8_t address, zero1;
-    uint16_t reg;
-    uint8_t reg_length, zero5[3];
-    const uint8_t *data;
-    uint32_t word12, word16, word20, word24;
-    uint8_t setup28, setup29, zero30[2];
-    uint32_t word32;
-};
+namespace {
 
 int report(const char *what, int rc) {
     if (rc < 0) {
@@ -81,22 +73,13 @@ int main(int argc, char **argv) {
     }
     if (verb == "i2c-setup" || (verb == "i2c-write" && argc == 5)) {
         int fd = ::open("/dev/i2c", 0x180);
-        I2cRequest req{};
-        uint8_t value = verb == "i2c-write" ? static_cast<uint8_t>(number(argv[4])) : 0;
         if (verb == "i2c-setup") {
-            req.setup28 = 5;
-            req.setup29 = 6;
-            return report("setup", fd < 0 ? fd : ::ioctl(fd, 0x40047316, &req));
+            return report("setup", fd < 0 ? fd : vboard::test::i2c_setup(fd));
         }
-        req.address = static_cast<uint8_t>(number(argv[2]));
-        req.reg = static_cast<uint16_t>(number(argv[3]));
-        req.reg_length = 1;
-        req.data = &value;
-        req.word24 = 50;
-        req.setup28 = 5;
-        req.setup29 = 6;
-        req.word32 = 1;
-        return report("write", fd < 0 ? fd : ::ioctl(fd, 0x40047301, &req));
+        auto address = static_cast<uint8_t>(number(argv[2]));
+        auto reg = static_cast<uint16_t>(number(argv[3]));
+        auto value = static_cast<uint8_t>(number(argv[4]));
+        return report("write", fd < 0 ? fd : vboard::test::i2c_write(fd, address, reg, value));
     }
     if (verb == "erase" && argc == 5) {
         int fd = ::open(argv[2], O_RDWR);

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "i2c_request.h"
 #include "vboard/ir.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
@@ -302,44 +303,13 @@ TEST_F(Preload, EmulatedDescriptorsSurviveExec) {
     EXPECT_EQ(back, expected);
 }
 
-namespace {
-
-// The I2C request record as a program of the board fills it.
-struct I2cRequest {
-    uint8_t address, zero1;
-    uint16_t reg;
-    uint8_t reg_length, zero5[3];
-    const uint8_t *data;
-    uint32_t word12, word16, word20, word24;
-    uint8_t setup28, setup29, zero30[2];
-    uint32_t word32;
-};
-#if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(I2cRequest) == 36 && offsetof(I2cRequest, setup28) == 28, "the board's record");
-#endif
-
-int i2c_write(int fd, uint8_t address, uint16_t reg, uint8_t value) {
-    I2cRequest req{};
-    req.address = address;
-    req.reg = reg;
-    req.reg_length = 1;
-    req.data = &value;
-    req.word24 = 50;
-    req.setup28 = 5;
-    req.setup29 = 6;
-    req.word32 = 1;
-    return ::ioctl(fd, 0x40047301, &req);
-}
-
-}  // namespace
+using vboard::test::i2c_setup;
+using vboard::test::i2c_write;
 
 TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate) {
     int fd = ::open("/dev/i2c", 0x180);
     ASSERT_GE(fd, 0);
-    I2cRequest setup{};
-    setup.setup28 = 5;
-    setup.setup29 = 6;
-    EXPECT_EQ(::ioctl(fd, 0x40047316, &setup), 0);
+    EXPECT_EQ(i2c_setup(fd), 0);
     // LED 0 is registers 0x0F, 0x0E, 0x0D; LED 4 is 0x03, 0x02, 0x01.
     const uint8_t writes[][2] = {{0x0F, 5}, {0x0E, 10}, {0x0D, 4}, {0x03, 0xAA}, {0x02, 0xBB}, {0x01, 0xCC}};
     for (const auto &w : writes) {
@@ -355,7 +325,7 @@ TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate) {
 
     EXPECT_EQ(i2c_write(fd, 0x50, 0x0F, 1), -1);
     EXPECT_EQ(errno, ENXIO) << "no device answers at another address";
-    EXPECT_EQ(::ioctl(fd, 0x40047301, nullptr), -1);
+    EXPECT_EQ(::ioctl(fd, vboard::test::kI2cWrite, nullptr), -1);
     EXPECT_EQ(errno, EFAULT);
     ::close(fd);
     for (const char *line : {"open /dev/i2c O_RDONLY|O_EXCL|O_NOCTTY", "ioctl /dev/i2c I2C_SETUP 5 6 = 0",
@@ -509,4 +479,54 @@ TEST_F(Preload, LircOpensInTurnAndSideBySideEachGetTheWords) {
     ASSERT_GE(c, 0);
     EXPECT_TRUE(drain(c).empty());
     ::close(c);
+}
+
+// A board file makes MTD requests fail by name, per device, optionally after
+// a number of good ones.
+TEST_F(Preload, InjectedIoctlFailures) {
+    std::string text = std::string(kBoard) +
+                       "fail_ioctl = mtd2 MEMGETINFO EIO after 1\n"
+                       "fail_ioctl = mtd1 NOCPT EPERM\n"
+                       "fail_ioctl = mtd0 MEMERASE 28\n"
+                       "fail_ioctl = mtd0 MEMGETBADBLOCK ENODEV\n";
+    std::string error;
+    ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
+    int data = ::open("/dev/mtd2", O_RDWR), part_info = ::open("/dev/mtd1", O_RDWR), whole = ::open("/dev/mtd0", O_RDWR);
+    ASSERT_GE(data, 0);
+    ASSERT_GE(part_info, 0);
+    ASSERT_GE(whole, 0);
+    mtd_info_user info{};
+    EXPECT_EQ(::ioctl(data, MEMGETINFO, &info), 0) << "the first one still succeeds";
+    EXPECT_EQ(info.size, 3u << 20);
+    for (int i = 0; i < 2; ++i) {
+        info = {};
+        EXPECT_EQ(::ioctl(data, MEMGETINFO, &info), -1);
+        EXPECT_EQ(errno, EIO);
+        EXPECT_EQ(info.size, 0u) << "a failed request fills nothing";
+    }
+    EXPECT_EQ(::ioctl(part_info, MEMGETINFO, &info), 0) << "other devices answer";
+    EXPECT_EQ(info.size, 1u << 20);
+    EXPECT_EQ(::ioctl(part_info, kMemNocpt, 3ul), -1);
+    EXPECT_EQ(errno, EPERM);
+    erase_info_user range = {0, 128 * 1024};
+    EXPECT_EQ(::ioctl(whole, MEMERASE, &range), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(::ioctl(data, MEMERASE, &range), 0) << "only on the device named";
+    int64_t offset = 0;
+    EXPECT_EQ(::ioctl(whole, MEMGETBADBLOCK, &offset), -1);
+    EXPECT_EQ(errno, ENODEV);
+    EXPECT_EQ(::ioctl(whole, MEMGETINFO, &info), 0);
+    ::close(data);
+    ::close(part_info);
+    ::close(whole);
+    for (const char *line : {"ioctl /dev/mtd2 MEMGETINFO = 0", "fault ioctl /dev/mtd2 MEMGETINFO EIO",
+                             "ioctl /dev/mtd2 MEMGETINFO = -1 EIO", "fault ioctl /dev/mtd1 NOCPT EPERM",
+                             "ioctl /dev/mtd1 NOCPT = -1 EPERM", "ioctl /dev/mtd0 MEMERASE = -1 ENOSPC",
+                             "ioctl /dev/mtd0 MEMGETBADBLOCK = -1 ENODEV"}) {
+        EXPECT_TRUE(journal_has(line)) << line;
+    }
+    std::vector<std::string> lines = read_journal(dir_);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "fault ioctl /dev/mtd2 MEMGETINFO EIO"), 2);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("erase ", 0) == 0; }), 1)
+        << "the failed erase erased nothing";
 }

@@ -32,6 +32,17 @@ struct Seed {
     int line = 0;         // of the board file, for messages
 };
 
+// MTD requests a board file may make fail, by their names.
+constexpr const char *kFaultableIoctls[] = {"MEMGETINFO", "MEMERASE", "MEMGETBADBLOCK", "NOCPT"};
+
+// An MTD request that fails with an errno on one device.
+struct IoctlFault {
+    int unit = 0;         // /dev/mtd<unit>
+    std::string request;  // one of kFaultableIoctls
+    int error = 0;        // positive errno value
+    uint64_t after = 0;   // requests of a process that still succeed first
+};
+
 struct BoardConfig {
     std::string name = "board";
     NandGeometry nand;
@@ -40,6 +51,7 @@ struct BoardConfig {
     std::vector<uint64_t> fail_program;  // whole-NAND offsets whose page program fails
     uint64_t power_cut_after = 0;        // flash operations before the power cut; 0 = never
     std::vector<Seed> seeds;             // in board-file order
+    std::vector<IoctlFault> ioctl_faults;
 };
 
 // The board used when no board file is given.
