@@ -376,3 +376,88 @@ TEST(NandModuleOnBoard, ProbeRunsOnSmallAndBigBlockBoards)
 }
 
 } // namespace
+
+namespace {
+
+const char kInfoFailed[] = "<UPG_PROG> Err: cmd -2145366783! @Line "; // MEMGETINFO, 0x80204D01 as signed
+
+// MEMGETINFO requests on /dev/mtd0 in a journal before the first line that
+// begins with stop.
+size_t whole_nand_infos_before(const std::vector<std::string> &journal, const std::string &stop)
+{
+    size_t n = 0;
+    for (const auto &line : journal) {
+        if (line.rfind(stop, 0) == 0)
+            return n;
+        n += line == "ioctl /dev/mtd0 MEMGETINFO = 0" ? 1 : 0;
+    }
+    ADD_FAILURE() << "no line " << stop;
+    return n;
+}
+
+} // namespace
+
+// MEMGETINFO failing where the image is scanned, where the NAND's PIT is read
+// and where the status record is read: nothing on the flash changes.
+TEST_F(UpgradeOnBoard, MemGetInfoFailureBeforeTheFlashIsTouched)
+{
+    boot("fail_ioctl = mtd0 MEMGETINFO EIO\n");
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    Result r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, kInfoFailed)) << r.out;
+    EXPECT_FALSE(has(r.out, "upg_linux_read_bin_file ---> Successfully")) << "the scan ends there";
+    expect_flash_untouched();
+
+    boot("fail_ioctl = mtd1 MEMGETINFO EIO\n"); // part_info
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    size_t info = r.out.find(kInfoFailed);
+    ASSERT_NE(info, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("<UPG_PROG> Err: ret value -1! @Line ", info), std::string::npos) << r.out;
+    EXPECT_TRUE(has(r.out, "upg_linux_read_bin_file ---> Successfully"));
+    expect_flash_untouched();
+
+    // The status record's MEMGETINFO is the first on /dev/mtd0 after the PIT
+    // of the NAND was read.
+    boot();
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    size_t scan = whole_nand_infos_before((run_upgrade(*board, true), board->journal()), "ioctl /dev/mtd1 MEMGETINFO");
+    boot("fail_ioctl = mtd0 MEMGETINFO EIO after " + std::to_string(scan) + "\n");
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "MEMGETINFO: Input/output error\n")) << r.err << r.out;
+    EXPECT_FALSE(has(r.out, "upg_linux_get_upg_status_ntblfmt t_upg_status.u4_progress=")) << r.out;
+    expect_flash_untouched();
+}
+
+// MEMGETINFO failing when the PIT is to be written, after all the data: the
+// run fails and the upgrade stays marked as interrupted.
+TEST_F(UpgradeOnBoard, MemGetInfoFailureBeforeThePitLeavesTheBitSet)
+{
+    boot();
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    ASSERT_EQ(run_upgrade(*board, true).status, 0);
+    // The first write into part_info (mtd1) is the PIT's; the MEMGETINFO just
+    // before it is the one of the PIT step.
+    size_t before_pit = whole_nand_infos_before(board->journal(), "ioctl /dev/mtd1 NOCPT mtd1 1") - 1;
+    boot("fail_ioctl = mtd0 MEMGETINFO EIO after " + std::to_string(before_pit) + "\n");
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    Result r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1);
+    size_t pit_step = r.out.find("<UPG_PROG> upg_linux_update_pit_on_nand ---> is called @Line: ");
+    ASSERT_NE(pit_step, std::string::npos) << r.out;
+    size_t info = r.out.find(kInfoFailed, pit_step);
+    ASSERT_NE(info, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("<UPG_PROG> Err: ret value -1! @Line ", info), std::string::npos);
+    EXPECT_FALSE(has(r.out, "2.set_upg_status_ntblfmt"));
+    EXPECT_EQ(status_copy(0), status_record(1, {4}));
+    EXPECT_EQ(status_copy(1), status_record(1, {4}));
+    EXPECT_TRUE(at(new_layout()["kernel"], 0, bins[1].data.size()) == bins[1].data) << "the data is written";
+    EXPECT_TRUE(at(new_layout()["part_info"], 0, 64) == ntbl_pit(old_layout()).substr(0, 64)) << "the PIT is not";
+    for (const auto &f : kFiles)
+        EXPECT_TRUE(board_file_exists(*board, f)) << f << " is kept for the next run";
+    expect_no_violation();
+}
