@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -139,6 +140,28 @@ int write_pit_to_part_infos(const uint8_t *pit, uint32_t size)
     return 0;
 }
 
+// The image's new layout as an ntblfmt table, whichever layout its PIT has.
+// The final status record belongs in that layout's upg_status partition; an
+// image with an old-layout PIT has no ntblfmt table, and looking there alone
+// would fail an upgrade that wrote everything and leave its progress bit set
+// for every later boot.
+const t_pit_entry_ntbl *new_layout_table()
+{
+    static t_pit_entry_ntbl from_old[kPitEntries];
+    if (!pit_pair_uses_old(kImagePit))
+        return imagePitNtbl;
+    for (int i = 0; i < kPitEntries; ++i) {
+        const t_pit_entry_old &e = imagePitOld[i];
+        from_old[i] = t_pit_entry_ntbl{};
+        std::memcpy(from_old[i].acName, e.acName, sizeof from_old[i].acName);
+        from_old[i].i4PartId = e.i4PartId;
+        from_old[i].u4Flags = e.u4Flags;
+        from_old[i].u4Offset = e.u4Offset;
+        from_old[i].u4Size = e.u4Size;
+    }
+    return from_old;
+}
+
 void step_failed(int rc, int line) { std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", rc, line); }
 
 } // namespace
@@ -249,7 +272,7 @@ int upg_main()
     }
     status.u4_progress &= ~kProgressBit;
     std::printf("2.set_upg_status_ntblfmt t_upg_status.u4_progress=%d!\n", status.u4_progress);
-    if (upg_linux_set_upg_status_ntblfmt(fd, &status, imagePitNtbl) != 0) {
+    if (upg_linux_set_upg_status_ntblfmt(fd, &status, new_layout_table()) != 0) {
         std::puts("2.set_upg_status_ntblfmt error!");
         fail_run(fd);
     }

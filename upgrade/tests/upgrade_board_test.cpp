@@ -223,8 +223,9 @@ TEST_F(UpgradeOnBoard, ImageTablesThatDoNotFitThisBoardChangeNothing)
     expect_flash_untouched();
 }
 
-// The status record is looked up in ntblfmt tables only.
-TEST_F(UpgradeOnBoard, OldLayoutPitsCannotCarryTheStatus)
+// The status record is read through the NAND's ntblfmt table only; at the
+// end it is written into the image's new layout in either PIT layout.
+TEST_F(UpgradeOnBoard, OldLayoutNandPitIsRefusedAndOldLayoutImagePitCarriesTheStatus)
 {
     boot();
     raw::Bytes old_pit;
@@ -245,10 +246,18 @@ TEST_F(UpgradeOnBoard, OldLayoutPitsCannotCarryTheStatus)
     boot();
     put_image(*board, upgimage_image(bins, "ntblfmt", board->work(), "old"));
     r = run_upgrade(*board, false);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.out, "err: no partition--upg_status on mtd(3)\n2.set_upg_status_ntblfmt error!\n")) << r.out;
-    EXPECT_EQ(status_copy(0), status_record(1, {4})) << "the upgrade stays marked as interrupted";
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(has(r.out, "err: no partition--upg_status on mtd(3)")) << r.out;
+    EXPECT_TRUE(has(r.out, "2.set_upg_status_ntblfmt t_upg_status.u4_progress=0!\n"));
+    EXPECT_TRUE(has(r.out, "<UPG_PROG> UPG Process run complete! @Line "));
+    EXPECT_EQ(status_copy(0), status_record(0, {4})) << "the finished upgrade is not marked as interrupted";
+    EXPECT_EQ(status_copy(1), status_record(0, {4}));
     EXPECT_TRUE(at(new_layout()["kernel"], 0, bins[1].data.size()) == bins[1].data);
+    std::string old_head;
+    for (int i = 0; i < 8; ++i)
+        old_head += std::string("\xDC\xEA\x30\x85", 4);
+    EXPECT_EQ(board->read_nand(0, 32), old_head) << "part_info holds the image's old-layout PIT";
+    EXPECT_EQ(board->journal_lines("reboot requested by upgprog").size(), 1u);
 }
 
 TEST_F(UpgradeOnBoard, NandWithoutPartInfo)
