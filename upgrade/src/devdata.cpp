@@ -45,6 +45,23 @@ bool erase_size_of(int fd, uint32_t *es)
     return true;
 }
 
+// The first entry from index `from` on whose name contains name, in the
+// table of the pair its readers use (it ends at the first free entry);
+// its index, or -1.
+int next_named_partition(const t_pit_pair &pair, bool old_layout, const char *name, int from, t_part_view *out)
+{
+    for (int i = from; i < kPitEntries; ++i) {
+        t_part_view e = pit_entry(pair, old_layout, i);
+        if (e.id == -1)
+            return -1;
+        if (name_contains(e.name, name)) {
+            *out = e;
+            return i;
+        }
+    }
+    return -1;
+}
+
 // Ends the run from a save that cannot complete; the half-written file
 // must not pass for a saved partition.
 [[noreturn]] void abandon_save(FILE *f, const std::string &tmp, uint8_t *buf)
@@ -119,29 +136,25 @@ void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *
 {
     UPG_TRACE();
     bool old_layout = pit_pair_uses_old(kNandPit);
-    for (int i = 0; i < kPitEntries; ++i) {
-        t_part_view e = pit_entry(kNandPit, old_layout, i);
-        if (e.id == -1)
-            break;
-        if (!name_contains(e.name, name))
-            continue;
-        if (pit_type(e.flags) != kTypeRaw) {
-            std::printf("<UPG_PROG> %s not a raw patition, but anyway continue!\n", name);
-        } else if (keep_saved_files && is_file_exist(path)) {
-            std::printf("<UPG_PROG> partition %s kept from the interrupted upgrade in %s, continue!\n", name, path);
-        } else {
-            int rc = upg_linux_save_raw_data_from_nand(fd, static_cast<uint32_t>(e.id), e.size, path);
-            if (rc != 0)
-                std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", rc, __LINE__);
-            else
-                std::printf("<UPG_PROG> partition %s raw data save success, continue!\n", name);
-        }
+    t_part_view e;
+    if (next_named_partition(kNandPit, old_layout, name, 0, &e) < 0) {
+        if (is_file_exist(path))
+            std::printf("<UPG_PROG> no patition: %s, but file: %s exist, continue!\n", name, path);
+        else
+            std::printf("<UPG_PROG> no patition %s and no file exist, but anyway continue!\n", name);
         return;
     }
-    if (is_file_exist(path))
-        std::printf("<UPG_PROG> no patition: %s, but file: %s exist, continue!\n", name, path);
-    else
-        std::printf("<UPG_PROG> no patition %s and no file exist, but anyway continue!\n", name);
+    if (pit_type(e.flags) != kTypeRaw) {
+        std::printf("<UPG_PROG> %s not a raw patition, but anyway continue!\n", name);
+    } else if (keep_saved_files && is_file_exist(path)) {
+        std::printf("<UPG_PROG> partition %s kept from the interrupted upgrade in %s, continue!\n", name, path);
+    } else {
+        int rc = upg_linux_save_raw_data_from_nand(fd, static_cast<uint32_t>(e.id), e.size, path);
+        if (rc != 0)
+            std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", rc, __LINE__);
+        else
+            std::printf("<UPG_PROG> partition %s raw data save success, continue!\n", name);
+    }
 }
 
 int upg_linux_write_raw_data_to_nand(int fd, uint32_t u4DevId, const char *path)
@@ -188,12 +201,9 @@ void upg_linux_write_raw_by_partition_name(int fd, const char *name, const char 
 {
     UPG_TRACE();
     bool old_layout = pit_pair_uses_old(kImagePit);
-    for (int i = 0; i < kPitEntries; ++i) {
-        t_part_view e = pit_entry(kImagePit, old_layout, i);
-        if (e.id == -1)
-            break;
-        if (!name_contains(e.name, name))
-            continue;
+    t_part_view e;
+    for (int i = next_named_partition(kImagePit, old_layout, name, 0, &e); i >= 0;
+         i = next_named_partition(kImagePit, old_layout, name, i + 1, &e)) {
         if (pit_type(e.flags) != kTypeRaw) {
             std::printf("<UPG_PROG> %s not a raw patition, but anyway continue!\n", name);
             continue;

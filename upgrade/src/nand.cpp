@@ -359,46 +359,58 @@ int nocpt(uint32_t id, uint32_t flag, const char *who, const char *fail_text)
 
 } // namespace
 
+namespace {
+
+// A partition's place on /dev/mtd0.
+struct t_region {
+    uint32_t offset;
+    uint32_t size;
+};
+
+// Opens the device of a transfer with its operation's texts, checks that
+// len fits in the room from offset on, and runs op on the span. With part
+// the transfer goes through /dev/mtd0 inside that region, else it covers
+// the whole device dev.
+template <typename Texts, typename Op>
+int run_transfer(const Texts &t, bool info_rc, int flags, const t_region *part, uint32_t dev, uint32_t offset,
+                 uint32_t len, Op op)
+{
+    t_span s{};
+    s.fd = open_with_info(t.name, t.open_fail, t.info_fail, info_rc, part ? 0 : dev, flags, &s.info);
+    if (s.fd < 0)
+        return -1;
+    uint32_t size = part ? part->size : s.info.size;
+    int rc = -1;
+    if (!fits(s.info, size - offset, len)) {
+        report_no_fit(t.fit_image, t.fit_error, t.name, len, s.info, size);
+    } else {
+        s.base = part ? part->offset : 0;
+        s.start = s.base + offset;
+        // Bounded by the partition, not the device: data pushed on by a bad
+        // page must not run into the next partition.
+        s.limit = part && part->offset + part->size < s.info.size ? part->offset + part->size : s.info.size;
+        rc = op(s);
+    }
+    close(s.fd);
+    return rc;
+}
+
+} // namespace
+
 int i4MpDataRead(uint32_t u4DevId, uint32_t u8Offset, uint8_t *u4MemPtr, uint32_t u4MemLen)
 {
     std::printf("[UPG PROG i4MpDataRead]u4DevId = %d, u8Offset = 0x%8x, u4MemPtr = 0x%8x, u4MemLen = 0x%8x \n",
                 u4DevId, u8Offset, addr32(u4MemPtr), u4MemLen);
-    const t_read_texts &t = kMpReadTexts;
-    t_span s{};
-    s.fd = open_with_info(t.name, t.open_fail, t.info_fail, true, u4DevId, O_RDONLY, &s.info);
-    if (s.fd < 0)
-        return -1;
-    int rc = -1;
-    if (!fits(s.info, s.info.size - u8Offset, u4MemLen)) {
-        report_no_fit(t.fit_image, t.fit_error, t.name, u4MemLen, s.info, s.info.size);
-    } else {
-        s.start = u8Offset;
-        s.limit = s.info.size;
-        rc = read_span(t, s, u4MemPtr, u4MemLen);
-    }
-    close(s.fd);
-    return rc;
+    return run_transfer(kMpReadTexts, true, O_RDONLY, nullptr, u4DevId, u8Offset, u4MemLen,
+                        [&](t_span &s) { return read_span(kMpReadTexts, s, u4MemPtr, u4MemLen); });
 }
 
 int i4MpDataWrite(uint32_t u4DevId, uint32_t u8Offset, const uint8_t *u4MemPtr, uint32_t u4MemLen)
 {
     std::printf("[UPG PROG i4MpDataWrite]u4DevId = %d, u8Offset = 0x%8x, u4MemPtr = 0x%8x, u4MemLen = 0x%8x \n",
                 u4DevId, u8Offset, addr32(u4MemPtr), u4MemLen);
-    const t_write_texts &t = kMpWriteTexts;
-    t_span s{};
-    s.fd = open_with_info(t.name, t.open_fail, t.info_fail, false, u4DevId, O_RDWR, &s.info);
-    if (s.fd < 0)
-        return -1;
-    int rc = -1;
-    if (!fits(s.info, s.info.size - u8Offset, u4MemLen)) {
-        report_no_fit(t.fit_image, t.fit_error, t.name, u4MemLen, s.info, s.info.size);
-    } else {
-        s.start = u8Offset;
-        s.limit = s.info.size;
-        rc = write_span(t, s, u4MemPtr, u4MemLen);
-    }
-    close(s.fd);
-    return rc;
+    return run_transfer(kMpWriteTexts, false, O_RDWR, nullptr, u4DevId, u8Offset, u4MemLen,
+                        [&](t_span &s) { return write_span(kMpWriteTexts, s, u4MemPtr, u4MemLen); });
 }
 
 int i4NFBPartitionWrite(uint32_t u4DevId, uint32_t u8Offset, const uint8_t *u4MemPtr, uint32_t u4MemLen)
@@ -406,27 +418,14 @@ int i4NFBPartitionWrite(uint32_t u4DevId, uint32_t u8Offset, const uint8_t *u4Me
     std::printf("[UPG PROG i4NFBPartitionWrite]u4DevId = %d, u8Offset = 0x%x, u4MemPtr = 0x%x, u4MemLen = 0x%x \n",
                 u4DevId, u8Offset, addr32(u4MemPtr), u4MemLen);
     const t_write_texts &t = kNfbWriteTexts;
-    uint32_t part_offset = 0, part_size = 0;
-    if (!adaptive_place(t.name, u4DevId, &part_offset, &part_size))
+    t_region part{};
+    if (!adaptive_place(t.name, u4DevId, &part.offset, &part.size))
         return -1;
-    t_span s{};
-    s.fd = open_with_info(t.name, t.open_fail, t.info_fail, false, 0, O_RDWR, &s.info);
-    if (s.fd < 0)
-        return -1;
-    int rc = -1;
-    if (!fits(s.info, part_size - u8Offset, u4MemLen)) {
-        report_no_fit(t.fit_image, t.fit_error, t.name, u4MemLen, s.info, part_size);
-    } else {
-        s.start = past_failed_blocks(part_offset, u8Offset, s.info.erasesize);
-        // Bounded by the partition, not the device: data pushed on by a bad
-        // page must not run into the next partition.
-        s.limit = part_offset + part_size < s.info.size ? part_offset + part_size : s.info.size;
-        s.base = part_offset;
+    return run_transfer(t, false, O_RDWR, &part, 0, u8Offset, u4MemLen, [&](t_span &s) {
+        s.start = past_failed_blocks(part.offset, u8Offset, s.info.erasesize);
         s.whole_nand = true;
-        rc = write_span(t, s, u4MemPtr, u4MemLen);
-    }
-    close(s.fd);
-    return rc;
+        return write_span(t, s, u4MemPtr, u4MemLen);
+    });
 }
 
 int i4NFBPartitionRead(uint32_t u4DevId, uint32_t u8Offset, uint8_t *u4MemPtr, uint32_t u4MemLen)
@@ -434,47 +433,41 @@ int i4NFBPartitionRead(uint32_t u4DevId, uint32_t u8Offset, uint8_t *u4MemPtr, u
     std::printf("[UPG PROG i4NFBPartitionRead]u4DevId = %d, u8Offset = 0x%8x, u4MemPtr = 0x%8x, u4MemLen = 0x%8x \n",
                 u4DevId, u8Offset, addr32(u4MemPtr), u4MemLen);
     const t_read_texts &t = kNfbReadTexts;
-    uint32_t part_offset = 0, part_size = 0;
-    if (!adaptive_place(t.name, u4DevId, &part_offset, &part_size))
+    t_region part{};
+    if (!adaptive_place(t.name, u4DevId, &part.offset, &part.size))
         return -1;
-    t_span s{};
-    s.fd = open_with_info(t.name, t.open_fail, t.info_fail, true, 0, O_RDONLY, &s.info);
-    if (s.fd < 0)
-        return -1;
-    int rc = -1;
-    if (!fits(s.info, part_size - u8Offset, u4MemLen)) {
-        report_no_fit(t.fit_image, t.fit_error, t.name, u4MemLen, s.info, part_size);
-    } else {
-        s.start = part_offset + u8Offset;
-        s.limit = part_offset + part_size < s.info.size ? part_offset + part_size : s.info.size;
-        rc = read_span(t, s, u4MemPtr, u4MemLen);
-    }
-    close(s.fd);
-    return rc;
+    return run_transfer(t, true, O_RDONLY, &part, 0, u8Offset, u4MemLen,
+                        [&](t_span &s) { return read_span(t, s, u4MemPtr, u4MemLen); });
 }
+
+namespace {
+
+// The nocpt flag around a partition transfer; it stays set when the
+// transfer fails.
+template <typename Op> int with_nocpt(uint32_t id, const char *who, const char *fail_text, Op transfer)
+{
+    if (nocpt(id, 1, who, "[NAND]set nocpt flag=1 failed") != 0)
+        return -1;
+    int rc = transfer();
+    if (rc != 0) {
+        std::puts(fail_text);
+        return rc;
+    }
+    return nocpt(id, 0, who, "[NAND]set nocpt flag=0 failed");
+}
+
+} // namespace
 
 int i4UpgPartitionWrite(uint32_t u4DevId, uint32_t u8Offset, const uint8_t *u4MemPtr, uint32_t u4MemLen)
 {
-    if (nocpt(u4DevId, 1, __func__, "[NAND]set nocpt flag=1 failed") != 0)
-        return -1;
-    int rc = i4NFBPartitionWrite(u4DevId, u8Offset, u4MemPtr, u4MemLen);
-    if (rc != 0) {
-        std::puts("[NAND]Partition write failed");
-        return rc;
-    }
-    return nocpt(u4DevId, 0, __func__, "[NAND]set nocpt flag=0 failed");
+    return with_nocpt(u4DevId, __func__, "[NAND]Partition write failed",
+                      [&] { return i4NFBPartitionWrite(u4DevId, u8Offset, u4MemPtr, u4MemLen); });
 }
 
 int i4UpgPartitionRead(uint32_t u4DevId, uint32_t u8Offset, uint8_t *u4MemPtr, uint32_t u4MemLen)
 {
-    if (nocpt(u4DevId, 1, __func__, "[NAND]set nocpt flag=1 failed") != 0)
-        return -1;
-    int rc = i4NFBPartitionRead(u4DevId, u8Offset, u4MemPtr, u4MemLen);
-    if (rc != 0) {
-        std::puts("[NAND]Partition read failed");
-        return rc;
-    }
-    return nocpt(u4DevId, 0, __func__, "[NAND]set nocpt flag=0 failed");
+    return with_nocpt(u4DevId, __func__, "[NAND]Partition read failed",
+                      [&] { return i4NFBPartitionRead(u4DevId, u8Offset, u4MemPtr, u4MemLen); });
 }
 
 int get_block_size()
