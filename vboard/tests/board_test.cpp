@@ -318,3 +318,41 @@ TEST(Board, LircDescriptorOfAShellRedirectionKeepsWholeWords) {
     EXPECT_EQ(dd->out(), " 01002328 00001194 01000230\n"
                          "dd: error reading 'standard input': Invalid argument\n");
 }
+
+namespace {
+
+// Output and exit status of a host command.
+std::pair<std::string, int> host_run(const std::string &command) {
+    std::string out;
+    FILE *p = ::popen(command.c_str(), "r");
+    char buf[4096];
+    for (size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        out.append(buf, n);
+    }
+    int status = p ? ::pclose(p) : -1;
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+}  // namespace
+
+// The runner seeds a fresh board from files beside its board file, and the
+// default board from vboard's data directory; a bad seed fails the boot.
+TEST(Board, RunnerSeedsFreshBoards) {
+    Board scratch;
+    std::string dir = scratch.work();
+    std::ofstream(dir + "/hello.bin") << "hello";
+    std::ofstream(dir + "/seeded.board") << kSmallBoard << "seed = data+2K hello.bin\n";
+    std::ofstream(dir + "/broken.board") << kSmallBoard << "seed = data missing.bin\n";
+    std::string vboard = bin_path("vboard");
+    auto r = host_run(vboard + " run --board " + dir + "/seeded.board --state " + dir + "/s1 -- sh -c "
+                      "'dd if=/dev/mtd2 bs=2048 skip=1 count=1 2>/dev/null | head -c 5' 2>&1");
+    EXPECT_EQ(r.second, 0) << r.first;
+    EXPECT_EQ(r.first, "hello");
+    r = host_run(vboard + " run --state " + dir + "/s2 -- sh -c 'head -c 8 /dev/mtd2 | od -An -tx1' 2>&1");
+    EXPECT_EQ(r.second, 0) << r.first;
+    EXPECT_EQ(r.first, " dc ea 30 85 dc ea 30 85\n") << "the default board starts with its PIT in part_info";
+    r = host_run(vboard + " run --board " + dir + "/broken.board --state " + dir + "/s3 -- true 2>&1");
+    EXPECT_EQ(r.second, 125);
+    EXPECT_NE(r.first.find("line 8: cannot read seed " + dir + "/missing.bin"), std::string::npos) << r.first;
+    EXPECT_FALSE(exists(dir + "/s3/nand.img"));
+}
