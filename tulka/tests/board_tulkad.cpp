@@ -117,12 +117,20 @@ int find_descendant(int ancestor, const std::string &name)
     return found.empty() ? 0 : found.front();
 }
 
-bool await(const std::function<bool()> &done, std::chrono::milliseconds limit)
+} // namespace
+
+size_t occurrences(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
     return vboard::testkit::await(done, static_cast<int>(limit.count()));
 }
-
-} // namespace
 
 host_program::host_program(const std::vector<std::string> &argv) : m_dir(make_temp_dir())
 {
@@ -148,7 +156,7 @@ std::string host_program::err() const { return read_text(m_dir + "/err"); }
 bool host_program::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
     const std::regex wanted(pattern);
-    return await([&] { return std::regex_search(out(), wanted); }, limit);
+    return await_for([&] { return std::regex_search(out(), wanted); }, limit);
 }
 
 run_result host_program::wait(std::chrono::milliseconds limit)
@@ -157,7 +165,7 @@ run_result host_program::wait(std::chrono::milliseconds limit)
     if (m_pid <= 0)
         return result;
     int status = 0;
-    if (!await([&] { return waitpid(m_pid, &status, WNOHANG) != 0; }, limit)) {
+    if (!await_for([&] { return waitpid(m_pid, &status, WNOHANG) != 0; }, limit)) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, &status, 0);
     } else if (WIFEXITED(status)) {
@@ -254,11 +262,11 @@ void board_tulkad::start(const std::vector<std::string> &args, bool keep_board)
     m_impl->daemon = m_impl->board.start(impl::tulkad_command(args, "", keep_board));
     const int init = m_impl->board.board_pid(static_cast<int>(start_limit.count()));
     if (init <= 0 ||
-        !await([&] { return (m_impl->daemon_pid = find_descendant(init, "tulkad")) != 0; }, start_limit))
+        !await_for([&] { return (m_impl->daemon_pid = find_descendant(init, "tulkad")) != 0; }, start_limit))
         throw std::runtime_error("tulkad did not start on the board: " + err());
     // The socket is bound before it listens; clients retry a refused connect.
     struct stat info {};
-    if (!await([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
+    if (!await_for([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
                start_limit))
         throw std::runtime_error("tulkad's socket did not appear: " + err());
 }
@@ -292,7 +300,7 @@ std::string board_tulkad::err() const { return m_impl->daemon ? m_impl->daemon->
 bool board_tulkad::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
     const std::regex wanted(pattern);
-    return await([&] { return std::regex_search(out(), wanted); }, limit);
+    return await_for([&] { return std::regex_search(out(), wanted); }, limit);
 }
 
 run_result board_tulkad::stop(int signal_number)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,12 @@ private:
     std::string m_dir;
     int m_pid = -1;
 };
+
+// How often `part` stands in `text` (for output too large for a regex).
+size_t occurrences(const std::string &text, const std::string &part);
+
+// Polls `done` until it holds or `limit` has passed.
+bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit);
 
 class board_tulkad {
 public:

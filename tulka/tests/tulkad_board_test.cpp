@@ -46,19 +46,6 @@ std::string usage_pattern()
 const char *const lircd_socket = "/run/lirc/lircd";
 const char *const flood_remote = "flood";
 
-size_t occurrences(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
-bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    return vboard::testkit::await(done, static_cast<int>(limit.count()));
-}
-
 const std::string copy_line = stamped(escaped("exec_sync: cp /mnt/ubi_boot/*.conf /etc/lirc/lircd.conf.d"));
 
 bool matches(const std::string &text, const std::string &pattern)

@@ -48,19 +48,6 @@ const char *const start_line = "exec_sync: lircd -O /etc/lirc/lirc_options.conf 
 
 constexpr int32_t code_power = 116, code_1 = 2, code_2 = 3, code_volumeup = 115;
 
-size_t occurrences(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
-bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    return vboard::testkit::await(done, static_cast<int>(limit.count()));
-}
-
 long long ms_since(steady::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - start).count();
