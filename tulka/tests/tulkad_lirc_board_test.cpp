@@ -134,7 +134,9 @@ protected:
     {
         if (client >= 0)
             close(client);
-        board.stop(SIGTERM);
+        // Under the sanitizers, tulkad's reports would be on its error stream.
+        const run_result r = board.stop(SIGTERM);
+        EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
     }
 
     // Board files a test needs before tulkad starts.
