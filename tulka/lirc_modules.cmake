@@ -41,9 +41,12 @@ board_fuzz_target(NAME process_signal_fuzz SECONDS 15
 
 # Learned files against the real lircd (package lirc): host only.
 if(NOT CMAKE_CROSSCOMPILING)
+    add_library(tulka_lircd_client STATIC ${TULKA_LIRC_DIR}/tests/lircd_client.cpp)
+    target_include_directories(tulka_lircd_client PUBLIC ${TULKA_LIRC_DIR}/tests)
+    target_link_libraries(tulka_lircd_client PUBLIC tulka_lirc_core)
     board_test(NAME tulka_lircd_decode_test
         SOURCES ${TULKA_LIRC_DIR}/tests/lircd_decode_test.cpp
-        LINK tulka_lirc_core
+        LINK tulka_lircd_client
         LABELS integration)
 endif()
 

@@ -1,10 +1,16 @@
-// Client of lircd's socket: turns decoded button lines into key events.
-//
-// The connection to lircd is not wired in yet: start() stores the key
-// callback, and no event is produced until it is.
+// Client of lircd's socket: turns decoded button lines into key events,
+// with repeats generated while lircd reports a button held. Reconnects
+// every second while lircd is away (it is stopped during a learn).
 #pragma once
 
+#include "lircd_lines.h"
+#include "repeat_filter.h"
+
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/system/error_code.hpp>
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +20,7 @@
 namespace tulka {
 
 constexpr uint16_t KEY_EVENT_TYPE = 1;
+constexpr const char *lircd_socket_path = "/var/run/lirc/lircd";
 
 // The first four fields have the layout of Linux's input_event.
 struct KeyInfo_t {
@@ -29,16 +36,33 @@ class input_lirc : public std::enable_shared_from_this<input_lirc> {
 public:
     using key_callback = std::function<void(KeyInfo_t)>;
 
-    input_lirc(boost::asio::io_context &io, uint32_t repeat_ms);
+    input_lirc(boost::asio::io_context &io, uint32_t repeat_ms,
+               std::string socket_path = lircd_socket_path);
+    ~input_lirc();
     input_lirc(const input_lirc &) = delete;
     input_lirc &operator=(const input_lirc &) = delete;
 
+    // Stores the callback and connects to lircd, at once or by retrying.
     void start(key_callback callback);
 
 private:
+    using error_code = boost::system::error_code;
+
+    void connect();
+    void read_line();
+    void on_line(const error_code &ec);
+    void emit(const key_event &event);
+    repeat_timer_control repeat_timer();
+
     boost::asio::io_context &m_io;
-    uint32_t m_repeat_ms;
+    std::string m_socket_path;
+    boost::asio::local::stream_protocol::socket m_socket;
+    boost::asio::streambuf m_lines;
+    boost::asio::steady_timer m_reconnect_timer;
+    boost::asio::steady_timer m_repeat_timer;
     key_callback m_callback_key;
+    lircd_line_reader m_reader;
+    repeat_filter m_filter;
 };
 
 } // namespace tulka

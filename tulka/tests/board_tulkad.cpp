@@ -77,34 +77,60 @@ int parent_of(int pid)
     return 0;
 }
 
-// The host pid of a process named `name` below `ancestor` (the board's
-// init), or 0.
-int find_descendant(int ancestor, const std::string &name)
+bool descends_from(int pid, int ancestor)
 {
+    for (int p = parent_of(pid); p > 1; p = parent_of(p))
+        if (p == ancestor)
+            return true;
+    return false;
+}
+
+// The state letter of /proc/PID/stat ('Z' for a zombie).
+char process_state(int pid)
+{
+    const std::string text = read_text("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = text.rfind(')');
+    return end == std::string::npos || end + 2 >= text.size() ? '?' : text[end + 2];
+}
+
+// Host pids of the processes named `name` below `ancestor` (the board's
+// init).
+std::vector<int> find_descendants(int ancestor, const std::string &name)
+{
+    std::vector<int> found;
     DIR *proc = opendir("/proc");
     if (!proc)
-        return 0;
-    int found = 0;
+        return found;
     while (const dirent *entry = readdir(proc)) {
         const int pid = std::atoi(entry->d_name);
-        if (pid <= 0 || read_text("/proc/" + std::to_string(pid) + "/comm") != name + "\n")
-            continue;
-        for (int p = parent_of(pid); p > 1 && !found; p = parent_of(p))
-            if (p == ancestor)
-                found = pid;
-        if (found)
-            break;
+        if (pid > 0 && read_text("/proc/" + std::to_string(pid) + "/comm") == name + "\n" &&
+            descends_from(pid, ancestor))
+            found.push_back(pid);
     }
     closedir(proc);
     return found;
 }
 
-bool await(const std::function<bool()> &done, std::chrono::milliseconds limit)
+int find_descendant(int ancestor, const std::string &name)
 {
-    return vboard::testkit::await(done, static_cast<int>(limit.count()));
+    const std::vector<int> found = find_descendants(ancestor, name);
+    return found.empty() ? 0 : found.front();
 }
 
 } // namespace
+
+size_t occurrences(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    return vboard::testkit::await(done, static_cast<int>(limit.count()));
+}
 
 host_program::host_program(const std::vector<std::string> &argv) : m_dir(make_temp_dir())
 {
@@ -130,7 +156,7 @@ std::string host_program::err() const { return read_text(m_dir + "/err"); }
 bool host_program::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
     const std::regex wanted(pattern);
-    return await([&] { return std::regex_search(out(), wanted); }, limit);
+    return await_for([&] { return std::regex_search(out(), wanted); }, limit);
 }
 
 run_result host_program::wait(std::chrono::milliseconds limit)
@@ -139,7 +165,7 @@ run_result host_program::wait(std::chrono::milliseconds limit)
     if (m_pid <= 0)
         return result;
     int status = 0;
-    if (!await([&] { return waitpid(m_pid, &status, WNOHANG) != 0; }, limit)) {
+    if (!await_for([&] { return waitpid(m_pid, &status, WNOHANG) != 0; }, limit)) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, &status, 0);
     } else if (WIFEXITED(status)) {
@@ -175,11 +201,13 @@ struct board_tulkad::impl {
     }
 
     static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
-                                                   const std::string &setup)
+                                                   const std::string &setup, bool keep_board = false)
     {
         std::vector<std::string> command;
         if (!setup.empty())
             command = {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\""};
+        else if (keep_board)
+            command = {"/bin/sh", "-c", "\"$0\" \"$@\"; exec sleep 600"};
         std::vector<std::string> tulkad = {tulkad_path()};
         tulkad.insert(tulkad.end(), args.begin(), args.end());
         tulkad = board_program(tulkad);
@@ -229,16 +257,16 @@ run_result board_tulkad::exec(const std::vector<std::string> &argv)
     return impl::result_of(m_impl->board.exec(impl::board_program(argv), static_cast<int>(run_limit.count())));
 }
 
-void board_tulkad::start(const std::vector<std::string> &args)
+void board_tulkad::start(const std::vector<std::string> &args, bool keep_board)
 {
-    m_impl->daemon = m_impl->board.start(impl::tulkad_command(args, ""));
+    m_impl->daemon = m_impl->board.start(impl::tulkad_command(args, "", keep_board));
     const int init = m_impl->board.board_pid(static_cast<int>(start_limit.count()));
     if (init <= 0 ||
-        !await([&] { return (m_impl->daemon_pid = find_descendant(init, "tulkad")) != 0; }, start_limit))
+        !await_for([&] { return (m_impl->daemon_pid = find_descendant(init, "tulkad")) != 0; }, start_limit))
         throw std::runtime_error("tulkad did not start on the board: " + err());
     // The socket is bound before it listens; clients retry a refused connect.
     struct stat info {};
-    if (!await([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
+    if (!await_for([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
                start_limit))
         throw std::runtime_error("tulkad's socket did not appear: " + err());
 }
@@ -272,7 +300,7 @@ std::string board_tulkad::err() const { return m_impl->daemon ? m_impl->daemon->
 bool board_tulkad::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {
     const std::regex wanted(pattern);
-    return await([&] { return std::regex_search(out(), wanted); }, limit);
+    return await_for([&] { return std::regex_search(out(), wanted); }, limit);
 }
 
 run_result board_tulkad::stop(int signal_number)
@@ -288,6 +316,39 @@ run_result board_tulkad::stop(int signal_number)
     m_impl->daemon.reset();
     m_impl->daemon_pid = 0;
     return result;
+}
+
+std::vector<std::string> board_tulkad::journal_lines(const std::string &prefix) const
+{
+    return m_impl->board.journal_lines(prefix);
+}
+
+run_result board_tulkad::ir_send(const std::vector<uint32_t> &words, double speed)
+{
+    return impl::result_of(m_impl->board.ir_send(words, speed));
+}
+
+std::string board_tulkad::state_path(const std::string &name) const { return m_impl->board.dir() + "/" + name; }
+
+std::vector<int> board_tulkad::live_processes(const std::string &name) const
+{
+    std::vector<int> live;
+    const int init = m_impl->board.board_pid(0);
+    if (init <= 0)
+        return live;
+    for (int pid : find_descendants(init, name))
+        if (process_state(pid) != 'Z')
+            live.push_back(pid);
+    return live;
+}
+
+std::string board_tulkad::lircd_setup()
+{
+    return "mkdir -p /etc/lirc/lircd.conf.d /etc/lirc/learned.d && rm -f /etc/lirc/lircd.conf.d/* && "
+           "printf '[lircd]\\ndriver = file\\noutput = /var/run/lirc/lircd\\n"
+           "pidfile = /var/run/lirc/lircd.pid\\npermission = 666\\nallow-simulate = Yes\\n' "
+           "> /etc/lirc/lirc_options.conf && "
+           "echo 'include \"lircd.conf.d/*.conf\"' > /etc/lirc/lircd.conf";
 }
 
 } // namespace tulka_test

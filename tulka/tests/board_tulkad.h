@@ -6,6 +6,8 @@
 #include "tulka/protocol.h"
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +43,12 @@ private:
     int m_pid = -1;
 };
 
+// How often `part` stands in `text` (for output too large for a regex).
+size_t occurrences(const std::string &text, const std::string &part);
+
+// Polls `done` until it holds or `limit` has passed.
+bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limit);
+
 class board_tulkad {
 public:
     board_tulkad();
@@ -56,8 +64,9 @@ public:
     // command `setup` (in the same run, so that /tmp is the same).
     run_result run(const std::vector<std::string> &args, const std::string &setup = "");
     // Starts tulkad in the background and waits until its socket is there.
-    // A first round trip on it proves the daemon is in its event loop.
-    void start(const std::vector<std::string> &args = {});
+    // With `keep_board` the board stays up after tulkad has ended (until this
+    // object goes), so that what tulkad leaves behind can be looked at.
+    void start(const std::vector<std::string> &args = {}, bool keep_board = false);
     // A new client connection to the running tulkad's socket, or -1.
     int connect_client();
     // The running tulkad's host process id.
@@ -73,6 +82,22 @@ public:
     bool wait_out(const std::string &pattern, std::chrono::milliseconds limit) const;
     // Sends `signal_number` and waits for the end.
     run_result stop(int signal_number);
+
+    // Journal lines of the board's devices that begin with `prefix`.
+    std::vector<std::string> journal_lines(const std::string &prefix) const;
+    // Plays mode-2 words into the running board's /dev/lirc0, `speed` times
+    // faster than real time; returns when the last word is delivered.
+    run_result ir_send(const std::vector<uint32_t> &words, double speed);
+    // A file of the board's state directory (device state kept outside it).
+    std::string state_path(const std::string &name) const;
+    // Host pids of the live (not zombie) processes called `name` on the
+    // running board.
+    std::vector<int> live_processes(const std::string &name) const;
+
+    // A shell command for a board's set-up that makes lircd a test peer:
+    // the file driver (no hardware), simulated keys allowed, the remote
+    // directory empty and the learned directory there.
+    static std::string lircd_setup();
 
     static const std::string &tulkad_path();
     static const std::string &tulkactl_path();

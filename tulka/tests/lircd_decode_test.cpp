@@ -1,11 +1,8 @@
 // Learned configurations against the real lircd: a capture is learned and
 // written as tulkad writes it, lircd loads it, and a fresh press with
 // timings off by up to 20% is decoded as the learned button.
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +16,7 @@
 #include "learn_capture.h"
 #include "learned_config.h"
 #include "lircd_control.h"
+#include "lircd_client.h"
 #include "lircd_lines.h"
 #include "test_support.h"
 
@@ -38,60 +36,6 @@ template <typename Condition> bool await(Condition done, std::chrono::millisecon
     }
     return true;
 }
-
-class lircd_client {
-public:
-    explicit lircd_client(const std::string &path) {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    }
-    ~lircd_client() { ::close(m_fd); }
-    bool connected() const { return m_connected; }
-    void send(const std::string &text) { ASSERT_EQ(::write(m_fd, text.data(), text.size()), ssize_t(text.size())); }
-
-    // Returns once lircd has taken this client in, so broadcasts reach it.
-    bool accepted() {
-        send("VERSION\n");
-        const auto reply = next_packet(2000ms);
-        return reply && reply->command == "VERSION";
-    }
-
-    // The next key line, or the next packet, within the time limit.
-    std::optional<lircd_key_line> next_key(std::chrono::milliseconds limit) {
-        return next<lircd_key_line>(limit);
-    }
-    std::optional<lircd_packet> next_packet(std::chrono::milliseconds limit) { return next<lircd_packet>(limit); }
-
-private:
-    template <typename T> std::optional<T> next(std::chrono::milliseconds limit) {
-        const auto until = clock_type::now() + limit;
-        for (;;) {
-            for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
-                auto item = m_reader.feed(m_pending.substr(0, end + 1));
-                m_pending.erase(0, end + 1);
-                if (auto *wanted = std::get_if<T>(&item))
-                    return *wanted;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock_type::now());
-            pollfd waiting{m_fd, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-                return std::nullopt;
-            char buffer[512];
-            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
-            if (got <= 0)
-                return std::nullopt;
-            m_pending.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-
-    int m_fd = -1;
-    bool m_connected = false;
-    std::string m_pending;
-    lircd_line_reader m_reader;
-};
 
 // A capture as text for lircd's file driver, each duration scaled.
 std::string press_file_text(const ir_signal &press, double scale) {
@@ -169,7 +113,7 @@ protected:
         write_text(path, press_file_text(press, scale));
         lircd_client command(socket_path());
         ASSERT_TRUE(command.connected());
-        command.send("DRV_OPTION set-infile " + path + "\n");
+        ASSERT_TRUE(command.send("DRV_OPTION set-infile " + path + "\n"));
         const auto reply = command.next_packet(2000ms);
         ASSERT_TRUE(reply);
         ASSERT_FALSE(reply->lines.empty());
@@ -234,7 +178,7 @@ TEST_F(LircdDecode, ReloadAfterClearIsBroadcast) {
     EXPECT_EQ(hangup->command, "SIGHUP");
     // Simulated keys pass straight through to the clients.
     lircd_client sender(socket_path());
-    sender.send("SIMULATE 0000000000000074 00 KEY_POWER learned_KEY_POWER\n");
+    ASSERT_TRUE(sender.send("SIMULATE 0000000000000074 00 KEY_POWER learned_KEY_POWER\n"));
     const auto simulated = client.next_key(2000ms);
     ASSERT_TRUE(simulated);
     EXPECT_EQ(simulated->button, "KEY_POWER");

@@ -1,12 +1,11 @@
 #include "socket_client.h"
 
+#include "tulka/socket_io.h"
+
 #include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 
 namespace tulka_test {
 namespace {
@@ -25,58 +24,34 @@ int remaining_ms(clock::time_point end)
 
 int connect_socket(const std::string &path, std::chrono::milliseconds limit)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const auto end = clock::now() + limit;
     for (;;) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return -1;
-        if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        const int fd = tulka::connect_local(path);
+        if (fd >= 0 || errno == ENAMETOOLONG || clock::now() >= end)
             return fd;
-        close(fd);
-        if (clock::now() >= end)
-            return -1;
         std::this_thread::sleep_for(connect_retry_step);
     }
 }
 
-int write_all(int fd, const message &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
+int write_all(int fd, const message &bytes) { return tulka::send_all(fd, bytes); }
 
 message read_up_to(int fd, size_t count, std::chrono::milliseconds limit)
 {
     message bytes(count);
     size_t done = 0;
-    const auto end = clock::now() + limit;
-    while (done < count) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, remaining_ms(end));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        const ssize_t n = recv(fd, bytes.data() + done, count - done, 0);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    tulka::recv_exact(fd, bytes.data(), count, static_cast<int>(limit.count()), &done);
     bytes.resize(done);
     return bytes;
+}
+
+std::optional<tulka::server_event> next_event(int fd, std::chrono::milliseconds limit)
+{
+    message payload;
+    tulka::server_event event;
+    if (tulka::recv_message(fd, payload, static_cast<int>(limit.count())) != tulka::read_status::ok ||
+        tulka::unpack_server_event(payload, event) != 0)
+        return std::nullopt;
+    return event;
 }
 
 bool closed_by_peer(int fd, std::chrono::milliseconds limit)

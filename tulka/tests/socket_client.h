@@ -5,6 +5,7 @@
 #include "tulka/protocol.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace tulka_test {
@@ -20,6 +21,10 @@ int write_all(int fd, const message &bytes);
 
 // Up to `count` bytes: fewer when the peer closes or `limit` runs out.
 message read_up_to(int fd, size_t count, std::chrono::milliseconds limit);
+
+// The next whole message from tulkad, decoded; nothing when none arrives
+// within `limit` or it is malformed.
+std::optional<tulka::server_event> next_event(int fd, std::chrono::milliseconds limit);
 
 // True when the peer closes (end of file or reset) within `limit`.
 bool closed_by_peer(int fd, std::chrono::milliseconds limit);

@@ -3,9 +3,11 @@
 #include "handlers.h"
 #include "log.h"
 #include "stream_server.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -254,13 +256,14 @@ TEST_F(StreamServer, StartFailsNamingTheStep)
     }
 }
 
-// The daemon's message and key handlers on a server with a real lirc.
+// The daemon's message and key handlers on a server with a real lirc whose
+// shell commands are only recorded: lircd of the host is never touched.
 class Handlers : public StreamServer {
 protected:
     void SetUp() override
     {
         StreamServer::SetUp();
-        ir = std::make_shared<lirc>(io, "/etc/lirc/learned.d/", "/dev/lirc0", 3000);
+        ir = std::make_shared<lirc>(io, learned.dir(), "/nonexistent/lirc0", 3000, commands.runner());
         log_flags = 3;
         start([this](message m) { handle_client_message(*ir, server, m); });
     }
@@ -273,6 +276,8 @@ protected:
         EXPECT_EQ(read_bytes(fd, cancel_reply.size()), cancel_reply);
     }
 
+    tulka::test::temp_dir learned;
+    tulka::test::recorded_commands commands;
     std::shared_ptr<lirc> ir;
 };
 
@@ -294,6 +299,12 @@ TEST_F(Handlers, BadRequestsLeaveTheConnectionUp)
     expect_only_cancel_reply(fd);
     const std::string not_enough = stamped("exception: Not enough data in message to read");
     const std::string err = testing::internal::GetCapturedStderr();
+    // lircd restarted at construction and for each of the two cancels.
+    const std::string stop = "killall lircd";
+    const std::string start = lircd_control::start_command();
+    std::vector<std::string> restarts = commands.lines;
+    restarts.erase(std::remove(restarts.begin(), restarts.end(), "mkdir -p /var/run/lirc"), restarts.end());
+    EXPECT_EQ(restarts, std::vector<std::string>({stop, start, stop, start, stop, start}));
     EXPECT_TRUE(std::regex_match(err, std::regex(not_enough + not_enough + not_enough +
                                                  stamped("error: unknown tulka msg 7") +
                                                  stamped("error: unknown tulka msg -1"))))

@@ -1,16 +1,13 @@
 // tulkactl: command-line client of tulkad's socket, for people and scripts.
-#include "common/le_bytes.h"
 #include "tulka/key_table.h"
 #include "tulka/protocol.h"
+#include "tulka/socket_io.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -27,7 +24,6 @@ enum exit_status {
 constexpr int default_timeout_s = 60;
 // After a timed-out learn, how long to wait for the answer to our cancel.
 constexpr int cancel_answer_ms = 2000;
-constexpr int wait_forever = -1;
 
 const char usage[] =
     "usage: tulkactl [-S PATH] [-t SECONDS] COMMAND\n"
@@ -113,77 +109,21 @@ int32_t key_code_of(const std::string &key)
     return static_cast<int32_t>(code);
 }
 
-int connect_to(const std::string &path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return -1;
-    }
-    return fd;
-}
-
-int send_message(int fd, const message &payload)
-{
-    const message bytes = frame(payload);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// Fills `buffer` whole. 0 on success, -1 on error or end of file, -2 on timeout.
-int read_exact(int fd, uint8_t *buffer, size_t size, int timeout_ms)
-{
-    size_t done = 0;
-    while (done < size) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, timeout_ms);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready == 0)
-            return -2;
-        const ssize_t n = ready < 0 ? -1 : recv(fd, buffer + done, size - done, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 // One message from tulkad. 0 on success, -1 on a lost or broken
 // connection, -2 on timeout.
 int read_message(int fd, message &payload, int timeout_ms)
 {
-    uint8_t length_bytes[length_size];
-    int rc = read_exact(fd, length_bytes, sizeof length_bytes, timeout_ms);
-    if (rc != 0)
-        return rc;
-    const uint32_t length = le::load32(length_bytes);
-    if (length > max_message_length)
+    switch (recv_message(fd, payload, timeout_ms)) {
+    case read_status::ok:
+        return 0;
+    case read_status::timed_out:
+        return -2;
+    default:
         return -1;
-    payload.assign(length, 0);
-    return read_exact(fd, payload.data(), payload.size(), timeout_ms);
+    }
 }
+
+int send_message(int fd, const message &payload) { return send_all(fd, frame(payload)); }
 
 void print_event(const message &payload, const server_event &event)
 {
@@ -289,7 +229,7 @@ int main(int argc, char *argv[])
     }
     if (cl.command == "learn" && (cl.code = key_code_of(cl.key)) < 0)
         return fail(EXIT_USAGE, "unknown key " + cl.key + " (a KEY_ name or code of the key table)");
-    const int fd = connect_to(cl.socket_path);
+    const int fd = connect_local(cl.socket_path);
     if (fd < 0)
         return fail(EXIT_NO_DAEMON, "cannot connect to " + cl.socket_path + ": " +
                                         std::strerror(errno) + " (is tulkad running?)");
