@@ -409,11 +409,35 @@ int running_board_pid(const std::string &dir) {
     return pid;
 }
 
+namespace {
+
+// A board whose runner was just killed still winds down for a moment: its
+// init ends only after every process on it has. Wait that out rather than
+// refuse the next run.
+constexpr int kWindDownMs = 5000;
+
+int board_running_after_wind_down(const std::string &dir) {
+    int pid = running_board_pid(dir);
+    if (pid <= 0) {
+        return pid;
+    }
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) {
+        return errno == ESRCH ? -1 : pid;
+    }
+    struct pollfd exited = {pidfd, POLLIN, 0};
+    int ready = ::poll(&exited, 1, kWindDownMs);
+    ::close(pidfd);
+    return ready == 1 ? running_board_pid(dir) : pid;
+}
+
+}  // namespace
+
 int run_board(RunOptions options) {
     if (!is_root() || make_state_dir(&options) != 0 || prepare(options) != 0) {
         return kSetupFailed;
     }
-    int other = running_board_pid(options.state_dir);
+    int other = board_running_after_wind_down(options.state_dir);
     if (other > 0) {
         complain("a board is already running on " + options.state_dir + " (pid " + std::to_string(other) + ")");
         return kSetupFailed;

@@ -162,6 +162,25 @@ TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt) {
     EXPECT_EQ(board.board_pid(0), -1);
 }
 
+// A killed runner leaves its board winding down for a moment; the next run
+// on the same state must wait for it, not fail, while a live board is refused.
+TEST(Board, NextRunAfterAKilledRunnerWaitsAndALiveBoardIsRefused) {
+    Board board;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        auto busy = board.start({"sh", "-c", "sleep 30 & sleep 30 & echo up > /tmp/flag; wait"});
+        ASSERT_TRUE(await([&] { return exists(board.host_path("/tmp/flag")); }, 5000));
+        busy->kill();
+        Result next = board.run({"true"});
+        EXPECT_EQ(next.status, 0) << next.err;
+    }
+    auto live = board.start({"sleep", "30"});
+    ASSERT_GT(board.board_pid(5000), 0);
+    Result refused = board.run({"true"});
+    EXPECT_EQ(refused.status, 125);
+    EXPECT_NE(refused.err.find("a board is already running on"), std::string::npos) << refused.err;
+}
+
 TEST(Board, TimeoutKillsTheWholeBoard) {
     Board board;
     Result r = board.run({"sh", "-c", "sleep 30 & echo $! > /tmp/pid; wait"}, 300);
