@@ -205,7 +205,7 @@ TEST_F(PowerCut, CutWhileSavingDeviceData)
         ASSERT_TRUE(p->await_out(mark, 20000));
         p->kill();
         Result again = run_upgrade(*b, true, 20000);
-        ASSERT_EQ(again.status, 0) << again.out;
+        ASSERT_EQ(again.status, 0) << again.out << again.err;
         EXPECT_TRUE(b->read_nand(0, kNand) == expected);
     }
 }
@@ -234,7 +234,7 @@ TEST_F(PowerCut, BlankPartInfoFallsBackToItsCopy)
     ASSERT_EQ(b->read_nand(0, kBlock), std::string(kBlock, '\xFF'));
     b->set_board_text(board_text(old_layout()));
     Result again = run_upgrade(*b, true);
-    ASSERT_EQ(again.status, 0) << again.out;
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_NE(again.out.find("<UPG_PROG> no pit in mtd1, trying mtd2 @Line "), std::string::npos) << again.out;
     EXPECT_TRUE(b->read_nand(0, kNand) == expected);
 }

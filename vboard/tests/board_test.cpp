@@ -164,7 +164,7 @@ TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt) {
 
 // A killed runner leaves its board winding down for a moment; the next run
 // on the same state must wait for it, not fail, while a live board is refused.
-TEST(Board, NextRunAfterAKilledRunnerWaitsAndALiveBoardIsRefused) {
+TEST(Board, NextRunAfterAKilledRunnerSucceedsAndALiveBoardIsRefused) {
     Board board;
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
