@@ -102,11 +102,11 @@ bool stream_server::is_current(unsigned connection) const
     return m_connected && connection == m_connection;
 }
 
-void stream_server::read_length()
+void stream_server::read_exactly(boost::asio::mutable_buffer buffer, void (stream_server::*next)())
 {
     boost::asio::async_read(
-        m_client, boost::asio::buffer(m_recv_length),
-        [self = shared_from_this(), connection = m_connection](const error_code &ec, size_t) {
+        m_client, buffer,
+        [self = shared_from_this(), connection = m_connection, next](const error_code &ec, size_t) {
             if (!self->is_current(connection))
                 return;
             if (ec) {
@@ -114,8 +114,13 @@ void stream_server::read_length()
                 self->disconnect();
                 return;
             }
-            self->read_payload();
+            ((*self).*next)();
         });
+}
+
+void stream_server::read_length()
+{
+    read_exactly(boost::asio::buffer(m_recv_length), &stream_server::read_payload);
 }
 
 void stream_server::read_payload()
@@ -127,20 +132,15 @@ void stream_server::read_payload()
         return;
     }
     m_recv_buffer.resize(length);
-    boost::asio::async_read(
-        m_client, boost::asio::buffer(m_recv_buffer),
-        [self = shared_from_this(), connection = m_connection](const error_code &ec, size_t) {
-            if (!self->is_current(connection))
-                return;
-            if (ec) {
-                write_line(stderr, "read fail");
-                self->disconnect();
-                return;
-            }
-            self->m_handler(self->m_recv_buffer);
-            if (self->is_current(connection))
-                self->read_length();
-        });
+    read_exactly(boost::asio::buffer(m_recv_buffer), &stream_server::handle_payload);
+}
+
+void stream_server::handle_payload()
+{
+    const unsigned connection = m_connection;
+    m_handler(m_recv_buffer);
+    if (is_current(connection))
+        read_length();
 }
 
 void stream_server::write_head()

@@ -3,6 +3,7 @@
 
 #include "tulka/protocol.h"
 
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -37,8 +38,12 @@ private:
 
     void do_accept();
     void on_accept(const error_code &ec);
+    // Reads exactly the buffer on the current connection, then runs next;
+    // a failed read drops the connection.
+    void read_exactly(boost::asio::mutable_buffer buffer, void (stream_server::*next)());
     void read_length();
     void read_payload();
+    void handle_payload();
     void write_head();
     // Every completion is tagged with its connection, so that a late
     // completion of a closed connection cannot drop the next client.
