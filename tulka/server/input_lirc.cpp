@@ -21,7 +21,7 @@ constexpr std::chrono::seconds reconnect_delay{1};
 } // namespace
 
 input_lirc::input_lirc(boost::asio::io_context &io, uint32_t repeat_ms, std::string socket_path)
-    : m_io(io), m_socket_path(std::move(socket_path)), m_socket(io), m_lines(max_line_bytes),
+    : m_io(io), m_socket_path(std::move(socket_path)), m_socket(io), m_lines(std::make_shared<boost::asio::streambuf>(max_line_bytes)),
       m_reconnect_timer(io), m_repeat_timer(io),
       m_filter(key_codes, repeat_ms, repeat_timer(), [this](const key_event &event) { emit(event); },
                stdio_log(log_flags, log_stamp))
@@ -74,7 +74,7 @@ void input_lirc::connect()
     error_code ec;
     m_socket.close(ec);
     // A new connection starts with no partial line and outside any packet.
-    m_lines.consume(m_lines.size());
+    m_lines->consume(m_lines->size());
     m_reader.reset();
     const boost::asio::local::stream_protocol::endpoint endpoint(m_socket_path);
     m_socket.open(endpoint.protocol(), ec);
@@ -96,8 +96,8 @@ void input_lirc::connect()
 
 void input_lirc::read_line()
 {
-    boost::asio::async_read_until(m_socket, m_lines, '\n',
-                                  [weak = weak_from_this()](const error_code &ec, size_t) {
+    boost::asio::async_read_until(m_socket, *m_lines, '\n',
+                                  [weak = weak_from_this(), lines = m_lines](const error_code &ec, size_t) {
                                       if (const auto self = weak.lock())
                                           self->on_line(ec);
                                   });
@@ -111,7 +111,7 @@ void input_lirc::on_line(const error_code &ec)
         connect();
         return;
     }
-    std::istream lines(&m_lines);
+    std::istream lines(m_lines.get());
     std::string line;
     std::getline(lines, line);
     const auto item = m_reader.feed(line);

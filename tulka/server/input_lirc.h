@@ -57,7 +57,8 @@ private:
     boost::asio::io_context &m_io;
     std::string m_socket_path;
     boost::asio::local::stream_protocol::socket m_socket;
-    boost::asio::streambuf m_lines;
+    // Shared with a pending read, which may complete after this object is gone.
+    std::shared_ptr<boost::asio::streambuf> m_lines;
     boost::asio::steady_timer m_reconnect_timer;
     boost::asio::steady_timer m_repeat_timer;
     key_callback m_callback_key;
