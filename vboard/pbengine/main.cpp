@@ -3,6 +3,7 @@
 // socket beside the engine's endpoints.
 #include "sim.h"
 
+#include "peer.h"
 #include "rpcipc.h"
 
 #include <signal.h>
@@ -82,15 +83,9 @@ void serve_control_client(int fd)
 
 void serve_control(int listen_fd)
 {
-    for (;;) {
-        const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return;
-        }
+    int fd;
+    while ((fd = rpcpeer::accept_next(listen_fd)) >= 0)
         std::thread(serve_control_client, fd).detach();
-    }
 }
 
 } // namespace

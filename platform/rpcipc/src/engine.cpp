@@ -7,7 +7,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -66,13 +65,8 @@ void reap_dead_peers(Engine &e)
 
 void accept_loop(int listen_fd)
 {
-    for (;;) {
-        const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return;
-        }
+    int fd;
+    while ((fd = rpcpeer::accept_next(listen_fd)) >= 0) {
         Engine &e = engine();
         std::lock_guard<std::mutex> lock(e.mu);
         reap_dead_peers(e);

@@ -310,6 +310,15 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     return rpcmarshal::apply_reply(reply, sent, argc, args, result);
 }
 
+int accept_next(int listen_fd)
+{
+    for (;;) {
+        const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0 || (errno != EINTR && errno != ECONNABORTED))
+            return fd;
+    }
+}
+
 } // namespace rpcpeer
 
 extern "C" uint32_t rpc_local_region_size(const void *pv_addr)

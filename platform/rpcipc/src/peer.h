@@ -22,6 +22,10 @@ namespace rpcpeer {
 using Dispatch = std::function<int32_t(int32_t conn, const std::string &name, void *func,
                                        uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)>;
 
+// Accepts the next connection on a listening socket, riding out interrupted
+// calls and clients that gave up while queued; -1 once the socket fails.
+int accept_next(int listen_fd);
+
 class Peer : public std::enable_shared_from_this<Peer> {
 public:
     enum class Serve { Inline, Workers };
