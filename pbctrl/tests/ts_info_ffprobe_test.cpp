@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -146,22 +147,14 @@ void write_file(const fs::path &path, const std::vector<uint8_t> &data)
 std::map<std::string, std::string> probe(const fs::path &file)
 {
     std::map<std::string, std::string> kv;
-    const std::string out =
-        run_output("ffprobe -v error -show_programs -show_streams -of flat '" + file.string() + "' 2>/dev/null");
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos)
-            end = out.size();
-        const std::string line = out.substr(start, end - start);
+    std::istringstream out(
+        run_output("ffprobe -v error -show_programs -show_streams -of flat '" + file.string() + "' 2>/dev/null"));
+    for (std::string line; std::getline(out, line);) {
         const size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            std::string value = line.substr(eq + 1);
-            if (value.size() >= 2 && value.front() == '"')
-                value = value.substr(1, value.size() - 2);
-            kv[line.substr(0, eq)] = value;
-        }
-        start = end + 1;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"')
+            value = value.substr(1, value.size() - 2);
+        kv[line.substr(0, eq)] = value;
     }
     return kv;
 }
@@ -169,14 +162,11 @@ std::map<std::string, std::string> probe(const fs::path &file)
 // (PID, stream type, first PTS) of one stream.
 using StreamKey = std::tuple<unsigned, unsigned, uint64_t>;
 
-// AC-3 carries a registration tag in ffprobe's codec_tag instead of the stream type.
-unsigned stream_type_of(const std::string &codec_name, unsigned codec_tag, unsigned parsed_type)
+// ffprobe's codec_tag is the stream type, but for AC-3 (which ffmpeg writes as type 0x81).
+unsigned stream_type_of(const std::string &codec_name, const std::string &codec_tag)
 {
-    if (codec_tag <= 0xFF)
-        return codec_tag;
-    if (codec_name == "ac3" && (parsed_type == 0x81 || parsed_type == 0x06))
-        return parsed_type;
-    return codec_tag;
+    const unsigned tag = static_cast<unsigned>(std::stoul(codec_tag, nullptr, 16));
+    return tag > 0xFF && codec_name == "ac3" ? 0x81 : tag;
 }
 
 struct Counts {
@@ -212,12 +202,7 @@ Counts compare_with_ffprobe(const fs::path &file, size_t packet_size)
             const unsigned pid = static_cast<unsigned>(std::stoul(kv.at(s + "id"), nullptr, 16));
             const std::string codec = kv.at(s + "codec_name");
             codec_by_pid[pid] = codec;
-            unsigned parsed_type = 0;
-            for (const auto &prog : ours)
-                for (const StreamKey &key : prog.second)
-                    if (std::get<0>(key) == pid)
-                        parsed_type = std::get<1>(key);
-            set.emplace(pid, stream_type_of(codec, static_cast<unsigned>(std::stoul(kv.at(s + "codec_tag"), nullptr, 16)), parsed_type),
+            set.emplace(pid, stream_type_of(codec, kv.at(s + "codec_tag")),
                         std::stoull(kv.at(s + "start_pts")));
             ++counts.streams;
         }
