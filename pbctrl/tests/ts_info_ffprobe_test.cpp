@@ -32,7 +32,7 @@ const std::string kTwoPrograms = "-map 0 -map 1 -map 2 -map 3 -program program_n
                                  "-program program_num=2:st=2:st=3 ";
 
 // How a sample is made from another one instead of by ffmpeg.
-enum class From { Ffmpeg, Cut, Prefixed };
+enum class From { Ffmpeg, Cut, Prefixed, Joined };
 
 struct Sample {
     const char *name;
@@ -41,6 +41,7 @@ struct Sample {
     From how = From::Ffmpeg;
     const char *source = nullptr;
     size_t cut_bytes = 0; // bytes dropped from the start of the source
+    const char *second = nullptr; // joined after the source
 };
 
 // ffmpeg's M2TS mode allows one program only and carries MPEG audio as stream
@@ -59,6 +60,9 @@ const std::vector<Sample> &samples()
         {"h264_aac.m2ts", 192, kVideo + kTone + kH264 + "-c:a aac " + kM2ts},
         {"two_programs.m2ts", 192, "", From::Prefixed, "two_programs.ts"},
         {"mp3_only.m2ts", 192, "", From::Prefixed, "mp3_only.ts"},
+        {"mpeg2_only.ts", 188, kVideo + "-c:v mpeg2video "},
+        // Its program's first PMT lists the video alone, the later ones the audio too.
+        {"one_then_two_streams.ts", 188, "", From::Joined, "mpeg2_only.ts", 0, "mpeg2_mp2.ts"},
         {"cut_h264_mp3.ts", 188, "", From::Cut, "h264_mp3.ts", 1000},
         {"cut_h264_ac3.m2ts", 192, "", From::Cut, "h264_ac3.m2ts", 3001},
         {"cut_two_programs.m2ts", 192, "", From::Cut, "two_programs.m2ts", 2002},
@@ -124,9 +128,15 @@ void write_file(const fs::path &path, const std::vector<uint8_t> &data)
             return ::testing::AssertionFailure() << "failed: " << cmd;
         return ::testing::AssertionSuccess();
     }
-    const std::vector<uint8_t> source = read_file(dir / s.source);
+    std::vector<uint8_t> source = read_file(dir / s.source);
     if (source.size() <= s.cut_bytes)
         return ::testing::AssertionFailure() << s.source << " is missing or too short";
+    if (s.how == From::Joined) {
+        const std::vector<uint8_t> second = read_file(dir / s.second);
+        source.insert(source.end(), second.begin(), second.end());
+        write_file(out, source);
+        return ::testing::AssertionSuccess();
+    }
     if (s.how == From::Cut) {
         write_file(out, std::vector<uint8_t>(source.begin() + static_cast<long>(s.cut_bytes), source.end()));
         return ::testing::AssertionSuccess();
