@@ -116,8 +116,9 @@ function(board_fuzz_target)
         VERBATIM)
     add_custom_target(${ARG_NAME} ALL DEPENDS ${out})
     set(corpus ${PROJECT_BINARY_DIR}/fuzz/${ARG_NAME}.corpus)
+    list(JOIN ARG_ARGS " " args)
     add_test(NAME fuzz.${ARG_NAME}
         COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
-                sh -c "mkdir -p '${corpus}' && exec '${out}' -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=2048 ${ARG_ARGS} '${corpus}'")
+                sh -c "mkdir -p '${corpus}' && exec '${out}' -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=2048 ${args} '${corpus}'")
     set_tests_properties(fuzz.${ARG_NAME} PROPERTIES LABELS fuzz TIMEOUT ${ARG_SECONDS}0)
 endfunction()

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "qiv_records.h"
+#include "qivpbctrl_ts.h"
 
 #ifdef __cplusplus
 extern "C" {
