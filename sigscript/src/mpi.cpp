@@ -21,21 +21,25 @@ int leading_zero_bits(uint32_t x)
     return n;
 }
 
-// The product of two 64-limb numbers, 128 limbs.
+// The schoolbook product of two 64-limb numbers, 128 limbs, summed column by
+// column: a column's partial products go into a 96-bit accumulator, so
+// each addition waits only for the one before it, not for a carry.
 void schoolbook_product(uint32_t *w, const uint32_t *a, const uint32_t *b)
 {
-    memset(w, 0, kProductLimbs * sizeof *w);
-    for (int j = 0; j < kLimbs; ++j) {
-        if (b[j] == 0)
-            continue;
-        uint64_t carry = 0;
-        for (int i = 0; i < kLimbs; ++i) {
-            uint64_t t = uint64_t(a[i]) * b[j] + w[i + j] + carry;
-            w[i + j] = lo32(t);
-            carry = hi32(t);
+    uint64_t acc = 0;
+    for (int k = 0; k < kProductLimbs - 1; ++k) {
+        const int first = k < kLimbs ? 0 : k - kLimbs + 1;
+        const int last = k < kLimbs ? k : kLimbs - 1;
+        uint32_t overflow = 0;
+        for (int i = first; i <= last; ++i) {
+            uint64_t p = uint64_t(a[i]) * b[k - i];
+            acc += p;
+            overflow += acc < p;
         }
-        w[j + kLimbs] = lo32(carry);
+        w[k] = lo32(acc);
+        acc = (acc >> kLimbBits) | (uint64_t(overflow) << kLimbBits);
     }
+    w[kProductLimbs - 1] = lo32(acc);
 }
 
 // -1, 0 or 1 as a is below, equal to or above b (n limbs each).

@@ -34,6 +34,19 @@ inline void store_be32(uint8_t *p, uint32_t v)
     p[3] = uint8_t(v);
 }
 
+inline uint32_t sigma0(uint32_t x) { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
+inline uint32_t sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10); }
+
+// One round: d and h are the two working variables that change.
+inline void round(uint32_t a, uint32_t b, uint32_t c, uint32_t &d, uint32_t e, uint32_t f, uint32_t g, uint32_t &h,
+                  uint32_t k_plus_w)
+{
+    uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + k_plus_w;
+    uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
+    d += t1;
+    h = t1 + t2;
+}
+
 } // namespace
 
 void sha256_init(sha256_state *md)
@@ -48,24 +61,21 @@ void sha256_compress(sha256_state *md, const uint8_t block[kSha256BlockSize])
     uint32_t w[64];
     for (int i = 0; i < 16; ++i)
         w[i] = load_be32(block + 4 * i);
-    for (int i = 16; i < 64; ++i) {
-        uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
+    for (int i = 16; i < 64; ++i)
+        w[i] = w[i - 16] + sigma0(w[i - 15]) + w[i - 7] + sigma1(w[i - 2]);
     uint32_t a = md->h[0], b = md->h[1], c = md->h[2], d = md->h[3];
     uint32_t e = md->h[4], f = md->h[5], g = md->h[6], h = md->h[7];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + kRoundConstants[i] + w[i];
-        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
+    // Eight rounds per pass with the roles of the variables rotated, so no
+    // round has to move all eight of them.
+    for (int i = 0; i < 64; i += 8) {
+        round(a, b, c, d, e, f, g, h, kRoundConstants[i] + w[i]);
+        round(h, a, b, c, d, e, f, g, kRoundConstants[i + 1] + w[i + 1]);
+        round(g, h, a, b, c, d, e, f, kRoundConstants[i + 2] + w[i + 2]);
+        round(f, g, h, a, b, c, d, e, kRoundConstants[i + 3] + w[i + 3]);
+        round(e, f, g, h, a, b, c, d, kRoundConstants[i + 4] + w[i + 4]);
+        round(d, e, f, g, h, a, b, c, kRoundConstants[i + 5] + w[i + 5]);
+        round(c, d, e, f, g, h, a, b, kRoundConstants[i + 6] + w[i + 6]);
+        round(b, c, d, e, f, g, h, a, kRoundConstants[i + 7] + w[i + 7]);
     }
     md->h[0] += a;
     md->h[1] += b;
