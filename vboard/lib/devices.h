@@ -71,6 +71,15 @@ extern const DeviceType kBspDevice;
 extern const DeviceType kLircDevice;
 extern const DeviceType kGpioDevice;
 
+// A system call that a model answers on the board (passed through elsewhere).
+struct SyscallModel {
+    long number;
+    // A result >= 0, or a negative errno value.
+    long (*call)(const char *dir, Journal *journal, const long args[6]);
+};
+
+extern const SyscallModel kClockSyscallModel;
+
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);
 

@@ -33,6 +33,8 @@ constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
                                              &kGpioDevice};
 
+const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel};
+
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)
 // and that the kernel handed out again is then recognised as not ours.
@@ -509,8 +511,17 @@ int vb_syscall(long number, const long args[6], long *result) {
         *result = vb_real_close(fd);
         return 1;
     default:
-        return 0;
+        break;
     }
+    const char *dir = state_dir();
+    for (const SyscallModel *model : kSyscallModels) {
+        if (dir && model->number == number) {
+            journal_bind(&process_journal(), dir);
+            *result = finish(model->call(dir, &process_journal(), args));
+            return 1;
+        }
+    }
+    return 0;
 }
 
 }  // extern "C"

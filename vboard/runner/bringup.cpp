@@ -1,8 +1,10 @@
 #include "bringup.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
+#include "vboard/clock370.h"
 #include "vboard/gpio.h"
 #include "vboard/state.h"
 
@@ -20,6 +22,21 @@ bool parse_number(const std::string &text, unsigned long limit, unsigned *value)
         return false;
     }
     *value = static_cast<unsigned>(v);
+    return true;
+}
+
+// "3725.042" as microseconds: whole seconds and up to six decimals.
+bool parse_seconds(const std::string &text, int64_t *us) {
+    size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    unsigned seconds = 0;
+    if (!parse_number(whole, UINT32_MAX, &seconds) || fraction.size() > 6 ||
+        fraction.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    fraction.resize(6, '0');
+    *us = static_cast<int64_t>(seconds) * 1000000 + std::atoll(fraction.c_str());
     return true;
 }
 
@@ -54,6 +71,27 @@ int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
     return 0;
 }
 
-void print_bringup_state(const std::string &dir) { print_gpio(dir); }
+int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
+    int64_t us = 0;
+    bool running = args.size() == 2 && args[1] == "run";
+    if (args.empty()) {
+        std::printf("clock (syscall 370): %s\n", clock_text(clock_setting(dir)).c_str());
+        return 0;
+    }
+    if ((args.size() != 1 && !running) || !parse_seconds(args[0], &us)) {
+        std::fprintf(stderr, "vboard: clock needs SECONDS[.FRACTION] (up to 6 decimals), then 'run' to let it run\n");
+        return kVerbFailed;
+    }
+    if (clock_set(dir, us, running) != 0) {
+        std::fprintf(stderr, "vboard: cannot write %s\n", state_path(dir, kClockState).c_str());
+        return kVerbFailed;
+    }
+    return 0;
+}
+
+void print_bringup_state(const std::string &dir) {
+    print_gpio(dir);
+    std::printf("clock (syscall 370): %s\n", clock_text(clock_setting(dir)).c_str());
+}
 
 }  // namespace vboard
