@@ -79,6 +79,7 @@ struct SyscallModel {
 };
 
 extern const SyscallModel kClockSyscallModel;
+extern const SyscallModel kInitModuleSyscallModel;
 
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);

@@ -33,7 +33,7 @@ constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
                                              &kGpioDevice};
 
-const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel};
+const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)

@@ -6,6 +6,7 @@
 
 #include "vboard/clock370.h"
 #include "vboard/gpio.h"
+#include "vboard/modules.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -92,6 +93,12 @@ int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
 void print_bringup_state(const std::string &dir) {
     print_gpio(dir);
     std::printf("clock (syscall 370): %s\n", clock_text(clock_setting(dir)).c_str());
+    std::vector<LoadedModule> modules = loaded_modules(dir);
+    std::printf("modules loaded in this boot:%s\n", modules.empty() ? " none" : "");
+    for (const LoadedModule &m : modules) {
+        std::printf("  %s: %zu bytes, crc32 %08x, options \"%s\"\n", m.name.c_str(), m.size, m.crc32,
+                    m.options.c_str());
+    }
 }
 
 }  // namespace vboard
