@@ -31,7 +31,7 @@ constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
-                                             &kGpioDevice};
+                                             &kGpioDevice, &kTtyDevice};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 
@@ -383,6 +383,9 @@ ssize_t vb_write(int fd, const void *buf, size_t n) {
     if (!f || !writable(*f)) {
         return fail(EBADF);
     }
+    if (f->is_channel()) {
+        return finish(f->write_channel(fd, buf, n));
+    }
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->write_at(pos, buf, n); }));
 }
 
@@ -434,6 +437,9 @@ int vb_ioctl(int fd, unsigned long request, void *arg) {
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (f && is_generic_request(request)) {
         return vb_real_ioctl(fd, request, arg);
+    }
+    if (f && f->is_channel()) {
+        return static_cast<int>(finish(f->ioctl_channel(fd, request, arg)));
     }
     return f ? static_cast<int>(finish(f->ioctl(request, arg))) : static_cast<int>(fail(EBADF));
 }
@@ -487,6 +493,13 @@ void vb_duplicated(int oldfd, int newfd) {
     std::shared_ptr<EmulatedFile> f = lookup(oldfd);
     if (f || lookup(newfd)) {
         put(newfd, f);
+    }
+}
+
+void vb_line_settings(int fd, const void *termios) {
+    std::shared_ptr<EmulatedFile> f = lookup(fd);
+    if (f) {
+        f->line_settings(termios);
     }
 }
 
