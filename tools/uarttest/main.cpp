@@ -130,7 +130,8 @@ void print_menu() {
 int main() {
     // Lines show as they happen also when the console is a pipe or a log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    static Port port;
+    // Never destroyed: a thread may still wait on it when the program ends.
+    Port &port = *new Port;
     const uarttest::PortChoice &choice = uarttest::port_choice(UARTTEST_PORT);
     port.fd = uarttest::open_port(choice);
     if (port.fd < 0) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 
 #include "vboard/state.h"
 
@@ -96,6 +97,30 @@ int uart_feed(const std::string &dir, const std::string &port, const std::string
     int rc = write_all(fd, bytes.data(), bytes.size());
     ::close(fd);
     return rc == 0 ? 0 : -1;
+}
+
+int uart_set_setting(const std::string &dir, const std::string &port, const std::string &key, long value) {
+    std::string text, out;
+    read_text_file(uart_peer_path(dir, port, ".settings"), &text);
+    std::istringstream in(text);
+    std::string line;
+    bool replaced = false;
+    while (std::getline(in, line)) {
+        bool ours = line.compare(0, key.size() + 1, key + " ") == 0;
+        out += (ours ? key + " " + std::to_string(value) : line) + "\n";
+        replaced = replaced || ours;
+    }
+    if (!replaced) {
+        out += key + " " + std::to_string(value) + "\n";
+    }
+    ::mkdir(state_path(dir, kUartPeerDir).c_str(), 0755);
+    return write_text_file(uart_peer_path(dir, port, ".settings"), out);
+}
+
+std::string uart_settings(const std::string &dir, const std::string &port) {
+    std::string text;
+    read_text_file(uart_peer_path(dir, port, ".settings"), &text);
+    return text;
 }
 
 std::string uart_sent(const std::string &dir, const std::string &port) {

@@ -76,6 +76,7 @@ extern const DeviceType kBspDevice;
 extern const DeviceType kLircDevice;
 extern const DeviceType kGpioDevice;
 extern const DeviceType kTtyDevice;
+extern const DeviceType kDrvUartDevice;
 
 // A system call that a model answers on the board (passed through elsewhere).
 struct SyscallModel {

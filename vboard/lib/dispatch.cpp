@@ -31,7 +31,7 @@ constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
-                                             &kGpioDevice, &kTtyDevice};
+                                             &kGpioDevice, &kTtyDevice, &kDrvUartDevice};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 

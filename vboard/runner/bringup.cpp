@@ -7,6 +7,7 @@
 #include "vboard/clock370.h"
 #include "vboard/gpio.h"
 #include "vboard/modules.h"
+#include "vboard/uart_peer.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -93,6 +94,20 @@ int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
 void print_bringup_state(const std::string &dir) {
     print_gpio(dir);
     std::printf("clock (syscall 370): %s\n", clock_text(clock_setting(dir)).c_str());
+    for (const char *port : {"ttyQV1", "ttyQV2"}) {
+        std::string line;
+        if (read_text_file(uart_peer_path(dir, port, ".line"), &line) == 0) {
+            std::printf("%s line: %s", port, line.c_str());
+        }
+    }
+    std::string settings = uart_settings(dir, "drv_uart2");
+    if (!settings.empty()) {
+        std::printf("drv_uart2 settings:");
+        for (char c : settings) {
+            std::putchar(c == '\n' ? ' ' : c);
+        }
+        std::printf("\n");
+    }
     std::vector<LoadedModule> modules = loaded_modules(dir);
     std::printf("modules loaded in this boot:%s\n", modules.empty() ? " none" : "");
     for (const LoadedModule &m : modules) {

@@ -7,6 +7,7 @@
 //   <port>.line for a tty, the line settings the program applied last, e.g.
 //               "115200 8E1 raw clocal cread min 1 time 0" (a pseudo-terminal
 //               keeps no parity, a UART does)
+//   <port>.settings  for the UART driver, the values its requests set
 // Ports: "ttyQV1", "ttyQV2", "drv_uart2".
 #pragma once
 
@@ -33,6 +34,11 @@ int uart_feed(const std::string &dir, const std::string &port, const std::string
 // "115200 8N1 raw clocal cread min 1 time 0": speed, data bits, parity,
 // stop bits, raw (no input, output or local processing) or cooked, flags.
 std::string line_settings_text(const termios &t);
+
+// The driver's settings of a port, "<port>.settings": one "key value" line
+// per setting, e.g. "port 2". Returns 0 or -1.
+int uart_set_setting(const std::string &dir, const std::string &port, const std::string &key, long value);
+std::string uart_settings(const std::string &dir, const std::string &port);
 
 // Everything the program wrote to the port.
 std::string uart_sent(const std::string &dir, const std::string &port);
