@@ -1,5 +1,7 @@
 #include "bringup.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,7 @@ void print_gpio(const std::string &dir) {
 }  // namespace
 
 int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
+    ::mkdir(dir.c_str(), 0755);  // may come before the board's first boot
     if (args.empty()) {
         print_gpio(dir);
         return 0;
@@ -74,6 +77,7 @@ int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
 }
 
 int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
+    ::mkdir(dir.c_str(), 0755);  // may come before the board's first boot
     int64_t us = 0;
     bool running = args.size() == 2 && args[1] == "run";
     if (args.empty()) {
