@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@ constexpr char kQuit[] = "quit";
 
 struct Transmit {
     int fd = -1;
+    std::atomic<bool> closing{false};  // the device is being closed at the end
     tools::BinarySignal input;
     char buffer[kBufferSize] = {};  // under input's lock
     size_t count = 0;
@@ -63,7 +65,9 @@ void *reader(void *arg) {
             std::printf("(%ld):%s\n", total, received);
         } else if (n < 0 && errno != EINTR) {
             // A driver that fails reads would otherwise be asked again at once, for ever.
-            std::printf("read from uart failed: %s\n", std::strerror(errno));
+            if (!tx->closing) {
+                std::printf("read from uart failed: %s\n", std::strerror(errno));
+            }
             return nullptr;
         }
     }
@@ -135,7 +139,8 @@ int main() {
     // Lines show as they happen also when the console is a pipe or a log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Never destroyed: the threads still wait on it when the program ends.
-    Transmit &tx = *new Transmit;
+    static Transmit *const shared = new Transmit;
+    Transmit &tx = *shared;
     tx.fd = ::open(kDevice, O_RDWR);
     if (tx.fd < 0) {
         return -1;
@@ -156,6 +161,7 @@ int main() {
     if (writing) {
         tools::wait_signal_idle(&tx.input);
     }
+    tx.closing = true;
     ::close(tx.fd);
     return 0;
 }

@@ -131,7 +131,8 @@ int main() {
     // Lines show as they happen also when the console is a pipe or a log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Never destroyed: a thread may still wait on it when the program ends.
-    Port &port = *new Port;
+    static Port *const shared = new Port;
+    Port &port = *shared;
     const uarttest::PortChoice &choice = uarttest::port_choice(UARTTEST_PORT);
     port.fd = uarttest::open_port(choice);
     if (port.fd < 0) {

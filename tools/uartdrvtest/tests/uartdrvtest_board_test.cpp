@@ -54,6 +54,14 @@ std::string pattern(size_t n) {
     return p;
 }
 
+size_t occurrences(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 // uartdrvtest with its standard input on a FIFO of the state directory
 // (visible on the board), typed into line by line.
 class Session {
@@ -128,10 +136,14 @@ TEST(Uartdrvtest, TypedSessionSendsEachPatternInOneWriteAndEndsAtQuit) {
     ASSERT_EQ(vboard::uart_feed(board.dir(), "drv_uart2", "hello"), 0);
     ASSERT_TRUE(s.process().await_out("(5):hello\n", 5000)) << s.process().out();
 
+    size_t writes = 0;
     for (const char *letter : {"q", "u", "i"}) {
         expected_sent += letter;
         s.type(std::string(letter) + "\n");
+        ++writes;
         ASSERT_TRUE(await([&] { return s.sent() == expected_sent; }, 5000)) << letter;
+        ASSERT_TRUE(await([&] { return occurrences(s.process().out(), "Write data to uart ok!count=1,\n") == writes; },
+                          5000));
     }
     s.type("t\n");
     ASSERT_TRUE(s.process().wait(5000));

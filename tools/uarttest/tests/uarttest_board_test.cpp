@@ -146,6 +146,8 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     ASSERT_TRUE(p->await_out("send start\n", 5000));
     EXPECT_EQ(board.journal_lines("write ttyQV1"), std::vector<std::string>{"write ttyQV1 bytes 128"});
 
+    // The last toggle comes after the block was handed to the sender.
+    ASSERT_TRUE(await([&] { return board.journal_lines(kToggle).size() == 8; }, 5000));
     std::vector<std::string> levels;
     for (const std::string &line : board.journal_lines(kToggle)) {
         levels.push_back(line.substr(sizeof kToggle - 1));
