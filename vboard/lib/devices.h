@@ -40,6 +40,11 @@ public:
     virtual bool is_channel() const { return false; }
     virtual int open_channel(int) { return -ENODEV; }
     virtual ssize_t read_channel(int, void *, size_t) { return -EINVAL; }
+    // Writes and requests of a channel device, on the program's descriptor.
+    virtual ssize_t write_channel(int, const void *, size_t) { return -EINVAL; }
+    virtual int ioctl_channel(int, unsigned long request, void *arg) { return ioctl(request, arg); }
+    // A terminal's settings as the program applied them (a struct termios).
+    virtual void line_settings(const void *) {}
     // Size for SEEK_END, or -1 when the device has no file position.
     virtual int64_t size() const { return -1; }
     virtual dev_t rdev() const = 0;
@@ -69,6 +74,19 @@ extern const DeviceType kProcMtdFile;
 extern const DeviceType kI2cDevice;
 extern const DeviceType kBspDevice;
 extern const DeviceType kLircDevice;
+extern const DeviceType kGpioDevice;
+extern const DeviceType kTtyDevice;
+extern const DeviceType kDrvUartDevice;
+
+// A system call that a model answers on the board (passed through elsewhere).
+struct SyscallModel {
+    long number;
+    // A result >= 0, or a negative errno value.
+    long (*call)(const char *dir, Journal *journal, const long args[6]);
+};
+
+extern const SyscallModel kClockSyscallModel;
+extern const SyscallModel kInitModuleSyscallModel;
 
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);

@@ -30,7 +30,10 @@ constexpr int kMaxFds = 4096;
 constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
-const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice};
+const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
+                                             &kGpioDevice, &kTtyDevice, &kDrvUartDevice};
+
+const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)
@@ -380,6 +383,9 @@ ssize_t vb_write(int fd, const void *buf, size_t n) {
     if (!f || !writable(*f)) {
         return fail(EBADF);
     }
+    if (f->is_channel()) {
+        return finish(f->write_channel(fd, buf, n));
+    }
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->write_at(pos, buf, n); }));
 }
 
@@ -431,6 +437,9 @@ int vb_ioctl(int fd, unsigned long request, void *arg) {
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (f && is_generic_request(request)) {
         return vb_real_ioctl(fd, request, arg);
+    }
+    if (f && f->is_channel()) {
+        return static_cast<int>(finish(f->ioctl_channel(fd, request, arg)));
     }
     return f ? static_cast<int>(finish(f->ioctl(request, arg))) : static_cast<int>(fail(EBADF));
 }
@@ -487,6 +496,13 @@ void vb_duplicated(int oldfd, int newfd) {
     }
 }
 
+void vb_line_settings(int fd, const void *termios) {
+    std::shared_ptr<EmulatedFile> f = lookup(fd);
+    if (f) {
+        f->line_settings(termios);
+    }
+}
+
 int vb_syscall(long number, const long args[6], long *result) {
     int fd = static_cast<int>(args[0]);
     switch (number) {
@@ -508,8 +524,17 @@ int vb_syscall(long number, const long args[6], long *result) {
         *result = vb_real_close(fd);
         return 1;
     default:
-        return 0;
+        break;
     }
+    const char *dir = state_dir();
+    for (const SyscallModel *model : kSyscallModels) {
+        if (dir && model->number == number) {
+            journal_bind(&process_journal(), dir);
+            *result = finish(model->call(dir, &process_journal(), args));
+            return 1;
+        }
+    }
+    return 0;
 }
 
 }  // extern "C"

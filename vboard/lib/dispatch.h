@@ -36,6 +36,8 @@ void vb_forget(int fd);
 void vb_forget_range(unsigned first, unsigned last);
 /* After a successful dup of any descriptor onto newfd. */
 void vb_duplicated(int oldfd, int newfd);
+/* After a successful tcsetattr on an emulated descriptor (a struct termios). */
+void vb_line_settings(int fd, const void *termios);
 /* Returns 1 when the system call was handled (*result set), else 0. */
 int vb_syscall(long number, const long args[6], long *result);
 

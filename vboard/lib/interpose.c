@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "dispatch.h"
@@ -451,6 +452,18 @@ EXPORT int fcntl64(int fd, int cmd, ...) {
     va_end(ap);
     int rc = REAL(fcntl64)(fd, cmd, arg);
     return is_dup_command(cmd) ? duplicated(fd, rc) : rc;
+}
+
+/* The settings a program gives an emulated terminal (the kernel's pty
+ * would not keep all of them: it has no parity). */
+REAL_SLOT(tcsetattr);
+
+EXPORT int tcsetattr(int fd, int action, const struct termios *t) {
+    int rc = REAL(tcsetattr)(fd, action, t);
+    if (rc == 0 && vb_is_emulated(fd)) {
+        vb_line_settings(fd, t);
+    }
+    return rc;
 }
 
 EXPORT long syscall(long number, ...) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup.h"
 #include "report.h"
 #include "vboard/ir.h"
 #include "vboard/state.h"
@@ -21,6 +22,8 @@ const char kUsage[] =
     "       vboard shell [--board FILE] [--state DIR]\n"
     "       vboard state DIR\n"
     "       vboard ir-send [--state DIR] [--speed F] [--text | --raw] FILE\n"
+    "       vboard gpio --state DIR [PIN LEVEL]\n"
+    "       vboard clock --state DIR [SECONDS[.FRACTION] [run]]\n"
     "\n"
     "run    boots a board (private mount and PID namespace over an overlay of\n"
     "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
@@ -34,7 +37,11 @@ const char kUsage[] =
     "ir-send  feeds the capture FILE to /dev/lirc0 of the board on DIR (or of\n"
     "       this board, from VBOARD_STATE) with its real timing, F times faster;\n"
     "       FILE is 'pulse N' / 'space N' / 'timeout N' lines or raw 4-byte\n"
-    "       little-endian words (taken as raw when it holds a NUL byte)\n";
+    "       little-endian words (taken as raw when it holds a NUL byte)\n"
+    "gpio   sets the level that input PIN of DIR's /dev/gpio sees, or lists\n"
+    "       the pins\n"
+    "clock  sets the clock that system call 370 reads on DIR's board, frozen\n"
+    "       at SECONDS or running on from there (run); without SECONDS shows it\n";
 
 struct Args {
     std::string verb;
@@ -161,6 +168,18 @@ int main(int argc, char **argv) {
     }
     if (args.verb == "ir-send") {
         return ir_send(args);
+    }
+    if (args.verb == "gpio") {
+        if (args.state.empty()) {
+            return usage_error("gpio needs --state DIR");
+        }
+        return vboard::gpio_verb(args.state, args.rest);
+    }
+    if (args.verb == "clock") {
+        if (args.state.empty()) {
+            return usage_error("clock needs --state DIR");
+        }
+        return vboard::clock_verb(args.state, args.rest);
     }
     if (args.verb == "state") {
         std::string dir = !args.state.empty() ? args.state : args.rest.empty() ? "" : args.rest[0];

@@ -1,0 +1,17 @@
+// The time stamp that tslines puts in front of a line: "HH:MM:SS.mmm ".
+#pragma once
+
+#include <cstdint>
+
+namespace tslines {
+
+constexpr int kStampLength = 13;
+
+// Fills out with the stamp of seconds and microseconds as the board's time
+// service returns them; hours count modulo 100.
+void format_stamp(uint32_t seconds, uint32_t microseconds, char out[kStampLength]);
+
+// Reads the board's time service (system call 370). Zero when it fails.
+void read_time(uint32_t *seconds, uint32_t *microseconds);
+
+}  // namespace tslines
