@@ -81,13 +81,14 @@ function(board_benchmark)
 endfunction()
 
 # board_fuzz_target(NAME <name> SOURCES <src...> [INCLUDES <dirs...>]
-#                   [DEFINES <defs...>] [SECONDS <n>] [ARGS <libFuzzer args...>])
+#                   [DEFINES <defs...>] [LIBS <-lname...>] [SECONDS <n>]
+#                   [ARGS <libFuzzer args...>])
 # A libFuzzer target built with clang (whatever the project's compiler is),
 # with ASan and UBSan, and a test that runs it for a bounded time.
 # Only on the host: libFuzzer does not exist for the cross build.
 find_program(BOARD_CLANGXX NAMES clang++ clang++-14)
 function(board_fuzz_target)
-    cmake_parse_arguments(ARG "" "NAME;SECONDS" "SOURCES;INCLUDES;DEFINES;ARGS" ${ARGN})
+    cmake_parse_arguments(ARG "" "NAME;SECONDS" "SOURCES;INCLUDES;DEFINES;LIBS;ARGS" ${ARGN})
     if(NOT BOARD_BUILD_TESTS OR CMAKE_CROSSCOMPILING OR NOT BOARD_CLANGXX)
         return()
     endif()
@@ -109,7 +110,7 @@ function(board_fuzz_target)
     set(out ${PROJECT_BINARY_DIR}/fuzz/${ARG_NAME})
     add_custom_command(OUTPUT ${out}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/fuzz
-        COMMAND ${BOARD_CLANGXX} ${flags} ${sources} -o ${out}
+        COMMAND ${BOARD_CLANGXX} ${flags} ${sources} ${ARG_LIBS} -o ${out}
         DEPENDS ${sources}
         IMPLICIT_DEPENDS CXX ${sources}
         COMMENT "Building fuzz target ${ARG_NAME} with clang"

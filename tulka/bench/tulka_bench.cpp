@@ -1,137 +1,111 @@
-// Throughput and latency of the real tulkad's socket on a virtual board,
-// against a plain socketpair echo measured in the same run, and the
-// daemon's processor time while idle.
+// Key events per second from the real lircd through tulkad to its client on
+// a virtual board, against lircd's own broadcast to a bare client of lircd on
+// the same events, and the processor time of an idle tulkad with lircd up.
 #include "board_tulkad.h"
+#include "lircd_client.h"
 #include "socket_client.h"
 
-#include <benchmark/benchmark.h>
-
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 using namespace tulka_test;
 using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
 
-const message cancel_request = {4, 0, 0, 0, 2, 0, 0, 0};
-constexpr size_t reply_size = 12;
-constexpr size_t pipeline_depth = 1000;
-constexpr int latency_samples = 2000;
-constexpr auto reply_limit = 5s;
+constexpr int events = 2000;
+// SIMULATE commands sent before their answers are read: enough to keep
+// lircd busy, few enough that no socket buffer fills.
+constexpr int window = 32;
+constexpr auto event_limit = 5s;
+const char *const lircd_socket = "/run/lirc/lircd";
+// Press and key-up in turn: each gives one event, and no repeats are due.
+const char *const lines[] = {"SIMULATE 0000000000000074 00 KEY_POWER learned_KEY_POWER\n",
+                             "SIMULATE 0000000000000074 00 KEY_POWER_EVUP learned_KEY_POWER\n"};
 
-int g_tulkad_fd = -1;
-int g_echo_fd = -1;
-
-// Answers every 8-byte request with 12 bytes, as tulkad answers a cancel.
-void echo_peer(int fd)
+int fail(const char *what)
 {
-    uint8_t request[8];
-    const uint8_t reply[reply_size] = {8, 0, 0, 0, 3};
-    while (recv(fd, request, sizeof request, MSG_WAITALL) == sizeof request)
-        if (send(fd, reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply)
-            break;
+    std::fprintf(stderr, "tulka_bench: %s\n", what);
+    return 1;
 }
 
-bool round_trip(int fd)
+// Seconds until `count` items arrived through `next`, or -1.
+template <typename Next> double seconds_for(int count, steady::time_point start, Next next)
 {
-    return write_all(fd, cancel_request) == 0 &&
-           read_up_to(fd, reply_size, reply_limit).size() == reply_size;
+    for (int i = 0; i < count; ++i)
+        if (!next())
+            return -1;
+    return std::chrono::duration<double>(steady::now() - start).count();
 }
 
-void BM_CancelRoundTrip(benchmark::State &state, const int *fd)
+// Sends every SIMULATE command with at most `window` answers outstanding.
+bool send_all_events(tulka::test::lircd_client &sender)
 {
-    for (auto _ : state)
-        if (!round_trip(*fd))
-            state.SkipWithError("no reply");
-    state.SetItemsProcessed(state.iterations());
-}
-
-void BM_CancelPipelined(benchmark::State &state, const int *fd)
-{
-    message batch;
-    for (size_t i = 0; i < pipeline_depth; ++i)
-        batch.insert(batch.end(), cancel_request.begin(), cancel_request.end());
-    for (auto _ : state) {
-        // Writer thread: the replies must be read while the requests go out.
-        std::thread writer([&] { write_all(*fd, batch); });
-        const size_t got = read_up_to(*fd, pipeline_depth * reply_size, reply_limit).size();
-        writer.join();
-        if (got != pipeline_depth * reply_size)
-            state.SkipWithError("replies missing");
+    int answered = 0;
+    for (int sent = 0; sent < events; ++sent) {
+        if (sent - answered == window) {
+            if (!sender.next_packet(event_limit))
+                return false;
+            ++answered;
+        }
+        if (!sender.send(lines[sent % 2]))
+            return false;
     }
-    state.SetItemsProcessed(state.iterations() * pipeline_depth);
-}
-
-BENCHMARK_CAPTURE(BM_CancelRoundTrip, tulkad, &g_tulkad_fd)->MinTime(0.5)->UseRealTime();
-BENCHMARK_CAPTURE(BM_CancelRoundTrip, baseline_echo, &g_echo_fd)->MinTime(0.5)->UseRealTime();
-BENCHMARK_CAPTURE(BM_CancelPipelined, tulkad, &g_tulkad_fd)->MinTime(0.5)->UseRealTime();
-BENCHMARK_CAPTURE(BM_CancelPipelined, baseline_echo, &g_echo_fd)->MinTime(0.5)->UseRealTime();
-
-struct latency {
-    double median_us = 0;
-    double p99_us = 0;
-};
-
-latency measure_latency(int fd)
-{
-    std::vector<double> samples;
-    for (int i = 0; i < latency_samples; ++i) {
-        const auto begin = std::chrono::steady_clock::now();
-        if (!round_trip(fd))
-            break;
-        samples.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin).count());
-    }
-    if (samples.empty())
-        return {};
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
+    for (; answered < events; ++answered)
+        if (!sender.next_packet(event_limit))
+            return false;
+    return true;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main()
 {
-    benchmark::Initialize(&argc, argv);
     board_tulkad board;
-    board.start();
-    g_tulkad_fd = board.connect_client();
-    int pair[2];
-    if (g_tulkad_fd < 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {
-        std::fprintf(stderr, "tulka_bench: cannot reach tulkad\n");
-        return 1;
-    }
-    g_echo_fd = pair[0];
-    std::thread echo(echo_peer, pair[1]);
+    if (board.shell(board_tulkad::lircd_setup()).status != 0)
+        return fail("board set-up failed");
+    board.start({"-r", "100"});
+    const int client = board.connect_client();
+    if (client < 0 || !board.wait_out("connected to lircd\n", event_limit))
+        return fail("tulkad is not connected to lircd");
+    tulka::test::lircd_client sender(board.host_path(lircd_socket));
+    tulka::test::lircd_client bare(board.host_path(lircd_socket));
+    if (!sender.accepted() || !bare.accepted())
+        return fail("lircd does not answer");
 
-    benchmark::RunSpecifiedBenchmarks();
+    const auto start = steady::now();
+    double through_tulkad = -1, baseline = -1;
+    std::thread daemon_reader([&] {
+        through_tulkad = seconds_for(events, start, [&] { return next_event(client, event_limit).has_value(); });
+    });
+    std::thread bare_reader([&] {
+        baseline = seconds_for(events, start, [&] { return bare.next_key(event_limit).has_value(); });
+    });
+    const bool sent = send_all_events(sender);
+    daemon_reader.join();
+    bare_reader.join();
+    if (!sent || through_tulkad <= 0 || baseline <= 0)
+        return fail("key events missing");
 
-    const latency daemon = measure_latency(g_tulkad_fd);
-    const latency baseline = measure_latency(g_echo_fd);
-    std::printf("cancel round trip through tulkad: median %.1f us, p99 %.1f us (%d samples)\n",
-                daemon.median_us, daemon.p99_us, latency_samples);
-    std::printf("baseline socketpair echo:         median %.1f us, p99 %.1f us\n",
-                baseline.median_us, baseline.p99_us);
-    if (baseline.median_us > 0)
-        std::printf("ratio tulkad / baseline (median): %.2f\n", daemon.median_us / baseline.median_us);
+    std::printf("key events through lircd and tulkad to its client: %.0f events/s (%d events)\n",
+                events / through_tulkad, events);
+    std::printf("lircd broadcast to a bare client (baseline):     %.0f events/s\n", events / baseline);
+    std::printf("ratio tulkad / baseline (events per second): %.2f\n", baseline / through_tulkad);
 
+    // Idle: lircd connected, no client traffic, no timer due.
+    std::this_thread::sleep_for(200ms);
     const long long before = board.cpu_ticks();
     std::this_thread::sleep_for(1s);
     const long long idle = board.cpu_ticks() - before;
-    std::printf("tulkad idle for 1 s: %lld clock ticks of processor time (%s)\n", idle,
+    std::printf("tulkad idle for 1 s with lircd up: %lld clock ticks of processor time (%s)\n", idle,
                 idle == 0 ? "0% CPU" : "NOT idle");
 
-    shutdown(pair[0], SHUT_RDWR);
-    echo.join();
-    close(pair[0]);
-    close(pair[1]);
-    close(g_tulkad_fd);
+    close(client);
     board.stop(SIGTERM);
     return idle == 0 ? 0 : 1;
 }

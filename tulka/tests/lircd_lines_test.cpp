@@ -61,5 +61,15 @@ TEST(LineReader, ResetLeavesAnUnfinishedPacket) {
     EXPECT_TRUE(std::holds_alternative<lircd_key_line>(reader.feed("74 0 KEY_POWER remote\n")));
 }
 
+TEST(LineReader, StrayBeginHidesKeysOnlyForALimitedNumberOfLines) {
+    lircd_line_reader reader;
+    reader.feed("BEGIN\n");
+    int hidden = 0;
+    while (std::holds_alternative<std::monostate>(reader.feed("74 0 KEY_POWER remote\n")))
+        ASSERT_LT(++hidden, 100) << "key lines are still taken for packet lines";
+    EXPECT_GT(hidden, 8);  // real packets with a few data lines stay whole
+    EXPECT_TRUE(std::holds_alternative<lircd_key_line>(reader.feed("74 0 KEY_POWER remote\n")));
+}
+
 }  // namespace
 }  // namespace tulka::test

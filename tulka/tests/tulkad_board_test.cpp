@@ -11,6 +11,7 @@
 #include <functional>
 #include <thread>
 #include <regex>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -337,10 +338,26 @@ TEST_F(Tulkad, TulkactlSaysWhenTulkadIsNotRunning)
     const run_result bad_key = tulkactl({"-S", socket, "learn", "84"});
     EXPECT_EQ(bad_key.status, 2);
     EXPECT_EQ(bad_key.err, "tulkactl: unknown key 84 (a KEY_ name or code of the key table)\n");
+    // 116 + 2^32 is no code of the table, whatever the width of long.
+    EXPECT_EQ(tulkactl({"-S", socket, "learn", "4294967412"}).status, 2);
     EXPECT_EQ(tulkactl({"frobnicate"}).status, 2);
     const run_result help = tulkactl({"-h"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: tulkactl", 0), 0u) << help.out;
+}
+
+TEST_F(TulkadServing, TulkactlClearReturnsOnceTulkadTookTheRequest)
+{
+    const std::string learned = "/etc/lirc/learned.d/KEY_POWER.conf";
+    ASSERT_EQ(board.exec({"sh", "-c", "mkdir -p /etc/lirc/learned.d && touch " + learned}).status, 0);
+    const std::string socket = board.host_path("/tmp/tulka_socket");
+    // tulkad is busy with this fixture's client: the request cannot be taken.
+    EXPECT_EQ(tulkactl({"-S", socket, "-t", "1", "clear"}).status, 3);
+    close(client);
+    client = -1;
+    ASSERT_EQ(tulkactl({"-S", socket, "clear"}).status, 0);
+    struct stat info {};
+    EXPECT_NE(::stat(board.host_path(learned).c_str(), &info), 0);
 }
 
 TEST_F(TulkadServing, TulkactlCancelsLearnsAndWatches)

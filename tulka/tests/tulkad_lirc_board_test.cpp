@@ -370,6 +370,19 @@ TEST_F(KeyRelay, ReconnectsWhenLircdIsBackAfterALearnStoppedIt)
     expect_repeats(code_volumeup, steady::now(), 5, 150, 50);
 }
 
+// lircd, started again by a cancel, must not inherit tulkad's sockets: a
+// client that tulkad drops then sees the end at once.
+TEST_F(KeyRelay, ClientDroppedAfterALircdRestartSeesEndOfFile)
+{
+    start({});
+    ASSERT_EQ(write_all(client, tulka::frame(tulka::pack_learn_cancel())), 0);
+    ASSERT_TRUE(next_event());
+    ASSERT_TRUE(await_lircd_connections(2)) << board.out();
+    // A length above the limit makes tulkad drop the connection.
+    ASSERT_EQ(write_all(client, {0xff, 0xff, 0xff, 0xff}), 0);
+    EXPECT_TRUE(closed_by_peer(client, event_limit)) << board.err();
+}
+
 // Learning through /dev/lirc0, with the configuration directory given
 // without its slash.
 class Learning : public TulkadLirc {

@@ -4,10 +4,12 @@
 #include "tulka/socket_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -31,12 +33,13 @@ const char usage[] =
     "  learn KEY_NAME|CODE  learn the button for a key (KEY_POWER or 116); prints the\n"
     "                       learn activity; exit status 0 when learned, 1 when not\n"
     "  cancel               cancel a learn and wait for tulkad's answer\n"
-    "  clear                delete every learned button\n"
+    "  clear                delete every learned button; waits until tulkad took\n"
+    "                       the request\n"
     "  watch                print every key event, learn activity and learn result,\n"
     "                       one line each, until interrupted\n"
     "options:\n"
     "  -S PATH              tulkad's socket (default /tmp/tulka_socket)\n"
-    "  -t SECONDS           how long learn and cancel wait for the answer (default 60)\n"
+    "  -t SECONDS           how long learn, cancel and clear wait (default 60)\n"
     "  -h                   show this message\n"
     "Lines: 'key CODE NAME press|repeat|release REMOTE', 'learn activity',\n"
     "'learn complete 0|1'. Exit status 3 when tulkad cannot be reached.\n";
@@ -103,8 +106,11 @@ int32_t key_code_of(const std::string &key)
     if (by_name != key_codes.end())
         return by_name->second;
     char *end = nullptr;
-    const long code = std::strtol(key.c_str(), &end, 10);
-    if (key.empty() || *end != '\0' || key_names.count(static_cast<int32_t>(code)) == 0)
+    errno = 0;
+    const long long code = std::strtoll(key.c_str(), &end, 10);
+    // Checked before narrowing, so that 4294967412 is not taken for 116.
+    if (key.empty() || *end != '\0' || errno != 0 || code < INT32_MIN || code > INT32_MAX ||
+        key_names.count(static_cast<int32_t>(code)) == 0)
         return -1;
     return static_cast<int32_t>(code);
 }
@@ -202,9 +208,25 @@ int run_cancel(int fd, const command_line &cl)
     return result < 0 ? no_answer(cl, result) : EXIT_OK;
 }
 
+// tulkad does not answer a clear. It serves one client at a time and ends a
+// connection when it reads its end, after handling what came before: so
+// once our end is sent, tulkad closing the connection means the request
+// was taken.
 int run_clear(int fd, const command_line &cl)
 {
-    return send_message(fd, pack_clear_learned()) == 0 ? EXIT_OK : no_answer(cl, -1);
+    if (send_message(fd, pack_clear_learned()) != 0 || ::shutdown(fd, SHUT_WR) != 0)
+        return no_answer(cl, -1);
+    for (;;) {
+        message ignored;
+        switch (recv_message(fd, ignored, cl.timeout_ms)) {
+        case read_status::ok:
+            continue;  // events meant for the client before us
+        case read_status::closed:
+            return EXIT_OK;
+        case read_status::timed_out:
+            return no_answer(cl, -2);
+        }
+    }
 }
 
 int run_watch(int fd, const command_line &cl)

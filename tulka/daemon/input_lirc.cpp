@@ -1,5 +1,6 @@
 #include "input_lirc.h"
 
+#include "close_on_exec.h"
 #include "log.h"
 #include "tulka/key_table.h"
 
@@ -7,6 +8,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/read_until.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <istream>
 #include <utility>
@@ -78,6 +80,8 @@ void input_lirc::connect()
     m_reader.reset();
     const boost::asio::local::stream_protocol::endpoint endpoint(m_socket_path);
     m_socket.open(endpoint.protocol(), ec);
+    if (!ec && !set_close_on_exec(m_socket.native_handle()))
+        ec = error_code(errno, boost::system::system_category());
     if (!ec)
         m_socket.connect(endpoint, ec);
     if (ec) {

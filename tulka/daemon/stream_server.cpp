@@ -1,5 +1,6 @@
 #include "stream_server.h"
 
+#include "close_on_exec.h"
 #include "common/le_bytes.h"
 #include "log.h"
 
@@ -9,6 +10,7 @@
 #include <boost/system/system_error.hpp>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -44,6 +46,8 @@ void stream_server::start(message_handler handler, const std::string &path)
     error_code ec;
     m_acceptor.open(endpoint.protocol(), ec);
     throw_on(ec, "open");
+    if (!set_close_on_exec(m_acceptor.native_handle()))
+        throw_on(error_code(errno, boost::system::system_category()), "fcntl");
     m_acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
     throw_on(ec, "set_option");
     m_acceptor.bind(endpoint, ec);
@@ -91,6 +95,9 @@ void stream_server::on_accept(const error_code &ec)
         });
         return;
     }
+    // Not fatal: the connection works, only a child could keep it open.
+    if (!set_close_on_exec(m_client.native_handle()))
+        log_error("error: cannot set close-on-exec on the client socket");
     write_line(stdout, "socket client connected");
     m_connected = true;
     read_length();
@@ -178,6 +185,8 @@ void stream_server::disconnect()
     m_writing = false;
     ++m_connection;
     error_code ec;
+    // The client sees end of file now, whoever else may hold the socket.
+    m_client.shutdown(boost::asio::socket_base::shutdown_both, ec);
     m_client.close(ec);
     throw_on(ec, "close");
     do_accept();

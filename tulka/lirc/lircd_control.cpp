@@ -1,7 +1,8 @@
 #include "lircd_control.h"
 
+#include <boost/filesystem/operations.hpp>
+
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdlib>
@@ -26,8 +27,8 @@ std::string lircd_control::mkdir_command() const { return "mkdir -p " + m_paths.
 void lircd_control::stop_lircd() { m_run(stop_command()); }
 
 void lircd_control::start_lircd() {
-    struct stat status;
-    if (::stat(m_paths.run_dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    boost::system::error_code ec;
+    if (!boost::filesystem::is_directory(m_paths.run_dir, ec))
         m_run(mkdir_command());
     m_run(start_command());
 }

@@ -1,11 +1,17 @@
 #include "lircd_lines.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <utility>
 
 namespace tulka {
 
 namespace {
+
+// lircd's packets are a command, a status and a few data lines. A "BEGIN"
+// whose "END" never comes must not hide the key lines after it for the rest
+// of the connection.
+constexpr std::size_t max_packet_lines = 64;
 
 std::string without_newline(const std::string &line) {
     std::string text = line;
@@ -27,6 +33,8 @@ std::optional<lircd_key_line> parse_key_line(const std::string &line) {
 
 lircd_line_reader::item lircd_line_reader::feed(const std::string &line) {
     const std::string text = without_newline(line);
+    if (m_in_packet && text != "END" && m_current.lines.size() == max_packet_lines)
+        reset();
     if (!m_in_packet) {
         if (text != "BEGIN") {
             if (auto key = parse_key_line(line))
