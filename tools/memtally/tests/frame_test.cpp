@@ -119,7 +119,7 @@ TEST_F(Labels, FilesAndDevicesByFileMode) {
     find_symbols(src_, w);
     find_files(src_, w, 1);
     EXPECT_STREQ(rows_[0].symbol, "[FILE CACHE]");
-    EXPECT_EQ(rows_[0].module, st.st_ino < 1024 ? "movie.ts" : "");
+    EXPECT_STREQ(rows_[0].module, st.st_ino < 1024 ? "movie.ts" : "");
     EXPECT_STREQ(rows_[1].symbol, "[DEVICE BUFFER]");
     EXPECT_STREQ(rows_[1].module, "null");
     EXPECT_FALSE(fs::exists(dir_ + "/victim"));
