@@ -124,6 +124,15 @@ int parse_mem_tally_key(const std::string &key, const std::string &value, MemTal
     return 1;
 }
 
+std::string mem_tally_summary(const MemTallyConfig &config) {
+    std::string table = config.file.empty() ? "generated, " + std::to_string(config.pages) + " pages (" +
+                                                  std::to_string(config.pages * kMemTallyPageSize >> 20) +
+                                                  " MiB), seed " + std::to_string(config.seed)
+                                            : "given " + config.file;
+    return "page-owner table: " + table +
+           "; kallsyms: " + (config.kallsyms_file.empty() ? "generated" : "given " + config.kallsyms_file);
+}
+
 uint32_t file_owner_word(unsigned major, unsigned minor, uint64_t inode) {
     if (major > 0xFF || minor > 0x3F || inode > 0x3FF) {
         return 0;

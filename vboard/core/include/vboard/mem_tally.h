@@ -32,6 +32,9 @@ struct MemTallyConfig {
 // them and its value good, 0 when the key is another one, -1 with *why.
 int parse_mem_tally_key(const std::string &key, const std::string &value, MemTallyConfig *config, std::string *why);
 
+// "page-owner table: generated, 131072 pages (512 MiB), seed 1; kallsyms: generated"
+std::string mem_tally_summary(const MemTallyConfig &config);
+
 // What the board holds that owner words can name.
 struct BoardView {
     std::vector<uint32_t> threads;      // live thread ids
