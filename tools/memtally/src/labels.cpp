@@ -113,8 +113,28 @@ int look_up_file(const Sources &src, uint32_t key, RowText *row) {
     return 0;
 }
 
-// One line of `ls -l`: a device node's major, minor and name, by field
-// (the column widths differ between ls implementations).
+// Names the row after the device of /dev with its numbers. Returns -1 when
+// the device list cannot be read.
+int look_up_device(const Sources &src, uint32_t key, RowText *row) {
+    FILE *f = std::fopen(src.dev_list.c_str(), "r");
+    if (!f) {
+        return -1;
+    }
+    char line[kLineBytes];
+    unsigned long major = 0, minor = 0;
+    const char *name = nullptr;
+    while (std::fgets(line, sizeof line, f)) {
+        if (chomp(line) && parse_device_line(line, &major, &minor, &name) && key_device_is(key, major, minor)) {
+            set_text(row->module, name);
+        }
+    }
+    std::fclose(f);
+    return 0;
+}
+
+}  // namespace
+
+// By field: the column widths differ between ls implementations.
 bool parse_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name) {
     if (line[0] != 'b' && line[0] != 'c') {
         return false;
@@ -139,27 +159,6 @@ bool parse_device_line(char *line, unsigned long *major, unsigned long *minor, c
     *name = p;
     return end != fields[5];
 }
-
-// Names the row after the device of /dev with its numbers. Returns -1 when
-// the device list cannot be read.
-int look_up_device(const Sources &src, uint32_t key, RowText *row) {
-    FILE *f = std::fopen(src.dev_list.c_str(), "r");
-    if (!f) {
-        return -1;
-    }
-    char line[kLineBytes];
-    unsigned long major = 0, minor = 0;
-    const char *name = nullptr;
-    while (std::fgets(line, sizeof line, f)) {
-        if (chomp(line) && parse_device_line(line, &major, &minor, &name) && key_device_is(key, major, minor)) {
-            set_text(row->module, name);
-        }
-    }
-    std::fclose(f);
-    return 0;
-}
-
-}  // namespace
 
 void find_symbols(const Sources &src, const Window &w) {
     for (int r = 0; r < kWindowRows; ++r) {
