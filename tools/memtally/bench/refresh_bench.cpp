@@ -36,7 +36,10 @@ std::string page_file(size_t pages, const std::vector<uint32_t> &sites) {
     std::mt19937 rng(7);
     std::vector<uint32_t> owners = {0, 0xFFFFFFFF, static_cast<uint32_t>(::getpid())};
     for (uint32_t i = 0; owners.size() < 1024; ++i) {
-        owners.push_back(i % 4 == 0 ? 0xFF000000 | i : sites[i % sites.size()] + 4 * (i / sites.size()));
+        uint32_t owner = i % 4 == 0 ? 0xFF000000 | i : sites[i % sites.size()] + 4 * (i / sites.size());
+        if (std::find(owners.begin(), owners.end(), owner) == owners.end()) {
+            owners.push_back(owner);
+        }
     }
     std::string bytes;
     bytes.reserve(pages * 4);
@@ -68,10 +71,14 @@ int main() {
     monitor.src.kallsyms = std::string(dir) + "/kallsyms";
     write_file(monitor.src.kallsyms, symbols.text);
     std::printf("kallsyms: %zu lines\n", static_cast<size_t>(std::count(symbols.text.begin(), symbols.text.end(), '\n')));
-    std::printf("%10s %12s %12s %8s\n", "pages", "read ms", "refresh ms", "ratio");
+    std::printf("%10s %8s %10s %10s %12s %8s\n", "pages", "owners", "read ms", "scan ms", "refresh ms", "ratio");
     for (size_t pages : {size_t(256) << 10, size_t(1) << 20}) {
         write_file(monitor.src.mem_tally, page_file(pages, symbols.call_sites));
         double read_ms = best_ms([&] { (void)memtally::count_pages(monitor.src.mem_tally); });
+        double scan_ms = best_ms([&] {
+            memtally::scan_owners(monitor.src.mem_tally, 0, 0xFFFFFFFF, &monitor.table);
+        });
+        int owners = monitor.table.count;
         double refresh_ms = best_ms([&] {
             memtally::collect(&monitor);
             std::string frame = memtally::label_and_render(&monitor);
@@ -79,9 +86,10 @@ int main() {
                 std::abort();
             }
         });
-        std::printf("%10zu %12.2f %12.2f %8.1f  (%d owners)\n", pages, read_ms, refresh_ms, refresh_ms / read_ms,
-                    monitor.table.count);
+        std::printf("%10zu %8d %10.2f %10.2f %12.2f %8.1f\n", pages, owners, read_ms, scan_ms, refresh_ms,
+                    refresh_ms / read_ms);
     }
+    std::printf("ratio: refresh (scan, merges, sort, symbols, names, frame) / bare read of the page file\n");
     ::unlink(monitor.src.mem_tally.c_str());
     ::unlink(monitor.src.kallsyms.c_str());
     ::rmdir(dir);
