@@ -124,7 +124,7 @@ int look_up_device(const Sources &src, uint32_t key, RowText *row) {
     unsigned long major = 0, minor = 0;
     const char *name = nullptr;
     while (std::fgets(line, sizeof line, f)) {
-        if (chomp(line) && parse_device_line(line, &major, &minor, &name) && key_device_is(key, major, minor)) {
+        if (chomp(line) && parse_block_device_line(line, &major, &minor, &name) && key_device_is(key, major, minor)) {
             set_text(row->module, name);
         }
     }
@@ -134,9 +134,10 @@ int look_up_device(const Sources &src, uint32_t key, RowText *row) {
 
 }  // namespace
 
-// By field: the column widths differ between ls implementations.
-bool parse_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name) {
-    if (line[0] != 'b' && line[0] != 'c') {
+// By field: the column widths differ between ls implementations. Only block
+// devices count: character devices share their numbers (vcs is 7,0 as loop0).
+bool parse_block_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name) {
+    if (line[0] != 'b') {
         return false;
     }
     char *fields[9];

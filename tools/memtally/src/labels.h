@@ -44,8 +44,8 @@ void find_symbols(const Sources &src, const Window &w);
 void find_names(const Sources &src, const Window &w, int thread_mode);
 // File-cache and device-buffer rows, by file mode.
 void find_files(const Sources &src, const Window &w, int file_mode);
-// One line of `ls -l` naming a device node: its major, minor and name.
-bool parse_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name);
+// One line of `ls -l` naming a block device: its major, minor and name.
+bool parse_block_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name);
 // The thread group id of a thread (tid itself when its status is unreadable).
 uint32_t thread_group(const Sources &src, uint32_t tid);
 

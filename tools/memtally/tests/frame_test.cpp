@@ -113,8 +113,10 @@ TEST_F(Labels, FilesAndDevicesByFileMode) {
     }
     // Mode 1: the search finds the file only when its inode bits are its
     // whole inode number; the device list is `ls -l` of a directory holding
-    // a node like /dev/null. A planted link under the list's name is replaced.
-    ASSERT_EQ(::mknod((src_.dev_dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    // a block node with the key's numbers (and a character node with the same
+    // numbers, listed later). A planted link under the list's name is replaced.
+    ASSERT_EQ(::mknod((src_.dev_dir + "/null").c_str(), S_IFBLK | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(::mknod((src_.dev_dir + "/z_char").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
     ASSERT_EQ(::symlink((dir_ + "/victim").c_str(), src_.dev_list.c_str()), 0);
     find_symbols(src_, w);
     find_files(src_, w, 1);

@@ -27,6 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string line(reinterpret_cast<const char *>(data), size);
     unsigned long major = 0, minor = 0;
     const char *name = nullptr;
-    memtally::parse_device_line(&line[0], &major, &minor, &name);
+    memtally::parse_block_device_line(&line[0], &major, &minor, &name);
     return 0;
 }
