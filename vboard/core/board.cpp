@@ -394,6 +394,11 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
                 *error = at_line(line, "bad offset list '" + value + "'");
                 return -1;
             }
+        } else if (int rc = parse_mem_tally_key(key, value, &b.mem_tally, error); rc != 0) {
+            if (rc < 0) {
+                *error = at_line(line, *error);
+                return -1;
+            }
         } else if (key == "nand.size" || key == "nand.erasesize" || key == "nand.writesize" ||
                    key == "nand.oobsize" || key == "power_cut_after") {
             *error = at_line(line, "bad number '" + value + "' for " + key);

@@ -74,6 +74,8 @@ extern const DeviceType kProcMtdFile;
 extern const DeviceType kI2cDevice;
 extern const DeviceType kBspDevice;
 extern const DeviceType kLircDevice;
+extern const DeviceType kMemTallyFile;
+extern const DeviceType kKallsymsFile;
 extern const DeviceType kGpioDevice;
 extern const DeviceType kTtyDevice;
 extern const DeviceType kDrvUartDevice;

@@ -31,7 +31,8 @@ constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
-                                             &kGpioDevice, &kTtyDevice, &kDrvUartDevice};
+                                             &kGpioDevice, &kTtyDevice, &kDrvUartDevice,
+                                             &kMemTallyFile, &kKallsymsFile};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 

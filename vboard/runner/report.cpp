@@ -78,6 +78,7 @@ void print_layout(const BoardConfig &board) {
     if (board.power_cut_after) {
         std::printf("power cut after %" PRIu64 " flash operations\n", board.power_cut_after);
     }
+    std::printf("%s\n", mem_tally_summary(board.mem_tally).c_str());
 }
 
 void print_file(const char *title, const std::string &path, const char *none) {

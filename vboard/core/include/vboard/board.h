@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "vboard/mem_tally.h"
+
 namespace vboard {
 
 constexpr int kMaxPartitions = 64;  // "/dev/mtd1".."/dev/mtd64"
@@ -52,6 +54,7 @@ struct BoardConfig {
     uint64_t power_cut_after = 0;        // flash operations before the power cut; 0 = never
     std::vector<Seed> seeds;             // in board-file order
     std::vector<IoctlFault> ioctl_faults;
+    MemTallyConfig mem_tally;            // the page-owner table and kernel symbols
 };
 
 // The board used when no board file is given.
