@@ -69,6 +69,7 @@ extern const DeviceType kProcMtdFile;
 extern const DeviceType kI2cDevice;
 extern const DeviceType kBspDevice;
 extern const DeviceType kLircDevice;
+extern const DeviceType kCbagentDevice;
 
 // "ioctl <path> <what> = <result>" in the journal, with errno's name on failure.
 void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result);

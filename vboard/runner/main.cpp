@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cba_raise.h"
 #include "report.h"
 #include "vboard/ir.h"
 #include "vboard/state.h"
@@ -21,6 +22,7 @@ const char kUsage[] =
     "       vboard shell [--board FILE] [--state DIR]\n"
     "       vboard state DIR\n"
     "       vboard ir-send [--state DIR] [--speed F] [--text | --raw] FILE\n"
+    "       vboard cba-raise [--state DIR] PID FCT TAG [INFO [COUNT]]  (or PID wake, PID fail ERRNO)\n"
     "\n"
     "run    boots a board (private mount and PID namespace over an overlay of\n"
     "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
@@ -34,7 +36,12 @@ const char kUsage[] =
     "ir-send  feeds the capture FILE to /dev/lirc0 of the board on DIR (or of\n"
     "       this board, from VBOARD_STATE) with its real timing, F times faster;\n"
     "       FILE is 'pulse N' / 'space N' / 'timeout N' lines or raw 4-byte\n"
-    "       little-endian words (taken as raw when it holds a NUL byte)\n";
+    "       little-endian words (taken as raw when it holds a NUL byte)\n"
+    "cba-raise  queues COUNT (default 1) notifications for process PID of the\n"
+    "       board on DIR (or this board): notify function address FCT (0 for\n"
+    "       none), TAG, and INFO as text, or as bytes when written hex:0a0b...;\n"
+    "       'PID wake' returns its driver request with nothing to run, 'PID fail\n"
+    "       ERRNO' makes that request fail (ERRNO a name such as EIO)\n";
 
 struct Args {
     std::string verb;
@@ -161,6 +168,10 @@ int main(int argc, char **argv) {
     }
     if (args.verb == "ir-send") {
         return ir_send(args);
+    }
+    if (args.verb == "cba-raise") {
+        const char *own = std::getenv(vboard::kStateEnv);
+        return vboard::cba_raise_command(!args.state.empty() ? args.state : own ? own : "", args.rest);
     }
     if (args.verb == "state") {
         std::string dir = !args.state.empty() ? args.state : args.rest.empty() ? "" : args.rest[0];

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "cba_raise.h"
 #include "vboard/board.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
@@ -122,6 +123,7 @@ int print_state_report(const std::string &dir) {
     }
     print_file("LEDs (0-4, RRGGBB)", state_path(dir, kLeds), "never set");
     print_file("reboot", state_path(dir, kRebootRecord), "none requested");
+    print_cba_report(dir);
     return 0;
 }
 
