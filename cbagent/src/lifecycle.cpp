@@ -88,9 +88,9 @@ void _vCBAgent_Finish_EX(void) {
         log_line(kInfo, "[CBA] CBA_FINISH fail");
     }
     log_line(kInfo, "ioctl finish ");
+    wait_dispatcher_end();  // it starts no thread after this, and has told the pool to exit
     while (thread_num_after_a_while() != 0) {
     }
-    wait_dispatcher_end();
     unmap_block(_arCbAgentUser.items);  // skipped when nothing was ever mapped
     if (_arCbAgentUser.fd >= 0) {
         ::close(_arCbAgentUser.fd);

@@ -27,7 +27,9 @@ struct CbaQueue {
     int32_t pid;
     uint32_t hmem;
     pthread_mutex_t lock;
-    pthread_cond_t changed;
+    pthread_cond_t ready;  // for the taker: a note, a free item, or the finish
+    pthread_cond_t room;   // for raisers: room in the ring, or the close
+    uint32_t takers_waiting, raisers_waiting;
     uint32_t open;
     uint32_t finished;
     uint64_t raised, handed, done, dropped;
@@ -52,8 +54,10 @@ void lock(CbaQueue *q) {
 
 void unlock(CbaQueue *q) { pthread_mutex_unlock(&q->lock); }
 
-void wait_changed(CbaQueue *q, const timespec *until) {
-    int rc = until ? pthread_cond_timedwait(&q->changed, &q->lock, until) : pthread_cond_wait(&q->changed, &q->lock);
+void wait_on(CbaQueue *q, pthread_cond_t *cond, uint32_t *waiting, const timespec *until) {
+    ++*waiting;
+    int rc = until ? pthread_cond_timedwait(cond, &q->lock, until) : pthread_cond_wait(cond, &q->lock);
+    --*waiting;
     if (rc == EOWNERDEAD) {
         pthread_mutex_consistent(&q->lock);
     }
@@ -70,7 +74,10 @@ int init_sync(CbaQueue *q) {
     pthread_condattr_setclock(&ca, CLOCK_MONOTONIC);
     int rc = pthread_mutex_init(&q->lock, &ma);
     if (rc == 0) {
-        rc = pthread_cond_init(&q->changed, &ca);
+        rc = pthread_cond_init(&q->ready, &ca);
+    }
+    if (rc == 0) {
+        rc = pthread_cond_init(&q->room, &ca);
     }
     pthread_mutexattr_destroy(&ma);
     pthread_condattr_destroy(&ca);
@@ -219,10 +226,12 @@ int cba_take(CbaQueue *q, CbaNote *note, uint32_t *index) {
             }
             q->head = (q->head + 1) % kCbaQueueDepth;
             --q->count;
-            pthread_cond_broadcast(&q->changed);  // room for raisers
+            if (q->raisers_waiting) {
+                pthread_cond_broadcast(&q->room);
+            }
             break;
         }
-        wait_changed(q, nullptr);
+        wait_on(q, &q->ready, &q->takers_waiting, nullptr);
     }
     unlock(q);
     return rc;
@@ -234,7 +243,9 @@ int cba_done(CbaQueue *q, uint32_t hmem, uint32_t index) {
     if (hmem == q->hmem && index < kCbaItems && q->running[index]) {
         q->running[index] = 0;
         ++q->done;
-        pthread_cond_broadcast(&q->changed);
+        if (q->takers_waiting) {
+            pthread_cond_broadcast(&q->ready);
+        }
         rc = 0;
     }
     unlock(q);
@@ -244,7 +255,7 @@ int cba_done(CbaQueue *q, uint32_t hmem, uint32_t index) {
 void cba_finish(CbaQueue *q) {
     lock(q);
     q->finished = 1;
-    pthread_cond_broadcast(&q->changed);
+    pthread_cond_broadcast(&q->ready);
     unlock(q);
 }
 
@@ -256,7 +267,8 @@ void cba_close(CbaQueue *q, const std::string &dir, Journal *journal) {
     uint32_t running = running_count(q);
     q->dropped += pending;
     q->count = 0;
-    pthread_cond_broadcast(&q->changed);
+    pthread_cond_broadcast(&q->ready);
+    pthread_cond_broadcast(&q->room);
     unlock(q);
     if (pending || running) {
         journal_line(journal, format("cba drop %d pending %u running %u", q->pid, pending, running));
@@ -265,42 +277,62 @@ void cba_close(CbaQueue *q, const std::string &dir, Journal *journal) {
     unmap_queue(q);
 }
 
-int cba_raise(const std::string &dir, int pid, const CbaNote &note, uint32_t count, Journal *journal,
-              int timeout_ms) {
-    if (note.info_size > kCbaInfoMax || count == 0 || (note.kind == CbaKind::Fail && note.error <= 0)) {
-        return -EINVAL;
+namespace {
+
+// Queues total notes, the k-th being notes[k % n].
+int raise_notes(const std::string &dir, int pid, const CbaNote *notes, size_t n, size_t total, Journal *journal,
+                int timeout_ms) {
+    for (size_t i = 0; i < n; ++i) {
+        if (notes[i].info_size > kCbaInfoMax || (notes[i].kind == CbaKind::Fail && notes[i].error <= 0)) {
+            return -EINVAL;
+        }
     }
-    CbaQueue *q = map_queue(queue_path(dir, pid));
+    CbaQueue *q = n && total ? map_queue(queue_path(dir, pid)) : nullptr;
     if (!q) {
-        return -ESRCH;
+        return n && total ? -ESRCH : -EINVAL;
     }
     int rc = 0;
-    uint32_t queued = 0;
+    size_t queued = 0;
     lock(q);
     timespec until = deadline_after(timeout_ms);
-    while (queued < count && rc == 0) {
+    while (queued < total && rc == 0) {
         if (!q->open) {
             rc = -EPIPE;
         } else if (q->count == kCbaQueueDepth) {
             rc = passed(until) ? -ETIMEDOUT : 0;
             if (rc == 0) {
-                wait_changed(q, &until);
+                wait_on(q, &q->room, &q->raisers_waiting, &until);
             }
         } else {
-            q->ring[(q->head + q->count) % kCbaQueueDepth] = note;
-            ++q->count;
-            q->raised += note.kind == CbaKind::Notify;
-            ++queued;
+            for (; queued < total && q->count < kCbaQueueDepth; ++queued) {
+                const CbaNote &note = notes[queued % n];
+                q->ring[(q->head + q->count) % kCbaQueueDepth] = note;
+                ++q->count;
+                q->raised += note.kind == CbaKind::Notify;
+            }
             until = deadline_after(timeout_ms);
-            pthread_cond_broadcast(&q->changed);
+            pthread_cond_broadcast(&q->ready);
         }
     }
     // Written before the queue is let go, so that it comes before the lines of the items' requests.
-    journal_line(journal, format("cba raise %d ", pid) + note_text(note) + format(" count %u queued %u", count, queued) +
+    std::string what = n == 1 ? note_text(notes[0]) + format(" count %zu", total) : format("notes %zu", n);
+    journal_line(journal, format("cba raise %d ", pid) + what + format(" queued %zu", queued) +
                               (rc ? std::string(" ") + error_name(-rc) : ""));
     unlock(q);
     unmap_queue(q);
     return rc;
+}
+
+}  // namespace
+
+int cba_raise(const std::string &dir, int pid, const CbaNote &note, uint32_t count, Journal *journal,
+              int timeout_ms) {
+    return raise_notes(dir, pid, &note, 1, count, journal, timeout_ms);
+}
+
+int cba_raise_all(const std::string &dir, int pid, const CbaNote *notes, size_t n, Journal *journal,
+                  int timeout_ms) {
+    return raise_notes(dir, pid, notes, n, n, journal, timeout_ms);
 }
 
 int cba_stats(const std::string &dir, int pid, CbaStats *stats) {

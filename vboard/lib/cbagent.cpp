@@ -118,8 +118,8 @@ private:
             }
             words->word[0] = rc == 0 ? hmem_ : 0;
             words->word[1] = rc == 0 ? index : 0;
+            what += rc >= 0 ? format(" %d 0x%08x %u", ::getpid(), words->word[0], words->word[1]) : "";
             rc = rc > 0 ? 0 : rc;
-            what += format(" %d 0x%08x %u", ::getpid(), words->word[0], words->word[1]);
         }
         journal_ioctl(journal_, path(), what, rc);
         return rc;

@@ -70,6 +70,9 @@ void cba_close(CbaQueue *queue, const std::string &dir, Journal *journal);
 // queue), -EPIPE (closed meanwhile), -ETIMEDOUT, -EINVAL (bad note).
 int cba_raise(const std::string &dir, int pid, const CbaNote &note, uint32_t count, Journal *journal,
               int timeout_ms = 10000);
+// The same for n notes, in order, with one journal line.
+int cba_raise_all(const std::string &dir, int pid, const CbaNote *notes, size_t n, Journal *journal,
+                  int timeout_ms = 10000);
 
 // Every queue of the board, by pid; or one of them (0, or -ESRCH).
 std::vector<CbaStats> cba_report(const std::string &dir);
