@@ -74,21 +74,13 @@ std::set<uint32_t> released;
 bool holding = false;
 bool all_released = false;
 
-int own_slot() {
-    for (int slot = 0; slot < CBA_WORK_THREADS; ++slot) {
-        if (pthread_equal(_arWork_Thread[slot].tid, pthread_self())) {
-            return slot;
-        }
-    }
-    return -1;
-}
 }  // namespace
 
 void record(void *info, uint32_t tag) {
     const auto *item = reinterpret_cast<const CbItem *>(static_cast<uint8_t *>(info) - offsetof(CbItem, cb_info));
     CallbackRun run;
     run.tag = tag;
-    run.slot = own_slot();
+    run.slot = slot_of_this_thread();
     run.info_size = item->cb_info_sz;
     run.info.assign(static_cast<const char *>(info), std::min<size_t>(item->cb_info_sz, CBA_INFO_SIZE));
     char name[16] = "";
@@ -140,6 +132,19 @@ void reset() {
     all_released = false;
 }
 }  // namespace notify
+
+// The agent writes the slot table under its main lock; a callback holds no lock.
+int slot_of_this_thread() {
+    pthread_mutex_lock(&_arCbAgentUser.lock);
+    int found = -1;
+    for (int slot = 0; slot < CBA_WORK_THREADS; ++slot) {
+        if (pthread_equal(_arWork_Thread[slot].tid, pthread_self())) {
+            found = slot;
+        }
+    }
+    pthread_mutex_unlock(&_arCbAgentUser.lock);
+    return found;
+}
 
 uintptr_t address_of(void (*fct)(void *, uint32_t)) { return reinterpret_cast<uintptr_t>(fct); }
 

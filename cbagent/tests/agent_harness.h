@@ -54,6 +54,9 @@ size_t run_count();
 void reset();
 }  // namespace notify
 
+// From a callback: the work thread slot it runs on.
+int slot_of_this_thread();
+
 uintptr_t address_of(void (*fct)(void *, uint32_t));
 
 // A notification of record() with tag and info.

@@ -119,15 +119,6 @@ struct Tally {
 
 uint32_t tag_of(int raiser, uint32_t i) { return static_cast<uint32_t>(raiser) << 24 | i; }
 
-bool on_one_shot_thread() {
-    for (int slot = CBA_POOL_THREADS; slot < CBA_WORK_THREADS; ++slot) {
-        if (pthread_equal(_arWork_Thread[slot].tid, pthread_self())) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A short callback: none, a yield, some microseconds, or now and then milliseconds.
 void stress_callback(void *info, uint32_t tag) {
     uint32_t now = tally.in_flight.fetch_add(1) + 1;
@@ -141,12 +132,12 @@ void stress_callback(void *info, uint32_t tag) {
     if (std::memcmp(info, info_of(tag).data(), kInfoBytes) != 0) {
         tally.bad_info.fetch_add(1);
     }
-    tally.on_one_shot.fetch_add(on_one_shot_thread() ? 1 : 0);
+    tally.on_one_shot.fetch_add(slot_of_this_thread() >= CBA_POOL_THREADS ? 1 : 0);
     uint32_t h = mix(tag);
     if (h % 512 == 0) {  // now and then long enough for the work threads to run out
         timespec t = {0, 5000000};
         nanosleep(&t, nullptr);
-    } else if (h % 16 == 1) {
+    } else if (h % 64 == 1) {
         timespec t = {0, 20000};
         nanosleep(&t, nullptr);
     } else if (h % 8 == 2) {
