@@ -123,8 +123,12 @@ Raiser start_raiser(const std::string &dir) {
     Raiser r;
     r.pid = ::fork();
     if (r.pid == 0) {
+        ::close(to[1]);  // so that the parent's close ends the raiser
+        ::close(from[0]);
         raiser_main(dir, target, to[0], from[1]);
     }
+    ::close(to[0]);
+    ::close(from[1]);
     r.commands = to[1];
     r.acks = from[0];
     return r;

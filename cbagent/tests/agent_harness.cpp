@@ -197,9 +197,13 @@ std::vector<TaskInfo> tasks() {
         TaskInfo t;
         std::getline(comm, t.name);
         std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t name_end = text.rfind(')');
+        if (name_end == std::string::npos || name_end + 2 > text.size()) {
+            continue;  // the thread ended meanwhile
+        }
         // Fields after the name, which is in parentheses: state is field 3,
         // rt_priority field 40, policy field 41.
-        std::istringstream rest(text.substr(text.rfind(')') + 2));
+        std::istringstream rest(text.substr(name_end + 2));
         std::string field;
         for (int n = 3; rest >> field && n <= 41; ++n) {
             if (n == 40) t.priority = std::atoi(field.c_str());
