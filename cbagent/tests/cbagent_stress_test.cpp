@@ -86,7 +86,9 @@ namespace {
 
 constexpr int kRaisers = 4;
 constexpr size_t kInfoBytes = 16;
-constexpr size_t kBatch = 32;  // notes a raiser queues at a time, as a burst
+constexpr size_t kBatch = 32;
+constexpr uint32_t kClusterEvery = 4096;  // of each raiser's notifications, the first
+constexpr uint32_t kClusterLength = 24;   // kClusterLength take 2 ms  // notes a raiser queues at a time, as a burst
 
 uint32_t notifications() {
     const char *text = std::getenv("CBA_STRESS_NOTIFICATIONS");
@@ -119,7 +121,7 @@ struct Tally {
 
 uint32_t tag_of(int raiser, uint32_t i) { return static_cast<uint32_t>(raiser) << 24 | i; }
 
-// A short callback: none, a yield, some microseconds, or now and then milliseconds.
+// A short callback: none, a yield, some microseconds, or in runs now and then milliseconds.
 void stress_callback(void *info, uint32_t tag) {
     uint32_t now = tally.in_flight.fetch_add(1) + 1;
     uint32_t peak = tally.peak.load();
@@ -134,8 +136,8 @@ void stress_callback(void *info, uint32_t tag) {
     }
     tally.on_one_shot.fetch_add(slot_of_this_thread() >= CBA_POOL_THREADS ? 1 : 0);
     uint32_t h = mix(tag);
-    if (h % 512 == 0) {  // now and then long enough for the work threads to run out
-        timespec t = {0, 5000000};
+    if (i % kClusterEvery < kClusterLength) {  // a run of long ones: the 16 work threads run out
+        timespec t = {0, 2000000};
         nanosleep(&t, nullptr);
     } else if (h % 64 == 1) {
         timespec t = {0, 20000};
