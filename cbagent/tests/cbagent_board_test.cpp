@@ -2,10 +2,14 @@
 // `vboard cba-raise`, as a person would.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <csignal>
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "vboard/testkit.h"
 
@@ -33,7 +37,21 @@ std::string state_report(const Board &board) {
     return text;
 }
 
+// The agent's threads need SCHED_RR (root or CAP_SYS_NICE).
+bool realtime_allowed() {
+    bool ok = false;
+    std::thread([&] {
+        sched_param p{};
+        p.sched_priority = 70;
+        ok = pthread_setschedparam(pthread_self(), SCHED_RR, &p) == 0;
+    }).join();
+    return ok;
+}
+
 TEST(CbademoOnBoard, RaisedNotificationsRunOnTheAgentsThreadsAndShowInTheState) {
+    if (!realtime_allowed()) {
+        GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
+    }
     Board board;
     auto app = board.start({bin_path("cbademo")});
     ASSERT_TRUE(app->await_out("cbademo: notify sleep", 10000)) << app->err();
