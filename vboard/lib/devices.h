@@ -79,6 +79,7 @@ extern const DeviceType kKallsymsFile;
 extern const DeviceType kGpioDevice;
 extern const DeviceType kTtyDevice;
 extern const DeviceType kDrvUartDevice;
+extern const DeviceType kCbagentDevice;
 
 // A system call that a model answers on the board (passed through elsewhere).
 struct SyscallModel {

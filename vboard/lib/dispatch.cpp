@@ -32,7 +32,8 @@ constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
 const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
                                              &kGpioDevice, &kTtyDevice, &kDrvUartDevice,
-                                             &kMemTallyFile, &kKallsymsFile};
+                                             &kMemTallyFile, &kKallsymsFile,
+                                             &kCbagentDevice};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bringup.h"
+#include "cba_raise.h"
 #include "report.h"
 #include "vboard/ir.h"
 #include "vboard/state.h"
@@ -24,6 +25,7 @@ const char kUsage[] =
     "       vboard ir-send [--state DIR] [--speed F] [--text | --raw] FILE\n"
     "       vboard gpio --state DIR [PIN LEVEL]\n"
     "       vboard clock --state DIR [SECONDS[.FRACTION] [run]]\n"
+    "       vboard cba-raise [--state DIR] PID FCT TAG [INFO [COUNT]]  (or PID wake, PID fail ERRNO)\n"
     "\n"
     "run    boots a board (private mount and PID namespace over an overlay of\n"
     "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
@@ -41,7 +43,12 @@ const char kUsage[] =
     "gpio   sets the level that input PIN of DIR's /dev/gpio sees, or lists\n"
     "       the pins\n"
     "clock  sets the clock that system call 370 reads on DIR's board, frozen\n"
-    "       at SECONDS or running on from there (run); without SECONDS shows it\n";
+    "       at SECONDS or running on from there (run); without SECONDS shows it\n"
+    "cba-raise  queues COUNT (default 1) notifications for process PID of the\n"
+    "       board on DIR (or this board): notify function address FCT (0 for\n"
+    "       none), TAG, and INFO as text, or as bytes when written hex:0a0b...;\n"
+    "       'PID wake' returns its driver request with nothing to run, 'PID fail\n"
+    "       ERRNO' makes that request fail (ERRNO a name such as EIO)\n";
 
 struct Args {
     std::string verb;
@@ -180,6 +187,10 @@ int main(int argc, char **argv) {
             return usage_error("clock needs --state DIR");
         }
         return vboard::clock_verb(args.state, args.rest);
+    }
+    if (args.verb == "cba-raise") {
+        const char *own = std::getenv(vboard::kStateEnv);
+        return vboard::cba_raise_command(!args.state.empty() ? args.state : own ? own : "", args.rest);
     }
     if (args.verb == "state") {
         std::string dir = !args.state.empty() ? args.state : args.rest.empty() ? "" : args.rest[0];

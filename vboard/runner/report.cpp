@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "bringup.h"
+#include "cba_raise.h"
 #include "vboard/board.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
@@ -125,6 +126,7 @@ int print_state_report(const std::string &dir) {
     print_file("LEDs (0-4, RRGGBB)", state_path(dir, kLeds), "never set");
     print_file("reboot", state_path(dir, kRebootRecord), "none requested");
     print_bringup_state(dir);
+    print_cba_report(dir);
     return 0;
 }
 

@@ -312,6 +312,12 @@ std::unique_ptr<Process> Board::start_ir_send(const std::vector<uint32_t> &words
     return std::make_unique<Process>(pid, base + ".out", base + ".err");
 }
 
+Result Board::cba_raise(const std::vector<std::string> &args, int timeout_ms) {
+    std::vector<std::string> argv = {bin_path("vboard"), "cba-raise", "--state", dir_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_to_end(argv, "", work_ + "/cba-raise" + std::to_string(++runs_), timeout_ms);
+}
+
 Process::Process(pid_t pid, std::string out_path, std::string err_path)
     : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {
     if (pid_ <= 0) {

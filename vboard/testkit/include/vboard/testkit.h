@@ -88,6 +88,10 @@ public:
     // The same in the background (wait() on the result).
     std::unique_ptr<Process> start_ir_send(const std::vector<uint32_t> &words, double speed = 1);
 
+    // Raises notifications for a process's callback agent (`vboard cba-raise`):
+    // args are PID FCT TAG [INFO [COUNT]], PID wake or PID fail ERRNO.
+    Result cba_raise(const std::vector<std::string> &args, int timeout_ms = 10000);
+
 private:
     // Writes words to a fresh file in work() and returns the ir-send command.
     std::vector<std::string> ir_send_argv(const std::string &capture, double speed);
