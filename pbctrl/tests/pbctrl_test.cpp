@@ -248,12 +248,16 @@ TEST_F(Pbctrl, ResultsOfAnotherTypeOrFailedCallsGiveMinus1)
     engine_.ok("result x_QivPb_Ctrl_Reg_CLI -7");
     EXPECT_EQ(IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr), -7);
 
-    engine_.ok("status x_QivPb_Ctrl_Reg_CLI -1");
+    // Whatever the engine's handler answers, even -6, is its own failure:
+    // no reconnection, no second run.
+    engine_.ok("status x_QivPb_Ctrl_Reg_CLI -6");
+    const std::string calls = engine_.ok("calls x_QivPb_Ctrl_Reg_CLI");
     capture();
     EXPECT_EQ(IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr), -1);
     out = captured();
-    EXPECT_EQ(count(out, "RPC Failure:IQivPb_Ctrl_Reg_CLI #\\d+, ret -1\n"), 1u) << out;
+    EXPECT_EQ(count(out, "RPC Failure:IQivPb_Ctrl_Reg_CLI #\\d+, ret -8\n"), 1u) << out;
     EXPECT_EQ(count(out, "try to auto connect"), 0u);
+    EXPECT_EQ(engine_.ok("calls x_QivPb_Ctrl_Reg_CLI"), std::to_string(std::stoi(calls) + 1));
 
     engine_.ok("reset");
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);

@@ -178,7 +178,8 @@ std::string call_back(int32_t conn, const CbSpec &spec)
                                  static_cast<uint32_t>(args.size()), args.data(), &result, -1);
     rpc_del(0);
     std::ostringstream out;
-    out << "ok " << rc << " " << result.e_type << " " << static_cast<int>(result.u.i1);
+    // The client handler's own status rather than the transport's summary.
+    out << "ok " << (rc == RPCR_PEER_FAILED ? rpc_peer_status() : rc) << " " << result.e_type << " " << static_cast<int>(result.u.i1);
     size_t place = 0;
     for (size_t i = 0; i < spec.args.size(); ++i) {
         rpcwire::ArgClass c{};

@@ -36,20 +36,11 @@ Engine &engine()
     return *e;
 }
 
-int32_t run_op(int32_t conn, const std::string &name, void *, uint32_t argc, RPC_ARG_T *args,
-               RPC_ARG_T *result)
+rpc_hndlr_fct find_op(const std::string &name)
 {
-    rpc_hndlr_fct fn;
-    {
-        std::lock_guard<std::mutex> lock(engine().mu);
-        auto it = engine().ops.find(name);
-        fn = it != engine().ops.end() ? it->second : engine().fallback;
-    }
-    if (!fn)
-        return RPCR_NOT_FOUND;
-    const int32_t rc = fn(conn, name.c_str(), nullptr, argc, args, result);
-    rpcreg::thread_regs().clear();
-    return rc;
+    std::lock_guard<std::mutex> lock(engine().mu);
+    auto it = engine().ops.find(name);
+    return it != engine().ops.end() ? it->second : engine().fallback;
 }
 
 // Forgets connections whose client went away. Called with the lock held.
@@ -71,7 +62,7 @@ void accept_loop(int listen_fd)
         std::lock_guard<std::mutex> lock(e.mu);
         reap_dead_peers(e);
         const int32_t id = e.next_conn++;
-        e.peers[id] = rpcpeer::Peer::start(fd, id, run_op, rpcpeer::Peer::Serve::Inline);
+        e.peers[id] = rpcpeer::Peer::start(fd, id, find_op, rpcpeer::Peer::Serve::Inline);
     }
 }
 

@@ -201,10 +201,12 @@ int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t a
 int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args,
                     RPC_ARG_T *result)
 {
+    if (reply.transport != RPCR_OK)
+        return reply.transport;
     if (reply.status != RPCR_OK) {
         if (result)
             *result = reply.result;
-        return reply.status;
+        return RPCR_PEER_FAILED;
     }
     if (reply.args.size() != argc)
         return RPCR_PROTOCOL;

@@ -1,4 +1,5 @@
 #include "peer.h"
+#include "registry.h"
 
 #include "common/le_bytes.h"
 
@@ -49,6 +50,8 @@ bool write_all(int fd, const uint8_t *p, size_t n)
 
 // The call this thread is serving (calls nest when a handler calls back).
 thread_local const rpcmarshal::Local *t_serving = nullptr;
+// What the peer's handler returned for this thread's last call.
+thread_local int32_t t_peer_status = RPCR_OK;
 
 } // namespace
 
@@ -216,7 +219,14 @@ void Peer::serve(const std::vector<uint8_t> &body)
     Reply reply;
     if (decode(body.data(), body.size(), call) != RPCR_OK) {
         reply.id = body_id(body.data(), body.size());
-        reply.status = RPCR_PROTOCOL;
+        reply.transport = RPCR_PROTOCOL;
+        send(encode(reply));
+        return;
+    }
+    const rpc_hndlr_fct handler = dispatch_(call.name);
+    if (!handler) {
+        reply.id = call.id;
+        reply.transport = RPCR_NOT_FOUND;
         send(encode(reply));
         return;
     }
@@ -226,8 +236,10 @@ void Peer::serve(const std::vector<uint8_t> &body)
     void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
     const rpcmarshal::Local *outer = t_serving;
     t_serving = &local;
-    const int32_t status = dispatch_(id_, call.name, func, static_cast<uint32_t>(local.args.size()),
-                                     local.args.data(), &result);
+    const int32_t status = handler(id_, call.name.c_str(), func,
+                                   static_cast<uint32_t>(local.args.size()), local.args.data(),
+                                   &result);
+    rpcreg::thread_regs().clear();
     t_serving = outer;
     send(encode(rpcmarshal::make_reply(call, local, status, result)));
 }
@@ -269,6 +281,7 @@ int32_t Peer::pump_until(Pending &pending, int32_t timeout_ms)
 int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
                    RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms)
 {
+    t_peer_status = RPCR_OK;
     Call call;
     rpcmarshal::Sent sent;
     int32_t rc = rpcmarshal::build_call(regs, name, reinterpret_cast<uintptr_t>(func), argc, args,
@@ -307,6 +320,7 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     Reply reply;
     if (decode(pending.body.data(), pending.body.size(), reply) != RPCR_OK)
         return RPCR_PROTOCOL;
+    t_peer_status = reply.transport == RPCR_OK ? reply.status : RPCR_OK;
     return rpcmarshal::apply_reply(reply, sent, argc, args, result);
 }
 
@@ -324,4 +338,9 @@ int accept_next(int listen_fd)
 extern "C" uint32_t rpc_local_region_size(const void *pv_addr)
 {
     return rpcpeer::t_serving && pv_addr ? rpcmarshal::local_size(*rpcpeer::t_serving, pv_addr) : 0;
+}
+
+extern "C" int32_t rpc_peer_status(void)
+{
+    return rpcpeer::t_peer_status;
 }

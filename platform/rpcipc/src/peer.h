@@ -19,8 +19,8 @@
 
 namespace rpcpeer {
 
-using Dispatch = std::function<int32_t(int32_t conn, const std::string &name, void *func,
-                                       uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)>;
+// The handler registered for a name, or null.
+using Dispatch = std::function<rpc_hndlr_fct(const std::string &name)>;
 
 // Accepts the next connection on a listening socket, riding out interrupted
 // calls and clients that gave up while queued; -1 once the socket fails.

@@ -131,7 +131,7 @@ TEST(RpcMarshal, AFailedCallWritesNothingBack)
     rpc_arg_set(result, ARG_TYPE_RESULT, static_cast<uint64_t>(-1));
     const Reply reply = reply_round_trip(make_reply(call, local, -1, result));
     RPC_ARG_T got{};
-    EXPECT_EQ(apply_reply(reply, sent, 1, args.data(), &got), -1);
+    EXPECT_EQ(apply_reply(reply, sent, 1, args.data(), &got), RPCR_PEER_FAILED);
     EXPECT_EQ(handle, 3u);
     EXPECT_EQ(got.e_type, ARG_TYPE_RESULT) << "the handler's own report comes through";
     EXPECT_EQ(got.u.i1, -1);

@@ -272,6 +272,47 @@ TEST_F(Transport, EngineAnswersGarbageWithAnErrorAndKeepsServing)
     EXPECT_EQ(sum, 42u);
 }
 
+extern "C" int32_t other_library_open(const char *ps_text);
+extern "C" int32_t other_library_call(const char *ps_op);
+
+std::atomic<int32_t> g_who_conn{0};
+
+// Answers with the connection the call came on; fails as asked by arg 0.
+int32_t who_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *ret)
+{
+    g_who_conn = conn;
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, static_cast<uint8_t>(conn));
+    return argc == 1 ? args[0].u.i4 : RPCR_OK;
+}
+
+TEST_F(Transport, EachLibraryCallsOverTheConnectionItOpened)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t program_conn = g_who_conn;
+    EXPECT_EQ(other_library_call("x_who"), RPCR_NOT_OPENED) << "nothing of its own open yet";
+    const int32_t other = other_library_open("rpctest other");
+    ASSERT_GT(other, 0);
+    ASSERT_GT(other_library_call("x_who"), 0);
+    EXPECT_NE(g_who_conn.load(), program_conn);
+    rpc_close_client(other);
+    EXPECT_EQ(other_library_call("x_who"), RPCR_NOT_OPENED);
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    EXPECT_EQ(g_who_conn.load(), program_conn);
+}
+
+TEST_F(Transport, AHandlersFailureIsNotTheTransports)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    RPC_ARG_T args[1];
+    rpc_arg_set(args[0], ARG_TYPE_UINT32, static_cast<uint32_t>(RPCR_NOT_OPENED));
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_who", 1, args, &ret, kWait), RPCR_PEER_FAILED);
+    EXPECT_EQ(rpc_peer_status(), RPCR_NOT_OPENED);
+    EXPECT_EQ(ret.e_type, ARG_TYPE_RESULT) << "a failing handler still reports its result";
+}
+
 TEST(TransportClosed, NothingOpenMeansNotConnected)
 {
     RPC_ARG_T ret{};
