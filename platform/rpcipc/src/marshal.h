@@ -28,7 +28,7 @@ struct Origin {
     uint8_t *addr;
     uint32_t size;
     bool out;
-    std::vector<std::pair<uint32_t, uintptr_t>> saved_ptrs; // restored after write-back
+    std::vector<std::pair<uint32_t, uintptr_t>> saved_ptrs; // every pointer member, restored after write-back
 };
 struct Sent {
     std::vector<Origin> origins;
