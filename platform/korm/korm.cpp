@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -76,12 +77,17 @@ private:
 };
 
 // Size of the block behind an open descriptor, 0 when it cannot be told.
+// Another process may have made the object: only sizes this library could
+// have made (whole pages, 32 bits) are believed.
 size_t block_size(int fd)
 {
     struct stat st {};
     if (fstat(fd, &st) != 0 || st.st_size <= 0)
         return 0;
-    return static_cast<size_t>(st.st_size);
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size > UINT32_MAX || size % page_size() != 0)
+        return 0;
+    return static_cast<size_t>(size);
 }
 
 // Every range this process mapped, by start address, so that unmap knows
@@ -196,9 +202,14 @@ void *multimap_blocks(uint32_t count, const HANDLE_T *handles)
     const std::vector<size_t> sizes = block_sizes(count, handles);
     if (sizes.empty())
         return nullptr;
-    size_t total = 0;
+    // On 32 bits the sum can pass the address space: a wrapped total would
+    // reserve too little and MAP_FIXED would land on live mappings.
+    uint64_t sum = 0;
     for (size_t size : sizes)
-        total += size;
+        sum += size;
+    if (sum > static_cast<uint64_t>(PTRDIFF_MAX))
+        return nullptr;
+    const auto total = static_cast<size_t>(sum);
 
     // Reserve the whole range first so that no other mapping of this
     // process can land between the blocks.
