@@ -140,8 +140,8 @@ __attribute__((noinline)) int32_t rpc_open_client(const char *ps_conn_text, rpc_
     const int fd = connect_to(endpoint_of(ps_conn_text));
     if (fd < 0)
         return RPCR_NOT_OPENED;
-    conn->peer = rpcpeer::Peer::start(fd, conn->id, find_handler, rpcpeer::Peer::Serve::Workers);
-    return conn->id;
+    conn->peer = rpcpeer::Peer::start(fd, conn->id, find_handler);
+    return conn->peer ? conn->id : RPCR_NO_MEM;
 }
 
 int32_t rpc_close_client(int32_t i4_id)

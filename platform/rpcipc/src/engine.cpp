@@ -62,7 +62,8 @@ void accept_loop(int listen_fd)
         std::lock_guard<std::mutex> lock(e.mu);
         reap_dead_peers(e);
         const int32_t id = e.next_conn++;
-        e.peers[id] = rpcpeer::Peer::start(fd, id, find_op, rpcpeer::Peer::Serve::Inline);
+        if (auto peer = rpcpeer::Peer::start(fd, id, find_op))
+            e.peers[id] = std::move(peer);
     }
 }
 

@@ -18,7 +18,9 @@ using namespace rpcwire;
 
 namespace {
 
-constexpr unsigned kMaxWorkers = 4;
+// Length, then the body's kind, version, padding and id.
+constexpr size_t kHeadBytes = kFrameHeader + 8;
+constexpr size_t kDiscardChunk = 4096;
 
 bool read_all(int fd, uint8_t *p, size_t n)
 {
@@ -30,6 +32,18 @@ bool read_all(int fd, uint8_t *p, size_t n)
             return false;
         p += got;
         n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool skip_bytes(int fd, size_t n)
+{
+    uint8_t sink[kDiscardChunk];
+    while (n) {
+        const size_t step = std::min(n, sizeof sink);
+        if (!read_all(fd, sink, step))
+            return false;
+        n -= step;
     }
     return true;
 }
@@ -50,13 +64,14 @@ bool write_all(int fd, const uint8_t *p, size_t n)
 
 // The call this thread is serving (calls nest when a handler calls back).
 thread_local const rpcmarshal::Local *t_serving = nullptr;
+// The peer whose handler this thread runs, if any.
+thread_local const Peer *t_own_peer = nullptr;
 // What the peer's handler returned for this thread's last call.
 thread_local int32_t t_peer_status = RPCR_OK;
 
 } // namespace
 
-Peer::Peer(int fd, int32_t id, Dispatch dispatch, Serve serve)
-    : fd_(fd), id_(id), dispatch_(std::move(dispatch)), serve_(serve)
+Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
 {
 }
 
@@ -65,28 +80,27 @@ Peer::~Peer()
     ::close(fd_);
 }
 
-std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch, Serve serve)
+std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
 {
-    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch), serve));
-    peer->reader_running_ = true;
-    std::thread([peer] { peer->reader(); }).detach();
+    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch)));
+    std::lock_guard<std::mutex> lock(peer->mu_);
+    if (!peer->spawn_locked()) {
+        peer->mark_dead_locked();
+        return nullptr;
+    }
     return peer;
 }
 
-void Peer::thread_ended(bool reader)
+bool Peer::spawn_locked()
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    thread_ids_.erase(std::remove(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()),
-                      thread_ids_.end());
-    if (reader)
-        reader_running_ = false;
-    ended_cv_.notify_all();
-}
-
-bool Peer::on_own_thread()
-{
-    return std::find(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()) !=
-           thread_ids_.end();
+    try {
+        auto self = shared_from_this();
+        std::thread([self] { self->run(); }).detach();
+    } catch (...) {
+        return false; // out of threads or memory: the caller answers for it
+    }
+    ++threads_;
+    return true;
 }
 
 bool Peer::alive()
@@ -95,139 +109,135 @@ bool Peer::alive()
     return alive_;
 }
 
+void Peer::mark_dead_locked()
+{
+    ::shutdown(fd_, SHUT_RDWR);
+    alive_ = false;
+    reply_cv_.notify_all();
+    turn_cv_.notify_all();
+}
+
 void Peer::shutdown()
 {
-    ::shutdown(fd_, SHUT_RDWR);
     std::unique_lock<std::mutex> lock(mu_);
-    alive_ = false;
-    cv_.notify_all();
-    if (on_own_thread())
+    mark_dead_locked();
+    if (t_own_peer == this)
         return;
-    // Workers end by themselves once their handler returns; waiting for them
-    // could block on a handler that waits for this very caller.
-    ended_cv_.wait(lock, [this] { return !reader_running_; });
+    // Handlers still running end by themselves; waiting for them could
+    // block on a handler that waits for this very caller.
+    turn_cv_.wait(lock, [this] { return !reading_; });
 }
 
-bool Peer::on_reader()
+// Reads one frame. Its head is checked before any of its body is kept:
+// a reply nobody waits for and a call beyond the bound are skipped.
+Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    return reader_id_ == std::this_thread::get_id();
-}
-
-// One whole frame; false at the end of the stream or on a length that
-// leaves the stream untrustworthy, and on time-out (timed_out set).
-bool Peer::read_frame(std::vector<uint8_t> &body, int32_t timeout_ms, bool &timed_out)
-{
-    timed_out = false;
-    if (timeout_ms >= 0) {
-        pollfd pfd{fd_, POLLIN, 0};
-        int rc;
-        while ((rc = ::poll(&pfd, 1, timeout_ms)) < 0 && errno == EINTR) {
-        }
-        if (rc == 0) {
-            timed_out = true;
-            return false;
-        }
-    }
-    uint8_t head[kFrameHeader];
-    if (!read_all(fd_, head, sizeof head))
-        return false;
+    uint8_t head[kHeadBytes];
+    if (!read_all(fd_, head, kFrameHeader))
+        return Got::End;
     const uint32_t len = le::load32(head);
-    if (len == 0 || len > kMaxBody)
-        return false;
-    body.resize(len);
-    return read_all(fd_, body.data(), len);
-}
-
-void Peer::route(std::vector<uint8_t> &&body)
-{
-    std::unique_lock<std::mutex> lock(mu_);
-    if (body_kind(body.data(), body.size()) == kReply) {
-        auto it = pending_.find(body_id(body.data(), body.size()));
-        if (it != pending_.end()) {
-            it->second->body = std::move(body);
-            it->second->done = true;
-            cv_.notify_all();
-        }
-        return;
-    }
-    if (serve_ == Serve::Inline) {
-        lock.unlock();
-        serve(body);
-        return;
-    }
-    work_.push_back(std::move(body));
-    if (idle_ == 0 && workers_ < kMaxWorkers) {
-        ++workers_;
-        ++idle_;
-        auto self = shared_from_this();
-        std::thread([self] { self->worker(); }).detach();
-    }
-    cv_.notify_all();
-}
-
-void Peer::mark_dead()
-{
-    ::shutdown(fd_, SHUT_RDWR);
-    std::lock_guard<std::mutex> lock(mu_);
-    alive_ = false;
-    cv_.notify_all();
-}
-
-void Peer::reader()
-{
-    auto self = shared_from_this();
+    if (len < kHeadBytes - kFrameHeader || len > kMaxBody ||
+        !read_all(fd_, head + kFrameHeader, kHeadBytes - kFrameHeader))
+        return Got::End; // the stream can no longer be trusted
+    const uint8_t kind = head[kFrameHeader];
+    const uint32_t id = le::load32(head + kFrameHeader + 4);
+    if (kind != kCall && kind != kReply)
+        return Got::End;
+    bool keep;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        reader_id_ = std::this_thread::get_id();
-        thread_ids_.push_back(reader_id_);
+        keep = kind == kReply ? pending_.count(id) != 0 : serving_ < kMaxServing;
     }
-    std::vector<uint8_t> body;
-    bool timed_out;
-    while (read_frame(body, -1, timed_out))
-        route(std::move(body));
-    mark_dead();
-    thread_ended(true);
+    const size_t rest = len - (kHeadBytes - kFrameHeader);
+    if (!keep) {
+        if (!skip_bytes(fd_, rest))
+            return Got::End;
+        call_id = id;
+        return kind == kCall ? Got::Busy : Got::Nothing;
+    }
+    try {
+        body.assign(head + kFrameHeader, head + kHeadBytes);
+        body.resize(len);
+    } catch (...) {
+        return skip_bytes(fd_, rest) ? (call_id = id, kind == kCall ? Got::Busy : Got::Nothing)
+                                     : Got::End;
+    }
+    if (!read_all(fd_, body.data() + (kHeadBytes - kFrameHeader), rest))
+        return Got::End;
+    return kind == kReply ? Got::Reply : Got::Call;
 }
 
-void Peer::worker()
+void Peer::run()
 {
     auto self = shared_from_this();
+    t_own_peer = this;
     std::unique_lock<std::mutex> lock(mu_);
-    thread_ids_.push_back(std::this_thread::get_id());
     for (;;) {
-        cv_.wait(lock, [this] { return !work_.empty() || !alive_; });
-        if (work_.empty())
-            break;
-        std::vector<uint8_t> body = std::move(work_.front());
-        work_.pop_front();
+        ++idle_;
+        turn_cv_.wait(lock, [this] { return !reading_ || !alive_; });
         --idle_;
+        if (!alive_)
+            break;
+        reading_ = true;
+        lock.unlock();
+        std::vector<uint8_t> body;
+        uint32_t id = 0;
+        const Got got = read_one(body, id);
+        lock.lock();
+        reading_ = false;
+        if (got == Got::End) {
+            mark_dead_locked();
+            break;
+        }
+        if (got == Got::Reply) {
+            auto it = pending_.find(body_id(body.data(), body.size()));
+            if (it != pending_.end()) {
+                it->second->body = std::move(body);
+                it->second->done = true;
+                reply_cv_.notify_all();
+            }
+            continue;
+        }
+        if (got == Got::Nothing)
+            continue;
+        // Someone must read on while this thread serves the call.
+        if (got == Got::Busy || (idle_ == 0 && !spawn_locked())) {
+            lock.unlock();
+            answer(id, RPCR_BUSY);
+            lock.lock();
+            continue;
+        }
+        turn_cv_.notify_one();
+        ++serving_;
         lock.unlock();
         serve(body);
         lock.lock();
-        ++idle_;
+        --serving_;
+        if (idle_ >= kKeepIdle)
+            break;
     }
-    --workers_;
-    --idle_;
-    lock.unlock();
-    thread_ended(false);
+    --threads_;
+    turn_cv_.notify_all(); // shutdown() waits for the reading to stop
+}
+
+void Peer::answer(uint32_t id, int32_t transport)
+{
+    Reply reply;
+    reply.id = id;
+    reply.transport = transport;
+    send(encode(reply));
 }
 
 void Peer::serve(const std::vector<uint8_t> &body)
 {
     Call call;
-    Reply reply;
     if (decode(body.data(), body.size(), call) != RPCR_OK) {
-        reply.id = body_id(body.data(), body.size());
-        reply.transport = RPCR_PROTOCOL;
-        send(encode(reply));
+        answer(body_id(body.data(), body.size()), RPCR_PROTOCOL);
         return;
     }
     const rpc_hndlr_fct handler = dispatch_(call.name);
     if (!handler) {
-        reply.id = call.id;
-        reply.transport = RPCR_NOT_FOUND;
-        send(encode(reply));
+        answer(call.id, RPCR_NOT_FOUND);
         return;
     }
     rpcmarshal::Local local;
@@ -248,34 +258,6 @@ bool Peer::send(const std::vector<uint8_t> &frame)
 {
     std::lock_guard<std::mutex> lock(send_mu_);
     return write_all(fd_, frame.data(), frame.size());
-}
-
-// A call made on the reader thread: nobody else reads, so read here.
-int32_t Peer::pump_until(Pending &pending, int32_t timeout_ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            if (pending.done || !alive_)
-                return RPCR_OK;
-        }
-        int32_t left = -1;
-        if (timeout_ms >= 0) {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            left = static_cast<int32_t>(std::max<int64_t>(0, ms.count()));
-        }
-        std::vector<uint8_t> body;
-        bool timed_out;
-        if (!read_frame(body, left, timed_out)) {
-            if (timed_out)
-                return RPCR_TIMEOUT;
-            mark_dead();
-            return RPCR_OK;
-        }
-        route(std::move(body));
-    }
 }
 
 int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
@@ -299,16 +281,14 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     const std::vector<uint8_t> frame = encode(call);
     const bool too_big = frame.size() - kFrameHeader > kMaxBody;
     const bool sent_ok = !too_big && send(frame);
-    if (!too_big && !sent_ok)
-        mark_dead(); // the other end is gone; the reader may not have seen it yet
-    if (sent_ok && on_reader())
-        rc = pump_until(pending, timeout_ms);
     std::unique_lock<std::mutex> lock(mu_);
-    if (sent_ok && !pending.done && rc == RPCR_OK) {
+    if (!too_big && !sent_ok)
+        mark_dead_locked(); // the other end is gone; the reader may not have seen it yet
+    if (sent_ok) {
         auto ready = [&] { return pending.done || !alive_; };
         if (timeout_ms < 0)
-            cv_.wait(lock, ready);
-        else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            reply_cv_.wait(lock, ready);
+        else if (!reply_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
             rc = RPCR_TIMEOUT;
     }
     pending_.erase(call.id);

@@ -313,6 +313,83 @@ TEST_F(Transport, AHandlersFailureIsNotTheTransports)
     EXPECT_EQ(ret.e_type, ARG_TYPE_RESULT) << "a failing handler still reports its result";
 }
 
+// Client handler: returns once kMeeting call-backs are inside at once.
+constexpr int kMeeting = 8;
+std::mutex g_meet_mu;
+std::condition_variable g_meet_cv;
+int g_meet_count = 0;
+
+int32_t meet_cb(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    std::unique_lock<std::mutex> lock(g_meet_mu);
+    ++g_meet_count;
+    g_meet_cv.notify_all();
+    const bool met = g_meet_cv.wait_for(lock, std::chrono::milliseconds(kWait),
+                                        [] { return g_meet_count >= kMeeting; });
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return met ? RPCR_OK : RPCR_TIMEOUT;
+}
+
+// Engine operation: calls the client back from kMeeting threads of its own
+// while it waits for them, so the client must run them all at once and
+// the engine must read their replies while this handler blocks.
+int32_t fan_out_op(int32_t conn, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kMeeting; ++i) {
+        threads.emplace_back([conn, &ok] {
+            RPC_ARG_T cb_ret{};
+            if (rpc_do_cb(conn, "x_meet", nullptr, 0, nullptr, &cb_ret, kWait) == RPCR_OK)
+                ++ok;
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, static_cast<uint8_t>(ok.load()));
+    return RPCR_OK;
+}
+
+TEST_F(Transport, CallBacksFromManyEngineThreadsRunTogetherDuringACall)
+{
+    rpc_reg_op_hndlr("x_fan", fan_out_op);
+    rpc_reg_cb_hndlr("x_meet", meet_cb);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_fan", 0, nullptr, &ret, 2 * kWait), RPCR_OK);
+    EXPECT_EQ(ret.u.i1, kMeeting);
+}
+
+TEST_F(Transport, CallsBeyondTheBoundAreBusyNotQueued)
+{
+    rpc_reg_op_hndlr("x_gated", gated_op);
+    {
+        std::lock_guard<std::mutex> lock(g_gate_mu);
+        g_gate_open = false;
+    }
+    constexpr int kCallers = 40; // more than the engine serves at once
+    std::atomic<int> busy{0}, done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kCallers; ++i) {
+        threads.emplace_back([&] {
+            RPC_ARG_T ret{};
+            const int32_t rc = rpc_do_op(0, "x_gated", 0, nullptr, &ret, kWait);
+            ++(rc == RPCR_BUSY ? busy : done);
+        });
+    }
+    // Every caller beyond the bound is answered while the others wait.
+    for (int i = 0; i < 500 && busy < kCallers - 32; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(busy.load(), kCallers - 32);
+    {
+        std::lock_guard<std::mutex> lock(g_gate_mu);
+        g_gate_open = true;
+    }
+    g_gate_cv.notify_all();
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(done.load(), 32);
+}
+
 TEST(TransportClosed, NothingOpenMeansNotConnected)
 {
     RPC_ARG_T ret{};
