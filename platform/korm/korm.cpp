@@ -5,6 +5,8 @@
 // live handle without any shared counter to set up or repair.
 #include "korm.h"
 
+#include "common/contain.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
@@ -122,6 +124,17 @@ MappingTable &mappings()
     return table;
 }
 
+// A mapping the table cannot hold is given back rather than lost.
+void record_mapping(void *addr, size_t length)
+{
+    try {
+        mappings().add(addr, length);
+    } catch (...) {
+        munmap(addr, length);
+        throw;
+    }
+}
+
 HANDLE_T alloc_block(uint32_t size)
 {
     const size_t length = round_to_pages(size);
@@ -176,7 +189,7 @@ void *map_block(HANDLE_T handle)
     size_t length = 0;
     void *addr = map_block_at(handle, nullptr, &length);
     if (addr)
-        mappings().add(addr, length);
+        record_mapping(addr, length);
     return addr;
 }
 
@@ -227,7 +240,7 @@ void *multimap_blocks(uint32_t count, const HANDLE_T *handles)
         }
         cursor += length;
     }
-    mappings().add(base, total);
+    record_mapping(base, total);
     return base;
 }
 
@@ -250,27 +263,60 @@ uint32_t size_of_block(HANDLE_T handle)
 
 extern "C" {
 
-HANDLE_T x_kmem_block_alloc(uint32_t u4_size) { return alloc_block(u4_size); }
-int32_t x_kmem_block_free(HANDLE_T h_block) { return free_block(h_block); }
-void *x_kmem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_kmem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
+HANDLE_T x_kmem_block_alloc(uint32_t u4_size)
+{
+    return contain(HANDLE_T{0}, [&] { return alloc_block(u4_size); });
+}
+int32_t x_kmem_block_free(HANDLE_T h_block)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return free_block(h_block); });
+}
+void *x_kmem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_kmem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
 void *x_kmem_block_multimap(uint32_t u4_count, const HANDLE_T *ph_blocks)
 {
-    return multimap_blocks(u4_count, ph_blocks);
+    return contain(static_cast<void *>(nullptr), [&] { return multimap_blocks(u4_count, ph_blocks); });
 }
 
-void *x_skmem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_skmem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
+void *x_skmem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_skmem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
 void *x_skmem_block_multimap(uint32_t u4_count, const HANDLE_T *ph_blocks)
 {
-    return multimap_blocks(u4_count, ph_blocks);
+    return contain(static_cast<void *>(nullptr), [&] { return multimap_blocks(u4_count, ph_blocks); });
 }
 
-HANDLE_T x_smem_block_alloc(uint32_t u4_size) { return alloc_block(u4_size); }
-void *x_smem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_smem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
-int32_t x_smem_block_free(HANDLE_T h_block) { return free_block(h_block); }
+HANDLE_T x_smem_block_alloc(uint32_t u4_size)
+{
+    return contain(HANDLE_T{0}, [&] { return alloc_block(u4_size); });
+}
+void *x_smem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_smem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
+int32_t x_smem_block_free(HANDLE_T h_block)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return free_block(h_block); });
+}
 
-uint32_t x_kmem_block_size(HANDLE_T h_block) { return size_of_block(h_block); }
+uint32_t x_kmem_block_size(HANDLE_T h_block)
+{
+    return contain(uint32_t{0}, [&] { return size_of_block(h_block); });
+}
 
 } // extern "C"

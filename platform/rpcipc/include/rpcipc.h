@@ -25,6 +25,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* Everything declared here is the library's exported API; the rest of it is hidden. */
+#pragma GCC visibility push(default)
 
 #define RPC_DEFAULT_DIR "/tmp/qiv_rpc"
 #define RPC_DIR_ENV "QIV_RPC_DIR"
@@ -167,6 +169,7 @@ int32_t rpc_engine_conn_count(void);
 /* Socket path of an endpoint into buf; 0, or RPCR_INV_ARGS if it does not fit. */
 int32_t rpc_endpoint_path(const char *ps_name, char *ps_buf, uint32_t ui4_size);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,8 @@
 #include "peer.h"
 #include "registry.h"
 
+#include "common/contain.h"
+
 #include "common/le_bytes.h"
 
 #include <poll.h>
@@ -222,36 +224,43 @@ void Peer::run()
 
 void Peer::answer(uint32_t id, int32_t transport)
 {
-    Reply reply;
-    reply.id = id;
-    reply.transport = transport;
-    send(encode(reply));
+    contain(false, [&] {
+        Reply reply;
+        reply.id = id;
+        reply.transport = transport;
+        return send(encode(reply));
+    });
 }
 
+// Runs one call of the peer and answers it. Out of memory, or a handler
+// that throws, is answered as a failure; nothing escapes the thread.
 void Peer::serve(const std::vector<uint8_t> &body)
 {
-    Call call;
-    if (decode(body.data(), body.size(), call) != RPCR_OK) {
-        answer(body_id(body.data(), body.size()), RPCR_PROTOCOL);
-        return;
-    }
-    const rpc_hndlr_fct handler = dispatch_(call.name);
-    if (!handler) {
-        answer(call.id, RPCR_NOT_FOUND);
-        return;
-    }
-    rpcmarshal::Local local;
-    rpcmarshal::materialize(call, local);
-    RPC_ARG_T result{};
-    void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
-    const rpcmarshal::Local *outer = t_serving;
-    t_serving = &local;
-    const int32_t status = handler(id_, call.name.c_str(), func,
-                                   static_cast<uint32_t>(local.args.size()), local.args.data(),
-                                   &result);
-    rpcreg::thread_regs().clear();
-    t_serving = outer;
-    send(encode(rpcmarshal::make_reply(call, local, status, result)));
+    const uint32_t id = body_id(body.data(), body.size());
+    const int32_t transport = contain(RPCR_NO_MEM, [&] {
+        Call call;
+        if (decode(body.data(), body.size(), call) != RPCR_OK)
+            return RPCR_PROTOCOL;
+        const rpc_hndlr_fct handler = dispatch_(call.name);
+        if (!handler)
+            return RPCR_NOT_FOUND;
+        rpcmarshal::Local local;
+        rpcmarshal::materialize(call, local);
+        RPC_ARG_T result{};
+        void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
+        const rpcmarshal::Local *outer = t_serving;
+        t_serving = &local;
+        const int32_t status = contain(RPCR_ERROR, [&] {
+            return handler(id_, call.name.c_str(), func, static_cast<uint32_t>(local.args.size()),
+                           local.args.data(), &result);
+        });
+        rpcreg::thread_regs().clear();
+        t_serving = outer;
+        send(encode(rpcmarshal::make_reply(call, local, status, result)));
+        return RPCR_OK;
+    });
+    if (transport != RPCR_OK)
+        answer(id, transport);
 }
 
 bool Peer::send(const std::vector<uint8_t> &frame)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -388,6 +390,49 @@ TEST_F(Transport, CallsBeyondTheBoundAreBusyNotQueued)
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(done.load(), 32);
+}
+
+int32_t throwing_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *)
+{
+    throw std::runtime_error("handler trouble");
+}
+
+TEST_F(Transport, AThrowingHandlerIsAFailedCallNotACrash)
+{
+    rpc_reg_op_hndlr("x_throw", throwing_op);
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_throw", 0, nullptr, &ret, kWait), RPCR_PEER_FAILED);
+    EXPECT_EQ(rpc_peer_status(), RPCR_ERROR);
+    rpc_reg_op_hndlr("x_who", who_op);
+    EXPECT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+}
+
+// Each shared library exports its C API and nothing of its insides.
+TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
+{
+    struct Case {
+        const char *path;
+        std::vector<const char *> exported;
+        std::vector<const char *> hidden;
+    };
+    const Case cases[] = {
+        {RPCIPC_PATH,
+         {"rpc_do_op", "rpc_do_cb", "rpc_peer_status", "__rpc_get_desc__", "g_ps_exe_name"},
+         {"_ZN7rpcpeer11accept_nextEi", "rpcu_set_log", "_ZN7rpcwire8classifyEjRNS_8ArgClassE"}},
+        {KORM_PATH, {"x_kmem_block_multimap", "x_smem_block_free"}, {}},
+        {PBCTRL_PATH,
+         {"IQivPb_Ctrl_Open", "Client_printf", "c_rpc_reg_qivpbctrl_cb_hndlrs"},
+         {"_ZN6pbctrl13t_client_infoE", "_ZN6pbctrl14find_by_handleEj"}},
+    };
+    for (const Case &c : cases) {
+        void *lib = dlopen(c.path, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        for (const char *name : c.exported)
+            EXPECT_NE(dlsym(lib, name), nullptr) << c.path << ": " << name;
+        for (const char *name : c.hidden)
+            EXPECT_EQ(dlsym(lib, name), nullptr) << c.path << ": " << name;
+        dlclose(lib);
+    }
 }
 
 TEST(TransportClosed, NothingOpenMeansNotConnected)
