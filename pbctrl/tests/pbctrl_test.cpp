@@ -140,7 +140,7 @@ TEST_F(Pbctrl, ThreePlaybacksOpenTheFourthIsRefusedAndTheLastCloseDisconnects)
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Open 1"), "1");
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Open 3"), "file:///a.ts");
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Open 4"), std::to_string(getpid()));
-    EXPECT_TRUE(engine_conns_become("1")) << "the refused opens' connection is gone";
+    EXPECT_TRUE(engine_conns_become("1")); // the engine notices a closed connection soon, not at once
 
     capture();
     EXPECT_EQ(open(h[3]), -1);
@@ -160,7 +160,7 @@ TEST_F(Pbctrl, ThreePlaybacksOpenTheFourthIsRefusedAndTheLastCloseDisconnects)
     EXPECT_TRUE(engine_conns_become("0"));
 
     ASSERT_EQ(open(h[0]), 0);
-    EXPECT_TRUE(engine_conns_become("1")) << "the refused opens' connection is gone";
+    EXPECT_TRUE(engine_conns_become("1")); // the engine notices a closed connection soon, not at once
     EXPECT_EQ(IQivPb_Ctrl_Close(h[0]), 0);
     IQivPb_Ctrl_Terminate();
 }
@@ -184,7 +184,7 @@ TEST_F(Pbctrl, RefusedOpenAndUnknownCloseKeepTheTablesRight)
     EXPECT_EQ(IQivPb_Ctrl_Close(9999), -1);
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(IQivPb_Ctrl_Close(h[i]), 0);
-    EXPECT_TRUE(engine_conns_become("1")) << "the refused opens' connection is gone";
+    EXPECT_TRUE(engine_conns_become("1")); // the engine notices a closed connection soon, not at once
     EXPECT_EQ(IQivPb_Ctrl_Close(h[2]), 0);
     EXPECT_TRUE(engine_conns_become("0"));
     IQivPb_Ctrl_Terminate();
