@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <regex>
 #include <string>
 #include <thread>
@@ -209,6 +210,21 @@ TEST_F(Pbctrl, CallWithTheEngineDownReconnectsOnceAndFailsWithMinus6)
     ASSERT_EQ(open(h), 0);
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
     EXPECT_TRUE(engine_conns_become("0"));
+    IQivPb_Ctrl_Terminate();
+}
+
+TEST_F(Pbctrl, AutoConnectNeverWaitsForTheInfoMutex)
+{
+    IQivPb_Ctrl_Init();
+    // A stub running under t_info_mutex, with no connection open yet.
+    pthread_mutex_lock(&pbctrl::t_info_mutex);
+    auto call = std::async(std::launch::async,
+                           [] { return IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr); });
+    const bool finished = call.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    pthread_mutex_unlock(&pbctrl::t_info_mutex);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(call.get(), 0);
+    c_rpc_uninit_qivpbctrl_client(pbctrl::t_client_rpc_id);
     IQivPb_Ctrl_Terminate();
 }
 
