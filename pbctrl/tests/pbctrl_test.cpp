@@ -383,6 +383,13 @@ int32_t app_event(uint32_t e_event, void *pv_tag, void *pv_data)
     return g_seen.answer;
 }
 
+// An application that only notes the event, never reading its data.
+int32_t note_event(uint32_t e_event, void *, void *)
+{
+    g_seen.event = e_event;
+    return 0;
+}
+
 TEST_F(Pbctrl, EventReachesTheApplicationOnTheTransportThreadDuringACall)
 {
     IQivPb_Ctrl_Init();
@@ -453,6 +460,14 @@ TEST_F(Pbctrl, FeatureDataAndFirstPictureEvents)
         << out;
     EXPECT_EQ(g_seen.event.load(), 55u);
     EXPECT_EQ(g_seen.pts, 1234567890123);
+    // The same event with a plain value: said so, nothing read through it.
+    capture();
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(note_event) +
+                         " 0x48:55 0x50:0 0x48:4096"),
+              "0 2 0");
+    out = captured();
+    EXPECT_EQ(count(out, "recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x1000, no pts record \n"), 1u)
+        << out;
 
     x_kmem_block_free(block);
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
