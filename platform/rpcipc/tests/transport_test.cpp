@@ -392,6 +392,129 @@ TEST_F(Transport, CallsBeyondTheBoundAreBusyNotQueued)
     EXPECT_EQ(done.load(), 32);
 }
 
+// A gate that handlers wait at until the test opens it.
+struct Gate {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+    int waiting = 0;
+    void pass()
+    {
+        std::unique_lock<std::mutex> lock(mu);
+        ++waiting;
+        cv.notify_all();
+        cv.wait(lock, [this] { return open; });
+    }
+    bool waiting_at_least(int n)
+    {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, std::chrono::milliseconds(kWait), [&] { return waiting >= n; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        open = true;
+        cv.notify_all();
+    }
+};
+Gate g_drop_gate;
+
+int32_t drop_gated(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    g_drop_gate.pass();
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+// The connection goes away in the middle of a call and in the middle of a
+// call-back: every waiter returns -6, and the handlers end once released.
+TEST_F(Transport, ADroppedConnectionReleasesEveryWaiter)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    rpc_reg_op_hndlr("x_drop_gated", drop_gated);
+    rpc_reg_cb_hndlr("x_drop_gated", drop_gated);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t conn = g_who_conn;
+
+    // A call-back waits in the client while the client closes.
+    std::atomic<int32_t> cb_rc{RPCR_OK};
+    std::thread engine_side([&] {
+        RPC_ARG_T cb_ret{};
+        cb_rc = rpc_do_cb(conn, "x_drop_gated", nullptr, 0, nullptr, &cb_ret, -1);
+    });
+    ASSERT_TRUE(g_drop_gate.waiting_at_least(1));
+    rpc_close_client(id_);
+    engine_side.join();
+    EXPECT_EQ(cb_rc.load(), RPCR_NOT_OPENED);
+
+    // A call waits in the engine while the engine goes.
+    id_ = rpc_open_client(kEndpoint);
+    ASSERT_GT(id_, 0);
+    std::atomic<int32_t> call_rc{RPCR_OK};
+    std::thread app_side([&] {
+        RPC_ARG_T r{};
+        call_rc = rpc_do_op(0, "x_drop_gated", 0, nullptr, &r, -1);
+    });
+    ASSERT_TRUE(g_drop_gate.waiting_at_least(2));
+    rpc_engine_stop();
+    app_side.join();
+    EXPECT_EQ(call_rc.load(), RPCR_NOT_OPENED);
+    g_drop_gate.release();
+    ASSERT_EQ(rpc_engine_serve(kEndpoint), RPCR_OK); // for TearDown
+}
+
+std::atomic<int> g_pings{0};
+
+int32_t ping(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    ++g_pings;
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+// Two application threads, one per library connection, call while two
+// engine threads call back into both connections (run under TSan too).
+TEST_F(Transport, CallsAndCallBacksFromManyThreadsOnTwoConnections)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    rpc_reg_op_hndlr("x_ping", ping);
+    rpc_reg_cb_hndlr("x_ping", ping);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t program_conn = g_who_conn;
+    const int32_t other = other_library_open("rpctest other");
+    ASSERT_GT(other_library_call("x_who"), 0);
+    const int32_t other_conn = g_who_conn;
+    constexpr int kRounds = 200;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            RPC_ARG_T r{};
+            failures += rpc_do_op(0, "x_ping", 0, nullptr, &r, kWait) != RPCR_OK;
+        }
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds; ++i)
+            failures += other_library_call("x_ping") != 0;
+    });
+    for (int e = 0; e < 2; ++e) {
+        threads.emplace_back([&, e] {
+            for (int i = 0; i < kRounds; ++i) {
+                RPC_ARG_T r{};
+                const int32_t conn = (i + e) % 2 ? program_conn : other_conn;
+                failures += rpc_do_cb(conn, "x_ping", nullptr, 0, nullptr, &r, kWait) != RPCR_OK;
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GE(g_pings.load(), 4 * kRounds);
+    rpc_close_client(other);
+}
+
 int32_t throwing_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *)
 {
     throw std::runtime_error("handler trouble");
