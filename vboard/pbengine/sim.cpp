@@ -444,10 +444,34 @@ static int32_t noop_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC
     return RPCR_OK;
 }
 
+// Calls the client's "x_pbengine_echo" back once per 64-bit slot of the
+// buffer in argument 0 and writes each round trip's nanoseconds there.
+static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
+                               RPC_ARG_T *result)
+{
+    auto *slots = argc == 1 ? static_cast<uint8_t *>(rpc_arg_ptr(args[0])) : nullptr;
+    if (!slots)
+        return RPCR_INV_ARGS;
+    const uint32_t n = rpc_local_region_size(slots) / sizeof(uint64_t);
+    for (uint32_t i = 0; i < n; ++i) {
+        RPC_ARG_T cb_ret{};
+        const auto t0 = std::chrono::steady_clock::now();
+        if (rpc_do_cb(conn, "x_pbengine_echo", nullptr, 0, nullptr, &cb_ret, -1) != RPCR_OK)
+            return RPCR_ERROR;
+        const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                      std::chrono::steady_clock::now() - t0)
+                                                      .count());
+        std::memcpy(slots + i * sizeof ns, &ns, sizeof ns);
+    }
+    rpc_arg_set(*result, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
 void install()
 {
     rpc_reg_op_hndlr(nullptr, serve_op);
     rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
+    rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
 }
 
 namespace {

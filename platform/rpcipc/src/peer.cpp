@@ -115,7 +115,8 @@ void Peer::mark_dead_locked()
 {
     ::shutdown(fd_, SHUT_RDWR);
     alive_ = false;
-    reply_cv_.notify_all();
+    for (auto &waiting : pending_)
+        waiting.second->cv.notify_one();
     turn_cv_.notify_all();
 }
 
@@ -196,7 +197,7 @@ void Peer::run()
             if (it != pending_.end()) {
                 it->second->body = std::move(body);
                 it->second->done = true;
-                reply_cv_.notify_all();
+                it->second->cv.notify_one();
             }
             continue;
         }
@@ -209,9 +210,9 @@ void Peer::run()
             lock.lock();
             continue;
         }
-        turn_cv_.notify_one();
         ++serving_;
         lock.unlock();
+        turn_cv_.notify_one(); // unlocked: the woken thread need not wait for the lock
         serve(body);
         lock.lock();
         --serving_;
@@ -296,8 +297,8 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     if (sent_ok) {
         auto ready = [&] { return pending.done || !alive_; };
         if (timeout_ms < 0)
-            reply_cv_.wait(lock, ready);
-        else if (!reply_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            pending.cv.wait(lock, ready);
+        else if (!pending.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
             rc = RPCR_TIMEOUT;
     }
     pending_.erase(call.id);

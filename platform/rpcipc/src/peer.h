@@ -49,6 +49,7 @@ private:
     struct Pending {
         bool done = false;
         std::vector<uint8_t> body;
+        std::condition_variable cv; // only its caller waits here
     };
     enum class Got { Nothing, Reply, Call, Busy, End };
 
@@ -65,7 +66,6 @@ private:
     const Dispatch dispatch_;
     std::mutex send_mu_;
     std::mutex mu_;
-    std::condition_variable reply_cv_; // replies and death, for callers
     std::condition_variable turn_cv_;  // the reading turn, for idle threads
     bool alive_ = true;
     bool reading_ = false;
