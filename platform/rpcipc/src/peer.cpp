@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -23,6 +24,7 @@ namespace {
 // Length, then the body's kind, version, padding and id.
 constexpr size_t kHeadBytes = kFrameHeader + 8;
 constexpr size_t kDiscardChunk = 4096;
+constexpr size_t kSmallBody = 256;
 
 bool read_all(int fd, uint8_t *p, size_t n)
 {
@@ -73,6 +75,86 @@ thread_local int32_t t_peer_status = RPCR_OK;
 
 } // namespace
 
+// Passes on the turns that handlers keep too long. It ticks while turns are
+// being kept and sleeps when none has been for a while.
+class Monitor {
+public:
+    void add(const std::shared_ptr<Peer> &peer)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        peers_.push_back(peer);
+        if (!started_) {
+            std::thread([this] { loop(); }).detach(); // throws: the peer is not started
+            started_ = true;
+        }
+    }
+    // After a turn became kept.
+    void keeping()
+    {
+        if (!asleep_.load())
+            return;
+        std::lock_guard<std::mutex> lock(mu_);
+        asleep_.store(false);
+        cv_.notify_one();
+    }
+
+private:
+    static constexpr auto kTick = std::chrono::milliseconds(1);
+    static constexpr unsigned kTicksBeforeSleep = 200;
+
+    // Passes stuck turns; true if any turn is kept.
+    bool scan()
+    {
+        std::vector<std::shared_ptr<Peer>> live;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto gone = [](const std::weak_ptr<Peer> &p) { return p.expired(); };
+            peers_.erase(std::remove_if(peers_.begin(), peers_.end(), gone), peers_.end());
+            for (auto &p : peers_)
+                if (auto s = p.lock())
+                    live.push_back(std::move(s));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        bool kept = false;
+        for (auto &p : live)
+            kept |= p->pass_stuck_turn(now);
+        return kept;
+    }
+
+    void loop()
+    {
+        unsigned quiet = 0;
+        for (;;) {
+            if (quiet >= kTicksBeforeSleep) {
+                asleep_.store(true);
+                // A turn kept just before the store is seen by this scan;
+                // one kept after it wakes the monitor.
+                if (!scan()) {
+                    std::unique_lock<std::mutex> lock(mu_);
+                    cv_.wait(lock, [this] { return !asleep_.load(); });
+                }
+                asleep_.store(false);
+                quiet = 0;
+            }
+            std::this_thread::sleep_for(kTick);
+            quiet = scan() ? 0 : quiet + 1;
+        }
+    }
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::atomic<bool> asleep_{true};
+    bool started_ = false;
+    std::vector<std::weak_ptr<Peer>> peers_;
+};
+
+// Never destroyed: its thread runs until the process ends.
+Monitor &monitor()
+{
+    static auto *m = new Monitor;
+    return *m;
+}
+
 Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
 {
 }
@@ -85,6 +167,11 @@ Peer::~Peer()
 std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
 {
     std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch)));
+    try {
+        monitor().add(peer);
+    } catch (...) {
+        return nullptr; // the peer's destructor closes fd
+    }
     std::lock_guard<std::mutex> lock(peer->mu_);
     if (!peer->spawn_locked()) {
         peer->mark_dead_locked();
@@ -120,6 +207,25 @@ void Peer::mark_dead_locked()
     turn_cv_.notify_all();
 }
 
+// Someone else must read while the thread keeping the turn is busy.
+void Peer::pass_turn_locked()
+{
+    if (!held_)
+        return;
+    held_ = false;
+    if (idle_ == 0)
+        spawn_locked(); // failing that, the keeper reads on once its handler returns
+    turn_cv_.notify_one();
+}
+
+bool Peer::pass_stuck_turn(std::chrono::steady_clock::time_point now)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (held_ && now - held_since_ >= std::chrono::milliseconds(1))
+        pass_turn_locked();
+    return held_;
+}
+
 void Peer::shutdown()
 {
     std::unique_lock<std::mutex> lock(mu_);
@@ -135,12 +241,14 @@ void Peer::shutdown()
 // a reply nobody waits for and a call beyond the bound are skipped.
 Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
 {
-    uint8_t head[kHeadBytes];
+    // A small frame comes in one read; of a larger one, its head first.
+    uint8_t head[kFrameHeader + kSmallBody];
     if (!read_all(fd_, head, kFrameHeader))
         return Got::End;
     const uint32_t len = le::load32(head);
+    const size_t first = len <= kSmallBody ? len : kHeadBytes - kFrameHeader;
     if (len < kHeadBytes - kFrameHeader || len > kMaxBody ||
-        !read_all(fd_, head + kFrameHeader, kHeadBytes - kFrameHeader))
+        !read_all(fd_, head + kFrameHeader, first))
         return Got::End; // the stream can no longer be trusted
     const uint8_t kind = head[kFrameHeader];
     const uint32_t id = le::load32(head + kFrameHeader + 4);
@@ -151,7 +259,7 @@ Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
         std::lock_guard<std::mutex> lock(mu_);
         keep = kind == kReply ? pending_.count(id) != 0 : serving_ < kMaxServing;
     }
-    const size_t rest = len - (kHeadBytes - kFrameHeader);
+    const size_t rest = len - first;
     if (!keep) {
         if (!skip_bytes(fd_, rest))
             return Got::End;
@@ -159,13 +267,13 @@ Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
         return kind == kCall ? Got::Busy : Got::Nothing;
     }
     try {
-        body.assign(head + kFrameHeader, head + kHeadBytes);
+        body.assign(head + kFrameHeader, head + kFrameHeader + first);
         body.resize(len);
     } catch (...) {
         return skip_bytes(fd_, rest) ? (call_id = id, kind == kCall ? Got::Busy : Got::Nothing)
                                      : Got::End;
     }
-    if (!read_all(fd_, body.data() + (kHeadBytes - kFrameHeader), rest))
+    if (!read_all(fd_, body.data() + first, rest))
         return Got::End;
     return kind == kReply ? Got::Reply : Got::Call;
 }
@@ -177,7 +285,7 @@ void Peer::run()
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
         ++idle_;
-        turn_cv_.wait(lock, [this] { return !reading_ || !alive_; });
+        turn_cv_.wait(lock, [this] { return (!reading_ && !held_) || !alive_; });
         --idle_;
         if (!alive_)
             break;
@@ -203,7 +311,7 @@ void Peer::run()
         }
         if (got == Got::Nothing)
             continue;
-        // Someone must read on while this thread serves the call.
+        // A thread must be there to take the turn over from this one.
         if (got == Got::Busy || (idle_ == 0 && !spawn_locked())) {
             lock.unlock();
             answer(id, RPCR_BUSY);
@@ -211,11 +319,17 @@ void Peer::run()
             continue;
         }
         ++serving_;
+        held_ = true;
+        held_since_ = std::chrono::steady_clock::now();
         lock.unlock();
-        turn_cv_.notify_one(); // unlocked: the woken thread need not wait for the lock
+        monitor().keeping();
         serve(body);
         lock.lock();
         --serving_;
+        if (held_) {
+            held_ = false; // nobody needed the turn: read on
+            continue;
+        }
         if (idle_ >= kKeepIdle)
             break;
     }
@@ -295,6 +409,7 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     if (!too_big && !sent_ok)
         mark_dead_locked(); // the other end is gone; the reader may not have seen it yet
     if (sent_ok) {
+        pass_turn_locked(); // the reply must be read, whoever keeps the turn
         auto ready = [&] { return pending.done || !alive_; };
         if (timeout_ms < 0)
             pending.cv.wait(lock, ready);

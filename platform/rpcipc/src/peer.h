@@ -1,14 +1,18 @@
 // One end of a connection. Its threads take turns at reading the socket
-// (leader and followers): the one that reads a call hands the reading over
-// to an idle thread and runs the handler itself, so replies and further
-// calls keep flowing while any number of handlers wait on one another or
-// make calls of their own, on both ends. The calls served at once per
-// connection are bounded; past the bound the peer answers RPCR_BUSY.
+// (leader and followers): the one that reads a call runs the handler itself
+// and keeps the turn, so a quick handler costs no thread switch. The turn
+// passes to an idle thread as soon as anyone waits for a reply on the
+// connection, or, from a monitor thread, once a handler has run longer than
+// a tick: replies and further calls keep flowing while any number of
+// handlers wait on one another or make calls of their own, on both ends.
+// The calls served at once per connection are bounded; past the bound the
+// peer answers RPCR_BUSY.
 #ifndef RPCIPC_PEER_H
 #define RPCIPC_PEER_H
 
 #include "marshal.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -40,6 +44,9 @@ public:
     int32_t call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
                  RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms);
     bool alive();
+    // From the monitor: passes on a turn a handler has held for a tick;
+    // true while a handler holds it.
+    bool pass_stuck_turn(std::chrono::steady_clock::time_point now);
     // Closes the connection and, unless called from one of its handlers,
     // waits until nobody reads it any more.
     void shutdown();
@@ -57,6 +64,7 @@ private:
     bool spawn_locked();
     Got read_one(std::vector<uint8_t> &body, uint32_t &call_id);
     void mark_dead_locked();
+    void pass_turn_locked();
     void serve(const std::vector<uint8_t> &body);
     void answer(uint32_t id, int32_t transport);
     bool send(const std::vector<uint8_t> &frame);
@@ -69,6 +77,8 @@ private:
     std::condition_variable turn_cv_;  // the reading turn, for idle threads
     bool alive_ = true;
     bool reading_ = false;
+    bool held_ = false; // the turn is kept by a thread running a handler
+    std::chrono::steady_clock::time_point held_since_;
     unsigned threads_ = 0;
     unsigned idle_ = 0;
     unsigned serving_ = 0;
