@@ -275,7 +275,6 @@ TEST_F(Pbctrl, ResultsOfAnotherTypeOrFailedCallsGiveMinus1)
     EXPECT_EQ(count(out, "try to auto connect"), 0u);
     EXPECT_EQ(engine_.ok("calls x_QivPb_Ctrl_Reg_CLI"), std::to_string(std::stoi(calls) + 1));
 
-    engine_.ok("reset");
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
     IQivPb_Ctrl_Terminate();
 }
