@@ -25,6 +25,9 @@ namespace {
 constexpr size_t kHeadBytes = kFrameHeader + 8;
 constexpr size_t kDiscardChunk = 4096;
 constexpr size_t kSmallBody = 256;
+// How long a handler may keep the reading turn before the monitor passes it
+// on, and how often the monitor looks while turns are kept.
+constexpr auto kTurnTick = std::chrono::milliseconds(4);
 
 bool read_all(int fd, uint8_t *p, size_t n)
 {
@@ -99,8 +102,7 @@ public:
     }
 
 private:
-    static constexpr auto kTick = std::chrono::milliseconds(1);
-    static constexpr unsigned kTicksBeforeSleep = 200;
+    static constexpr unsigned kTicksBeforeSleep = 100;
 
     // Passes stuck turns; true if any turn is kept.
     bool scan()
@@ -136,7 +138,7 @@ private:
                 asleep_.store(false);
                 quiet = 0;
             }
-            std::this_thread::sleep_for(kTick);
+            std::this_thread::sleep_for(kTurnTick);
             quiet = scan() ? 0 : quiet + 1;
         }
     }
@@ -221,7 +223,7 @@ void Peer::pass_turn_locked()
 bool Peer::pass_stuck_turn(std::chrono::steady_clock::time_point now)
 {
     std::lock_guard<std::mutex> lock(mu_);
-    if (held_ && now - held_since_ >= std::chrono::milliseconds(1))
+    if (held_ && now - held_since_ >= kTurnTick)
         pass_turn_locked();
     return held_;
 }
