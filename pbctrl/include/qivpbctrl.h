@@ -14,6 +14,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* Everything declared here is the library's exported API; the rest of it is hidden. */
+#pragma GCC visibility push(default)
 
 typedef uint32_t IQIV_PB_HANDLE_T;
 
@@ -60,6 +62,7 @@ int32_t c_rpc_init_qivpbctrl_client(void);
 int32_t c_rpc_uninit_qivpbctrl_client(int32_t i4_id);
 int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -70,12 +70,17 @@ int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_
     return 0;
 }
 
-// The PTS is read only from memory the transport brought along.
+// The PTS is read only from a record the transport brought along; data
+// that came as a plain value is shown as such, never dereferenced.
 void first_picture_line(const RPC_ARG_T &data)
 {
     const void *p = rpc_arg_ptr(data);
-    if (!p || (data.e_type != ARG_TYPE_DESC_IN && data.e_type != ARG_TYPE_DESC_OUT))
+    const bool record = data.e_type == ARG_TYPE_DESC_IN || data.e_type == ARG_TYPE_DESC_OUT;
+    if (!record || !p || rpc_local_region_size(p) < sizeof(int64_t)) {
+        printf("recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x%llx, no pts record \n",
+               static_cast<unsigned long long>(data.u.ui8));
         return;
+    }
     int64_t pts;
     std::memcpy(&pts, p, sizeof pts);
     printf("recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, p:0x%x, pts: %lld \n",

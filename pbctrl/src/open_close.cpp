@@ -29,7 +29,7 @@ void count_open()
     if (ui1_open_count == 0)
         t_client_rpc_id = c_rpc_init_qivpbctrl_client();
     ++ui1_open_count;
-    CLIENT_LOG(kLogOpen, "<Client> t_client_rpc_id is: %d, @Line: %d \n", t_client_rpc_id, __LINE__);
+    CLIENT_LOG(kLogOpen, "<Client> t_client_rpc_id is: %d, @Line: %d \n", t_client_rpc_id.load(), __LINE__);
 }
 
 // Gives back what count_open took; the last one closes the connection.
@@ -39,7 +39,7 @@ void count_close()
     if (ui1_open_count == 0 || --ui1_open_count > 0)
         return;
     CLIENT_LOG(kLogOpen, "<Client> IQivPb_Ctrl_Close, @Line: %d \n", __LINE__);
-    c_rpc_uninit_qivpbctrl_client(t_client_rpc_id);
+    c_rpc_uninit_qivpbctrl_client(t_client_rpc_id.load());
 }
 
 int take_free_slot()

@@ -30,10 +30,9 @@ int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui
         printf("Open client:%s #%d try to auto connect \n", ps_name, i4_line);
         const int32_t id = c_rpc_start_client();
         if (id > 0) {
-            // Remembered, so that the last close closes this connection.
-            pthread_mutex_lock(&t_info_mutex);
-            t_client_rpc_id = id;
-            pthread_mutex_unlock(&t_info_mutex);
+            // Remembered, so that the last close closes this connection;
+            // no lock, since the stub may hold t_info_mutex.
+            t_client_rpc_id.store(id);
             t_result.e_type = 0;
             value = rpc_do_op(0, ps_op, ui4_num_args, pt_args, &t_result, kNoTimeout);
         }

@@ -5,6 +5,8 @@
 // live handle without any shared counter to set up or repair.
 #include "korm.h"
 
+#include "common/contain.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -76,12 +79,17 @@ private:
 };
 
 // Size of the block behind an open descriptor, 0 when it cannot be told.
+// Another process may have made the object: only sizes this library could
+// have made (whole pages, 32 bits) are believed.
 size_t block_size(int fd)
 {
     struct stat st {};
     if (fstat(fd, &st) != 0 || st.st_size <= 0)
         return 0;
-    return static_cast<size_t>(st.st_size);
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size > UINT32_MAX || size % page_size() != 0)
+        return 0;
+    return static_cast<size_t>(size);
 }
 
 // Every range this process mapped, by start address, so that unmap knows
@@ -114,6 +122,17 @@ MappingTable &mappings()
 {
     static MappingTable table;
     return table;
+}
+
+// A mapping the table cannot hold is given back rather than lost.
+void record_mapping(void *addr, size_t length)
+{
+    try {
+        mappings().add(addr, length);
+    } catch (...) {
+        munmap(addr, length);
+        throw;
+    }
 }
 
 HANDLE_T alloc_block(uint32_t size)
@@ -170,7 +189,7 @@ void *map_block(HANDLE_T handle)
     size_t length = 0;
     void *addr = map_block_at(handle, nullptr, &length);
     if (addr)
-        mappings().add(addr, length);
+        record_mapping(addr, length);
     return addr;
 }
 
@@ -196,9 +215,14 @@ void *multimap_blocks(uint32_t count, const HANDLE_T *handles)
     const std::vector<size_t> sizes = block_sizes(count, handles);
     if (sizes.empty())
         return nullptr;
-    size_t total = 0;
+    // On 32 bits the sum can pass the address space: a wrapped total would
+    // reserve too little and MAP_FIXED would land on live mappings.
+    uint64_t sum = 0;
     for (size_t size : sizes)
-        total += size;
+        sum += size;
+    if (sum > static_cast<uint64_t>(PTRDIFF_MAX))
+        return nullptr;
+    const auto total = static_cast<size_t>(sum);
 
     // Reserve the whole range first so that no other mapping of this
     // process can land between the blocks.
@@ -216,7 +240,7 @@ void *multimap_blocks(uint32_t count, const HANDLE_T *handles)
         }
         cursor += length;
     }
-    mappings().add(base, total);
+    record_mapping(base, total);
     return base;
 }
 
@@ -239,27 +263,60 @@ uint32_t size_of_block(HANDLE_T handle)
 
 extern "C" {
 
-HANDLE_T x_kmem_block_alloc(uint32_t u4_size) { return alloc_block(u4_size); }
-int32_t x_kmem_block_free(HANDLE_T h_block) { return free_block(h_block); }
-void *x_kmem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_kmem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
+HANDLE_T x_kmem_block_alloc(uint32_t u4_size)
+{
+    return contain(HANDLE_T{0}, [&] { return alloc_block(u4_size); });
+}
+int32_t x_kmem_block_free(HANDLE_T h_block)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return free_block(h_block); });
+}
+void *x_kmem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_kmem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
 void *x_kmem_block_multimap(uint32_t u4_count, const HANDLE_T *ph_blocks)
 {
-    return multimap_blocks(u4_count, ph_blocks);
+    return contain(static_cast<void *>(nullptr), [&] { return multimap_blocks(u4_count, ph_blocks); });
 }
 
-void *x_skmem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_skmem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
+void *x_skmem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_skmem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
 void *x_skmem_block_multimap(uint32_t u4_count, const HANDLE_T *ph_blocks)
 {
-    return multimap_blocks(u4_count, ph_blocks);
+    return contain(static_cast<void *>(nullptr), [&] { return multimap_blocks(u4_count, ph_blocks); });
 }
 
-HANDLE_T x_smem_block_alloc(uint32_t u4_size) { return alloc_block(u4_size); }
-void *x_smem_block_map(HANDLE_T h_block) { return map_block(h_block); }
-int32_t x_smem_block_unmap(void *pv_addr) { return unmap_range(pv_addr); }
-int32_t x_smem_block_free(HANDLE_T h_block) { return free_block(h_block); }
+HANDLE_T x_smem_block_alloc(uint32_t u4_size)
+{
+    return contain(HANDLE_T{0}, [&] { return alloc_block(u4_size); });
+}
+void *x_smem_block_map(HANDLE_T h_block)
+{
+    return contain(static_cast<void *>(nullptr), [&] { return map_block(h_block); });
+}
+int32_t x_smem_block_unmap(void *pv_addr)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return unmap_range(pv_addr); });
+}
+int32_t x_smem_block_free(HANDLE_T h_block)
+{
+    return contain(int32_t{KORM_ERR_INV_ARG}, [&] { return free_block(h_block); });
+}
 
-uint32_t x_kmem_block_size(HANDLE_T h_block) { return size_of_block(h_block); }
+uint32_t x_kmem_block_size(HANDLE_T h_block)
+{
+    return contain(uint32_t{0}, [&] { return size_of_block(h_block); });
+}
 
 } // extern "C"

@@ -30,9 +30,12 @@ void usage(FILE *out)
                  "usage: pbengine [--endpoint NAME]... [--control NAME]\n"
                  "  Serves the engine endpoints (default: qivpbctrl qivpbmisc) and a\n"
                  "  control socket (default: pbengine.ctl), all in $%s (default %s).\n"
-                 "  Control lines: result|type|status OP N, out OP I N, outhex OP I HEX,\n"
-                 "  during OP callback NAME FUNC ARGS..., callback NAME FUNC ARGS...,\n"
-                 "  calls OP, last OP I, conns, reset.  ARGS are CODE:VALUE or CODE=HEX.\n",
+                 "  Control lines: result|type|status OP N, out OP I N, outhex OP I HEX\n"
+                 "  (OP, OP@HANDLE or OP#NTH-CALL), during|after OP callback CB,\n"
+                 "  callback CB, timer MS callback CB, cbdone, cbanswer I, calls OP,\n"
+                 "  last OP I, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
+                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset.\n"
+                 "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
 }
 

@@ -1,10 +1,15 @@
 #include "sim.h"
 
+#include "blocks.h"
+#include "sim_text.h"
+
 #include "rpcipc.h"
 #include "wire.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace pbsim {
 
@@ -21,6 +27,16 @@ namespace {
 constexpr uint32_t kCliFunctions = 3;
 constexpr int32_t kNoConnection = 0;
 constexpr int8_t kUnknownHandle = -1;
+constexpr int8_t kNoHandleLeft = -1;
+// Bounds on what clients and control lines can make the simulator keep.
+constexpr size_t kMaxHandles = 4096;
+constexpr size_t kMaxLoggedOps = 512;
+constexpr size_t kMaxShownBytes = 256;
+constexpr unsigned kMaxBackground = 64;
+constexpr size_t kMaxBackgroundAnswers = 256;
+constexpr int kMaxDecodeDepth = 2;
+constexpr uint64_t kMaxDelayMs = 60000;
+constexpr size_t kMaxScripts = 512;
 
 // One argument of a scripted call-back.
 struct CbArg {
@@ -30,6 +46,7 @@ struct CbArg {
 };
 
 struct CbSpec {
+    int32_t conn = kNoConnection; // "@N": that connection; else the caller's or the last one
     std::string name;
     std::string func; // "0", an address, or cli0..cli2
     std::vector<CbArg> args;
@@ -42,7 +59,8 @@ struct OpScript {
     int32_t status = RPCR_OK;
     std::map<uint32_t, uint64_t> outs;
     std::map<uint32_t, std::vector<uint8_t>> out_bytes;
-    std::vector<CbSpec> during;
+    std::vector<CbSpec> during; // made before the operation answers
+    std::vector<CbSpec> after;  // made from a thread of the simulator, not awaited by the operation
 };
 
 struct OpLog {
@@ -60,46 +78,26 @@ struct State {
     int32_t last_conn = kNoConnection;
 };
 
+// Call-backs made from the simulator's own threads; reset cancels those
+// still waiting.
+struct Background {
+    std::mutex mu;
+    std::condition_variable cv;
+    uint64_t generation = 0;
+    unsigned running = 0;
+    std::vector<std::string> answers;
+};
+
+Background &background()
+{
+    static auto *b = new Background;
+    return *b;
+}
+
 State &state()
 {
     static auto *s = new State;
     return *s;
-}
-
-std::string hex(const uint8_t *p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
-bool parse_hex(const std::string &text, std::vector<uint8_t> &out)
-{
-    if (text.size() % 2)
-        return false;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        char *end = nullptr;
-        const std::string pair = text.substr(i, 2);
-        const unsigned long v = std::strtoul(pair.c_str(), &end, 16);
-        if (*end)
-            return false;
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
-
-bool parse_number(const std::string &text, uint64_t &out)
-{
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    out = text[0] == '-' ? static_cast<uint64_t>(std::strtoll(text.c_str(), &end, 0))
-                         : std::strtoull(text.c_str(), &end, 0);
-    return *end == 0;
 }
 
 uint64_t load_place(const void *p, uint32_t width)
@@ -107,6 +105,34 @@ uint64_t load_place(const void *p, uint32_t width)
     uint64_t v = 0;
     std::memcpy(&v, p, width); // little-endian: the low bytes
     return v;
+}
+
+// A region as hex, a text as "text", and every pointer inside that leads to
+// another region the call brought as [that region] instead of the
+// simulator's own address.
+std::string decode_region(const uint8_t *p, int depth)
+{
+    const uint32_t size = rpc_local_region_size(p);
+    if (size > 0 && p[size - 1] == 0 &&
+        std::all_of(p, p + size - 1, [](uint8_t c) { return c >= 0x20 && c < 0x7f; }))
+        return "\"" + std::string(reinterpret_cast<const char *>(p), size - 1) + "\"";
+    const size_t shown = std::min<size_t>(size, kMaxShownBytes);
+    std::string out;
+    for (size_t i = 0; i < shown;) {
+        uintptr_t v = 0;
+        if (depth < kMaxDecodeDepth && i % sizeof v == 0 && shown - i >= sizeof v) {
+            std::memcpy(&v, p + i, sizeof v);
+            const auto *target = reinterpret_cast<const uint8_t *>(v);
+            if (v && rpc_local_region_size(target) > 0) {
+                out += "[" + decode_region(target, depth + 1) + "]";
+                i += sizeof v;
+                continue;
+            }
+        }
+        out += hex(p + i, 1);
+        ++i;
+    }
+    return shown < size ? out + "..." : out;
 }
 
 // How an argument looked when it arrived, for the "last" command.
@@ -118,7 +144,7 @@ std::string describe(const RPC_ARG_T &a)
     char b[32];
     switch (c.kind) {
     case rpcwire::ArgKind::Text:
-        return p ? static_cast<const char *>(p) : "(null)";
+        return p ? std::string(static_cast<const char *>(p)).substr(0, kMaxShownBytes) : "(null)";
     case rpcwire::ArgKind::PlaceIn:
     case rpcwire::ArgKind::PlaceOut:
         if (!p)
@@ -126,7 +152,7 @@ std::string describe(const RPC_ARG_T &a)
         std::snprintf(b, sizeof b, "%" PRIu64, load_place(p, c.width));
         return b;
     case rpcwire::ArgKind::Record:
-        return p ? hex(static_cast<const uint8_t *>(p), rpc_local_region_size(p)) : "(null)";
+        return p ? decode_region(static_cast<const uint8_t *>(p), 0) : "(null)";
     default:
         if (a.e_type == ARG_TYPE_INT8)
             std::snprintf(b, sizeof b, "%d", a.u.i1);
@@ -149,10 +175,12 @@ bool resolve_func(const std::string &text, uint64_t &out)
     return parse_number(text, out);
 }
 
-// Makes one call-back; the answer lists the status, the result record and
-// every out place.
+// Makes one call-back, to the connection the spec names or else to conn;
+// the answer lists the status, the result record and every out place.
 std::string call_back(int32_t conn, const CbSpec &spec)
 {
+    if (spec.conn != kNoConnection)
+        conn = spec.conn;
     uint64_t func = 0;
     if (!resolve_func(spec.func, func))
         return "error bad function " + spec.func;
@@ -178,7 +206,8 @@ std::string call_back(int32_t conn, const CbSpec &spec)
                                  static_cast<uint32_t>(args.size()), args.data(), &result, -1);
     rpc_del(0);
     std::ostringstream out;
-    out << "ok " << rc << " " << result.e_type << " " << static_cast<int>(result.u.i1);
+    // The client handler's own status rather than the transport's summary.
+    out << "ok " << (rc == RPCR_PEER_FAILED ? rpc_peer_status() : rc) << " " << result.e_type << " " << static_cast<int>(result.u.i1);
     size_t place = 0;
     for (size_t i = 0; i < spec.args.size(); ++i) {
         rpcwire::ArgClass c{};
@@ -208,6 +237,8 @@ int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mu);
     if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
+        if (s.handles.size() >= kMaxHandles)
+            return kNoHandleLeft;
         const uint32_t h = s.next_handle++;
         s.handles.insert(h);
         write_out(args[0], h);
@@ -222,6 +253,53 @@ int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
     return 0;
 }
 
+// Makes a call-back from a thread of its own after delay_ms, unless a reset
+// comes first; its answer joins the background answers.
+std::string call_back_later(int32_t conn, const CbSpec &spec, uint64_t delay_ms)
+{
+    Background &b = background();
+    std::lock_guard<std::mutex> lock(b.mu);
+    if (b.running >= kMaxBackground)
+        return "error too many call-backs pending";
+    const uint64_t generation = b.generation;
+    try {
+        std::thread([conn, spec, delay_ms, generation] {
+            Background &bg = background();
+            std::unique_lock<std::mutex> lk(bg.mu);
+            const bool cancelled = bg.cv.wait_for(lk, std::chrono::milliseconds(delay_ms),
+                                                  [&] { return bg.generation != generation; });
+            if (!cancelled) {
+                lk.unlock();
+                const std::string answer = call_back(conn, spec);
+                lk.lock();
+                if (bg.generation == generation && bg.answers.size() < kMaxBackgroundAnswers)
+                    bg.answers.push_back(answer);
+            }
+            --bg.running;
+            bg.cv.notify_all();
+        }).detach();
+    } catch (...) {
+        return "error cannot start a thread";
+    }
+    ++b.running;
+    return "ok";
+}
+
+// The script of the op's k-th call, else the handle's, else the op's.
+OpScript find_script(State &s, const std::string &op, uint32_t k, uint32_t argc, RPC_ARG_T *args)
+{
+    std::vector<std::string> keys{op + "#" + std::to_string(k)};
+    if (argc > 0 && args[0].e_type == ARG_TYPE_UINT32)
+        keys.push_back(op + "@" + std::to_string(args[0].u.ui4));
+    keys.push_back(op);
+    for (const std::string &key : keys) {
+        auto it = s.scripts.find(key);
+        if (it != s.scripts.end())
+            return it->second;
+    }
+    return OpScript{};
+}
+
 int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_ARG_T *args,
                  RPC_ARG_T *result)
 {
@@ -231,14 +309,17 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
         State &s = state();
         std::lock_guard<std::mutex> lock(s.mu);
         s.last_conn = conn;
-        OpLog &log = s.logs[op];
-        ++log.calls;
-        log.last_args.clear();
-        for (uint32_t i = 0; i < argc; ++i)
-            log.last_args.push_back(describe(args[i]));
-        auto it = s.scripts.find(op);
-        if (it != s.scripts.end())
-            script = it->second;
+        auto log = s.logs.find(op);
+        if (log == s.logs.end() && s.logs.size() < kMaxLoggedOps)
+            log = s.logs.emplace(op, OpLog{}).first;
+        uint32_t k = 1;
+        if (log != s.logs.end()) {
+            k = ++log->second.calls;
+            log->second.last_args.clear();
+            for (uint32_t i = 0; i < argc; ++i)
+                log->second.last_args.push_back(describe(args[i]));
+        }
+        script = find_script(s, op, k, argc, args);
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
@@ -255,6 +336,8 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
             std::memcpy(p, out.second.data(), std::min<size_t>(out.second.size(), rpc_local_region_size(p)));
         }
     }
+    for (const CbSpec &cb : script.after)
+        call_back_later(conn, cb, 0);
     result->e_type = script.type;
     result->u.ui8 = 0;
     result->u.i1 = script.has_result ? script.result : own;
@@ -263,7 +346,16 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
 
 bool parse_cb(std::istringstream &in, CbSpec &spec)
 {
-    if (!(in >> spec.name >> spec.func))
+    if (!(in >> spec.name))
+        return false;
+    if (spec.name[0] == '@') {
+        uint64_t conn = 0;
+        if (!parse_number(spec.name.substr(1), conn) || conn == 0 || conn > INT32_MAX ||
+            !(in >> spec.name))
+            return false;
+        spec.conn = static_cast<int32_t>(conn);
+    }
+    if (!(in >> spec.func))
         return false;
     std::string word;
     while (in >> word) {
@@ -295,19 +387,21 @@ std::string script_command(const std::string &verb, std::istringstream &in)
     if (!(in >> op))
         return "error missing operation";
     State &s = state();
-    if (verb == "during") {
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.scripts.size() >= kMaxScripts && !s.scripts.count(op))
+        return "error too many scripts";
+    if (verb == "during" || verb == "after") {
         std::string what;
         CbSpec spec;
         if (!(in >> what) || what != "callback" || !parse_cb(in, spec))
-            return "error usage: during OP callback NAME FUNC ARGS...";
-        std::lock_guard<std::mutex> lock(s.mu);
-        s.scripts[op].during.push_back(std::move(spec));
+            return "error usage: " + verb + " OP callback [@CONN] NAME FUNC ARGS...";
+        OpScript &script = s.scripts[op];
+        (verb == "during" ? script.during : script.after).push_back(std::move(spec));
         return "ok";
     }
     std::string a, b;
     in >> a >> b;
     uint64_t n = 0, m = 0;
-    std::lock_guard<std::mutex> lock(s.mu);
     OpScript &script = s.scripts[op];
     if (verb == "result" && parse_number(a, n)) {
         script.has_result = true;
@@ -331,7 +425,8 @@ std::string query_command(const std::string &verb, std::istringstream &in)
     std::string op, index;
     in >> op >> index;
     std::lock_guard<std::mutex> lock(s.mu);
-    const OpLog &log = s.logs[op];
+    auto it = s.logs.find(op);
+    const OpLog &log = it != s.logs.end() ? it->second : OpLog{};
     if (verb == "calls")
         return "ok " + std::to_string(log.calls);
     uint64_t i = 0;
@@ -349,11 +444,96 @@ static int32_t noop_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC
     return RPCR_OK;
 }
 
+// Calls the client's "x_pbengine_echo" back once per 64-bit slot of the
+// buffer in argument 0 and writes each round trip's nanoseconds there.
+static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
+                               RPC_ARG_T *result)
+{
+    auto *slots = argc == 1 ? static_cast<uint8_t *>(rpc_arg_ptr(args[0])) : nullptr;
+    if (!slots)
+        return RPCR_INV_ARGS;
+    const uint32_t n = rpc_local_region_size(slots) / sizeof(uint64_t);
+    for (uint32_t i = 0; i < n; ++i) {
+        RPC_ARG_T cb_ret{};
+        const auto t0 = std::chrono::steady_clock::now();
+        if (rpc_do_cb(conn, "x_pbengine_echo", nullptr, 0, nullptr, &cb_ret, -1) != RPCR_OK)
+            return RPCR_ERROR;
+        const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                      std::chrono::steady_clock::now() - t0)
+                                                      .count());
+        std::memcpy(slots + i * sizeof ns, &ns, sizeof ns);
+    }
+    rpc_arg_set(*result, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
 void install()
 {
     rpc_reg_op_hndlr(nullptr, serve_op);
     rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
+    rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
 }
+
+namespace {
+
+// The connection a call-back goes to when its spec names none.
+int32_t last_connection()
+{
+    std::lock_guard<std::mutex> lock(state().mu);
+    return state().last_conn;
+}
+
+std::string background_command(const std::string &verb, std::istringstream &in)
+{
+    Background &b = background();
+    if (verb == "cbdone") {
+        std::lock_guard<std::mutex> lock(b.mu);
+        return "ok " + std::to_string(b.answers.size());
+    }
+    if (verb == "cbanswer") {
+        std::string index;
+        uint64_t i = 0;
+        in >> index;
+        std::lock_guard<std::mutex> lock(b.mu);
+        if (!parse_number(index, i) || i >= b.answers.size())
+            return "error no such answer";
+        return b.answers[i];
+    }
+    std::string ms, what;
+    uint64_t delay = 0;
+    CbSpec spec;
+    if (!(in >> ms >> what) || !parse_number(ms, delay) || delay > kMaxDelayMs ||
+        what != "callback" || !parse_cb(in, spec))
+        return "error usage: timer MS callback [@CONN] NAME FUNC ARGS...";
+    return call_back_later(last_connection(), spec, delay);
+}
+
+// Back to a fresh start: no scripts, logs, handles or blocks, and no
+// call-back still waiting.
+void reset_all()
+{
+    {
+        Background &b = background();
+        std::unique_lock<std::mutex> lock(b.mu);
+        ++b.generation;
+        b.cv.notify_all();
+        b.cv.wait(lock, [&] { return b.running == 0; });
+        b.answers.clear();
+    }
+    {
+        State &s = state();
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.scripts.clear();
+        s.logs.clear();
+        s.handles.clear();
+        s.next_handle = 1;
+        std::fill(std::begin(s.cli), std::end(s.cli), 0);
+        s.last_conn = kNoConnection;
+    }
+    free_all_blocks();
+}
+
+} // namespace
 
 std::string command(const std::string &line)
 {
@@ -361,31 +541,28 @@ std::string command(const std::string &line)
     std::string verb;
     in >> verb;
     if (verb == "result" || verb == "type" || verb == "status" || verb == "out" ||
-        verb == "outhex" || verb == "during")
+        verb == "outhex" || verb == "during" || verb == "after")
         return script_command(verb, in);
     if (verb == "calls" || verb == "last")
         return query_command(verb, in);
+    if (verb == "timer" || verb == "cbdone" || verb == "cbanswer")
+        return background_command(verb, in);
+    if (is_block_command(verb))
+        return block_command(verb, in);
     if (verb == "callback") {
         CbSpec spec;
         if (!parse_cb(in, spec))
-            return "error usage: callback NAME FUNC ARGS...";
-        int32_t conn;
-        {
-            std::lock_guard<std::mutex> lock(state().mu);
-            conn = state().last_conn;
-        }
-        return call_back(conn, spec);
+            return "error usage: callback [@CONN] NAME FUNC ARGS...";
+        return call_back(last_connection(), spec);
     }
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
-        std::lock_guard<std::mutex> lock(state().mu);
-        state().scripts.clear();
-        state().logs.clear();
+        reset_all();
         return "ok";
     }
-    return "error unknown command '" + verb + "' (result type status out outhex during "
-           "callback calls last conns reset)";
+    return "error unknown command '" + verb + "' (result type status out outhex during after "
+           "callback timer cbdone cbanswer calls last alloc write read free conns reset)";
 }
 
 } // namespace pbsim

@@ -21,6 +21,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* Everything declared here is the library's exported API; the rest of it is hidden. */
+#pragma GCC visibility push(default)
 
 typedef uint32_t HANDLE_T;
 
@@ -47,6 +49,7 @@ int32_t x_smem_block_free(HANDLE_T h_block);
 /* Size in bytes (a page multiple) of an existing block, 0 if unknown. */
 uint32_t x_kmem_block_size(HANDLE_T h_block);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -221,6 +223,46 @@ TEST(Korm, ConcurrentUseGivesUniqueHandlesAndLeavesNothing)
         EXPECT_EQ(x_kmem_block_free(h), KORM_OK);
         EXPECT_FALSE(object_exists(h));
     }
+}
+
+// Blocks (sparse, nothing is touched) whose sizes add up to 4 GiB and
+// 64 KiB: on 32 bits the sum must be refused, not wrapped to 64 KiB.
+TEST(Korm, MultimapOfMoreThanTheAddressSpaceIsRefused)
+{
+    const uint32_t sizes[3] = {0x7FFF0000, 0x7FFF0000, 0x30000};
+    HANDLE_T handles[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        handles[i] = x_kmem_block_alloc(sizes[i]);
+        ASSERT_NE(handles[i], 0u);
+    }
+    void *p = x_kmem_block_multimap(3, handles);
+#if UINTPTR_MAX == 0xFFFFFFFF
+    EXPECT_EQ(p, nullptr);
+#else
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(x_kmem_block_unmap(p), KORM_OK);
+#endif
+    for (HANDLE_T h : handles)
+        x_kmem_block_free(h);
+}
+
+// Objects another process made with sizes this library never makes.
+TEST(Korm, ForeignSizesAreNotBelieved)
+{
+    const HANDLE_T h = x_kmem_block_alloc(1);
+    ASSERT_NE(h, 0u);
+    char name[32];
+    std::snprintf(name, sizeof name, "/korm.%08x", h);
+    const int fd = shm_open(name, O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    for (off_t size : {static_cast<off_t>(kPage + 1), static_cast<off_t>(kPage / 2)}) {
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        EXPECT_EQ(x_kmem_block_size(h), 0u) << size;
+        EXPECT_EQ(x_kmem_block_map(h), nullptr) << size;
+        EXPECT_EQ(x_kmem_block_multimap(1, &h), nullptr) << size;
+    }
+    close(fd);
+    x_kmem_block_free(h);
 }
 
 } // namespace

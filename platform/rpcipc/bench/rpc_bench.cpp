@@ -22,7 +22,9 @@ using Clock = std::chrono::steady_clock;
 
 // The frame sizes of a one-argument call and its reply on the wire.
 constexpr size_t kCallBytes = 65;
-constexpr size_t kReplyBytes = 56;
+constexpr size_t kReplyBytes = 60;
+// Call-back round trips timed in one engine operation (a 160 KiB reply).
+constexpr size_t kCallBackRounds = 20000;
 
 std::vector<double> g_rpc_ns;
 std::vector<double> g_bare_ns;
@@ -54,6 +56,28 @@ void BM_NoopRemoteCall(benchmark::State &state)
         }
         g_rpc_ns.push_back(elapsed_ns(t0));
     }
+}
+
+int32_t echo(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+// Engine -> client handler -> engine, timed by the engine itself.
+std::vector<double> callback_round_trips(size_t count)
+{
+    rpc_reg_cb_hndlr("x_pbengine_echo", echo);
+    std::vector<uint64_t> ns(count);
+    rpc_add_ref_buff(0, ns.data(), static_cast<uint32_t>(ns.size() * sizeof ns[0]));
+    RPC_ARG_T args[1];
+    rpc_arg_set_ptr(args[0], ARG_TYPE_DESC_OUT, ns.data());
+    RPC_ARG_T ret{};
+    const int32_t rc = rpc_do_op(0, "x_pbengine_cb_rtt", 1, args, &ret, -1);
+    rpc_del(0);
+    if (rc != RPCR_OK)
+        return {};
+    return std::vector<double>(ns.begin(), ns.end());
 }
 
 bool transfer(int fd, uint8_t *buf, size_t n, bool out)
@@ -132,8 +156,10 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     const Summary rpc = summarize(g_rpc_ns);
     const Summary bare = summarize(g_bare_ns);
+    const Summary cb = summarize(callback_round_trips(kCallBackRounds));
     print("no-op remote call:", rpc);
     print("bare socket ping-pong:", bare);
+    print("call-back round trip:", cb);
     if (bare.median_us > 0 && rpc.calls_per_s > 0)
         std::printf("ratio remote/bare: median %.2fx, p99 %.2fx, throughput %.2fx (target: within 3x)\n",
                     rpc.median_us / bare.median_us, rpc.p99_us / bare.p99_us,

@@ -16,6 +16,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* Everything declared here is the library's exported API; the rest of it is hidden. */
+#pragma GCC visibility push(default)
 
 typedef struct {
     const char *ps_member; /* NULL: the record itself */
@@ -38,6 +40,7 @@ const RPC_DESC_T *rpc_desc_at(uint32_t ui4_index);
 /* The variant a registration with this member name uses, or NULL. */
 const RPC_DESC_VARIANT_T *rpc_desc_variant(const RPC_DESC_T *pt_desc, const char *ps_member);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

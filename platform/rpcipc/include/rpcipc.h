@@ -25,6 +25,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* Everything declared here is the library's exported API; the rest of it is hidden. */
+#pragma GCC visibility push(default)
 
 #define RPC_DEFAULT_DIR "/tmp/qiv_rpc"
 #define RPC_DIR_ENV "QIV_RPC_DIR"
@@ -38,6 +40,10 @@ extern "C" {
 #define RPCR_NO_MEM (-5)
 #define RPCR_NOT_OPENED (-6)
 #define RPCR_PROTOCOL (-7)
+/* The peer's handler ran and failed; rpc_peer_status() gives its value. */
+#define RPCR_PEER_FAILED (-8)
+/* The peer serves as many calls of this connection as it may at once. */
+#define RPCR_BUSY (-9)
 
 /* Argument type codes: 0x40 goes to the peer, 0x80 is written by it. */
 #define ARG_TYPE_RESULT 0x02u
@@ -109,7 +115,11 @@ int32_t rpc_close_client(int32_t i4_id);
 /* Drops what this thread registered for its calls (rpc_close_client already
  * forgot the connection). */
 int32_t rpc_del(int32_t i4_id);
-/* i4_id 0: the first connected connection. i4_timeout_ms -1: no limit. */
+/* i4_id 0: the connection that the calling library (or program) opened
+ * last; the caller is the object whose code called rpc_open_client and
+ * rpc_do_op (a tail call from a wrapper names the wrapper's caller). i4_timeout_ms -1: no limit. The transport's own failures (-6: not
+ * connected) are kept apart from the peer's: a handler that fails gives
+ * RPCR_PEER_FAILED, whatever value it returned. */
 int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
                   RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
 
@@ -122,6 +132,10 @@ int32_t rpc_add_ref_buff(int32_t i4_id, const void *pv_addr, uint32_t ui4_size);
 int32_t rpc_add_ref_val(int32_t i4_id, const void *pv_ptr_field);
 
 int32_t rpc_reg_cb_hndlr(const char *ps_name, rpc_hndlr_fct pf_hndlr);
+
+/* The status the peer's handler returned for this thread's last call that
+ * reached it (0 when it succeeded). */
+int32_t rpc_peer_status(void);
 
 /* ---- logging ---- */
 
@@ -155,6 +169,7 @@ int32_t rpc_engine_conn_count(void);
 /* Socket path of an endpoint into buf; 0, or RPCR_INV_ARGS if it does not fit. */
 int32_t rpc_endpoint_path(const char *ps_name, char *ps_buf, uint32_t ui4_size);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -1,4 +1,5 @@
 // Pieces shared by the client and the engine side.
+#include "common/contain.h"
 #include "registry.h"
 
 #include <sys/un.h>
@@ -29,9 +30,11 @@ bool endpoint_address(const char *name, std::string &path)
 
 extern "C" int32_t rpc_endpoint_path(const char *ps_name, char *ps_buf, uint32_t ui4_size)
 {
-    std::string path;
-    if (!ps_buf || !rpcreg::endpoint_address(ps_name, path) || path.size() >= ui4_size)
-        return RPCR_INV_ARGS;
-    std::memcpy(ps_buf, path.c_str(), path.size() + 1);
-    return RPCR_OK;
+    return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
+        std::string path;
+        if (!ps_buf || !rpcreg::endpoint_address(ps_name, path) || path.size() >= ui4_size)
+            return RPCR_INV_ARGS;
+        std::memcpy(ps_buf, path.c_str(), path.size() + 1);
+        return RPCR_OK;
+    });
 }

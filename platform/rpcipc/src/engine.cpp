@@ -1,5 +1,6 @@
 // Engine side: listening endpoints, operation handlers by name, and calls
 // back into a connected client.
+#include "common/contain.h"
 #include "registry.h"
 
 #include <sys/socket.h>
@@ -36,20 +37,11 @@ Engine &engine()
     return *e;
 }
 
-int32_t run_op(int32_t conn, const std::string &name, void *, uint32_t argc, RPC_ARG_T *args,
-               RPC_ARG_T *result)
+rpc_hndlr_fct find_op(const std::string &name)
 {
-    rpc_hndlr_fct fn;
-    {
-        std::lock_guard<std::mutex> lock(engine().mu);
-        auto it = engine().ops.find(name);
-        fn = it != engine().ops.end() ? it->second : engine().fallback;
-    }
-    if (!fn)
-        return RPCR_NOT_FOUND;
-    const int32_t rc = fn(conn, name.c_str(), nullptr, argc, args, result);
-    rpcreg::thread_regs().clear();
-    return rc;
+    std::lock_guard<std::mutex> lock(engine().mu);
+    auto it = engine().ops.find(name);
+    return it != engine().ops.end() ? it->second : engine().fallback;
 }
 
 // Forgets connections whose client went away. Called with the lock held.
@@ -67,11 +59,16 @@ void accept_loop(int listen_fd)
 {
     int fd;
     while ((fd = rpcpeer::accept_next(listen_fd)) >= 0) {
-        Engine &e = engine();
-        std::lock_guard<std::mutex> lock(e.mu);
-        reap_dead_peers(e);
-        const int32_t id = e.next_conn++;
-        e.peers[id] = rpcpeer::Peer::start(fd, id, run_op, rpcpeer::Peer::Serve::Inline);
+        contain(false, [fd] {
+            Engine &e = engine();
+            std::lock_guard<std::mutex> lock(e.mu);
+            reap_dead_peers(e);
+            const int32_t id = e.next_conn++;
+            auto peer = rpcpeer::Peer::start(fd, id, find_op);
+            if (peer)
+                e.peers[id] = std::move(peer); // a failed insert drops the peer, which closes fd
+            return true;
+        });
     }
 }
 
@@ -90,52 +87,57 @@ extern "C" {
 
 int32_t rpc_engine_serve(const char *ps_name)
 {
-    std::string path;
-    if (!rpcreg::endpoint_address(ps_name, path))
-        return RPCR_INV_ARGS;
-    make_dir(path);
-    ::unlink(path.c_str()); // a socket left by an engine that died
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return RPCR_ERROR;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, kBacklog) != 0) {
-        ::close(fd);
-        return RPCR_ERROR;
-    }
-    auto listener = std::make_unique<Listener>();
-    listener->fd = fd;
-    listener->path = path;
-    listener->acceptor = std::thread(accept_loop, fd);
-    std::lock_guard<std::mutex> lock(engine().mu);
-    engine().listeners.push_back(std::move(listener));
-    return RPCR_OK;
+    return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
+        std::string path;
+        if (!rpcreg::endpoint_address(ps_name, path))
+            return RPCR_INV_ARGS;
+        make_dir(path);
+        ::unlink(path.c_str()); // a socket left by an engine that died
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return RPCR_ERROR;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+            ::listen(fd, kBacklog) != 0) {
+            ::close(fd);
+            return RPCR_ERROR;
+        }
+        auto listener = std::make_unique<Listener>();
+        listener->fd = fd;
+        listener->path = path;
+        listener->acceptor = std::thread(accept_loop, fd);
+        std::lock_guard<std::mutex> lock(engine().mu);
+        engine().listeners.push_back(std::move(listener));
+        return RPCR_OK;
+    });
 }
 
 void rpc_engine_stop(void)
 {
-    Engine &e = engine();
-    std::vector<std::unique_ptr<Listener>> listeners;
-    std::map<int32_t, std::shared_ptr<rpcpeer::Peer>> peers;
-    {
-        std::lock_guard<std::mutex> lock(e.mu);
-        listeners.swap(e.listeners);
-    }
-    for (auto &l : listeners) {
-        ::shutdown(l->fd, SHUT_RDWR);
-        l->acceptor.join();
-        ::close(l->fd);
-        ::unlink(l->path.c_str());
-    }
-    {
-        std::lock_guard<std::mutex> lock(e.mu);
-        peers.swap(e.peers);
-    }
-    for (auto &p : peers)
-        p.second->shutdown();
+    contain(0, [&]() -> int {
+        Engine &e = engine();
+        std::vector<std::unique_ptr<Listener>> listeners;
+        std::map<int32_t, std::shared_ptr<rpcpeer::Peer>> peers;
+        {
+            std::lock_guard<std::mutex> lock(e.mu);
+            listeners.swap(e.listeners);
+        }
+        for (auto &l : listeners) {
+            ::shutdown(l->fd, SHUT_RDWR);
+            l->acceptor.join();
+            ::close(l->fd);
+            ::unlink(l->path.c_str());
+        }
+        {
+            std::lock_guard<std::mutex> lock(e.mu);
+            peers.swap(e.peers);
+        }
+        for (auto &p : peers)
+            p.second->shutdown();
+        return 0;
+    });
 }
 
 int32_t rpc_engine_conn_count(void)
@@ -149,30 +151,34 @@ int32_t rpc_engine_conn_count(void)
 
 int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr)
 {
-    if (!pf_hndlr || (ps_op && (!*ps_op || std::strlen(ps_op) > rpcwire::kMaxName)))
-        return RPCR_INV_ARGS;
-    std::lock_guard<std::mutex> lock(engine().mu);
-    if (ps_op)
-        engine().ops[ps_op] = pf_hndlr;
-    else
-        engine().fallback = pf_hndlr;
-    return RPCR_OK;
+    return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
+        if (!pf_hndlr || (ps_op && (!*ps_op || std::strlen(ps_op) > rpcwire::kMaxName)))
+            return RPCR_INV_ARGS;
+        std::lock_guard<std::mutex> lock(engine().mu);
+        if (ps_op)
+            engine().ops[ps_op] = pf_hndlr;
+        else
+            engine().fallback = pf_hndlr;
+        return RPCR_OK;
+    });
 }
 
 int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int32_t i4_timeout_ms)
 {
-    std::shared_ptr<rpcpeer::Peer> peer;
-    {
-        std::lock_guard<std::mutex> lock(engine().mu);
-        auto it = engine().peers.find(i4_conn);
-        if (it != engine().peers.end())
-            peer = it->second;
-    }
-    if (!peer || !peer->alive())
-        return RPCR_NOT_OPENED;
-    return peer->call(rpcreg::thread_regs(), ps_name, pv_func, ui4_num_args, pt_args, pt_return,
-                      i4_timeout_ms);
+    return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
+        std::shared_ptr<rpcpeer::Peer> peer;
+        {
+            std::lock_guard<std::mutex> lock(engine().mu);
+            auto it = engine().peers.find(i4_conn);
+            if (it != engine().peers.end())
+                peer = it->second;
+        }
+        if (!peer || !peer->alive())
+            return RPCR_NOT_OPENED;
+        return peer->call(rpcreg::thread_regs(), ps_name, pv_func, ui4_num_args, pt_args, pt_return,
+                          i4_timeout_ms);
+    });
 }
 
 } // extern "C"

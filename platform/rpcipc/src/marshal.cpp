@@ -153,16 +153,17 @@ int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t a
         sent.origins.push_back({const_cast<uint8_t *>(r.addr), r.size, false, {}});
     }
     // Pointer members that point at a registered region travel as links.
+    // Every pointer member is restored after the write-back, linked or not:
+    // the peer never chooses where the caller's pointers point.
     for (size_t i = 0; i < regs.size(); ++i) {
         for (uint32_t off : regs[i].ptr_offs) {
             const uintptr_t target = load_ptr(regs[i].addr + off);
+            sent.origins[i].saved_ptrs.push_back({off, target});
             const int t = target ? find_region(regs, target, false) : -1;
             const int text = target ? find_region(regs, target, true) : -1;
             const int link = text >= 0 ? text : t;
-            if (link < 0)
-                continue;
-            call.regions[i].ptrs.push_back({off, static_cast<uint32_t>(link)});
-            sent.origins[i].saved_ptrs.push_back({off, target});
+            if (link >= 0)
+                call.regions[i].ptrs.push_back({off, static_cast<uint32_t>(link)});
         }
     }
     call.args.assign(args, args + argc);
@@ -201,10 +202,12 @@ int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t a
 int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args,
                     RPC_ARG_T *result)
 {
+    if (reply.transport != RPCR_OK)
+        return reply.transport;
     if (reply.status != RPCR_OK) {
         if (result)
             *result = reply.result;
-        return reply.status;
+        return RPCR_PEER_FAILED;
     }
     if (reply.args.size() != argc)
         return RPCR_PROTOCOL;

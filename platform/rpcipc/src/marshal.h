@@ -28,7 +28,7 @@ struct Origin {
     uint8_t *addr;
     uint32_t size;
     bool out;
-    std::vector<std::pair<uint32_t, uintptr_t>> saved_ptrs; // restored after write-back
+    std::vector<std::pair<uint32_t, uintptr_t>> saved_ptrs; // every pointer member, restored after write-back
 };
 struct Sent {
     std::vector<Origin> origins;
@@ -36,9 +36,10 @@ struct Sent {
 
 int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t argc,
                    const RPC_ARG_T *args, rpcwire::Call &call, Sent &sent);
-// Writes back the outputs of a reply with status 0 (of any reply: its
-// result record); returns the reply's status, or RPCR_PROTOCOL (nothing
-// written) when the reply does not fit the call.
+// Writes back the outputs of a reply whose handler succeeded (of a failed
+// handler: its result record only); returns the reply's transport result,
+// RPCR_PEER_FAILED for a failed handler, or RPCR_PROTOCOL (nothing written)
+// when the reply does not fit the call.
 int32_t apply_reply(const rpcwire::Reply &reply, const Sent &sent, uint32_t argc,
                     RPC_ARG_T *args, RPC_ARG_T *result);
 

@@ -1,4 +1,7 @@
 #include "peer.h"
+#include "registry.h"
+
+#include "common/contain.h"
 
 #include "common/le_bytes.h"
 
@@ -7,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -17,7 +21,13 @@ using namespace rpcwire;
 
 namespace {
 
-constexpr unsigned kMaxWorkers = 4;
+// Length, then the body's kind, version, padding and id.
+constexpr size_t kHeadBytes = kFrameHeader + 8;
+constexpr size_t kDiscardChunk = 4096;
+constexpr size_t kSmallBody = 256;
+// How long a handler may keep the reading turn before the monitor passes it
+// on, and how often the monitor looks while turns are kept.
+constexpr auto kTurnTick = std::chrono::milliseconds(4);
 
 bool read_all(int fd, uint8_t *p, size_t n)
 {
@@ -29,6 +39,18 @@ bool read_all(int fd, uint8_t *p, size_t n)
             return false;
         p += got;
         n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool skip_bytes(int fd, size_t n)
+{
+    uint8_t sink[kDiscardChunk];
+    while (n) {
+        const size_t step = std::min(n, sizeof sink);
+        if (!read_all(fd, sink, step))
+            return false;
+        n -= step;
     }
     return true;
 }
@@ -49,11 +71,93 @@ bool write_all(int fd, const uint8_t *p, size_t n)
 
 // The call this thread is serving (calls nest when a handler calls back).
 thread_local const rpcmarshal::Local *t_serving = nullptr;
+// The peer whose handler this thread runs, if any.
+thread_local const Peer *t_own_peer = nullptr;
+// What the peer's handler returned for this thread's last call.
+thread_local int32_t t_peer_status = RPCR_OK;
 
 } // namespace
 
-Peer::Peer(int fd, int32_t id, Dispatch dispatch, Serve serve)
-    : fd_(fd), id_(id), dispatch_(std::move(dispatch)), serve_(serve)
+// Passes on the turns that handlers keep too long. It ticks while turns are
+// being kept and sleeps when none has been for a while.
+class Monitor {
+public:
+    void add(const std::shared_ptr<Peer> &peer)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        peers_.push_back(peer);
+        if (!started_) {
+            std::thread([this] { loop(); }).detach(); // throws: the peer is not started
+            started_ = true;
+        }
+    }
+    // After a turn became kept.
+    void keeping()
+    {
+        if (!asleep_.load())
+            return;
+        std::lock_guard<std::mutex> lock(mu_);
+        asleep_.store(false);
+        cv_.notify_one();
+    }
+
+private:
+    static constexpr unsigned kTicksBeforeSleep = 100;
+
+    // Passes stuck turns; true if any turn is kept.
+    bool scan()
+    {
+        std::vector<std::shared_ptr<Peer>> live;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto gone = [](const std::weak_ptr<Peer> &p) { return p.expired(); };
+            peers_.erase(std::remove_if(peers_.begin(), peers_.end(), gone), peers_.end());
+            for (auto &p : peers_)
+                if (auto s = p.lock())
+                    live.push_back(std::move(s));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        bool kept = false;
+        for (auto &p : live)
+            kept |= p->pass_stuck_turn(now);
+        return kept;
+    }
+
+    void loop()
+    {
+        unsigned quiet = 0;
+        for (;;) {
+            if (quiet >= kTicksBeforeSleep) {
+                asleep_.store(true);
+                // A turn kept just before the store is seen by this scan;
+                // one kept after it wakes the monitor.
+                if (!scan()) {
+                    std::unique_lock<std::mutex> lock(mu_);
+                    cv_.wait(lock, [this] { return !asleep_.load(); });
+                }
+                asleep_.store(false);
+                quiet = 0;
+            }
+            std::this_thread::sleep_for(kTurnTick);
+            quiet = scan() ? 0 : quiet + 1;
+        }
+    }
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::atomic<bool> asleep_{true};
+    bool started_ = false;
+    std::vector<std::weak_ptr<Peer>> peers_;
+};
+
+// Never destroyed: its thread runs until the process ends.
+Monitor &monitor()
+{
+    static auto *m = new Monitor;
+    return *m;
+}
+
+Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
 {
 }
 
@@ -62,28 +166,32 @@ Peer::~Peer()
     ::close(fd_);
 }
 
-std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch, Serve serve)
+std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
 {
-    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch), serve));
-    peer->reader_running_ = true;
-    std::thread([peer] { peer->reader(); }).detach();
+    std::shared_ptr<Peer> peer(new Peer(fd, id, std::move(dispatch)));
+    try {
+        monitor().add(peer);
+    } catch (...) {
+        return nullptr; // the peer's destructor closes fd
+    }
+    std::lock_guard<std::mutex> lock(peer->mu_);
+    if (!peer->spawn_locked()) {
+        peer->mark_dead_locked();
+        return nullptr;
+    }
     return peer;
 }
 
-void Peer::thread_ended(bool reader)
+bool Peer::spawn_locked()
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    thread_ids_.erase(std::remove(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()),
-                      thread_ids_.end());
-    if (reader)
-        reader_running_ = false;
-    ended_cv_.notify_all();
-}
-
-bool Peer::on_own_thread()
-{
-    return std::find(thread_ids_.begin(), thread_ids_.end(), std::this_thread::get_id()) !=
-           thread_ids_.end();
+    try {
+        auto self = shared_from_this();
+        std::thread([self] { self->run(); }).detach();
+    } catch (...) {
+        return false; // out of threads or memory: the caller answers for it
+    }
+    ++threads_;
+    return true;
 }
 
 bool Peer::alive()
@@ -92,144 +200,184 @@ bool Peer::alive()
     return alive_;
 }
 
+void Peer::mark_dead_locked()
+{
+    ::shutdown(fd_, SHUT_RDWR);
+    alive_ = false;
+    for (auto &waiting : pending_)
+        waiting.second->cv.notify_one();
+    turn_cv_.notify_all();
+}
+
+// Someone else must read while the thread keeping the turn is busy.
+void Peer::pass_turn_locked()
+{
+    if (!held_)
+        return;
+    held_ = false;
+    if (idle_ == 0)
+        spawn_locked(); // failing that, the keeper reads on once its handler returns
+    turn_cv_.notify_one();
+}
+
+bool Peer::pass_stuck_turn(std::chrono::steady_clock::time_point now)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (held_ && now - held_since_ >= kTurnTick)
+        pass_turn_locked();
+    return held_;
+}
+
 void Peer::shutdown()
 {
-    ::shutdown(fd_, SHUT_RDWR);
     std::unique_lock<std::mutex> lock(mu_);
-    alive_ = false;
-    cv_.notify_all();
-    if (on_own_thread())
+    mark_dead_locked();
+    if (t_own_peer == this)
         return;
-    // Workers end by themselves once their handler returns; waiting for them
-    // could block on a handler that waits for this very caller.
-    ended_cv_.wait(lock, [this] { return !reader_running_; });
+    // Handlers still running end by themselves; waiting for them could
+    // block on a handler that waits for this very caller.
+    turn_cv_.wait(lock, [this] { return !reading_; });
 }
 
-bool Peer::on_reader()
+// Reads one frame. Its head is checked before any of its body is kept:
+// a reply nobody waits for and a call beyond the bound are skipped.
+Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    return reader_id_ == std::this_thread::get_id();
-}
-
-// One whole frame; false at the end of the stream or on a length that
-// leaves the stream untrustworthy, and on time-out (timed_out set).
-bool Peer::read_frame(std::vector<uint8_t> &body, int32_t timeout_ms, bool &timed_out)
-{
-    timed_out = false;
-    if (timeout_ms >= 0) {
-        pollfd pfd{fd_, POLLIN, 0};
-        int rc;
-        while ((rc = ::poll(&pfd, 1, timeout_ms)) < 0 && errno == EINTR) {
-        }
-        if (rc == 0) {
-            timed_out = true;
-            return false;
-        }
-    }
-    uint8_t head[kFrameHeader];
-    if (!read_all(fd_, head, sizeof head))
-        return false;
+    // A small frame comes in one read; of a larger one, its head first.
+    uint8_t head[kFrameHeader + kSmallBody];
+    if (!read_all(fd_, head, kFrameHeader))
+        return Got::End;
     const uint32_t len = le::load32(head);
-    if (len == 0 || len > kMaxBody)
-        return false;
-    body.resize(len);
-    return read_all(fd_, body.data(), len);
-}
-
-void Peer::route(std::vector<uint8_t> &&body)
-{
-    std::unique_lock<std::mutex> lock(mu_);
-    if (body_kind(body.data(), body.size()) == kReply) {
-        auto it = pending_.find(body_id(body.data(), body.size()));
-        if (it != pending_.end()) {
-            it->second->body = std::move(body);
-            it->second->done = true;
-            cv_.notify_all();
-        }
-        return;
-    }
-    if (serve_ == Serve::Inline) {
-        lock.unlock();
-        serve(body);
-        return;
-    }
-    work_.push_back(std::move(body));
-    if (idle_ == 0 && workers_ < kMaxWorkers) {
-        ++workers_;
-        ++idle_;
-        auto self = shared_from_this();
-        std::thread([self] { self->worker(); }).detach();
-    }
-    cv_.notify_all();
-}
-
-void Peer::mark_dead()
-{
-    ::shutdown(fd_, SHUT_RDWR);
-    std::lock_guard<std::mutex> lock(mu_);
-    alive_ = false;
-    cv_.notify_all();
-}
-
-void Peer::reader()
-{
-    auto self = shared_from_this();
+    const size_t first = len <= kSmallBody ? len : kHeadBytes - kFrameHeader;
+    if (len < kHeadBytes - kFrameHeader || len > kMaxBody ||
+        !read_all(fd_, head + kFrameHeader, first))
+        return Got::End; // the stream can no longer be trusted
+    const uint8_t kind = head[kFrameHeader];
+    const uint32_t id = le::load32(head + kFrameHeader + 4);
+    if (kind != kCall && kind != kReply)
+        return Got::End;
+    bool keep;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        reader_id_ = std::this_thread::get_id();
-        thread_ids_.push_back(reader_id_);
+        keep = kind == kReply ? pending_.count(id) != 0 : serving_ < kMaxServing;
     }
-    std::vector<uint8_t> body;
-    bool timed_out;
-    while (read_frame(body, -1, timed_out))
-        route(std::move(body));
-    mark_dead();
-    thread_ended(true);
+    const size_t rest = len - first;
+    if (!keep) {
+        if (!skip_bytes(fd_, rest))
+            return Got::End;
+        call_id = id;
+        return kind == kCall ? Got::Busy : Got::Nothing;
+    }
+    try {
+        body.assign(head + kFrameHeader, head + kFrameHeader + first);
+        body.resize(len);
+    } catch (...) {
+        return skip_bytes(fd_, rest) ? (call_id = id, kind == kCall ? Got::Busy : Got::Nothing)
+                                     : Got::End;
+    }
+    if (!read_all(fd_, body.data() + first, rest))
+        return Got::End;
+    return kind == kReply ? Got::Reply : Got::Call;
 }
 
-void Peer::worker()
+void Peer::run()
 {
     auto self = shared_from_this();
+    t_own_peer = this;
     std::unique_lock<std::mutex> lock(mu_);
-    thread_ids_.push_back(std::this_thread::get_id());
     for (;;) {
-        cv_.wait(lock, [this] { return !work_.empty() || !alive_; });
-        if (work_.empty())
-            break;
-        std::vector<uint8_t> body = std::move(work_.front());
-        work_.pop_front();
+        ++idle_;
+        turn_cv_.wait(lock, [this] { return (!reading_ && !held_) || !alive_; });
         --idle_;
+        if (!alive_)
+            break;
+        reading_ = true;
         lock.unlock();
+        std::vector<uint8_t> body;
+        uint32_t id = 0;
+        const Got got = read_one(body, id);
+        lock.lock();
+        reading_ = false;
+        if (got == Got::End) {
+            mark_dead_locked();
+            break;
+        }
+        if (got == Got::Reply) {
+            auto it = pending_.find(body_id(body.data(), body.size()));
+            if (it != pending_.end()) {
+                it->second->body = std::move(body);
+                it->second->done = true;
+                it->second->cv.notify_one();
+            }
+            continue;
+        }
+        if (got == Got::Nothing)
+            continue;
+        // A thread must be there to take the turn over from this one.
+        if (got == Got::Busy || (idle_ == 0 && !spawn_locked())) {
+            lock.unlock();
+            answer(id, RPCR_BUSY);
+            lock.lock();
+            continue;
+        }
+        ++serving_;
+        held_ = true;
+        held_since_ = std::chrono::steady_clock::now();
+        lock.unlock();
+        monitor().keeping();
         serve(body);
         lock.lock();
-        ++idle_;
+        --serving_;
+        if (held_) {
+            held_ = false; // nobody needed the turn: read on
+            continue;
+        }
+        if (idle_ >= kKeepIdle)
+            break;
     }
-    --workers_;
-    --idle_;
-    lock.unlock();
-    thread_ended(false);
+    --threads_;
+    turn_cv_.notify_all(); // shutdown() waits for the reading to stop
 }
 
+void Peer::answer(uint32_t id, int32_t transport)
+{
+    contain(false, [&] {
+        Reply reply;
+        reply.id = id;
+        reply.transport = transport;
+        return send(encode(reply));
+    });
+}
+
+// Runs one call of the peer and answers it. Out of memory, or a handler
+// that throws, is answered as a failure; nothing escapes the thread.
 void Peer::serve(const std::vector<uint8_t> &body)
 {
-    Call call;
-    Reply reply;
-    if (decode(body.data(), body.size(), call) != RPCR_OK) {
-        reply.id = body_id(body.data(), body.size());
-        reply.status = RPCR_PROTOCOL;
-        send(encode(reply));
-        return;
-    }
-    rpcmarshal::Local local;
-    rpcmarshal::materialize(call, local);
-    RPC_ARG_T result{};
-    void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
-    const rpcmarshal::Local *outer = t_serving;
-    t_serving = &local;
-    const int32_t status = dispatch_(id_, call.name, func, static_cast<uint32_t>(local.args.size()),
-                                     local.args.data(), &result);
-    t_serving = outer;
-    send(encode(rpcmarshal::make_reply(call, local, status, result)));
+    const uint32_t id = body_id(body.data(), body.size());
+    const int32_t transport = contain(RPCR_NO_MEM, [&] {
+        Call call;
+        if (decode(body.data(), body.size(), call) != RPCR_OK)
+            return RPCR_PROTOCOL;
+        const rpc_hndlr_fct handler = dispatch_(call.name);
+        if (!handler)
+            return RPCR_NOT_FOUND;
+        rpcmarshal::Local local;
+        rpcmarshal::materialize(call, local);
+        RPC_ARG_T result{};
+        void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(call.func));
+        const rpcmarshal::Local *outer = t_serving;
+        t_serving = &local;
+        const int32_t status = contain(RPCR_ERROR, [&] {
+            return handler(id_, call.name.c_str(), func, static_cast<uint32_t>(local.args.size()),
+                           local.args.data(), &result);
+        });
+        rpcreg::thread_regs().clear();
+        t_serving = outer;
+        send(encode(rpcmarshal::make_reply(call, local, status, result)));
+        return RPCR_OK;
+    });
+    if (transport != RPCR_OK)
+        answer(id, transport);
 }
 
 bool Peer::send(const std::vector<uint8_t> &frame)
@@ -238,37 +386,10 @@ bool Peer::send(const std::vector<uint8_t> &frame)
     return write_all(fd_, frame.data(), frame.size());
 }
 
-// A call made on the reader thread: nobody else reads, so read here.
-int32_t Peer::pump_until(Pending &pending, int32_t timeout_ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            if (pending.done || !alive_)
-                return RPCR_OK;
-        }
-        int32_t left = -1;
-        if (timeout_ms >= 0) {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            left = static_cast<int32_t>(std::max<int64_t>(0, ms.count()));
-        }
-        std::vector<uint8_t> body;
-        bool timed_out;
-        if (!read_frame(body, left, timed_out)) {
-            if (timed_out)
-                return RPCR_TIMEOUT;
-            mark_dead();
-            return RPCR_OK;
-        }
-        route(std::move(body));
-    }
-}
-
 int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
                    RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms)
 {
+    t_peer_status = RPCR_OK;
     Call call;
     rpcmarshal::Sent sent;
     int32_t rc = rpcmarshal::build_call(regs, name, reinterpret_cast<uintptr_t>(func), argc, args,
@@ -286,16 +407,15 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     const std::vector<uint8_t> frame = encode(call);
     const bool too_big = frame.size() - kFrameHeader > kMaxBody;
     const bool sent_ok = !too_big && send(frame);
-    if (!too_big && !sent_ok)
-        mark_dead(); // the other end is gone; the reader may not have seen it yet
-    if (sent_ok && on_reader())
-        rc = pump_until(pending, timeout_ms);
     std::unique_lock<std::mutex> lock(mu_);
-    if (sent_ok && !pending.done && rc == RPCR_OK) {
+    if (!too_big && !sent_ok)
+        mark_dead_locked(); // the other end is gone; the reader may not have seen it yet
+    if (sent_ok) {
+        pass_turn_locked(); // the reply must be read, whoever keeps the turn
         auto ready = [&] { return pending.done || !alive_; };
         if (timeout_ms < 0)
-            cv_.wait(lock, ready);
-        else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            pending.cv.wait(lock, ready);
+        else if (!pending.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
             rc = RPCR_TIMEOUT;
     }
     pending_.erase(call.id);
@@ -307,6 +427,7 @@ int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, u
     Reply reply;
     if (decode(pending.body.data(), pending.body.size(), reply) != RPCR_OK)
         return RPCR_PROTOCOL;
+    t_peer_status = reply.transport == RPCR_OK ? reply.status : RPCR_OK;
     return rpcmarshal::apply_reply(reply, sent, argc, args, result);
 }
 
@@ -324,4 +445,9 @@ int accept_next(int listen_fd)
 extern "C" uint32_t rpc_local_region_size(const void *pv_addr)
 {
     return rpcpeer::t_serving && pv_addr ? rpcmarshal::local_size(*rpcpeer::t_serving, pv_addr) : 0;
+}
+
+extern "C" int32_t rpc_peer_status(void)
+{
+    return rpcpeer::t_peer_status;
 }

@@ -217,6 +217,7 @@ std::vector<uint8_t> encode(const Reply &reply)
 {
     Writer w;
     header(w, kReply, reply.id);
+    w.u32(static_cast<uint32_t>(reply.transport));
     w.u32(static_cast<uint32_t>(reply.status));
     w.arg(reply.result);
     w.u32(static_cast<uint32_t>(reply.args.size()));
@@ -291,6 +292,7 @@ int32_t decode(const uint8_t *body, size_t size, Reply &reply)
     Reader r(body, size);
     if (!read_header(r, kReply, reply.id))
         return RPCR_PROTOCOL;
+    reply.transport = static_cast<int32_t>(r.u32());
     reply.status = static_cast<int32_t>(r.u32());
     reply.result = r.arg();
     const uint32_t nargs = r.count(kMaxArgs, kArgBytes);

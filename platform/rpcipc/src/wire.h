@@ -69,7 +69,8 @@ struct OutRegion {
 
 struct Reply {
     uint32_t id = 0;
-    int32_t status = 0;
+    int32_t transport = 0; // the receiving transport's own result
+    int32_t status = 0;    // what the handler returned
     RPC_ARG_T result{};
     std::vector<RPC_ARG_T> args;
     std::vector<OutRegion> outs;

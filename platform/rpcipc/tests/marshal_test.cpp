@@ -117,6 +117,33 @@ TEST(RpcMarshal, OutputsAreWrittenBackAndTheCallersPointersKept)
     EXPECT_EQ(untouched, 0xAAAA5555u);
 }
 
+TEST(RpcMarshal, AnOutRecordKeepsAPointerThatTravelledUnlinked)
+{
+    // The caller's destination is not registered: the engine sees the raw
+    // value and must not be able to redirect the caller's later writes.
+    uint8_t dest[4] = {};
+    IQIV_PB_CTRL_MP3_COVER_INFO_T cover{};
+    cover.pu1Dest = dest;
+    Regs regs;
+    ASSERT_EQ(add_record(regs, &cover, __rpc_get_desc__(118), nullptr), RPCR_OK);
+    std::vector<RPC_ARG_T> args(1);
+    rpc_arg_set_ptr(args[0], ARG_TYPE_DESC_OUT, &cover);
+    Sent sent;
+    const Call call = round_trip(regs, args, sent);
+    Local local;
+    materialize(call, local);
+    auto *c = static_cast<IQIV_PB_CTRL_MP3_COVER_INFO_T *>(rpc_arg_ptr(local.args[0]));
+    c->u4LenOrHandle = 99;
+    c->pu1Dest = reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(0x1000));
+    RPC_ARG_T result{};
+    rpc_arg_set(result, ARG_TYPE_RESULT, 0);
+    ASSERT_EQ(apply_reply(reply_round_trip(make_reply(call, local, RPCR_OK, result)), sent, 1,
+                          args.data(), nullptr),
+              RPCR_OK);
+    EXPECT_EQ(cover.u4LenOrHandle, 99u);
+    EXPECT_EQ(cover.pu1Dest, dest);
+}
+
 TEST(RpcMarshal, AFailedCallWritesNothingBack)
 {
     uint32_t handle = 3;
@@ -131,7 +158,7 @@ TEST(RpcMarshal, AFailedCallWritesNothingBack)
     rpc_arg_set(result, ARG_TYPE_RESULT, static_cast<uint64_t>(-1));
     const Reply reply = reply_round_trip(make_reply(call, local, -1, result));
     RPC_ARG_T got{};
-    EXPECT_EQ(apply_reply(reply, sent, 1, args.data(), &got), -1);
+    EXPECT_EQ(apply_reply(reply, sent, 1, args.data(), &got), RPCR_PEER_FAILED);
     EXPECT_EQ(handle, 3u);
     EXPECT_EQ(got.e_type, ARG_TYPE_RESULT) << "the handler's own report comes through";
     EXPECT_EQ(got.u.i1, -1);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -270,6 +272,290 @@ TEST_F(Transport, EngineAnswersGarbageWithAnErrorAndKeepsServing)
     char out[32] = {};
     EXPECT_EQ(call_add(20, 22, sum, "still", out), RPCR_OK);
     EXPECT_EQ(sum, 42u);
+}
+
+extern "C" int32_t other_library_open(const char *ps_text);
+extern "C" int32_t other_library_call(const char *ps_op);
+
+std::atomic<int32_t> g_who_conn{0};
+
+// Answers with the connection the call came on; fails as asked by arg 0.
+int32_t who_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *ret)
+{
+    g_who_conn = conn;
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, static_cast<uint8_t>(conn));
+    return argc == 1 ? args[0].u.i4 : RPCR_OK;
+}
+
+TEST_F(Transport, EachLibraryCallsOverTheConnectionItOpened)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t program_conn = g_who_conn;
+    EXPECT_EQ(other_library_call("x_who"), RPCR_NOT_OPENED) << "nothing of its own open yet";
+    const int32_t other = other_library_open("rpctest other");
+    ASSERT_GT(other, 0);
+    ASSERT_GT(other_library_call("x_who"), 0);
+    EXPECT_NE(g_who_conn.load(), program_conn);
+    rpc_close_client(other);
+    EXPECT_EQ(other_library_call("x_who"), RPCR_NOT_OPENED);
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    EXPECT_EQ(g_who_conn.load(), program_conn);
+}
+
+TEST_F(Transport, AHandlersFailureIsNotTheTransports)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    RPC_ARG_T args[1];
+    rpc_arg_set(args[0], ARG_TYPE_UINT32, static_cast<uint32_t>(RPCR_NOT_OPENED));
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_who", 1, args, &ret, kWait), RPCR_PEER_FAILED);
+    EXPECT_EQ(rpc_peer_status(), RPCR_NOT_OPENED);
+    EXPECT_EQ(ret.e_type, ARG_TYPE_RESULT) << "a failing handler still reports its result";
+}
+
+// Client handler: returns once kMeeting call-backs are inside at once.
+constexpr int kMeeting = 8;
+std::mutex g_meet_mu;
+std::condition_variable g_meet_cv;
+int g_meet_count = 0;
+
+int32_t meet_cb(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    std::unique_lock<std::mutex> lock(g_meet_mu);
+    ++g_meet_count;
+    g_meet_cv.notify_all();
+    const bool met = g_meet_cv.wait_for(lock, std::chrono::milliseconds(kWait),
+                                        [] { return g_meet_count >= kMeeting; });
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return met ? RPCR_OK : RPCR_TIMEOUT;
+}
+
+// Engine operation: calls the client back from kMeeting threads of its own
+// while it waits for them, so the client must run them all at once and
+// the engine must read their replies while this handler blocks.
+int32_t fan_out_op(int32_t conn, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kMeeting; ++i) {
+        threads.emplace_back([conn, &ok] {
+            RPC_ARG_T cb_ret{};
+            if (rpc_do_cb(conn, "x_meet", nullptr, 0, nullptr, &cb_ret, kWait) == RPCR_OK)
+                ++ok;
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, static_cast<uint8_t>(ok.load()));
+    return RPCR_OK;
+}
+
+TEST_F(Transport, CallBacksFromManyEngineThreadsRunTogetherDuringACall)
+{
+    rpc_reg_op_hndlr("x_fan", fan_out_op);
+    rpc_reg_cb_hndlr("x_meet", meet_cb);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_fan", 0, nullptr, &ret, 2 * kWait), RPCR_OK);
+    EXPECT_EQ(ret.u.i1, kMeeting);
+}
+
+TEST_F(Transport, CallsBeyondTheBoundAreBusyNotQueued)
+{
+    rpc_reg_op_hndlr("x_gated", gated_op);
+    {
+        std::lock_guard<std::mutex> lock(g_gate_mu);
+        g_gate_open = false;
+    }
+    constexpr int kCallers = 40; // more than the engine serves at once
+    std::atomic<int> busy{0}, done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kCallers; ++i) {
+        threads.emplace_back([&] {
+            RPC_ARG_T ret{};
+            const int32_t rc = rpc_do_op(0, "x_gated", 0, nullptr, &ret, kWait);
+            ++(rc == RPCR_BUSY ? busy : done);
+        });
+    }
+    // Every caller beyond the bound is answered while the others wait.
+    for (int i = 0; i < 500 && busy < kCallers - 32; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(busy.load(), kCallers - 32);
+    {
+        std::lock_guard<std::mutex> lock(g_gate_mu);
+        g_gate_open = true;
+    }
+    g_gate_cv.notify_all();
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(done.load(), 32);
+}
+
+// A gate that handlers wait at until the test opens it.
+struct Gate {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+    int waiting = 0;
+    void pass()
+    {
+        std::unique_lock<std::mutex> lock(mu);
+        ++waiting;
+        cv.notify_all();
+        cv.wait(lock, [this] { return open; });
+    }
+    bool waiting_at_least(int n)
+    {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, std::chrono::milliseconds(kWait), [&] { return waiting >= n; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        open = true;
+        cv.notify_all();
+    }
+};
+Gate g_drop_gate;
+
+int32_t drop_gated(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    g_drop_gate.pass();
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+// The connection goes away in the middle of a call and in the middle of a
+// call-back: every waiter returns -6, and the handlers end once released.
+TEST_F(Transport, ADroppedConnectionReleasesEveryWaiter)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    rpc_reg_op_hndlr("x_drop_gated", drop_gated);
+    rpc_reg_cb_hndlr("x_drop_gated", drop_gated);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t conn = g_who_conn;
+
+    // A call-back waits in the client while the client closes.
+    std::atomic<int32_t> cb_rc{RPCR_OK};
+    std::thread engine_side([&] {
+        RPC_ARG_T cb_ret{};
+        cb_rc = rpc_do_cb(conn, "x_drop_gated", nullptr, 0, nullptr, &cb_ret, -1);
+    });
+    ASSERT_TRUE(g_drop_gate.waiting_at_least(1));
+    rpc_close_client(id_);
+    engine_side.join();
+    EXPECT_EQ(cb_rc.load(), RPCR_NOT_OPENED);
+
+    // A call waits in the engine while the engine goes.
+    id_ = rpc_open_client(kEndpoint);
+    ASSERT_GT(id_, 0);
+    std::atomic<int32_t> call_rc{RPCR_OK};
+    std::thread app_side([&] {
+        RPC_ARG_T r{};
+        call_rc = rpc_do_op(0, "x_drop_gated", 0, nullptr, &r, -1);
+    });
+    ASSERT_TRUE(g_drop_gate.waiting_at_least(2));
+    rpc_engine_stop();
+    app_side.join();
+    EXPECT_EQ(call_rc.load(), RPCR_NOT_OPENED);
+    g_drop_gate.release();
+    ASSERT_EQ(rpc_engine_serve(kEndpoint), RPCR_OK); // for TearDown
+}
+
+std::atomic<int> g_pings{0};
+
+int32_t ping(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *ret)
+{
+    ++g_pings;
+    rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
+    return RPCR_OK;
+}
+
+// Two application threads, one per library connection, call while two
+// engine threads call back into both connections (run under TSan too).
+TEST_F(Transport, CallsAndCallBacksFromManyThreadsOnTwoConnections)
+{
+    rpc_reg_op_hndlr("x_who", who_op);
+    rpc_reg_op_hndlr("x_ping", ping);
+    rpc_reg_cb_hndlr("x_ping", ping);
+    RPC_ARG_T ret{};
+    ASSERT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+    const int32_t program_conn = g_who_conn;
+    const int32_t other = other_library_open("rpctest other");
+    ASSERT_GT(other_library_call("x_who"), 0);
+    const int32_t other_conn = g_who_conn;
+    constexpr int kRounds = 200;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            RPC_ARG_T r{};
+            failures += rpc_do_op(0, "x_ping", 0, nullptr, &r, kWait) != RPCR_OK;
+        }
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds; ++i)
+            failures += other_library_call("x_ping") != 0;
+    });
+    for (int e = 0; e < 2; ++e) {
+        threads.emplace_back([&, e] {
+            for (int i = 0; i < kRounds; ++i) {
+                RPC_ARG_T r{};
+                const int32_t conn = (i + e) % 2 ? program_conn : other_conn;
+                failures += rpc_do_cb(conn, "x_ping", nullptr, 0, nullptr, &r, kWait) != RPCR_OK;
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GE(g_pings.load(), 4 * kRounds);
+    rpc_close_client(other);
+}
+
+int32_t throwing_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *)
+{
+    throw std::runtime_error("handler trouble");
+}
+
+TEST_F(Transport, AThrowingHandlerIsAFailedCallNotACrash)
+{
+    rpc_reg_op_hndlr("x_throw", throwing_op);
+    RPC_ARG_T ret{};
+    EXPECT_EQ(rpc_do_op(0, "x_throw", 0, nullptr, &ret, kWait), RPCR_PEER_FAILED);
+    EXPECT_EQ(rpc_peer_status(), RPCR_ERROR);
+    rpc_reg_op_hndlr("x_who", who_op);
+    EXPECT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
+}
+
+// Each shared library exports its C API and nothing of its insides.
+TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
+{
+    struct Case {
+        const char *path;
+        std::vector<const char *> exported;
+        std::vector<const char *> hidden;
+    };
+    const Case cases[] = {
+        {RPCIPC_PATH,
+         {"rpc_do_op", "rpc_do_cb", "rpc_peer_status", "__rpc_get_desc__", "g_ps_exe_name"},
+         {"_ZN7rpcpeer11accept_nextEi", "rpcu_set_log", "_ZN7rpcwire8classifyEjRNS_8ArgClassE"}},
+        {KORM_PATH, {"x_kmem_block_multimap", "x_smem_block_free"}, {}},
+        {PBCTRL_PATH,
+         {"IQivPb_Ctrl_Open", "Client_printf", "c_rpc_reg_qivpbctrl_cb_hndlrs"},
+         {"_ZN6pbctrl13t_client_infoE", "_ZN6pbctrl14find_by_handleEj"}},
+    };
+    for (const Case &c : cases) {
+        void *lib = dlopen(c.path, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        for (const char *name : c.exported)
+            EXPECT_NE(dlsym(lib, name), nullptr) << c.path << ": " << name;
+        for (const char *name : c.hidden)
+            EXPECT_EQ(dlsym(lib, name), nullptr) << c.path << ": " << name;
+        dlclose(lib);
+    }
 }
 
 TEST(TransportClosed, NothingOpenMeansNotConnected)

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(20);
 constexpr auto kPollStep = std::chrono::milliseconds(5);
+constexpr time_t kAnswerTimeoutS = 20;
 
 void remove_dir()
 {
@@ -131,6 +133,10 @@ std::string Engine::cmd(const std::string &line)
     const int fd = connect_control();
     if (fd < 0)
         return "";
+    // A simulator that stopped answering fails the test instead of hanging it.
+    const timeval limit{kAnswerTimeoutS, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     const std::string text = line + "\n";
     std::string answer;
     if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
