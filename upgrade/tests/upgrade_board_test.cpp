@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <set>
 
 using namespace upgtest;
@@ -26,6 +27,7 @@ protected:
         seed_old_board(*board, data, status_record(0, {4}), status_record(0, {4}));
     }
     std::string at(const Part &p, uint32_t off, size_t len) const { return board->read_nand(p.offset + off, len); }
+    std::string at_new(const std::string &name, size_t len) const { return at(new_layout()[name], 0, len); }
     std::string status_copy(int copy) const
     {
         return board->read_nand(new_layout()["upg_status"].offset + copy * kBlock, 176);
@@ -118,6 +120,57 @@ TEST_F(UpgradeOnBoard, OldLayoutImageWrittenByHand)
 {
     boot();
     run_full(raw_old_layout_image(bins), "<UPG_PROG> upg sw is old version.");
+}
+
+// The kernel's view of a layout: "/proc/mtd" as the next boot shows it.
+std::string proc_mtd(const Layout &l)
+{
+    std::string text = "dev:    size   erasesize  name\nmtd0: 01000000 00020000 \"upgtest_nand\"\n";
+    char line[80];
+    for (size_t k = 0; k < l.parts.size(); ++k) {
+        std::snprintf(line, sizeof line, "mtd%zu: %08x 00020000 \"%s\"\n", k + 1, l.parts[k].size,
+                      l.parts[k].name.c_str());
+        text += line;
+    }
+    return text;
+}
+
+// After the upgrade and the reboot the board runs on the new layout: the
+// kernel sees it, the partitions hold what the upgrade put there, and the
+// same upgrade once more keeps the device data.
+TEST_F(UpgradeOnBoard, NextBootUsesTheNewLayoutAndASecondUpgradeKeepsTheDeviceData)
+{
+    boot();
+    Result before = board->run({"cat", "/proc/mtd"});
+    EXPECT_EQ(before.out, proc_mtd(old_layout()));
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    ASSERT_EQ(run_upgrade(*board, false).status, 0);
+    const std::string after_first = board->read_nand(0, 16 * M);
+
+    Result mtd = board->run({"cat", "/proc/mtd"});
+    EXPECT_EQ(mtd.out, proc_mtd(new_layout()));
+    const Layout &n = new_layout();
+    std::string script;
+    for (const auto &name : device_data_names())
+        script += "cat /dev/mtd" + std::to_string(n.id(name)) + "; ";
+    script += "cat /dev/mtd" + std::to_string(n.id("kernel")) + " /dev/mtd" + std::to_string(n.id("rootfs"));
+    Result read = board->run({"sh", "-c", script});
+    ASSERT_EQ(read.status, 0) << read.err;
+    size_t at = 0;
+    auto next = [&](const std::string &name) { return read.out.substr(std::exchange(at, at + n[name].size), n[name].size); };
+    for (const auto &name : device_data_names())
+        EXPECT_TRUE(next(name).compare(0, data[name].size(), data[name]) == 0) << name << " through its new device";
+    std::string kernel = next("kernel"), rootfs = next("rootfs");
+    EXPECT_TRUE(kernel.compare(0, bins[1].data.size(), bins[1].data) == 0) << "kernel through its new device";
+    EXPECT_TRUE(rootfs.compare(bins[2].at, bins[2].data.size(), bins[2].data) == 0) << "rootfs through its new device";
+
+    Result again = run_upgrade(*board, true);
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_TRUE(board->read_nand(0, 16 * M) == after_first) << "the second upgrade leaves the flash as the first did";
+    for (const auto &d : data)
+        EXPECT_TRUE(at_new(d.first, d.second.size()) == d.second) << d.first;
+    EXPECT_EQ(board->journal_lines("layout: differs from the board file").size(), 3u) << "every boot after the upgrade";
+    expect_no_violation();
 }
 
 // The economy of one whole upgrade, from the journal.
