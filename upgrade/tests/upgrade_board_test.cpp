@@ -149,6 +149,7 @@ TEST_F(UpgradeOnBoard, NextBootUsesTheNewLayoutAndASecondUpgradeKeepsTheDeviceDa
 
     Result mtd = board->run({"cat", "/proc/mtd"});
     EXPECT_EQ(mtd.out, proc_mtd(new_layout()));
+    std::printf("/proc/mtd before the upgrade:\n%s/proc/mtd on the next boot:\n%s", before.out.c_str(), mtd.out.c_str());
     const Layout &n = new_layout();
     std::string script;
     for (const auto &name : device_data_names())
