@@ -154,10 +154,8 @@ int build_pit_according_to_pitit(t_scan &s)
 {
     UPG_TRACE();
     int idx = index_for_this_nand();
-    if (idx < 0) {
-        std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
+    if (idx < 0)
         return -1;
-    }
     const t_pit_index &e = pitIndexTable[idx];
     long got = read_table_block(s, static_cast<long>(e.u4OffsetFromBin));
     if (got < 0) {
@@ -268,8 +266,10 @@ int find_pitit_from_final_binary_image(t_scan &s)
         build_pitit_bitit(s.buf, tail);
     else
         build_pitit(s.buf, tail);
-    if (build_pit_according_to_pitit(s) != 0)
+    if (build_pit_according_to_pitit(s) != 0) {
+        std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;
+    }
     if (s.version == kNewVersion && build_bit_according_to_bitit_ntblfmt(s) != 0) {
         std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;

@@ -293,7 +293,9 @@ int write_span(const t_write_texts &t, const t_span &s, const uint8_t *data, uin
     }
     std::free(page);
     std::free(copy);
-    if (rc == 0 && r > 0) {
+    // A write that ends early always says how much it left, also after a
+    // failed retry erase.
+    if (r > 0) {
         std::printf(t.partial, t.name, r);
         rc = -1;
     }

@@ -219,7 +219,10 @@ TEST(ImageScan, PitSizeWordIsChecked)
     img.u32(16 + 8, 0xA4);
     ScanResult bad = scan(img);
     EXPECT_EQ(bad.rc, -1);
-    EXPECT_NE(bad.out.find("<UPG_PROG> Err: invalid pit size! @Line "), std::string::npos);
+    size_t at = bad.out.find("<UPG_PROG> Err: invalid pit size! @Line ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(bad.out.find("<UPG_PROG> Err: ret value -1! @Line ", at), bad.out.find('\n', at) + 1)
+        << "the failed PIT build is reported next: " << bad.out;
 
     img.u32(16 + 8, 0x70A0); // only the low 12 bits give the size
     ASSERT_EQ(scan(img).rc, 0);

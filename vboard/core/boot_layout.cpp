@@ -81,7 +81,9 @@ std::string entries_32(const std::string &bytes, uint32_t tail, std::vector<Entr
         if (out->size() == static_cast<size_t>(kMaxPartitions)) {
             return "more than " + std::to_string(kMaxPartitions) + " entries";
         }
-        if (word(bytes, at + 16) == UINT32_MAX) {
+        // A free entry ends the table too, and so does the PIT's tail slot
+        // that an adaptive PIT of the 32-byte layout carries as its last entry.
+        if (word(bytes, at + 16) == UINT32_MAX || word(bytes, at + 16) == kPitTail) {
             return "";
         }
         out->push_back(entry_at(bytes, at));

@@ -150,6 +150,10 @@ TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
     }
     put32(garbage, 0, kPitHead);  // a head and nothing sound after it
     put32(garbage, 4, kPitHead);
+    // upgprog's adaptive PIT of a 32-byte layout PIT carries the PIT's tail
+    // slot as a last entry.
+    std::string adpt_32 = table(kAdaptiveHead, kNewAdaptive, kAdaptiveTail);
+    adpt_32.insert(adpt_32.size() - 32, table(kPitTail, {}, kPitTail).substr(0, 32));
     const std::string none;
     struct Case {
         const char *what;
@@ -177,8 +181,7 @@ TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
          kBoardFile, "PIT in part_info: damaged: entry 4 (data) is no run of whole erase blocks"},
         {"id that is not its MTD number", wrong_id, none, none, none, none, "board file", kBoardFile,
          "PIT in part_info: damaged: entry 3 (kernel) has id 9"},
-        {"32-byte layout tables", table(kPitHead, kNewPit, kPitTail), none, none,
-         table(kAdaptiveHead, kNewAdaptive, kAdaptiveTail), none, "part_info PIT + adaptive PIT", kNewAdaptive, ""},
+        {"32-byte layout tables", table(kPitHead, kNewPit, kPitTail), none, none, adpt_32, none, "part_info PIT + adaptive PIT", kNewAdaptive, ""},
         {"garbage after a head", garbage, garbage, garbage, garbage, garbage, "board file", kBoardFile,
          "PIT in part_info: damaged"},
     };
