@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <sstream>
 #include <utility>
 #include <set>
 
@@ -360,6 +362,52 @@ TEST_F(UpgradeOnBoard, FailingPageWithoutRoomReportsAPartialWrite)
     EXPECT_EQ(status_copy(0), status_record(1, {4}));
     EXPECT_TRUE(at(new_layout()["mac_addr"], 0, kBlock) == data["mac_addr"])
         << "nothing runs into the next partition";
+}
+
+// The first page of the adaptive PIT's block will not program, and the
+// erase that should retire the block fails too: the write ends there.
+TEST_F(UpgradeOnBoard, FailedRetryEraseEndsTheWriteWithWhatItLeft)
+{
+    const Part &info1 = old_layout()["part_info_1"];
+    boot("fail_program = " + std::to_string(info1.offset + M) + "\nfail_ioctl = mtd0 MEMERASE EIO after 1\n");
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    Result r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "[i4NFBPartitionWrite] <i4NFBPartitionWrite> MEMERASE failed !!\n"
+                           "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
+                           "error, imglen = 0x340\n[NAND]Partition write failed\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "[NAND] store part_info_1 adpt pit failed\n"));
+    EXPECT_EQ(status_copy(0), status_record(1, {4}));
+}
+
+// Image data goes in chunks of at most 1 MiB; an entry of length 0 writes nothing.
+TEST_F(UpgradeOnBoard, BitEntriesAreCopiedInChunksOfOneMiB)
+{
+    boot();
+    const Layout &n = new_layout();
+    std::vector<Bin> sized = {{"kernel", 0, pattern(M, 21)}, {"rootfs", 0, pattern(M + 1, 22)},
+                              {"rootfs", 2 * M, ""}};
+    put_image(*board, raw_old_layout_image(sized));
+    Result r = run_upgrade(*board, true);
+    ASSERT_EQ(r.status, 0) << r.out;
+    // (offset, length) of every partition write of one partition.
+    auto writes_of = [&](const std::string &name) {
+        std::vector<std::pair<unsigned, unsigned>> found;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            unsigned id = 0, off = 0, ptr = 0, len = 0;
+            if (std::sscanf(line.c_str(), "[UPG PROG i4NFBPartitionWrite]u4DevId = %u, u8Offset = 0x%x, u4MemPtr = "
+                                          "0x%x, u4MemLen = 0x%x", &id, &off, &ptr, &len) == 4 &&
+                static_cast<int>(id) == n.id(name))
+                found.push_back({off, len});
+        }
+        return found;
+    };
+    using Writes = std::vector<std::pair<unsigned, unsigned>>;
+    EXPECT_EQ(writes_of("kernel"), (Writes{{0, M}})) << "exactly 1 MiB: one chunk";
+    EXPECT_EQ(writes_of("rootfs"), (Writes{{0, M}, {M, 1}})) << "1 MiB + 1: two chunks; length 0: none";
+    EXPECT_TRUE(at(n["rootfs"], 0, M + 2) == sized[1].data + "\xFF");
 }
 
 TEST_F(UpgradeOnBoard, DeviceDataThatCannotBeWrittenBackStaysInItsFile)
