@@ -25,7 +25,6 @@ const t_saved_data kSavedData[kSavedDataCount] = {
 namespace {
 
 constexpr size_t kCommandBytes = 100;
-bool keep_saved_files;
 // Files whose partition could not be written back: their only good copy.
 bool restore_failed[kSavedDataCount];
 
@@ -73,8 +72,6 @@ int next_named_partition(const t_pit_pair &pair, bool old_layout, const char *na
 }
 
 } // namespace
-
-void upg_keep_saved_files(bool keep) { keep_saved_files = keep; }
 
 int is_file_exist(const char *path)
 {
@@ -135,6 +132,8 @@ int upg_linux_save_raw_data_from_nand(int fd, uint32_t u4DevId, uint32_t size, c
 void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *path)
 {
     UPG_TRACE();
+    // A half-written copy of an interrupted save is never used.
+    std::remove((std::string(path) + ".new").c_str());
     bool old_layout = pit_pair_uses_old(kNandPit);
     t_part_view e;
     if (next_named_partition(kNandPit, old_layout, name, 0, &e) < 0) {
@@ -146,8 +145,11 @@ void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *
     }
     if (pit_type(e.flags) != kTypeRaw) {
         std::printf("<UPG_PROG> %s not a raw patition, but anyway continue!\n", name);
-    } else if (keep_saved_files && is_file_exist(path)) {
-        std::printf("<UPG_PROG> partition %s kept from the interrupted upgrade in %s, continue!\n", name, path);
+    } else if (is_file_exist(path)) {
+        // A whole copy from an earlier run: an interrupted upgrade's, or one
+        // kept because its write-back failed. Either may be the only good
+        // copy, the partition may already hold something else.
+        std::printf("<UPG_PROG> partition %s kept from an earlier run in %s, continue!\n", name, path);
     } else {
         int rc = upg_linux_save_raw_data_from_nand(fd, static_cast<uint32_t>(e.id), e.size, path);
         if (rc != 0)

@@ -246,7 +246,6 @@ int upg_main()
         fail_run(fd);
     }
     std::printf("upg_linux_get_upg_status_ntblfmt t_upg_status.u4_progress=%d!\n", status.u4_progress);
-    upg_keep_saved_files(status.u4_progress & kProgressBit);
     status.u4_progress |= kProgressBit;
     std::printf("1.set_upg_status_ntblfmt t_upg_status.u4_progress=%d!\n", status.u4_progress);
     if (upg_linux_set_upg_status_ntblfmt(fd, &status, nandPitNtbl) != 0) {

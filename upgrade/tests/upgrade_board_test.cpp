@@ -420,6 +420,18 @@ TEST_F(UpgradeOnBoard, DeviceDataThatCannotBeWrittenBackStaysInItsFile)
     EXPECT_TRUE(has(r.out, "Data was only partially written due to error, imglen = 0x20000"));
     EXPECT_TRUE(board_file_exists(*board, "/fe_parameters")) << "its only good copy";
     EXPECT_FALSE(board_file_exists(*board, "/fe_bin"));
+
+    // The next upgrade (progress bit clear, the partition damaged) writes
+    // that copy back instead of saving the partition over it, and drops a
+    // half-written save that a power cut left.
+    put_file(*board, "/fe_parameters.new", "half a save");
+    board->set_board_text(board_text(old_layout()));
+    Result again = run_upgrade(*board, true);
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_TRUE(has(again.out, "<UPG_PROG> partition fe_parameters kept from an earlier run in /fe_parameters"));
+    EXPECT_TRUE(at_new("fe_parameters", data["fe_parameters"].size()) == data["fe_parameters"]);
+    EXPECT_FALSE(board_file_exists(*board, "/fe_parameters"));
+    EXPECT_FALSE(board_file_exists(*board, "/fe_parameters.new"));
 }
 
 TEST_F(UpgradeOnBoard, StatusCopiesAreReadAndRepaired)
