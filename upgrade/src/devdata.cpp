@@ -35,15 +35,6 @@ void note_restore_failure(const char *path)
             restore_failed[i] = true;
 }
 
-bool erase_size_of(int fd, uint32_t *es)
-{
-    mtd_info_user info{};
-    if (ioctl(fd, kMemGetInfo, &info) < 0)
-        return false;
-    *es = info.erasesize;
-    return true;
-}
-
 // The first entry from index `from` on whose name contains name, in the
 // table of the pair its readers use (it ends at the first free entry);
 // its index, or -1.
@@ -96,11 +87,12 @@ int upg_linux_save_raw_data_from_nand(int fd, uint32_t u4DevId, uint32_t size, c
             return -1;
         std::exit(1);
     }
-    uint32_t es = 0;
-    if (!erase_size_of(fd, &es)) {
+    mtd_info_user info{};
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         abandon_save(f, tmp, nullptr);
     }
+    uint32_t es = info.erasesize;
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(es));
     if (buf == nullptr) {
         std::printf("<UPG_PROG> Err: malloc fail! @Line %d\n", __LINE__);
@@ -167,11 +159,12 @@ int upg_linux_write_raw_data_to_nand(int fd, uint32_t u4DevId, const char *path)
         std::printf("<UPG_PROG> Err: Open %s fail! @Line %d\n", path, __LINE__);
         return -1;
     }
-    uint32_t es = 0;
-    if (!erase_size_of(fd, &es)) {
+    mtd_info_user info{};
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         std::exit(1);
     }
+    uint32_t es = info.erasesize;
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(es));
     int rc = 0;
     if (buf == nullptr) {

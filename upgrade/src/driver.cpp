@@ -104,7 +104,7 @@ int write_bit_entries(FILE *image, uint8_t *buf)
 int pit_for_nand(int fd, uint32_t *pit_size)
 {
     mtd_info_user info{};
-    if (ioctl(fd, kMemGetInfo, &info) < 0) {
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         return -1;
     }
