@@ -63,8 +63,7 @@ int copy_bit_entry(FILE *image, const t_bit_entry &e, uint8_t *buf)
 {
     for (uint32_t done = 0; done < e.u4Length;) {
         uint32_t n = e.u4Length - done < kCopyChunk ? e.u4Length - done : static_cast<uint32_t>(kCopyChunk);
-        std::fseek(image, static_cast<long>(e.u4ImageOffset) + done, SEEK_SET);
-        long got = load_data_to_buff(buf, n, image);
+        long got = seek_image(image, uint64_t{e.u4ImageOffset} + done) ? load_data_to_buff(buf, n, image) : -1;
         if (got < 0) {
             std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", got, __LINE__);
             return -1;
@@ -209,8 +208,7 @@ int upg_linux_update_pit_on_nand(int fd)
     if (idx >= 0 && pit == nullptr) {
         std::printf("<UPG_PROG> Err: malloc fail! @Line %d\n", __LINE__);
     } else if (pit != nullptr) {
-        std::fseek(image, static_cast<long>(pitIndexTable[idx].u4OffsetFromBin), SEEK_SET);
-        long got = load_data_to_buff(pit, size, image);
+        long got = seek_image(image, pitIndexTable[idx].u4OffsetFromBin) ? load_data_to_buff(pit, size, image) : -1;
         if (got < 0)
             std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", got, __LINE__);
         else
