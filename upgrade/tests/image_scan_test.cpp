@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace upg {
 
@@ -331,6 +333,31 @@ TEST(LoadData, StopsAtEndOfFile)
     testing::internal::GetCapturedStdout();
     std::fclose(f);
     EXPECT_EQ(buf[9], 10);
+}
+
+// Image offsets are 32-bit words: one at 2 GiB must reach its bytes on the
+// 32-bit board too, and a seek that cannot be made is a failure.
+TEST(LoadData, SeeksReachOffsetsFrom2GiBAndFailuresAreSeen)
+{
+    char path[] = "/tmp/upg-image.XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const uint64_t at = 0x80000000u;
+    const char mark[] = "past 2 GiB";
+    bool made = ftruncate(fd, static_cast<off_t>(at)) == 0 &&
+                pwrite(fd, mark, sizeof mark, static_cast<off_t>(at)) == static_cast<ssize_t>(sizeof mark);
+    close(fd);
+    FILE *f = std::fopen(path, "rb");
+    unlink(path);
+    ASSERT_TRUE(made && f != nullptr);
+    uint8_t buf[sizeof mark] = {};
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(seek_image(f, at));
+    EXPECT_EQ(load_data_to_buff(buf, sizeof buf, f), static_cast<long>(sizeof mark));
+    EXPECT_STREQ(reinterpret_cast<const char *>(buf), mark);
+    EXPECT_FALSE(seek_image(f, UINT64_MAX)) << "beyond any file position";
+    testing::internal::GetCapturedStdout();
+    std::fclose(f);
 }
 
 } // namespace
