@@ -18,7 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${BOARD_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
 
 # GCC's notes about the ARM parameter-passing change are not our concern.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+# 64-bit file offsets everywhere: a 32-bit off_t turns offsets at or above
+# 2 GiB negative (upgrade images carry 32-bit offsets).
+set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi -D_FILE_OFFSET_BITS=64")
 
 # -L / and not the cross sysroot: the cross loader meets the multiarch libc
 # there and every threaded program crashes.

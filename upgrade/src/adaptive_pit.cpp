@@ -61,11 +61,12 @@ void adpt_pit_shape(const uint8_t *pit, size_t pit_len, int *version, uint32_t *
     *count = 0;
     if (pit_len >= kNtblHeaderBytes && words_equal(pit, 4, kPitHeadSig)) {
         *version = kAdptVersionOld;
-        // The last tail slot closes the table: the records lie between it
-        // and the head.
-        for (uint32_t slot = 1; slot < kOldSlotsScanned && (slot + 1) * kPitSlotBytes <= pit_len; ++slot)
+        // The count is the index of the last tail slot (the head is slot 0),
+        // so the image's tail slot is carried as the last entry: the tables
+        // the board's other software reads have it there.
+        for (uint32_t slot = 0; slot < kOldSlotsScanned && (slot + 1) * kPitSlotBytes <= pit_len; ++slot)
             if (words_equal(pit + slot * kPitSlotBytes + 16, 4, kPitTailSig))
-                *count = slot - 1;
+                *count = slot;
     } else if (pit_len >= kNtblHeaderBytes && words_equal(pit, 2, kPitHeadSig)) {
         *version = kAdptVersionNtbl;
         *count = le::load32(pit + 4 * kNtblWordCount);

@@ -25,7 +25,6 @@ const t_saved_data kSavedData[kSavedDataCount] = {
 namespace {
 
 constexpr size_t kCommandBytes = 100;
-bool keep_saved_files;
 // Files whose partition could not be written back: their only good copy.
 bool restore_failed[kSavedDataCount];
 
@@ -34,15 +33,6 @@ void note_restore_failure(const char *path)
     for (int i = 0; i < kSavedDataCount; ++i)
         if (std::string(kSavedData[i].file) == path)
             restore_failed[i] = true;
-}
-
-bool erase_size_of(int fd, uint32_t *es)
-{
-    mtd_info_user info{};
-    if (ioctl(fd, kMemGetInfo, &info) < 0)
-        return false;
-    *es = info.erasesize;
-    return true;
 }
 
 // The first entry from index `from` on whose name contains name, in the
@@ -74,8 +64,6 @@ int next_named_partition(const t_pit_pair &pair, bool old_layout, const char *na
 
 } // namespace
 
-void upg_keep_saved_files(bool keep) { keep_saved_files = keep; }
-
 int is_file_exist(const char *path)
 {
     UPG_TRACE();
@@ -99,11 +87,12 @@ int upg_linux_save_raw_data_from_nand(int fd, uint32_t u4DevId, uint32_t size, c
             return -1;
         std::exit(1);
     }
-    uint32_t es = 0;
-    if (!erase_size_of(fd, &es)) {
+    mtd_info_user info{};
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         abandon_save(f, tmp, nullptr);
     }
+    uint32_t es = info.erasesize;
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(es));
     if (buf == nullptr) {
         std::printf("<UPG_PROG> Err: malloc fail! @Line %d\n", __LINE__);
@@ -135,6 +124,8 @@ int upg_linux_save_raw_data_from_nand(int fd, uint32_t u4DevId, uint32_t size, c
 void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *path)
 {
     UPG_TRACE();
+    // A half-written copy of an interrupted save is never used.
+    std::remove((std::string(path) + ".new").c_str());
     bool old_layout = pit_pair_uses_old(kNandPit);
     t_part_view e;
     if (next_named_partition(kNandPit, old_layout, name, 0, &e) < 0) {
@@ -146,8 +137,11 @@ void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *
     }
     if (pit_type(e.flags) != kTypeRaw) {
         std::printf("<UPG_PROG> %s not a raw patition, but anyway continue!\n", name);
-    } else if (keep_saved_files && is_file_exist(path)) {
-        std::printf("<UPG_PROG> partition %s kept from the interrupted upgrade in %s, continue!\n", name, path);
+    } else if (is_file_exist(path)) {
+        // A whole copy from an earlier run: an interrupted upgrade's, or one
+        // kept because its write-back failed. Either may be the only good
+        // copy, the partition may already hold something else.
+        std::printf("<UPG_PROG> partition %s kept from an earlier run in %s, continue!\n", name, path);
     } else {
         int rc = upg_linux_save_raw_data_from_nand(fd, static_cast<uint32_t>(e.id), e.size, path);
         if (rc != 0)
@@ -165,11 +159,12 @@ int upg_linux_write_raw_data_to_nand(int fd, uint32_t u4DevId, const char *path)
         std::printf("<UPG_PROG> Err: Open %s fail! @Line %d\n", path, __LINE__);
         return -1;
     }
-    uint32_t es = 0;
-    if (!erase_size_of(fd, &es)) {
+    mtd_info_user info{};
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         std::exit(1);
     }
+    uint32_t es = info.erasesize;
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(es));
     int rc = 0;
     if (buf == nullptr) {

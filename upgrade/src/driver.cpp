@@ -63,8 +63,7 @@ int copy_bit_entry(FILE *image, const t_bit_entry &e, uint8_t *buf)
 {
     for (uint32_t done = 0; done < e.u4Length;) {
         uint32_t n = e.u4Length - done < kCopyChunk ? e.u4Length - done : static_cast<uint32_t>(kCopyChunk);
-        std::fseek(image, static_cast<long>(e.u4ImageOffset) + done, SEEK_SET);
-        long got = load_data_to_buff(buf, n, image);
+        long got = seek_image(image, uint64_t{e.u4ImageOffset} + done) ? load_data_to_buff(buf, n, image) : -1;
         if (got < 0) {
             std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", got, __LINE__);
             return -1;
@@ -104,7 +103,7 @@ int write_bit_entries(FILE *image, uint8_t *buf)
 int pit_for_nand(int fd, uint32_t *pit_size)
 {
     mtd_info_user info{};
-    if (ioctl(fd, kMemGetInfo, &info) < 0) {
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);
         return -1;
     }
@@ -209,8 +208,7 @@ int upg_linux_update_pit_on_nand(int fd)
     if (idx >= 0 && pit == nullptr) {
         std::printf("<UPG_PROG> Err: malloc fail! @Line %d\n", __LINE__);
     } else if (pit != nullptr) {
-        std::fseek(image, static_cast<long>(pitIndexTable[idx].u4OffsetFromBin), SEEK_SET);
-        long got = load_data_to_buff(pit, size, image);
+        long got = seek_image(image, pitIndexTable[idx].u4OffsetFromBin) ? load_data_to_buff(pit, size, image) : -1;
         if (got < 0)
             std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", got, __LINE__);
         else
@@ -246,7 +244,6 @@ int upg_main()
         fail_run(fd);
     }
     std::printf("upg_linux_get_upg_status_ntblfmt t_upg_status.u4_progress=%d!\n", status.u4_progress);
-    upg_keep_saved_files(status.u4_progress & kProgressBit);
     status.u4_progress |= kProgressBit;
     std::printf("1.set_upg_status_ntblfmt t_upg_status.u4_progress=%d!\n", status.u4_progress);
     if (upg_linux_set_upg_status_ntblfmt(fd, &status, nandPitNtbl) != 0) {

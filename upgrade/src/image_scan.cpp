@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/types.h>
 
 using namespace upg;
 
@@ -26,16 +27,17 @@ constexpr size_t kChunkBytes = 0x100000;
 constexpr size_t kSigStep = 16;
 constexpr int kOldVersion = 0;
 constexpr int kNewVersion = 1;
+static_assert(sizeof(off_t) == 8, "image offsets at or above 2 GiB need _FILE_OFFSET_BITS=64");
 
 struct t_scan {
     FILE *image;
     uint8_t *buf;       // one 1 MiB buffer serves the whole scan
     size_t chunk_len;
-    long chunk_pos;
+    off_t chunk_pos;
     int version;
     bool index_built;
     bool bit_built;
-    long index_head;    // file offset of the index head once seen, else -1
+    off_t index_head;   // file offset of the index head once seen, else -1
 };
 
 // Offset of the first position (from, from + step, ...) holding words
@@ -50,14 +52,13 @@ long find_words(const uint8_t *buf, size_t len, size_t from, size_t step, size_t
 
 // Reads up to 1 MiB at offset into the scan buffer and puts the file
 // back where it was. Bytes read or -1.
-long read_table_block(t_scan &s, long offset)
+long read_table_block(t_scan &s, uint64_t offset)
 {
-    long back = std::ftell(s.image);
-    if (std::fseek(s.image, offset, SEEK_SET) != 0)
+    off_t back = ftello(s.image);
+    if (back < 0 || !seek_image(s.image, offset))
         return -1;
     long n = load_data_to_buff(s.buf, kChunkBytes, s.image);
-    std::fseek(s.image, back, SEEK_SET);
-    return n;
+    return seek_image(s.image, static_cast<uint64_t>(back)) ? n : -1;
 }
 
 void initBITIT()
@@ -154,12 +155,10 @@ int build_pit_according_to_pitit(t_scan &s)
 {
     UPG_TRACE();
     int idx = index_for_this_nand();
-    if (idx < 0) {
-        std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
+    if (idx < 0)
         return -1;
-    }
     const t_pit_index &e = pitIndexTable[idx];
-    long got = read_table_block(s, static_cast<long>(e.u4OffsetFromBin));
+    long got = read_table_block(s, e.u4OffsetFromBin);
     if (got < 0) {
         std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;
@@ -190,7 +189,7 @@ int build_bit_according_to_bitit_ntblfmt(t_scan &s)
     if (idx < 0)
         return -1;
     const t_bit_index &e = bitIndexTable[idx];
-    long got = read_table_block(s, static_cast<long>(e.u4BitOffsetFromBin));
+    long got = read_table_block(s, e.u4BitOffsetFromBin);
     if (got < 0) {
         std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;
@@ -207,7 +206,7 @@ int build_bit_according_to_bitit_ntblfmt(t_scan &s)
 
 // Finds the index head in this chunk (once) and its tail; 1 when both are
 // known, with the tail's file offset in *tail_pos.
-int locate_index(t_scan &s, long *tail_pos)
+int locate_index(t_scan &s, off_t *tail_pos)
 {
     long from = 0;
     if (s.index_head < 0) {
@@ -242,24 +241,26 @@ long records_between(const uint8_t *head, const uint8_t *tail, size_t slot)
 
 long reread_chunk(t_scan &s)
 {
-    std::fseek(s.image, s.chunk_pos, SEEK_SET);
+    if (!seek_image(s.image, static_cast<uint64_t>(s.chunk_pos)))
+        return -1;
     return load_data_to_buff(s.buf, s.chunk_len, s.image);
 }
 
 int find_pitit_from_final_binary_image(t_scan &s)
 {
     UPG_TRACE();
-    long tail_pos = 0;
+    off_t tail_pos = 0;
     if (locate_index(s, &tail_pos) == 0)
         return 0;
     std::printf("<UPG_PROG> the upg bin is  %d version(old is 0,new is 1)! @Line %d\n", s.version, __LINE__);
-    std::fseek(s.image, s.index_head, SEEK_SET);
-    long got = load_data_to_buff(s.buf, kChunkBytes, s.image);
+    long got = seek_image(s.image, static_cast<uint64_t>(s.index_head))
+                   ? load_data_to_buff(s.buf, kChunkBytes, s.image)
+                   : -1;
     if (got < 0) {
         std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", -1, __LINE__);
         return -1;
     }
-    long tail = tail_pos - s.index_head;
+    long tail = static_cast<long>(tail_pos - s.index_head);
     if (tail + static_cast<long>(kIndexSigBytes) > got) {
         std::printf("<UPG_PROG> Err: PIT index table is longer than 1 MiB! @Line %d\n", __LINE__);
         return -1;
@@ -268,8 +269,10 @@ int find_pitit_from_final_binary_image(t_scan &s)
         build_pitit_bitit(s.buf, tail);
     else
         build_pitit(s.buf, tail);
-    if (build_pit_according_to_pitit(s) != 0)
+    if (build_pit_according_to_pitit(s) != 0) {
+        std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;
+    }
     if (s.version == kNewVersion && build_bit_according_to_bitit_ntblfmt(s) != 0) {
         std::printf("<UPG_PROG> Err: ret value %ld! @Line %d\n", -1L, __LINE__);
         return -1;
@@ -291,10 +294,7 @@ int find_bit_from_final_binary_image(t_scan &s)
     long tail = find_words(s.buf, s.chunk_len, head + kBitSlotBytes, kBitSlotBytes, kBitSigWords, kBitTailSig);
     if (tail < 0)
         return 0;
-    long back = std::ftell(s.image);
-    std::fseek(s.image, s.chunk_pos + head, SEEK_SET);
-    long got = load_data_to_buff(s.buf, kChunkBytes, s.image);
-    std::fseek(s.image, back, SEEK_SET);
+    long got = read_table_block(s, static_cast<uint64_t>(s.chunk_pos + head));
     if (got < 0) {
         std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", -1, __LINE__);
         return -1;
@@ -307,12 +307,12 @@ int find_bit_from_final_binary_image(t_scan &s)
     return 0;
 }
 
-int scan_chunks(t_scan &s, long remaining)
+int scan_chunks(t_scan &s, off_t remaining)
 {
     for (;;) {
-        s.chunk_pos = std::ftell(s.image);
-        long want = remaining < static_cast<long>(kChunkBytes) ? remaining : static_cast<long>(kChunkBytes);
-        long got = load_data_to_buff(s.buf, static_cast<size_t>(want), s.image);
+        s.chunk_pos = ftello(s.image);
+        off_t want = remaining < static_cast<off_t>(kChunkBytes) ? remaining : static_cast<off_t>(kChunkBytes);
+        long got = s.chunk_pos < 0 ? -1 : load_data_to_buff(s.buf, static_cast<size_t>(want), s.image);
         if (got < 0) {
             std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", -1, __LINE__);
             return -1;
@@ -327,11 +327,16 @@ int scan_chunks(t_scan &s, long remaining)
             return 0;
         if (remaining == 0 || got == 0)
             return 0;
-        std::fseek(s.image, s.chunk_pos + got, SEEK_SET);
+        if (!seek_image(s.image, static_cast<uint64_t>(s.chunk_pos + got))) {
+            std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", -1, __LINE__);
+            return -1;
+        }
     }
 }
 
 } // namespace
+
+bool seek_image(FILE *image, uint64_t pos) { return fseeko(image, static_cast<off_t>(pos), SEEK_SET) == 0; }
 
 long load_data_to_buff(uint8_t *buffer, size_t n, FILE *stream)
 {
@@ -432,16 +437,15 @@ int upg_scan_image(FILE *image)
     int rc = -1;
     if (buf == nullptr) {
         std::printf("<UPG_PROG> Err: malloc fail! @Line %d\n", __LINE__);
-    } else if (std::fseek(image, 0, SEEK_END) == 0) {
-        long size = std::ftell(image);
+    } else if (fseeko(image, 0, SEEK_END) == 0) {
+        off_t size = ftello(image);
         initBITIT();
         initPITIT();
         initPIT();
         initPITonNand();
         initBIT();
-        std::fseek(image, 0, SEEK_SET);
         t_scan s{image, buf, 0, 0, -1, false, false, -1};
-        if (scan_chunks(s, size) == 0 && s.index_built && s.bit_built)
+        if (size >= 0 && seek_image(image, 0) && scan_chunks(s, size) == 0 && s.index_built && s.bit_built)
             rc = 0;
     }
     std::free(buf);

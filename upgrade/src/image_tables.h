@@ -25,6 +25,10 @@ int upg_scan_image(FILE *image);
 int upg_linux_get_pit_on_nand();
 
 long load_data_to_buff(uint8_t *buffer, size_t n, FILE *stream);
+
+// Puts the image at byte pos; false when the seek fails. Image offsets are
+// 32-bit words: they need 64-bit file offsets on the 32-bit board.
+bool seek_image(FILE *image, uint64_t pos);
 int build_pit(const uint8_t *head, const uint8_t *tail, t_pit_entry_old *table);
 // room: bytes from header on in which every record must lie.
 int build_pit_ntblfmt(const uint8_t *header, size_t room, t_pit_entry_ntbl *table);

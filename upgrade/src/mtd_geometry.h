@@ -17,7 +17,11 @@ static_assert(kMemGetInfo == MEMGETINFO && kMemErase == MEMERASE && kMemGetBadBl
 
 enum { kNandInfoOk = 0, kNandOpenFailed = -1, kNandInfoFailed = -2 };
 
-// Opens /dev/mtd0, asks MEMGETINFO and closes it again.
+// The one MEMGETINFO request of the program: 0, or the request's negative
+// result. Callers print their own lines and decide whether to go on.
+int mtd_geometry(int fd, mtd_info_user *info);
+
+// Opens /dev/mtd0, asks its geometry and closes it again.
 int whole_nand_info(mtd_info_user *info);
 
 } // namespace upg

@@ -293,7 +293,9 @@ int write_span(const t_write_texts &t, const t_span &s, const uint8_t *data, uin
     }
     std::free(page);
     std::free(copy);
-    if (rc == 0 && r > 0) {
+    // A write that ends early always says how much it left, also after a
+    // failed retry erase.
+    if (r > 0) {
         std::printf(t.partial, t.name, r);
         rc = -1;
     }
@@ -309,8 +311,8 @@ int open_with_info(const char *name, const char *open_fail, const char *info_fai
         std::printf(open_fail, name, __LINE__, mtd_path(id).c_str());
         return -1;
     }
-    int rc = ioctl(fd, kMemGetInfo, info);
-    if (rc < 0) {
+    int rc = mtd_geometry(fd, info);
+    if (rc != 0) {
         if (info_rc)
             std::printf(info_fail, name, __LINE__, rc);
         else
@@ -480,9 +482,9 @@ int get_block_size()
         return -1;
     }
     mtd_info_user info{};
-    int rc = ioctl(fd, kMemGetInfo, &info);
+    int rc = mtd_geometry(fd, &info);
     close(fd);
-    if (rc < 0) {
+    if (rc != 0) {
         std::printf("[NAND] <%s,%d> Can't get device capability, ret = %d\n", __func__, __LINE__, rc);
         return -1;
     }
@@ -549,7 +551,7 @@ int i4SetNewFlashPIT(const uint8_t *pit, uint32_t pit_len)
     }
     mtd_info_user info{};
     int rc = -1;
-    if (ioctl(fd, kMemGetInfo, &info) < 0) {
+    if (mtd_geometry(fd, &info) != 0) {
         std::printf("[NAND]  <%s,%d> Can't get device capability\n", __func__, __LINE__);
     } else {
         adpt_pit_free(&adpt_pit);

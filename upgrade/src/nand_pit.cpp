@@ -29,7 +29,7 @@ int pit_from_partition(const std::string &dev, int mtd_number)
         return -1;
     }
     mtd_info_user info{};
-    int rc = ioctl(fd, kMemGetInfo, &info);
+    int rc = mtd_geometry(fd, &info);
     close(fd);
     if (rc < 0) {
         std::printf("<UPG_PROG> Err: cmd %d! @Line %d\n", static_cast<int>(kMemGetInfo), __LINE__);

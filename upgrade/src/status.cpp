@@ -33,10 +33,11 @@ bool same_progress_and_ids(const t_upg_status &a, const t_upg_status &b)
            std::memcmp(a.au4_part_id, b.au4_part_id, 4 * a.u4_part_count) == 0;
 }
 
-uint32_t erase_size_of(int fd)
+// Both status operations end the program when the NAND's geometry is unknown.
+uint32_t erase_size_or_exit(int fd)
 {
     mtd_info_user info{};
-    if (ioctl(fd, kMemGetInfo, &info) < 0) {
+    if (mtd_geometry(fd, &info) != 0) {
         std::perror("MEMGETINFO");
         std::exit(1);
     }
@@ -88,7 +89,7 @@ int upg_linux_get_upg_status_ntblfmt(t_upg_status *status, const t_pit_entry_ntb
         std::puts("{UPG_ERROR}:open /dev/mtd0 error!");
         return -1;
     }
-    uint32_t es = erase_size_of(fd);
+    uint32_t es = erase_size_or_exit(fd);
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(2 * static_cast<size_t>(es)));
     int rc = -1;
     int part = buf == nullptr ? -1 : find_status_partition(pit);
@@ -117,7 +118,7 @@ int upg_linux_set_upg_status_ntblfmt(int fd, const t_upg_status *status, const t
 {
     if (status == nullptr)
         return -2;
-    uint32_t es = erase_size_of(fd);
+    uint32_t es = erase_size_or_exit(fd);
     std::printf(" UPG STATUS INFO: \n Head Sign:0x%8x \n Tail Sign: 0x%8x \n", status->u4_head_sign,
                 status->u4_tail_sign);
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(2 * static_cast<size_t>(es)));

@@ -28,10 +28,9 @@ struct t_saved_data {
 constexpr int kSavedDataCount = 5;
 extern const t_saved_data kSavedData[kSavedDataCount];
 
-// When an interrupted upgrade is resumed the flash may already hold parts
-// of the new layout: files saved by the earlier run are the good copy then.
-void upg_keep_saved_files(bool keep);
-
+// A saved file that exists already (from an interrupted upgrade, or kept
+// because its write-back failed) is kept, not saved again: the partition
+// may already hold parts of the new layout.
 void upg_linux_save_raw_by_partition_name(int fd, const char *name, const char *path);
 void upg_linux_write_raw_by_partition_name(int fd, const char *name, const char *path);
 int upg_linux_save_raw_data_from_nand(int fd, uint32_t u4DevId, uint32_t size, const char *path);

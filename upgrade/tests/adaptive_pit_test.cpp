@@ -63,9 +63,9 @@ t_adpt_pit build(raw::Bytes &pit, int *rc)
     return a;
 }
 
-void expect_layout(const t_adpt_pit &a)
+void expect_layout(const t_adpt_pit &a, uint32_t count = 6)
 {
-    ASSERT_EQ(a.count, 6u);
+    ASSERT_EQ(a.count, count);
     const uint32_t expected[6][2] = {
         {0, M}, {M, 2 * M + kBlock}, {3 * M + kBlock, 4 * M}, {3 * M + kBlock, M}, {4 * M + kBlock, M},
         {7 * M + kBlock, M}};
@@ -106,16 +106,26 @@ TEST(AdaptivePit, OldLayoutHasHeadAndTailSignatures)
     t_adpt_pit a = build(pit, &rc);
     ASSERT_EQ(rc, 0);
     EXPECT_EQ(a.version, kAdptVersionOld);
-    expect_layout(a);
-    ASSERT_EQ(a.size, 8u * 32);
+    // The count is the index of the image's tail slot: it is carried as a
+    // seventh entry, placed after the last partition.
+    expect_layout(a, 7);
+    ASSERT_EQ(a.size, 9u * 32);
     raw::Bytes out;
     out.b.assign(a.data, a.data + a.size);
     for (int w = 0; w < 8; ++w) {
         EXPECT_EQ(out.get32(4 * w), 0x8530AAAAu);
-        EXPECT_EQ(out.get32(7 * 32 + 4 * w), 0x5441494Cu);
+        EXPECT_EQ(out.get32(8 * 32 + 4 * w), 0x5441494Cu);
     }
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(out.b.data()) + 6 * 32), "mac_addr")
-        << "the last record is the last partition, not the image's tail";
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(out.b.data()) + 6 * 32), "mac_addr");
+    EXPECT_EQ(out.get32(7 * 32 + 16), 0xC0CAC01Au) << "the image's tail slot";
+    EXPECT_EQ(adpt_entry_offset(a, 6), 8 * M + kBlock);
+    EXPECT_EQ(adpt_entry_size(a, 6), 0xC0CAC01Au);
+    adpt_pit_free(&a);
+
+    raw::Bytes bare = old_pit({});
+    a = build(bare, &rc);
+    EXPECT_EQ(rc, 0) << "a head and a tail make a table of one entry";
+    EXPECT_EQ(a.count, 1u);
     adpt_pit_free(&a);
 }
 
@@ -139,9 +149,10 @@ TEST(AdaptivePit, UnplaceableTablesAreRefused)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[NAND] no part head sig found -1\n");
     EXPECT_EQ(count, 0u);
 
-    raw::Bytes empty = old_pit({});
-    adpt_pit_shape(empty.b.data(), empty.b.size(), &version, &count);
-    EXPECT_EQ(count, 0u);
+    raw::Bytes tailless(4096);
+    tailless.words(0, 8, 0x8530EADC);
+    adpt_pit_shape(tailless.b.data(), tailless.b.size(), &version, &count);
+    EXPECT_EQ(count, 0u) << "no tail slot";
 }
 
 } // namespace

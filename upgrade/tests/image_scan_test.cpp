@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace upg {
 
@@ -219,7 +221,10 @@ TEST(ImageScan, PitSizeWordIsChecked)
     img.u32(16 + 8, 0xA4);
     ScanResult bad = scan(img);
     EXPECT_EQ(bad.rc, -1);
-    EXPECT_NE(bad.out.find("<UPG_PROG> Err: invalid pit size! @Line "), std::string::npos);
+    size_t at = bad.out.find("<UPG_PROG> Err: invalid pit size! @Line ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(bad.out.find("<UPG_PROG> Err: ret value -1! @Line ", at), bad.out.find('\n', at) + 1)
+        << "the failed PIT build is reported next: " << bad.out;
 
     img.u32(16 + 8, 0x70A0); // only the low 12 bits give the size
     ASSERT_EQ(scan(img).rc, 0);
@@ -328,6 +333,31 @@ TEST(LoadData, StopsAtEndOfFile)
     testing::internal::GetCapturedStdout();
     std::fclose(f);
     EXPECT_EQ(buf[9], 10);
+}
+
+// Image offsets are 32-bit words: one at 2 GiB must reach its bytes on the
+// 32-bit board too, and a seek that cannot be made is a failure.
+TEST(LoadData, SeeksReachOffsetsFrom2GiBAndFailuresAreSeen)
+{
+    char path[] = "/tmp/upg-image.XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const uint64_t at = 0x80000000u;
+    const char mark[] = "past 2 GiB";
+    bool made = ftruncate(fd, static_cast<off_t>(at)) == 0 &&
+                pwrite(fd, mark, sizeof mark, static_cast<off_t>(at)) == static_cast<ssize_t>(sizeof mark);
+    close(fd);
+    FILE *f = std::fopen(path, "rb");
+    unlink(path);
+    ASSERT_TRUE(made && f != nullptr);
+    uint8_t buf[sizeof mark] = {};
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(seek_image(f, at));
+    EXPECT_EQ(load_data_to_buff(buf, sizeof buf, f), static_cast<long>(sizeof mark));
+    EXPECT_STREQ(reinterpret_cast<const char *>(buf), mark);
+    EXPECT_FALSE(seek_image(f, UINT64_MAX)) << "beyond any file position";
+    testing::internal::GetCapturedStdout();
+    std::fclose(f);
 }
 
 } // namespace

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <sstream>
+#include <utility>
 #include <set>
 
 using namespace upgtest;
@@ -26,6 +29,7 @@ protected:
         seed_old_board(*board, data, status_record(0, {4}), status_record(0, {4}));
     }
     std::string at(const Part &p, uint32_t off, size_t len) const { return board->read_nand(p.offset + off, len); }
+    std::string at_new(const std::string &name, size_t len) const { return at(new_layout()[name], 0, len); }
     std::string status_copy(int copy) const
     {
         return board->read_nand(new_layout()["upg_status"].offset + copy * kBlock, 176);
@@ -118,6 +122,58 @@ TEST_F(UpgradeOnBoard, OldLayoutImageWrittenByHand)
 {
     boot();
     run_full(raw_old_layout_image(bins), "<UPG_PROG> upg sw is old version.");
+}
+
+// The kernel's view of a layout: "/proc/mtd" as the next boot shows it.
+std::string proc_mtd(const Layout &l)
+{
+    std::string text = "dev:    size   erasesize  name\nmtd0: 01000000 00020000 \"upgtest_nand\"\n";
+    char line[80];
+    for (size_t k = 0; k < l.parts.size(); ++k) {
+        std::snprintf(line, sizeof line, "mtd%zu: %08x 00020000 \"%s\"\n", k + 1, l.parts[k].size,
+                      l.parts[k].name.c_str());
+        text += line;
+    }
+    return text;
+}
+
+// After the upgrade and the reboot the board runs on the new layout: the
+// kernel sees it, the partitions hold what the upgrade put there, and the
+// same upgrade once more keeps the device data.
+TEST_F(UpgradeOnBoard, NextBootUsesTheNewLayoutAndASecondUpgradeKeepsTheDeviceData)
+{
+    boot();
+    Result before = board->run({"cat", "/proc/mtd"});
+    EXPECT_EQ(before.out, proc_mtd(old_layout()));
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    ASSERT_EQ(run_upgrade(*board, false).status, 0);
+    const std::string after_first = board->read_nand(0, 16 * M);
+
+    Result mtd = board->run({"cat", "/proc/mtd"});
+    EXPECT_EQ(mtd.out, proc_mtd(new_layout()));
+    std::printf("/proc/mtd before the upgrade:\n%s/proc/mtd on the next boot:\n%s", before.out.c_str(), mtd.out.c_str());
+    const Layout &n = new_layout();
+    std::string script;
+    for (const auto &name : device_data_names())
+        script += "cat /dev/mtd" + std::to_string(n.id(name)) + "; ";
+    script += "cat /dev/mtd" + std::to_string(n.id("kernel")) + " /dev/mtd" + std::to_string(n.id("rootfs"));
+    Result read = board->run({"sh", "-c", script});
+    ASSERT_EQ(read.status, 0) << read.err;
+    size_t at = 0;
+    auto next = [&](const std::string &name) { return read.out.substr(std::exchange(at, at + n[name].size), n[name].size); };
+    for (const auto &name : device_data_names())
+        EXPECT_TRUE(next(name).compare(0, data[name].size(), data[name]) == 0) << name << " through its new device";
+    std::string kernel = next("kernel"), rootfs = next("rootfs");
+    EXPECT_TRUE(kernel.compare(0, bins[1].data.size(), bins[1].data) == 0) << "kernel through its new device";
+    EXPECT_TRUE(rootfs.compare(bins[2].at, bins[2].data.size(), bins[2].data) == 0) << "rootfs through its new device";
+
+    Result again = run_upgrade(*board, true);
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_TRUE(board->read_nand(0, 16 * M) == after_first) << "the second upgrade leaves the flash as the first did";
+    for (const auto &d : data)
+        EXPECT_TRUE(at_new(d.first, d.second.size()) == d.second) << d.first;
+    EXPECT_EQ(board->journal_lines("layout: differs from the board file").size(), 3u) << "every boot after the upgrade";
+    expect_no_violation();
 }
 
 // The economy of one whole upgrade, from the journal.
@@ -308,6 +364,52 @@ TEST_F(UpgradeOnBoard, FailingPageWithoutRoomReportsAPartialWrite)
         << "nothing runs into the next partition";
 }
 
+// The first page of the adaptive PIT's block will not program, and the
+// erase that should retire the block fails too: the write ends there.
+TEST_F(UpgradeOnBoard, FailedRetryEraseEndsTheWriteWithWhatItLeft)
+{
+    const Part &info1 = old_layout()["part_info_1"];
+    boot("fail_program = " + std::to_string(info1.offset + M) + "\nfail_ioctl = mtd0 MEMERASE EIO after 1\n");
+    put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
+    Result r = run_upgrade(*board, false);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "[i4NFBPartitionWrite] <i4NFBPartitionWrite> MEMERASE failed !!\n"
+                           "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
+                           "error, imglen = 0x340\n[NAND]Partition write failed\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "[NAND] store part_info_1 adpt pit failed\n"));
+    EXPECT_EQ(status_copy(0), status_record(1, {4}));
+}
+
+// Image data goes in chunks of at most 1 MiB; an entry of length 0 writes nothing.
+TEST_F(UpgradeOnBoard, BitEntriesAreCopiedInChunksOfOneMiB)
+{
+    boot();
+    const Layout &n = new_layout();
+    std::vector<Bin> sized = {{"kernel", 0, pattern(M, 21)}, {"rootfs", 0, pattern(M + 1, 22)},
+                              {"rootfs", 2 * M, ""}};
+    put_image(*board, raw_old_layout_image(sized));
+    Result r = run_upgrade(*board, true);
+    ASSERT_EQ(r.status, 0) << r.out;
+    // (offset, length) of every partition write of one partition.
+    auto writes_of = [&](const std::string &name) {
+        std::vector<std::pair<unsigned, unsigned>> found;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            unsigned id = 0, off = 0, ptr = 0, len = 0;
+            if (std::sscanf(line.c_str(), "[UPG PROG i4NFBPartitionWrite]u4DevId = %u, u8Offset = 0x%x, u4MemPtr = "
+                                          "0x%x, u4MemLen = 0x%x", &id, &off, &ptr, &len) == 4 &&
+                static_cast<int>(id) == n.id(name))
+                found.push_back({off, len});
+        }
+        return found;
+    };
+    using Writes = std::vector<std::pair<unsigned, unsigned>>;
+    EXPECT_EQ(writes_of("kernel"), (Writes{{0, M}})) << "exactly 1 MiB: one chunk";
+    EXPECT_EQ(writes_of("rootfs"), (Writes{{0, M}, {M, 1}})) << "1 MiB + 1: two chunks; length 0: none";
+    EXPECT_TRUE(at(n["rootfs"], 0, M + 2) == sized[1].data + "\xFF");
+}
+
 TEST_F(UpgradeOnBoard, DeviceDataThatCannotBeWrittenBackStaysInItsFile)
 {
     const Part &fe = new_layout()["fe_parameters"];
@@ -318,6 +420,18 @@ TEST_F(UpgradeOnBoard, DeviceDataThatCannotBeWrittenBackStaysInItsFile)
     EXPECT_TRUE(has(r.out, "Data was only partially written due to error, imglen = 0x20000"));
     EXPECT_TRUE(board_file_exists(*board, "/fe_parameters")) << "its only good copy";
     EXPECT_FALSE(board_file_exists(*board, "/fe_bin"));
+
+    // The next upgrade (progress bit clear, the partition damaged) writes
+    // that copy back instead of saving the partition over it, and drops a
+    // half-written save that a power cut left.
+    put_file(*board, "/fe_parameters.new", "half a save");
+    board->set_board_text(board_text(old_layout()));
+    Result again = run_upgrade(*board, true);
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_TRUE(has(again.out, "<UPG_PROG> partition fe_parameters kept from an earlier run in /fe_parameters"));
+    EXPECT_TRUE(at_new("fe_parameters", data["fe_parameters"].size()) == data["fe_parameters"]);
+    EXPECT_FALSE(board_file_exists(*board, "/fe_parameters"));
+    EXPECT_FALSE(board_file_exists(*board, "/fe_parameters.new"));
 }
 
 TEST_F(UpgradeOnBoard, StatusCopiesAreReadAndRepaired)

@@ -131,7 +131,9 @@ bool build_pit(const t_nand_desc &n, int pit_layout, std::vector<uint8_t> *pit, 
     *pit = pit_bytes(n, pit_layout, containers, offsets);
     if (!place(*pit, n.block, layout))
         return fail(err, n, "the partitions cannot be placed");
-    for (uint32_t k = 0; k < layout->count; ++k) {
+    // Only the described partitions: an old-layout table carries the
+    // image's tail slot as one more entry.
+    for (uint32_t k = 0; k < n.parts.size(); ++k) {
         uint64_t end = uint64_t{adpt_entry_offset(*layout, k)} + adpt_entry_size(*layout, k);
         if (end > n.size) {
             adpt_pit_free(layout);

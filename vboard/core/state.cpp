@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "vboard/boot_layout.h"
 #include "vboard/nand.h"
 
 namespace vboard {
@@ -105,7 +106,11 @@ int write_text_file(const std::string &path, const std::string &text) {
 }
 
 int load_state_board(const std::string &dir, BoardConfig *board, std::string *error) {
-    return load_board_file(state_path(dir, kBoardFile), board, error);
+    if (load_board_file(state_path(dir, kBoardFile), board, error) != 0) {
+        return -1;
+    }
+    apply_boot_layout(dir, board);
+    return 0;
 }
 
 int prepare_state(const std::string &dir, const std::string *board_text, std::string *error,
@@ -129,6 +134,7 @@ int prepare_state(const std::string &dir, const std::string *board_text, std::st
         *error = "cannot write " + board_path + ": " + std::strerror(errno);
         return -1;
     }
+    forget_boot_layout(dir);
     uint64_t pages = board.nand.size / board.nand.writesize;
     bool fresh_nand = ::access(state_path(dir, kNandImage).c_str(), F_OK) != 0;
     if (size_file(state_path(dir, kNandImage), board.nand.size, error) != 0 ||

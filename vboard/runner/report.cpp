@@ -9,6 +9,7 @@
 #include "bringup.h"
 #include "cba_raise.h"
 #include "vboard/board.h"
+#include "vboard/boot_layout.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
 
@@ -61,10 +62,11 @@ void count_line(const BoardConfig &board, const std::string &line, std::map<long
     }
 }
 
-void print_layout(const BoardConfig &board) {
+void print_layout(const BoardConfig &board, const std::string &source) {
     const NandGeometry &g = board.nand;
     std::printf("board %s: NAND %" PRIu64 " MiB, erase block %u KiB, page %u bytes, OOB %u bytes\n",
                 board.name.c_str(), g.size >> 20, g.erasesize >> 10, g.writesize, g.oobsize);
+    std::printf("layout from: %s\n", source.c_str());
     std::printf("  %-6s %-10s %-10s %s\n", "dev", "offset", "size", "name");
     std::printf("  %-6s 0x%08x 0x%08" PRIx64 " %s\n", "mtd0", 0u, g.size, g.name.c_str());
     for (size_t k = 0; k < board.partitions.size(); ++k) {
@@ -100,7 +102,7 @@ int print_state_report(const std::string &dir) {
         std::fprintf(stderr, "vboard: %s holds no board: %s\n", dir.c_str(), error.c_str());
         return 1;
     }
-    print_layout(board);
+    print_layout(board, apply_boot_layout(dir, &board));
     print_file("boots", state_path(dir, kBoots), "0");
     std::map<long long, BlockCounts> counts;
     std::vector<std::string> problems;

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "vboard/boot_layout.h"
 #include "vboard/journal.h"
 #include "vboard/state.h"
 
@@ -443,6 +444,11 @@ int run_board(RunOptions options) {
         return kSetupFailed;
     }
     journal_note(options.state_dir, "boot " + std::to_string(next_boot(options.state_dir)));
+    std::string error;
+    if (boot_layout_at_boot(options.state_dir, &error) != 0) {
+        complain(error);
+        return kSetupFailed;
+    }
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0) {
         complain_errno("pipe");

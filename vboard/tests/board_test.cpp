@@ -223,7 +223,7 @@ TEST(Board, LedsAndTheStateReport) {
     for (const char *line : {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
                              "  block     9 (mtd2 data): 1 erase, 0 pages\n",
                              "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",
-                             "reboot: none requested\n", "violations and faults: 0\n"}) {
+                             "reboot: none requested\n", "violations and faults: 0\n", "layout from: board file\n"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
     }
 }

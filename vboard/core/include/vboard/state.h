@@ -42,9 +42,9 @@ std::string state_path(const std::string &dir, const char *name);
 
 // Makes the state directory ready for a boot: board file (board_text, or the
 // one already in dir, or the default), NAND image and page map of the right
-// size, flash-operation counter reset. A NAND made here gets the board's
-// seeds; relative seed files are taken from seed_dir. Returns 0 or -1 with
-// *error.
+// size, flash-operation counter reset, the last boot's layout forgotten.
+// A NAND made here gets the board's seeds; relative seed files are taken
+// from seed_dir. Returns 0 or -1 with *error.
 int prepare_state(const std::string &dir, const std::string *board_text, std::string *error,
                   const std::string &seed_dir = "");
 
@@ -52,7 +52,8 @@ int prepare_state(const std::string &dir, const std::string *board_text, std::st
 // in bin_dir: <bin_dir>/../share/vboard.
 std::string default_seed_dir(const std::string &bin_dir);
 
-// Loads dir's board file. Returns 0 or -1 with *error.
+// Loads dir's board file, with the partitions of the layout the board last
+// booted with (vboard/boot_layout.h). Returns 0 or -1 with *error.
 int load_state_board(const std::string &dir, BoardConfig *board, std::string *error);
 
 // Small text files of the state directory.
