@@ -175,7 +175,7 @@ bool resolve_func(const std::string &text, uint64_t &out)
     return parse_number(text, out);
 }
 
-// Makes one call-back, to the connection the spec names or else to conn;
+// Makes one call-back, to the connection its description names or else to conn;
 // the answer lists the status, the result record and every out place.
 std::string call_back(int32_t conn, const CbSpec &spec)
 {
