@@ -2,8 +2,7 @@
 // from a SIMULATE command on lircd's socket (what `irsend SIMULATE` sends)
 // to the key event at tulkad's client. The baseline, measured on the same
 // events, is lircd's broadcast reaching a bare client of lircd.
-#include "board_tulkad.h"
-#include "lircd_client.h"
+#include "lircd_bench_board.h"
 #include "socket_client.h"
 
 #include <algorithm>
@@ -22,7 +21,6 @@ using steady = std::chrono::steady_clock;
 
 constexpr int events = 1000;
 constexpr auto event_limit = 3s;
-const char *const lircd_socket = "/run/lirc/lircd";
 // Press and key-up in turn: each gives one event, and no repeats are due.
 const char *const lines[] = {"0000000000000074 00 KEY_POWER learned_KEY_POWER",
                              "0000000000000074 00 KEY_POWER_EVUP learned_KEY_POWER"};
@@ -55,17 +53,12 @@ int fail(const char *what)
 
 int main()
 {
-    board_tulkad board;
-    if (board.shell(board_tulkad::lircd_setup()).status != 0)
-        return fail("board set-up failed");
-    board.start({"-r", "100"});
-    const int client = board.connect_client();
-    if (client < 0 || !board.wait_out("connected to lircd\n", event_limit))
-        return fail("tulkad is not connected to lircd");
-    tulka::test::lircd_client sender(board.host_path(lircd_socket));
-    tulka::test::lircd_client bare(board.host_path(lircd_socket));
-    if (!sender.accepted() || !bare.accepted())
-        return fail("lircd does not answer");
+    lircd_bench_board bench;
+    if (!bench.start("tulka_key_latency_bench"))
+        return 1;
+    board_tulkad &board = bench.board;
+    const int client = bench.client;
+    tulka::test::lircd_client &sender = *bench.sender, &bare = *bench.bare;
 
     std::vector<double> through_tulkad, baseline;
     for (int i = 0; i < events; ++i) {

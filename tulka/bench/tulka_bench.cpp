@@ -1,8 +1,7 @@
 // Key events per second from the real lircd through tulkad to its client on
 // a virtual board, against lircd's own broadcast to a bare client of lircd on
 // the same events, and the processor time of an idle tulkad with lircd up.
-#include "board_tulkad.h"
-#include "lircd_client.h"
+#include "lircd_bench_board.h"
 #include "socket_client.h"
 
 #include <chrono>
@@ -23,7 +22,6 @@ constexpr int events = 2000;
 // lircd busy, few enough that no socket buffer fills.
 constexpr int window = 32;
 constexpr auto event_limit = 5s;
-const char *const lircd_socket = "/run/lirc/lircd";
 // Press and key-up in turn: each gives one event, and no repeats are due.
 const char *const lines[] = {"SIMULATE 0000000000000074 00 KEY_POWER learned_KEY_POWER\n",
                              "SIMULATE 0000000000000074 00 KEY_POWER_EVUP learned_KEY_POWER\n"};
@@ -66,17 +64,12 @@ bool send_all_events(tulka::test::lircd_client &sender)
 
 int main()
 {
-    board_tulkad board;
-    if (board.shell(board_tulkad::lircd_setup()).status != 0)
-        return fail("board set-up failed");
-    board.start({"-r", "100"});
-    const int client = board.connect_client();
-    if (client < 0 || !board.wait_out("connected to lircd\n", event_limit))
-        return fail("tulkad is not connected to lircd");
-    tulka::test::lircd_client sender(board.host_path(lircd_socket));
-    tulka::test::lircd_client bare(board.host_path(lircd_socket));
-    if (!sender.accepted() || !bare.accepted())
-        return fail("lircd does not answer");
+    lircd_bench_board bench;
+    if (!bench.start("tulka_bench"))
+        return 1;
+    board_tulkad &board = bench.board;
+    const int client = bench.client;
+    tulka::test::lircd_client &sender = *bench.sender, &bare = *bench.bare;
 
     const auto start = steady::now();
     double through_tulkad = -1, baseline = -1;
