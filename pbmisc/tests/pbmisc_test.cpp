@@ -193,6 +193,17 @@ TEST_F(Pbmisc, TwoInitsCallTheServiceTwiceOverOneConnection)
     EXPECT_EQ(count(out, "<MISC CLIENT>t_iqivpbsnd_client_rpc_id is: -?\\d+\n"), 2u) << out;
     EXPECT_EQ(engine_.ok("calls x_QivPb_Misc_Init"), "2");
     EXPECT_TRUE(engine_conns_become("1"));
+
+    // The uninit closes that connection; the next call opens it again.
+    const std::regex id_line("t_iqivpbsnd_client_rpc_id is: (\\d+)\n");
+    std::string id;
+    for (auto m = std::sregex_iterator(out.begin(), out.end(), id_line); m != std::sregex_iterator(); ++m)
+        id = (*m)[1];
+    ASSERT_FALSE(id.empty()) << out;
+    EXPECT_EQ(c_rpc_uninit_qivpbmisc_client(std::stoi(id)), 0);
+    EXPECT_TRUE(engine_conns_become("0"));
+    EXPECT_EQ(IQivPb_Misc_SetAudioVolume(0, 1), 0);
+    EXPECT_TRUE(engine_conns_become("1"));
 }
 
 TEST_F(Pbmisc, EngineDownFailsWithMinus6AndComesBackByAutoConnect)
