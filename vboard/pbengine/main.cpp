@@ -33,8 +33,9 @@ void usage(FILE *out)
                  "  Control lines: result|type|status OP N, out OP I N, outhex OP I HEX\n"
                  "  (OP, OP@HANDLE or OP#NTH-CALL), during|after OP callback CB,\n"
                  "  callback CB, timer MS callback CB, cbdone, cbanswer I, calls OP,\n"
-                 "  last OP I, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
-                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset.\n"
+                 "  last OP I, codes OP, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
+                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset,\n"
+                 "  misc volume CH, misc lang TYPE C0 C1 C2, misc text VALUE [TEXT].\n"
                  "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
 }

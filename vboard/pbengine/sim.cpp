@@ -1,6 +1,7 @@
 #include "sim.h"
 
 #include "blocks.h"
+#include "misc.h"
 #include "sim_text.h"
 
 #include "rpcipc.h"
@@ -66,6 +67,7 @@ struct OpScript {
 struct OpLog {
     uint32_t calls = 0;
     std::vector<std::string> last_args;
+    std::vector<uint32_t> last_codes;
 };
 
 struct State {
@@ -220,6 +222,8 @@ std::string call_back(int32_t conn, const CbSpec &spec)
     return out.str();
 }
 
+} // namespace
+
 void write_out(RPC_ARG_T &a, uint64_t value)
 {
     rpcwire::ArgClass c{};
@@ -230,10 +234,15 @@ void write_out(RPC_ARG_T &a, uint64_t value)
         std::memcpy(rpc_arg_ptr(a), &value, c.width);
 }
 
+namespace {
+
 // What the simulator itself does for the operations it knows; the result
 // it returns is used unless a script sets one.
 int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
 {
+    int8_t misc_result = 0;
+    if (misc_builtin(op, argc, args, misc_result))
+        return misc_result;
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mu);
     if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
@@ -316,8 +325,11 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
         if (log != s.logs.end()) {
             k = ++log->second.calls;
             log->second.last_args.clear();
-            for (uint32_t i = 0; i < argc; ++i)
+            log->second.last_codes.clear();
+            for (uint32_t i = 0; i < argc; ++i) {
                 log->second.last_args.push_back(describe(args[i]));
+                log->second.last_codes.push_back(args[i].e_type);
+            }
         }
         script = find_script(s, op, k, argc, args);
     }
@@ -429,6 +441,15 @@ std::string query_command(const std::string &verb, std::istringstream &in)
     const OpLog &log = it != s.logs.end() ? it->second : OpLog{};
     if (verb == "calls")
         return "ok " + std::to_string(log.calls);
+    if (verb == "codes") {
+        std::string out = "ok " + std::to_string(log.last_codes.size());
+        char b[16];
+        for (uint32_t code : log.last_codes) {
+            std::snprintf(b, sizeof b, " 0x%02x", code);
+            out += b;
+        }
+        return out;
+    }
     uint64_t i = 0;
     if (!parse_number(index, i) || i >= log.last_args.size())
         return "error no such argument";
@@ -531,6 +552,7 @@ void reset_all()
         s.last_conn = kNoConnection;
     }
     free_all_blocks();
+    misc_reset();
 }
 
 } // namespace
@@ -543,7 +565,7 @@ std::string command(const std::string &line)
     if (verb == "result" || verb == "type" || verb == "status" || verb == "out" ||
         verb == "outhex" || verb == "during" || verb == "after")
         return script_command(verb, in);
-    if (verb == "calls" || verb == "last")
+    if (verb == "calls" || verb == "last" || verb == "codes")
         return query_command(verb, in);
     if (verb == "timer" || verb == "cbdone" || verb == "cbanswer")
         return background_command(verb, in);
@@ -555,6 +577,8 @@ std::string command(const std::string &line)
             return "error usage: callback [@CONN] NAME FUNC ARGS...";
         return call_back(last_connection(), spec);
     }
+    if (verb == "misc")
+        return misc_command(in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -562,7 +586,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last alloc write read free conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free conns reset)";
 }
 
 } // namespace pbsim
