@@ -66,6 +66,7 @@ struct OpScript {
 struct OpLog {
     uint32_t calls = 0;
     std::vector<std::string> last_args;
+    std::vector<uint32_t> last_codes;
 };
 
 struct State {
@@ -316,8 +317,11 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
         if (log != s.logs.end()) {
             k = ++log->second.calls;
             log->second.last_args.clear();
-            for (uint32_t i = 0; i < argc; ++i)
+            log->second.last_codes.clear();
+            for (uint32_t i = 0; i < argc; ++i) {
                 log->second.last_args.push_back(describe(args[i]));
+                log->second.last_codes.push_back(args[i].e_type);
+            }
         }
         script = find_script(s, op, k, argc, args);
     }
@@ -429,6 +433,15 @@ std::string query_command(const std::string &verb, std::istringstream &in)
     const OpLog &log = it != s.logs.end() ? it->second : OpLog{};
     if (verb == "calls")
         return "ok " + std::to_string(log.calls);
+    if (verb == "codes") {
+        std::string out = "ok";
+        char b[16];
+        for (uint32_t code : log.last_codes) {
+            std::snprintf(b, sizeof b, " 0x%02X", code);
+            out += b;
+        }
+        return out;
+    }
     uint64_t i = 0;
     if (!parse_number(index, i) || i >= log.last_args.size())
         return "error no such argument";
@@ -543,7 +556,7 @@ std::string command(const std::string &line)
     if (verb == "result" || verb == "type" || verb == "status" || verb == "out" ||
         verb == "outhex" || verb == "during" || verb == "after")
         return script_command(verb, in);
-    if (verb == "calls" || verb == "last")
+    if (verb == "calls" || verb == "last" || verb == "codes")
         return query_command(verb, in);
     if (verb == "timer" || verb == "cbdone" || verb == "cbanswer")
         return background_command(verb, in);
