@@ -167,7 +167,8 @@ int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv
         }
         break;
     case IQIV_PB_CTRL_GET_MP3_COVER_INFO:
-        return get_cover(member(Id::Get), values, *static_cast<IQIV_PB_CTRL_MP3_COVER_INFO_T *>(pv_get_info));
+        return get_cover(with_info_code(Id::Get, ARG_TYPE_DESC_OUT), values,
+                         *static_cast<IQIV_PB_CTRL_MP3_COVER_INFO_T *>(pv_get_info));
     case IQIV_PB_CTRL_GET_TEXT_INFO:
         refs[0] = desc(114, "pv_get_info");
         for (uint32_t i = 0; i < kTextInfoTexts; ++i)

@@ -429,8 +429,9 @@ TEST_F(Playback, CoverPictureArrivesThroughASharedBlock)
     cover.u4LenOrHandle = sizeof dest;
     cover.pu1Dest = dest;
     testing::internal::CaptureStdout();
-    ASSERT_EQ(IQivPb_Ctrl_Get(h, IQIV_PB_CTRL_GET_MP3_COVER_INFO, &cover, sizeof cover), 0);
+    const int32_t got = IQivPb_Ctrl_Get(h, IQIV_PB_CTRL_GET_MP3_COVER_INFO, &cover, sizeof cover);
     const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(got, 0) << out;
     EXPECT_EQ(hex_of(dest, sizeof dest), "0102030405060708090a");
     EXPECT_EQ(cover.u4LenOrHandle, sizeof dest) << "the length comes back";
     EXPECT_NE(out.find("0x1\t0x2\t0x3\t0x4\t0x5\t0x6\t0x7\t0x8\t\n"), std::string::npos) << out;
