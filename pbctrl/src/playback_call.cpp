@@ -23,9 +23,9 @@ void *pointer_at(uint64_t base, uint32_t offset)
 int32_t add_ref(const Ref &r, const uint64_t *values)
 {
     const uint64_t v = values[r.arg];
-    // A null record or text has no members to look at; the transport refuses it.
+    // A null record has no members to look at: a failed registration.
     if (v == 0 && r.kind != RefKind::Text)
-        return rpc_add_ref_desc(0, nullptr, __rpc_get_desc__(r.desc), r.member);
+        return RPCR_INV_ARGS;
     switch (r.kind) {
     case RefKind::Desc:
         return rpc_add_ref_desc(0, at(v, r.offset), __rpc_get_desc__(r.desc), r.member);

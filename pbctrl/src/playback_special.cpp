@@ -260,7 +260,7 @@ int32_t IQivPb_Ctrl_SetPlayModeEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PLAY_M
         if (t_client_info[i].b_used != 1)
             continue;
         for (const FilterEntry &f : t_client_info[i].at_filter)
-            if (f.h_pb == h_handle) {
+            if (f.b_used && f.h_pb == h_handle) {
                 found = i;
                 break;
             }

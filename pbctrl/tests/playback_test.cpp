@@ -252,6 +252,11 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
             EXPECT_EQ(*static_cast<const uint8_t *>(out), kWritten);
     }
     EXPECT_EQ(seen("x_QivPb_Ctrl_SetSubtitleInfo", 1).substr(0, sub_in_seen.size()), sub_in_seen);
+    // A null record or text is refused before any call.
+    EXPECT_EQ(IQivPb_Ctrl_SetSubtitleInfo(h, nullptr), -1);
+    EXPECT_EQ(IQivPb_Ctrl_SetURL(h, 1, nullptr), -1);
+    EXPECT_EQ(calls("x_QivPb_Ctrl_SetSubtitleInfo"), "1");
+    EXPECT_EQ(calls("x_QivPb_Ctrl_SetURL"), "1");
     // The engine's own result passes through.
     engine_.ok("result x_QivPb_Ctrl_Play -9");
     EXPECT_EQ(IQivPb_Ctrl_Play(h, 0), -9);
@@ -481,6 +486,8 @@ TEST_F(Playback, MembersWithLocalChecksCallOnlyWhenTheyPass)
     // A TS filter of the playback carries the handle asked for.
     const int slot = pbctrl::find_by_handle(h);
     pbctrl::t_client_info[slot].at_filter[5].h_pb = 777;
+    EXPECT_EQ(IQivPb_Ctrl_SetPlayModeEx(777, &mode), IQIVPB_NO_CLIENT) << "a filter not in use";
+    pbctrl::t_client_info[slot].at_filter[5].b_used = 1;
     EXPECT_EQ(IQivPb_Ctrl_SetPlayModeEx(777, &mode), 0);
     EXPECT_EQ(seen("x_QivPb_Ctrl_SetPlayModeEx", 1), hex_of(mode));
     EXPECT_EQ(calls("x_QivPb_Ctrl_SetPlayModeEx"), "1");
