@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -509,6 +510,34 @@ TEST_F(Playback, MembersWithLocalChecksCallOnlyWhenTheyPass)
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, &extra), 0);
     EXPECT_NE(seen("x_QivPb_Ctrl_SetExtraInfo", 1).find(quoted(stream)), std::string::npos);
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, nullptr), IQIVPB_INV_ARG);
+}
+
+TEST_F(Playback, MembersPrintTheirOwnLines)
+{
+    const IQIV_PB_HANDLE_T h = open();
+    const std::string hs = std::to_string(h);
+    engine_.ok("outhex x_QivPb_Ctrl_GetBufferStatus 1 01000000020000000300000004000000");
+    engine_.ok("result x_QivPb_Ctrl_AudioReset 5");
+    IQIV_PB_CTRL_BUFFER_STATUS_T status{};
+    IQIV_PB_CTRL_EXTRA_INFO_T extra{};
+    extra.eExtraInfoType = 3;
+    testing::internal::CaptureStdout();
+    IQivPb_Ctrl_GetBufferStatus(h, &status);
+    IQivPb_Ctrl_AudioReset(h);
+    IQivPb_Ctrl_PreLoadData(h);
+    IQivPb_Ctrl_SetSubtitleShowHide(h, 1);
+    IQivPb_Ctrl_SetExtraInfo(h, &extra);
+    IQivPb_Ctrl_GetSubtitleAttr(h, nullptr);
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const std::string &line : {
+             std::string("IGetBufferStatus is: 1, 2, 3, 4\n"),
+             std::string("<Client> IQivPb_Ctrl_AudioReset RPC return 0, Server return 5\n"),
+             "<LOG [^,]+, IQivPb_Ctrl_PreLoadData, #[0-9]+>IQivPb_Ctrl_PreLoadData is called, hHandle is: " + hs + "\n",
+             "<LOG [^,]+, IQivPb_Ctrl_SetSubtitleShowHide, #[0-9]+><Client>IQivPb_Ctrl_SetSubtitleShowHide\\[" + hs +
+                 "\\] is called,\n",
+             std::string("<Client>ptExtraInfo->eExtraInfoType = 3 ,@Line: [0-9]+\n"),
+             std::string("IQivPb_Ctrl_GetSubtitleAttr had not been supported\n")})
+        EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
 }
 
 TEST(PlaybackLocal, P0HeaderFlagsByStreamAndSubTypes)
