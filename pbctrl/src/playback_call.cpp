@@ -31,12 +31,14 @@ int32_t add_ref(const Ref &r, const uint64_t *values)
         return rpc_add_ref_desc(0, at(v, r.offset), __rpc_get_desc__(r.desc), r.member);
     case RefKind::Text:
         return rpc_add_ref_str(0, reinterpret_cast<const char *>(static_cast<uintptr_t>(v)));
+    // A null text or buffer member of a record carries nothing: a subtitle
+    // without a URL, a DASH list without entries.
     case RefKind::TextAt:
-        return rpc_add_ref_str(0, static_cast<const char *>(pointer_at(v, r.offset)));
+        return pointer_at(v, r.offset) ? rpc_add_ref_str(0, static_cast<const char *>(pointer_at(v, r.offset))) : 0;
     case RefKind::Val:
         return rpc_add_ref_val(0, at(v, r.offset));
     case RefKind::BuffAt:
-        return rpc_add_ref_buff(0, pointer_at(v, r.offset), r.length);
+        return pointer_at(v, r.offset) ? rpc_add_ref_buff(0, pointer_at(v, r.offset), r.length) : 0;
     case RefKind::None:
         break;
     }

@@ -257,6 +257,10 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
     EXPECT_EQ(IQivPb_Ctrl_SetSubtitleInfo(h, nullptr), -1);
     EXPECT_EQ(IQivPb_Ctrl_SetURL(h, 1, nullptr), -1);
     EXPECT_EQ(calls("x_QivPb_Ctrl_SetSubtitleInfo"), "1");
+    // A record without its text still goes.
+    sub_in.uSubtitleInfoParam.rTtmlUrlInfo.pcUrl = nullptr;
+    EXPECT_EQ(IQivPb_Ctrl_SetSubtitleInfo(h, &sub_in), 0);
+    EXPECT_EQ(seen("x_QivPb_Ctrl_SetSubtitleInfo", 1), hex_of(sub_in));
     EXPECT_EQ(calls("x_QivPb_Ctrl_SetURL"), "1");
     // The engine's own result passes through.
     engine_.ok("result x_QivPb_Ctrl_Play -9");
@@ -289,6 +293,7 @@ TEST_F(Playback, EngineParameterFollowsTheBufferingModel)
         {IQIV_PB_BUF_MOD_DISC, 0, IQIVPB_INV_ARG, ""},
         {IQIV_PB_BUF_MOD_DASH, 0, 0, quoted(mpd)},
         {IQIV_PB_BUF_MOD_DASH, 0, 0, "[" + hex_of(entries, sizeof entries) + "]"},
+        {IQIV_PB_BUF_MOD_DASH, 1, 0, "0b0000000c000000"}, // no MPD, no entries
         {IQIV_PB_BUF_MOD_OTHER, 0, 0, "0b0000000c000000"},
         {7, 0, IQIVPB_FAIL, ""},
     };
@@ -303,7 +308,7 @@ TEST_F(Playback, EngineParameterFollowsTheBufferingModel)
             p.uBufferModelParam.tUriInfo.pcUrl = url;
         if (c.model == IQIV_PB_BUF_MOD_DISC)
             p.uBufferModelParam.tDiscInfo.pcPath = path;
-        if (c.model == IQIV_PB_BUF_MOD_DASH) {
+        if (c.model == IQIV_PB_BUF_MOD_DASH && c.open_mod == 0) {
             p.uBufferModelParam.tDashInfo.pcMpdUrl = mpd;
             p.uBufferModelParam.tDashInfo.ptEntries = entries;
             p.uBufferModelParam.tDashInfo.u4EntryNum = 2;
