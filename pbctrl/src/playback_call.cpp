@@ -33,12 +33,16 @@ int32_t add_ref(const Ref &r, const uint64_t *values)
         return rpc_add_ref_str(0, reinterpret_cast<const char *>(static_cast<uintptr_t>(v)));
     // A null text or buffer member of a record carries nothing: a subtitle
     // without a URL, a DASH list without entries.
-    case RefKind::TextAt:
-        return pointer_at(v, r.offset) ? rpc_add_ref_str(0, static_cast<const char *>(pointer_at(v, r.offset))) : 0;
+    case RefKind::TextAt: {
+        const auto *text = static_cast<const char *>(pointer_at(v, r.offset));
+        return text ? rpc_add_ref_str(0, text) : 0;
+    }
     case RefKind::Val:
         return rpc_add_ref_val(0, at(v, r.offset));
-    case RefKind::BuffAt:
-        return pointer_at(v, r.offset) ? rpc_add_ref_buff(0, pointer_at(v, r.offset), r.length) : 0;
+    case RefKind::BuffAt: {
+        const void *buffer = pointer_at(v, r.offset);
+        return buffer ? rpc_add_ref_buff(0, buffer, r.length) : 0;
+    }
     case RefKind::None:
         break;
     }
