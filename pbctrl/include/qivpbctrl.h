@@ -67,4 +67,6 @@ int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void);
 }
 #endif
 
+#include "qivpbctrl_playback.h"
+
 #endif

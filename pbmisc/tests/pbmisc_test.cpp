@@ -75,16 +75,16 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
         std::function<void()> check_out;
     };
     const Case cases[] = {
-        {"QivPb_Misc_Client_Init", "x_QivPb_Misc_Init", QivPb_Misc_Client_Init, "1 0x42", {"0"}, [] {}},
+        {"QivPb_Misc_Client_Init", "x_QivPb_Misc_Init", QivPb_Misc_Client_Init, "0x42", {"0"}, [] {}},
         {"IQivPb_Misc_SetAudioVolume", "x_QivPb_Misc_SetAudioVolume",
-         [] { return IQivPb_Misc_SetAudioVolume(3, 77); }, "2 0x48 0x46", {"3", "77"},
+         [] { return IQivPb_Misc_SetAudioVolume(3, 77); }, "0x48 0x46", {"3", "77"},
          [&] { EXPECT_EQ(engine_.ok("misc volume 3"), "77"); }},
         {"IQivPb_Misc_GetAudioVolume", "x_QivPb_Misc_GetAudioVolume",
-         [&] { return IQivPb_Misc_GetAudioVolume(3, &volume); }, "2 0x48 0x96", {"3", "0"},
+         [&] { return IQivPb_Misc_GetAudioVolume(3, &volume); }, "0x48 0x96", {"3", "0"},
          [&] { EXPECT_EQ(volume, 77); }},
         {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref",
          [&] { return IQivPb_Misc_GetUserPref(1, &pref, sizeof pref); },
-         "5 0x48 0x98 0x96 0x96 0x96", {"1", "0", "0", "0", "0"},
+         "0x48 0x98 0x96 0x96 0x96", {"1", "0", "0", "0", "0"},
          [&] {
              EXPECT_EQ(pref.tAudioLang.u4LangType, 2u);
              EXPECT_EQ(pref.tAudioLang.u1LangCode0, 101);
@@ -93,7 +93,7 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
          }},
         {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref",
          [&] { return IQivPb_Misc_GetUserPref(101, &pref, sizeof pref); },
-         "5 0x48 0x9b 0x48 0x97 0x48", {"101", "170", "", "43690", "0"},
+         "0x48 0x9B 0x48 0x97 0x48", {"101", "170", "", "43690", "0"},
          [&] {
              EXPECT_EQ(pref.tText.u1Value, 1);
              EXPECT_STREQ(pref.tText.acText, "Living room");
@@ -104,7 +104,7 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
              EXPECT_NE(access(("/dev/shm/korm." + handle).c_str(), F_OK), 0) << handle;
          }},
         {"QivPb_Misc_Client_Terminate", "x_QivPb_Misc_Terminate", QivPb_Misc_Client_Terminate,
-         "1 0x42", {"0"}, [] {}},
+         "0x42", {"0"}, [] {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.op) + " " + c.codes);

@@ -442,10 +442,10 @@ std::string query_command(const std::string &verb, std::istringstream &in)
     if (verb == "calls")
         return "ok " + std::to_string(log.calls);
     if (verb == "codes") {
-        std::string out = "ok " + std::to_string(log.last_codes.size());
+        std::string out = "ok";
         char b[16];
         for (uint32_t code : log.last_codes) {
-            std::snprintf(b, sizeof b, " 0x%02x", code);
+            std::snprintf(b, sizeof b, " 0x%02X", code);
             out += b;
         }
         return out;
