@@ -1,6 +1,6 @@
 // Call-back handlers the engine runs through the transport, and their
 // registration by name.
-#include "client_info.h"
+#include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
 #include "rpcipc.h"
@@ -16,14 +16,6 @@ namespace {
 constexpr const char *kRegSource = "src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper";
 constexpr uint32_t kCliArgs = 1;
 constexpr uint32_t kNfyArgs = 3;
-constexpr int32_t kHandlerFail = -1;
-
-void set_result(RPC_ARG_T *pt_return, int32_t i4_app_result)
-{
-    pt_return->e_type = ARG_TYPE_RESULT;
-    pt_return->u.ui8 = 0;
-    pt_return->u.i1 = static_cast<int8_t>(i4_app_result & 0xFF);
-}
 
 // The engine may only name the functions this library handed it.
 IQIV_PB_CTRL_CLI_FCT cli_function(void *pv_func)
@@ -127,10 +119,19 @@ struct Handler {
     rpc_hndlr_fct pf_hndlr;
 };
 
-// In registration order; the pull, push and extension handlers join here.
+// In registration order; the push notice joins after the pull handlers.
 const Handler kHandlers[] = {
     {"x_qivpbctrl_cli_fct", _hndlr_x_qivpbctrl_cli_fct},
     {"x_qivpbctrl_nfy_fct", _hndlr_x_qivpbctrl_nfy_fct},
+    {"x_qivpbctrl_pull_open_nfy_fct", _hndlr_x_qivpbctrl_pull_open_nfy_fct},
+    {"x_qivpbctrl_pull_close_nfy_fct", _hndlr_x_qivpbctrl_pull_close_nfy_fct},
+    {"x_qivpbctrl_pull_MapMemSlice_nfy_fct", _hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct},
+    {"x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", _hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct},
+    {"x_qivpbctrl_pull_read_nfy_fct", _hndlr_x_qivpbctrl_pull_read_nfy_fct},
+    {"x_qivpbctrl_pull_read_async_nfy_fct", _hndlr_x_qivpbctrl_pull_read_async_nfy_fct},
+    {"x_qivpbctrl_pull_abort_read_nfy_fct", _hndlr_x_qivpbctrl_pull_abort_read_nfy_fct},
+    {"x_qivpbctrl_byteseek_nfy_fct", _hndlr_x_qivpbctrl_byteseek_nfy_fct},
+    {"x_qivpbctrl_get_input_length_nfy_fct", _hndlr_x_qivpbctrl_get_input_length_nfy_fct},
 };
 
 } // namespace

@@ -34,7 +34,8 @@ void usage(FILE *out)
                  "  (OP, OP@HANDLE or OP#NTH-CALL), during|after OP callback CB,\n"
                  "  callback CB, timer MS callback CB, cbdone, cbanswer I, calls OP,\n"
                  "  last OP I, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
-                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset.\n"
+                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset,\n"
+                 "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback).\n"
                  "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
 }

@@ -1,6 +1,7 @@
 #include "sim.h"
 
 #include "blocks.h"
+#include "pull_play.h"
 #include "sim_text.h"
 
 #include "rpcipc.h"
@@ -472,6 +473,7 @@ void install()
     rpc_reg_op_hndlr(nullptr, serve_op);
     rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
     rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
+    install_pull();
 }
 
 namespace {
@@ -555,6 +557,8 @@ std::string command(const std::string &line)
             return "error usage: callback [@CONN] NAME FUNC ARGS...";
         return call_back(last_connection(), spec);
     }
+    if (verb == "pullplay")
+        return pull_play(last_connection(), in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -562,7 +566,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last alloc write read free conns reset)";
+           "callback timer cbdone cbanswer calls last alloc write read free pullplay conns reset)";
 }
 
 } // namespace pbsim
