@@ -53,6 +53,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct);
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct);
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct);
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_get_input_length_nfy_fct);
+PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct);
+PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct);
 
 } // namespace pbctrl
 
