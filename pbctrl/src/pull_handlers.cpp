@@ -182,9 +182,11 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
             c.at_pull[rec].b_used = 0; // a failed open keeps no record
     }
     write_place(pt_args[1], &h_pull, sizeof h_pull);
+    if (app_outcome(pt_return, app) != 0)
+        return kHandlerFail;
     CLIENT_LOG(kLogData, "<Client> open succeed, Pull handle is: %d, @Line: %d \n",
                static_cast<int>(h_pull), __LINE__);
-    return app_outcome(pt_return, app);
+    return 0;
 }
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)

@@ -21,7 +21,8 @@ struct Source {
     uint64_t pos = 0;
     std::mutex mu;
     std::vector<std::thread> readers;
-    bool hold_async = false; // asynchronous reads that never complete
+    bool hold_async = false;   // asynchronous reads that never complete
+    bool inline_async = false; // ... or complete inside the read call
     std::atomic<int> opens{0}, closes{0}, async_reads{0};
 
     explicit Source(size_t n, uint32_t seed = 1) : data(n)
@@ -68,6 +69,8 @@ struct Source {
         *req = static_cast<uint32_t>(++s->async_reads);
         if (s->hold_async)
             return 0;
+        if (s->inline_async)
+            return nfy(0, nfy_tag, s->copy_out(buf, len), 0);
         std::lock_guard<std::mutex> lock(s->mu);
         s->readers.emplace_back([s, buf, len, nfy, nfy_tag] {
             const uint32_t n = s->copy_out(buf, len);

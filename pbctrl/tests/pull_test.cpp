@@ -85,9 +85,12 @@ TEST_F(Pull, PlaysAFileByteExactWithSynchronousAndAsynchronousReads)
     char expected[64];
     std::snprintf(expected, sizeof expected, "%zu %016llx", src_.data.size(), static_cast<unsigned long long>(want));
     EXPECT_EQ(engine_.ok("pullplay " + std::to_string(h_) + " " + tag_ + " 4 65536"), expected);
+    // Asynchronous reads that end inside their call do not deadlock.
+    src_.inline_async = true;
+    EXPECT_EQ(engine_.ok("pullplay " + std::to_string(h_) + " " + tag_ + " 1 1048576"), expected);
     EXPECT_GT(src_.async_reads.load(), 10);
-    EXPECT_EQ(src_.opens.load(), 1);
-    EXPECT_EQ(src_.closes.load(), 1);
+    EXPECT_EQ(src_.opens.load(), 2);
+    EXPECT_EQ(src_.closes.load(), 2);
     for (const pbctrl::PullRecord &r : info().at_pull)
         EXPECT_EQ(r.b_used, 0);
 }
@@ -158,6 +161,9 @@ TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
     };
     for (const Case &c : cases)
         EXPECT_EQ(cb(c.name, c.args), c.answer) << c.name << " " << c.args;
+    // Only read tags the library handed out end a read.
+    uint8_t foreign[4] = {0, 0, 0, 0};
+    EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, foreign, 1, 0), -1);
     // The playback still plays.
     EXPECT_EQ(cb("x_qivpbctrl_get_input_length_nfy_fct", "0x48:100" + t + " 0x99:0"),
               "0 2 0 out2=" + std::to_string(src_.data.size()));
