@@ -10,6 +10,7 @@
 
 #include "qiv_records.h"
 #include "qivpbctrl_ts.h"
+#include "qivpbctrl_callbacks.h"
 
 #ifdef __cplusplus
 extern "C" {

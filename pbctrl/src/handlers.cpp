@@ -1,6 +1,6 @@
 // Call-back handlers the engine runs through the transport, and their
 // registration by name.
-#include "client_info.h"
+#include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
 #include "rpcipc.h"
@@ -16,14 +16,6 @@ namespace {
 constexpr const char *kRegSource = "src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper";
 constexpr uint32_t kCliArgs = 1;
 constexpr uint32_t kNfyArgs = 3;
-constexpr int32_t kHandlerFail = -1;
-
-void set_result(RPC_ARG_T *pt_return, int32_t i4_app_result)
-{
-    pt_return->e_type = ARG_TYPE_RESULT;
-    pt_return->u.ui8 = 0;
-    pt_return->u.i1 = static_cast<int8_t>(i4_app_result & 0xFF);
-}
 
 // The engine may only name the functions this library handed it.
 IQIV_PB_CTRL_CLI_FCT cli_function(void *pv_func)
@@ -122,15 +114,123 @@ int32_t _hndlr_x_qivpbctrl_nfy_fct(int32_t, const char *, void *pv_func, uint32_
     return 0;
 }
 
+constexpr uint32_t kPcmArgs = 2;
+constexpr uint32_t kDashArgs = 6;
+constexpr uint32_t kFilterArgs = 5;
+constexpr int32_t kTraceErr = 4;
+constexpr int32_t kTraceInfo = 16;
+constexpr int32_t kNoFilter = -2;
+
+// No entry line: the engine uploads PCM blocks at a high rate.
+int32_t _hndlr_x_qivpbctrl_pcm_upload_nfy_fct(int32_t, const char *, void *pv_func,
+                                              uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                              RPC_ARG_T *pt_return)
+{
+    if (ui4_num_args != kPcmArgs)
+        return RPCR_INV_ARGS;
+    const auto fn = reinterpret_cast<IQIV_PB_CTRL_PCM_UPLOAD_FCT>(pv_func);
+    if (!fn)
+        return fail(pt_return);
+    return app_outcome(pt_return, fn(pt_args[0].u.ui4, pt_args[1].u.ui4));
+}
+
+int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_func,
+                                              uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                              RPC_ARG_T *pt_return)
+{
+    if (ui4_num_args != kDashArgs) {
+        rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_DASH_Get_Entry_Fct RPCR_INV_ARGS\n",
+                 g_ps_exe_name, __func__, __LINE__);
+        return RPCR_INV_ARGS;
+    }
+    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
+    const auto fn = reinterpret_cast<IQIV_PB_CTRL_DASH_ENTRY_FCT>(pv_func);
+    if (!fn)
+        return fail(pt_return);
+    const int32_t app = fn(pt_args[0].u.ui4, pt_args[1].u.ui4, pt_args[2].u.ui4, pt_args[3].u.ui4,
+                           pt_args[4].u.ui8, pt_args[4].u.ui4);
+    if (app_outcome(pt_return, app) != 0) {
+        rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_nfy_fct app cb error\n",
+                 g_ps_exe_name, __func__, __LINE__);
+        return kHandlerFail;
+    }
+    return 0;
+}
+
+// The TS filter entry of a playback, searched in the slots in use.
+FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, ClientInfo *&owner)
+{
+    for (ClientInfo &c : t_client_info) {
+        if (c.b_used != 1)
+            continue;
+        for (FilterEntry &f : c.at_filter)
+            if (f.b_used && f.h_pb == h_pb) {
+                owner = &c;
+                return &f;
+            }
+    }
+    return nullptr;
+}
+
+int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *,
+                                                   uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                                   RPC_ARG_T *pt_return)
+{
+    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
+    if (ui4_num_args < 1)
+        return RPCR_INV_ARGS;
+    const IQIV_PB_HANDLE_T h_pb = pt_args[0].u.ui4;
+    ClientInfo *c = nullptr;
+    FilterEntry *f = find_filter(h_pb, c);
+    if (!f)
+        return kNoFilter;
+    // The slots without their own mutex share the library's.
+    pthread_mutex_t &mu = c->e_buf_mod == IQIV_PB_BUF_MOD_PULL || c->e_buf_mod == IQIV_PB_BUF_MOD_PUSH
+                              ? c->t_mutex
+                              : t_info_mutex;
+    pthread_mutex_lock(&mu);
+    const auto fn = reinterpret_cast<IQIV_PB_CTRL_FILTER_ALLOC_FCT>(f->pf_nfy);
+    if (!fn || ui4_num_args != kFilterArgs) {
+        if (fn)
+            rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct RPCR_INV_ARGS\n",
+                     g_ps_exe_name, __func__, __LINE__);
+        pthread_mutex_unlock(&mu);
+        return RPCR_INV_ARGS;
+    }
+    f->h_mem = pt_args[2].u.ui4;
+    rpcu_log(kTraceInfo, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct is called\n",
+             g_ps_exe_name, __func__, __LINE__);
+    f->pv_buf = x_kmem_block_map(f->h_mem);
+    IQIV_PB_CTRL_FILTER_BUF_T buf{f->pv_buf, pt_args[3].u.ui4};
+    pthread_mutex_unlock(&mu);
+    if (!buf.pv_addr)
+        return fail(pt_return);
+    return app_outcome(pt_return, fn(h_pb, pt_args[1].u.ui4, &buf, pt_args[4].u.ui4));
+}
+
 struct Handler {
     const char *ps_name;
     rpc_hndlr_fct pf_hndlr;
 };
 
-// In registration order; the pull, push and extension handlers join here.
+// In registration order; the push notice joins after the pull handlers.
 const Handler kHandlers[] = {
     {"x_qivpbctrl_cli_fct", _hndlr_x_qivpbctrl_cli_fct},
     {"x_qivpbctrl_nfy_fct", _hndlr_x_qivpbctrl_nfy_fct},
+    {"x_qivpbctrl_pull_open_nfy_fct", _hndlr_x_qivpbctrl_pull_open_nfy_fct},
+    {"x_qivpbctrl_pull_close_nfy_fct", _hndlr_x_qivpbctrl_pull_close_nfy_fct},
+    {"x_qivpbctrl_pull_MapMemSlice_nfy_fct", _hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct},
+    {"x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", _hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct},
+    {"x_qivpbctrl_pull_read_nfy_fct", _hndlr_x_qivpbctrl_pull_read_nfy_fct},
+    {"x_qivpbctrl_pull_read_async_nfy_fct", _hndlr_x_qivpbctrl_pull_read_async_nfy_fct},
+    {"x_qivpbctrl_pull_abort_read_nfy_fct", _hndlr_x_qivpbctrl_pull_abort_read_nfy_fct},
+    {"x_qivpbctrl_byteseek_nfy_fct", _hndlr_x_qivpbctrl_byteseek_nfy_fct},
+    {"x_qivpbctrl_get_input_length_nfy_fct", _hndlr_x_qivpbctrl_get_input_length_nfy_fct},
+    {"x_qivpbctrl_Enc_Buf_Cb_Fct", _hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct},
+    {"x_qivpbctrl_filter_allocate_nfy_fct", _hndlr_x_qivpbctrl_filter_allocate_nfy_fct},
+    {"x_qivpbctrl_sp_nfy_fct", _hndlr_x_qivpbctrl_sp_nfy_fct},
+    {"x_qivpbctrl_DASH_Get_Entry_Fct", _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct},
+    {"x_qivpbctrl_pcm_upload_nfy_fct", _hndlr_x_qivpbctrl_pcm_upload_nfy_fct},
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 // Opening and closing a playback, and the command-line registration.
 #include "client_info.h"
+#include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
 #include "remote_call.h"
@@ -100,6 +101,7 @@ void release_slot(int slot)
     if (uses_slot_mutex(c.e_buf_mod))
         pthread_mutex_destroy(&c.t_mutex);
     std::memset(&c.t_pull_fct, 0, sizeof c.t_pull_fct);
+    release_pull_tables(slot);
     for (EncMap &m : c.at_enc_map)
         if (m.b_used)
             x_kmem_block_unmap(m.pv_addr);

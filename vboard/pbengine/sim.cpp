@@ -2,6 +2,7 @@
 
 #include "blocks.h"
 #include "misc.h"
+#include "pull_play.h"
 #include "sim_text.h"
 
 #include "rpcipc.h"
@@ -493,6 +494,7 @@ void install()
     rpc_reg_op_hndlr(nullptr, serve_op);
     rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
     rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
+    install_pull();
 }
 
 namespace {
@@ -579,6 +581,8 @@ std::string command(const std::string &line)
     }
     if (verb == "misc")
         return misc_command(in);
+    if (verb == "pullplay")
+        return pull_play(last_connection(), in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -586,7 +590,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay conns reset)";
 }
 
 } // namespace pbsim

@@ -1,0 +1,172 @@
+// Pull mode and the other call-back handlers against the real engine
+// simulator: the engine side drives the handlers through its control lines.
+#include "qivpbctrl.h"
+
+#include "checksum.h"
+#include "client_info.h"
+#include "engine_harness.h"
+#include "pull_source.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using pbharness::Engine;
+using pulltest::Source;
+
+std::string hex_addr(const void *p)
+{
+    char b[32];
+    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+    return b;
+}
+
+std::string le32(uint32_t v)
+{
+    char b[16];
+    std::snprintf(b, sizeof b, "%02x%02x%02x%02x", v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff, v >> 24);
+    return b;
+}
+
+class Pull : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(engine_.start());
+        IQivPb_Ctrl_Init();
+        ASSERT_EQ(IQivPb_Ctrl_Open(&h_, IQIV_PB_BUF_MOD_PULL, 0, "pull"), 0);
+        slot_ = pbctrl::find_by_handle(h_);
+        ASSERT_GE(slot_, 0);
+        src_.attach(slot_);
+        tag_ = hex_addr(&info().ui1_client_idx);
+    }
+    void TearDown() override { IQivPb_Ctrl_Close(h_); }
+
+    pbctrl::ClientInfo &info() { return pbctrl::t_client_info[slot_]; }
+
+    // "STATUS TYPE RESULT [outN=V]" of one handler call.
+    std::string cb(const std::string &name, const std::string &args)
+    {
+        return engine_.ok("callback " + name + " 0 " + args);
+    }
+    std::string open_pull() { return cb("x_qivpbctrl_pull_open_nfy_fct", "0x48:" + std::to_string(h_) + " 0x98:0 0x50:" + tag_); }
+    std::string map(uint32_t pull, uint32_t block)
+    {
+        return cb("x_qivpbctrl_pull_MapMemSlice_nfy_fct", "0x48:" + std::to_string(pull) + " 0x50:" + tag_ +
+                                                               " 0x48:1 0x71=" + le32(block) + " 0x98:0");
+    }
+    std::string read_async(uint32_t pull, uint32_t id, uint32_t len)
+    {
+        return cb("x_qivpbctrl_pull_read_async_nfy_fct", "0x48:" + std::to_string(pull) + " 0x50:" + tag_ +
+                                                              " 0x48:" + std::to_string(id) + " 0x48:0 0x48:" +
+                                                              std::to_string(len) + " 0x61:1 0x98:0 0x50:7");
+    }
+    uint32_t block(uint32_t size)
+    {
+        return static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem " + std::to_string(size))));
+    }
+
+    Engine engine_;
+    IQIV_PB_HANDLE_T h_ = 0;
+    int slot_ = -1;
+    Source src_{5 * 1024 * 1024 + 12345};
+    std::string tag_;
+};
+
+TEST_F(Pull, PlaysAFileByteExactWithSynchronousAndAsynchronousReads)
+{
+    const uint64_t want = pbsim::checksum(pbsim::kChecksumStart, src_.data.data(), src_.data.size());
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%zu %016llx", src_.data.size(), static_cast<unsigned long long>(want));
+    EXPECT_EQ(engine_.ok("pullplay " + std::to_string(h_) + " " + tag_ + " 4 65536"), expected);
+    // Asynchronous reads that end inside their call do not deadlock.
+    src_.inline_async = true;
+    EXPECT_EQ(engine_.ok("pullplay " + std::to_string(h_) + " " + tag_ + " 1 1048576"), expected);
+    EXPECT_GT(src_.async_reads.load(), 10);
+    EXPECT_EQ(src_.opens.load(), 2);
+    EXPECT_EQ(src_.closes.load(), 2);
+    for (const pbctrl::PullRecord &r : info().at_pull)
+        EXPECT_EQ(r.b_used, 0);
+}
+
+// A full table refuses with its own failure and keeps what it holds.
+template <typename T> std::vector<uint8_t> bytes_of(const T &t)
+{
+    const auto *p = reinterpret_cast<const uint8_t *>(&t);
+    return std::vector<uint8_t>(p, p + sizeof t);
+}
+
+TEST_F(Pull, TableLimitsFailExactlyAndLeaveTheTablesUnchanged)
+{
+    for (int i = 0; i < pbctrl::kPulls; ++i)
+        ASSERT_EQ(open_pull(), "0 2 0 out1=" + std::to_string(100 + i));
+    auto before = bytes_of(info().at_pull);
+    EXPECT_EQ(open_pull(), "-9 2 -1 out1=0");
+    EXPECT_EQ(bytes_of(info().at_pull), before);
+
+    const uint32_t blk = block(4096);
+    for (int i = 1; i <= pbctrl::kPullMaps; ++i)
+        ASSERT_EQ(map(100, blk), "0 2 0 out4=" + std::to_string(i));
+    before = bytes_of(info().at_pull);
+    EXPECT_EQ(map(100, blk), "-1 2 -1 out4=0");
+    EXPECT_EQ(bytes_of(info().at_pull), before);
+    // The first free id comes again after an unmap.
+    ASSERT_EQ(cb("x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", "0x48:100 0x48:1 0x50:" + tag_), "0 2 0");
+    EXPECT_EQ(map(100, blk), "0 2 0 out4=1");
+
+    src_.hold_async = true;
+    for (int i = 1; i <= pbctrl::kReadReqs; ++i)
+        ASSERT_EQ(read_async(100, 2, 16), "0 2 0 out6=" + std::to_string(i));
+    before = bytes_of(info().at_pull);
+    EXPECT_EQ(read_async(100, 2, 16), "-1 2 -1 out6=0");
+    EXPECT_EQ(bytes_of(info().at_pull), before);
+    // Closing the playback takes back the held reads' tags and the maps.
+}
+
+// Wrong counts, strangers' tags, unknown pull handles and map ids, reads
+// past the map: the handler's error and never a crash.
+TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
+{
+    ASSERT_EQ(open_pull(), "0 2 0 out1=100");
+    ASSERT_EQ(map(100, block(4096)), "0 2 0 out4=1");
+    const std::string t = " 0x50:" + tag_;
+    const std::string stranger = " 0x50:" + hex_addr(&src_);
+    struct Case {
+        const char *name;
+        std::string args;
+        std::string answer;
+    } cases[] = {
+        {"x_qivpbctrl_pull_open_nfy_fct", "0x48:1 0x98:0", "-3 0 0 out1=0"},
+        {"x_qivpbctrl_pull_close_nfy_fct", "0x48:100", "-3 0 0"},
+        {"x_qivpbctrl_pull_read_nfy_fct", "0x48:100" + t + " 0x48:1 0x48:0 0x48:8", "-3 0 0"},
+        {"x_qivpbctrl_pull_read_async_nfy_fct", "0x48:100" + t, "-3 0 0"},
+        {"x_qivpbctrl_byteseek_nfy_fct", "0x48:100" + t, "-3 0 0"},
+        {"x_qivpbctrl_nfy_fct", "0x48:1", "-3 0 0"},
+        {"x_qivpbctrl_pull_open_nfy_fct", "0x48:" + std::to_string(h_ + 1) + " 0x98:0" + t, "-1 2 -1 out1=0"},
+        {"x_qivpbctrl_pull_open_nfy_fct", "0x48:" + std::to_string(h_) + " 0x98:0" + stranger, "-1 2 -1 out1=0"},
+        {"x_qivpbctrl_pull_close_nfy_fct", "0x48:999" + t, "-1 2 -1"},
+        {"x_qivpbctrl_pull_MapMemSlice_nfy_fct", "0x48:999" + t + " 0x48:1 0x71=01000000 0x98:0", "-1 2 -1 out4=0"},
+        {"x_qivpbctrl_pull_MapMemSlice_nfy_fct", "0x48:100" + t + " 0x48:2 0x71=01000000 0x98:0", "-1 2 -1 out4=0"},
+        {"x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", "0x48:100 0x48:9" + t, "-1 2 -1"},
+        {"x_qivpbctrl_pull_read_nfy_fct", "0x48:100" + t + " 0x48:9 0x48:0 0x48:8 0x98:0", "-1 2 -1 out5=0"},
+        {"x_qivpbctrl_pull_read_nfy_fct", "0x48:100" + t + " 0x48:1 0x48:4090 0x48:8 0x98:0", "-1 2 -1 out5=0"},
+        {"x_qivpbctrl_pull_read_nfy_fct", "0x48:100" + stranger + " 0x48:1 0x48:0 0x48:8 0x98:0", "-1 2 -1 out5=0"},
+        {"x_qivpbctrl_get_input_length_nfy_fct", "0x48:100" + stranger + " 0x99:0", "-1 2 -1 out2=0"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(cb(c.name, c.args), c.answer) << c.name << " " << c.args;
+    // Only read tags the library handed out end a read.
+    uint8_t foreign[4] = {0, 0, 0, 0};
+    EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, foreign, 1, 0), -1);
+    // The playback still plays.
+    EXPECT_EQ(cb("x_qivpbctrl_get_input_length_nfy_fct", "0x48:100" + t + " 0x99:0"),
+              "0 2 0 out2=" + std::to_string(src_.data.size()));
+}
+
+} // namespace
