@@ -85,11 +85,14 @@ endfunction()
 #                   [ARGS <libFuzzer args...>])
 # A libFuzzer target built with clang (whatever the project's compiler is),
 # with ASan and UBSan, and a test that runs it for a bounded time.
-# Only on the host: libFuzzer does not exist for the cross build.
+# Only on the host: libFuzzer does not exist for the cross build. Not in the
+# sanitizer builds either: the targets carry ASan and UBSan themselves and
+# the plain host build runs them.
 find_program(BOARD_CLANGXX NAMES clang++ clang++-14)
 function(board_fuzz_target)
     cmake_parse_arguments(ARG "" "NAME;SECONDS" "SOURCES;INCLUDES;DEFINES;LIBS;ARGS" ${ARGN})
-    if(NOT BOARD_BUILD_TESTS OR CMAKE_CROSSCOMPILING OR NOT BOARD_CLANGXX)
+    if(NOT BOARD_BUILD_TESTS OR CMAKE_CROSSCOMPILING OR NOT BOARD_CLANGXX OR BOARD_SANITIZE
+       OR BOARD_SANITIZE_THREAD)
         return()
     endif()
     if(NOT ARG_SECONDS)
