@@ -182,6 +182,8 @@ inline bool log_on(int32_t classes)
 // Slot lookups: first match among slots 0, 1, 2, or -1.
 int find_by_handle(IQIV_PB_HANDLE_T h_handle);
 int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);
+// The same without testing b_used: where call-back registrations are kept.
+int find_registration_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);
 // pv_tag is the address of a slot's ui1_client_idx.
 int find_by_tag(const void *pv_tag, uint32_t e_required_mod);
 

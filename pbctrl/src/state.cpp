@@ -20,13 +20,27 @@ int find_by_handle(IQIV_PB_HANDLE_T h_handle)
     return -1;
 }
 
-int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+namespace {
+
+int find_model_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod, bool b_need_used)
 {
     for (int i = 0; i < kSlots; ++i)
-        if (t_client_info[i].b_used && t_client_info[i].h_handle == h_handle &&
+        if ((t_client_info[i].b_used || !b_need_used) && t_client_info[i].h_handle == h_handle &&
             t_client_info[i].e_buf_mod == e_buf_mod)
             return i;
     return -1;
+}
+
+} // namespace
+
+int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+{
+    return find_model_slot(h_handle, e_buf_mod, true);
+}
+
+int find_registration_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+{
+    return find_model_slot(h_handle, e_buf_mod, false);
 }
 
 int find_by_tag(const void *pv_tag, uint32_t e_required_mod)

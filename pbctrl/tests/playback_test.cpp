@@ -87,6 +87,18 @@ struct Case {
 
 constexpr uint8_t kWritten = 0x2A;
 
+std::string hex_addr(const void *p)
+{
+    char b[32];
+    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+    return b;
+}
+
+int32_t app_pcm_fct(uint32_t, uint32_t)
+{
+    return 0;
+}
+
 TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
 {
     const IQIV_PB_HANDLE_T h = open();
@@ -228,6 +240,10 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
          [&](auto x) { return IQivPb_Ctrl_GetCurSpTrackInfo(x, &cur_sp_track); }, {""}, {&cur_sp_track}},
         {"x_QivPb_Ctrl_SetSpTrack", "0x48 0x47 0x4B", [&](auto x) { return IQivPb_Ctrl_SetSpTrack(x, 2, 1); },
          {"2", "1"}},
+        {"x_QivPb_Ctrl_Start_PcmUpload_cb", "0x48 0x50 0x61",
+         [&](auto x) { return IQivPb_Ctrl_Start_PcmUpload_cb(x, &cmd, &app_pcm_fct); },
+         {hex_addr(&cmd), hex_addr(reinterpret_cast<void *>(&app_pcm_fct))}},
+        {"x_QivPb_Ctrl_Stop_PcmUpload_cb", "0x48", [&](auto x) { return IQivPb_Ctrl_Stop_PcmUpload_cb(x); }, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.op);
@@ -543,6 +559,29 @@ TEST_F(Playback, MembersPrintTheirOwnLines)
              std::string("<Client>ptExtraInfo->eExtraInfoType = 3 ,@Line: [0-9]+\n"),
              std::string("IQivPb_Ctrl_GetSubtitleAttr had not been supported\n")})
         EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+}
+
+TEST_F(Playback, PcmUploadIsKeptInThePushSlotAndAlwaysAnnounced)
+{
+    const IQIV_PB_HANDLE_T push = open(IQIV_PB_BUF_MOD_PUSH, 1);
+    const IQIV_PB_HANDLE_T uri = open();
+    int tag = 0;
+    const int32_t level = pbctrl::i4_log_level.exchange(0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(IQivPb_Ctrl_Start_PcmUpload_cb(push, &tag, &app_pcm_fct), 0);
+    EXPECT_EQ(IQivPb_Ctrl_Start_PcmUpload_cb(uri, &tag, &app_pcm_fct), 0);
+    EXPECT_EQ(IQivPb_Ctrl_Stop_PcmUpload_cb(push), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    pbctrl::i4_log_level.store(level);
+    for (const char *line : {"<Client> IQivPb_Ctrl_Start_PcmUpload_cb ---> is called @Line: [0-9]+!\n[\\s\\S]*"
+                             "<Client> IQivPb_Ctrl_Start_PcmUpload_cb ---> is called @Line: [0-9]+!\n",
+                             "<Client> IQivPb_Ctrl_Stop_PcmUpload_cb ---> is called @Line: [0-9]+!\n"})
+        EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+    const pbctrl::ClientInfo &p = pbctrl::t_client_info[pbctrl::find_by_handle(push)];
+    EXPECT_EQ(p.pv_pcm_tag, &tag);
+    EXPECT_EQ(p.pf_pcm_cb, reinterpret_cast<void *>(&app_pcm_fct));
+    EXPECT_EQ(pbctrl::t_client_info[pbctrl::find_by_handle(uri)].pf_pcm_cb, nullptr) << "only a push slot keeps it";
+    EXPECT_EQ(calls("x_QivPb_Ctrl_Start_PcmUpload_cb"), "2");
 }
 
 TEST(PlaybackLocal, P0HeaderFlagsByStreamAndSubTypes)
