@@ -2,6 +2,7 @@
 
 #include "blocks.h"
 #include "misc.h"
+#include "playbacks.h"
 #include "pull_play.h"
 #include "sim_text.h"
 
@@ -239,11 +240,14 @@ namespace {
 
 // What the simulator itself does for the operations it knows; the result
 // it returns is used unless a script sets one.
-int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
+int8_t builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args)
 {
     int8_t misc_result = 0;
     if (misc_builtin(op, argc, args, misc_result))
         return misc_result;
+    int8_t play_result = 0;
+    if (playback_builtin(conn, op, argc, args, play_result))
+        return play_result;
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mu);
     if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
@@ -252,6 +256,8 @@ int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
         const uint32_t h = s.next_handle++;
         s.handles.insert(h);
         write_out(args[0], h);
+        if (argc >= 2)
+            playback_opened(h, args[1].u.ui4);
         return 0;
     }
     if (op == "x_QivPb_Ctrl_Close" && argc >= 1)
@@ -336,7 +342,7 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
-    const int8_t own = builtin(op, argc, args);
+    const int8_t own = builtin(conn, op, argc, args);
     for (const auto &out : script.outs)
         if (out.first < argc)
             write_out(args[out.first], out.second);
@@ -543,6 +549,7 @@ void reset_all()
         b.cv.wait(lock, [&] { return b.running == 0; });
         b.answers.clear();
     }
+    playbacks_reset();
     {
         State &s = state();
         std::lock_guard<std::mutex> lock(s.mu);
@@ -583,6 +590,8 @@ std::string command(const std::string &line)
         return misc_command(in);
     if (verb == "pullplay")
         return pull_play(last_connection(), in);
+    if (verb == "played")
+        return played_command(in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -590,7 +599,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played conns reset)";
 }
 
 } // namespace pbsim
