@@ -21,6 +21,7 @@ constexpr uint32_t kPullModel = 2;
 constexpr int8_t kPlayFailed = -1;
 constexpr int8_t kAlreadyPlaying = -1;
 constexpr uint64_t kProgressSteps = 10;
+constexpr size_t kKeptOutcomes = 64;
 
 // One play: its thread and, once done, what it read.
 struct Run {
@@ -50,6 +51,8 @@ struct Playback {
 struct Playbacks {
     std::mutex mu;
     std::map<uint32_t, Playback> by_handle;
+    // What closed playbacks read, the newest kKeptOutcomes (handles only grow).
+    std::map<uint32_t, PullOutcome> closed;
 };
 
 Playbacks &playbacks()
@@ -160,8 +163,14 @@ bool stop_play(uint32_t h_pb, bool forget, int8_t &result)
     if (!run)
         return false;
     run->finish();
-    std::lock_guard<std::mutex> lock(playbacks().mu);
+    Playbacks &ps = playbacks();
+    std::lock_guard<std::mutex> lock(ps.mu);
     result = run->outcome.error.empty() || was_running ? 0 : kPlayFailed;
+    if (forget) {
+        ps.closed[h_pb] = run->outcome;
+        if (ps.closed.size() > kKeptOutcomes)
+            ps.closed.erase(ps.closed.begin());
+    }
     return true;
 }
 
@@ -212,6 +221,9 @@ std::string played_command(std::istringstream &in)
         return "error usage: played PB_HANDLE";
     Playbacks &ps = playbacks();
     std::lock_guard<std::mutex> lock(ps.mu);
+    const auto closed = ps.closed.find(static_cast<uint32_t>(h));
+    if (closed != ps.closed.end())
+        return outcome_line(closed->second);
     auto it = ps.by_handle.find(static_cast<uint32_t>(h));
     if (it == ps.by_handle.end() || !it->second.run)
         return "error not played";
@@ -226,6 +238,7 @@ void playbacks_reset()
     {
         std::lock_guard<std::mutex> lock(playbacks().mu);
         all.swap(playbacks().by_handle);
+        playbacks().closed.clear();
     }
     for (auto &entry : all)
         if (entry.second.run)
