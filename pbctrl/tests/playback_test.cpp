@@ -3,7 +3,7 @@
 #include "qivpbctrl.h"
 
 #include "client_info.h"
-#include "engine_harness.h"
+#include "engine_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,62 +18,18 @@
 
 namespace {
 
-using pbharness::Engine;
-
-std::string hex_of(const void *p, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const uint8_t *>(p)[i]);
-        out += b;
-    }
-    return out;
-}
-
-template <typename T> std::string hex_of(const T &t)
-{
-    return hex_of(&t, sizeof t);
-}
+using pbtest::hex_addr;
+using pbtest::hex_of;
 
 std::string quoted(const std::string &text)
 {
     return "[\"" + text + "\"]";
 }
 
-class Playback : public ::testing::Test {
+class Playback : public pbtest::EngineTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-    }
-    void TearDown() override
-    {
-        for (IQIV_PB_HANDLE_T h : open_)
-            IQivPb_Ctrl_Close(h);
-        IQivPb_Ctrl_Terminate();
-    }
-
-    void close(IQIV_PB_HANDLE_T h)
-    {
-        EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
-        open_.erase(std::find(open_.begin(), open_.end(), h));
-    }
-
-    IQIV_PB_HANDLE_T open(uint32_t model = IQIV_PB_BUF_MOD_URI, uint32_t open_mod = 0)
-    {
-        IQIV_PB_HANDLE_T h = 0;
-        EXPECT_EQ(IQivPb_Ctrl_Open(&h, model, open_mod, "file:///a.ts"), 0);
-        open_.push_back(h);
-        return h;
-    }
-
     std::string seen(const std::string &op, size_t i) { return engine_.ok("last " + op + " " + std::to_string(i)); }
     std::string calls(const std::string &op) { return engine_.ok("calls " + op); }
-
-    Engine engine_;
-    std::vector<IQIV_PB_HANDLE_T> open_;
 };
 
 // One remote member: how to call it, and what the engine must see.
@@ -86,13 +42,6 @@ struct Case {
 };
 
 constexpr uint8_t kWritten = 0x2A;
-
-std::string hex_addr(const void *p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-    return b;
-}
 
 int32_t app_pcm_fct(uint32_t, uint32_t)
 {

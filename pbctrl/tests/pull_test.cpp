@@ -4,7 +4,7 @@
 
 #include "checksum.h"
 #include "client_info.h"
-#include "engine_harness.h"
+#include "engine_fixture.h"
 #include "pull_source.h"
 #include "remote_call.h"
 #include "sim_events.h"
@@ -22,15 +22,8 @@
 
 namespace {
 
-using pbharness::Engine;
+using pbtest::hex_addr;
 using pulltest::Source;
-
-std::string hex_addr(const void *p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-    return b;
-}
 
 std::string le32(uint32_t v)
 {
@@ -39,19 +32,19 @@ std::string le32(uint32_t v)
     return b;
 }
 
-class Pull : public ::testing::Test {
+class Pull : public pbtest::EngineTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-        ASSERT_EQ(IQivPb_Ctrl_Open(&h_, IQIV_PB_BUF_MOD_PULL, 0, "pull"), 0);
+        EngineTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        h_ = open(IQIV_PB_BUF_MOD_PULL);
         slot_ = pbctrl::find_by_handle(h_);
         ASSERT_GE(slot_, 0);
         src_.attach(slot_);
         tag_ = hex_addr(&info().ui1_client_idx);
     }
-    void TearDown() override { IQivPb_Ctrl_Close(h_); }
 
     pbctrl::ClientInfo &info() { return pbctrl::t_client_info[slot_]; }
 
@@ -77,7 +70,6 @@ protected:
         return static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem " + std::to_string(size))));
     }
 
-    Engine engine_;
     IQIV_PB_HANDLE_T h_ = 0;
     int slot_ = -1;
     Source src_{5 * 1024 * 1024 + 12345};
