@@ -6,17 +6,12 @@
 #include "client_info.h"
 #include "engine_fixture.h"
 #include "pull_source.h"
-#include "remote_call.h"
-#include "sim_events.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -92,47 +87,16 @@ TEST_F(Pull, PlaysAFileByteExactWithSynchronousAndAsynchronousReads)
         EXPECT_EQ(r.b_used, 0);
 }
 
-// What the engine's events told the application.
-struct Events {
-    std::mutex mu;
-    std::condition_variable cv;
-    std::vector<pbsim::PlayProgress> progress;
-    std::vector<pbsim::PlayEnd> ends;
-};
-
-int32_t on_event(uint32_t event, void *tag, void *data)
-{
-    auto *e = static_cast<Events *>(tag);
-    std::lock_guard<std::mutex> lock(e->mu);
-    if (event == pbsim::kEventProgress)
-        e->progress.push_back(*static_cast<pbsim::PlayProgress *>(data));
-    if (event == pbsim::kEventEndOfStream)
-        e->ends.push_back(*static_cast<pbsim::PlayEnd *>(data));
-    e->cv.notify_all();
-    return 0;
-}
-
 TEST_F(Pull, PlayReadsThePullPlaybackAndRaisesItsEvents)
 {
-    IQIV_PB_CTRL_ENGINE_PARAM_T p{};
-    p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{
-        &src_, reinterpret_cast<void *>(&Source::open), reinterpret_cast<void *>(&Source::close),
-        reinterpret_cast<void *>(&Source::read), reinterpret_cast<void *>(&Source::read_async),
-        reinterpret_cast<void *>(&Source::abort_read), reinterpret_cast<void *>(&Source::seek),
-        reinterpret_cast<void *>(&Source::length)};
-    ASSERT_EQ(IQivPb_Ctrl_SetEngineParam(h_, &p), 0);
-    // The registration IQivPb_Ctrl_RegCallback sends.
-    Events events;
-    RPC_ARG_T reg[3];
-    rpc_arg_set(reg[0], ARG_TYPE_UINT32, h_);
-    rpc_arg_set_ptr(reg[1], ARG_TYPE_TAG, &events);
-    rpc_arg_set_ptr(reg[2], ARG_TYPE_FUNC, reinterpret_cast<void *>(&on_event));
-    ASSERT_EQ(pbctrl::remote_call("IQivPb_Ctrl_RegCallback", __LINE__, "x_QivPb_Ctrl_RegCallback", 3, reg), 0);
+    pulltest::Events events;
+    ASSERT_EQ(src_.set_engine_param(h_), 0);
+    ASSERT_EQ(events.reg(h_), 0);
 
     EXPECT_EQ(engine_.ok("played " + std::to_string(h_)), "error");
     ASSERT_EQ(IQivPb_Ctrl_Play(h_, 0), 0);
     std::unique_lock<std::mutex> lock(events.mu);
-    ASSERT_TRUE(events.cv.wait_for(lock, std::chrono::seconds(20), [&] { return !events.ends.empty(); }));
+    ASSERT_TRUE(events.wait_end(lock));
     const uint64_t want = pbsim::checksum(pbsim::kChecksumStart, src_.data.data(), src_.data.size());
     EXPECT_EQ(events.ends[0].i4_result, 0);
     EXPECT_EQ(events.ends[0].ui8_bytes, src_.data.size());
@@ -155,7 +119,7 @@ TEST_F(Pull, PlayReadsThePullPlaybackAndRaisesItsEvents)
     events.ends.clear();
     ASSERT_EQ(IQivPb_Ctrl_Play(h_, 0), 0);
     lock.lock();
-    ASSERT_TRUE(events.cv.wait_for(lock, std::chrono::seconds(20), [&] { return !events.ends.empty(); }));
+    ASSERT_TRUE(events.wait_end(lock));
     EXPECT_EQ(events.ends[0].i4_result, -1);
     lock.unlock();
     EXPECT_EQ(IQivPb_Ctrl_Stop(h_), -1);
