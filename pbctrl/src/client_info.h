@@ -172,7 +172,6 @@ extern uint8_t ui1_open_count;
 // Written by the auto-connect of any stub without t_info_mutex, which the
 // stub may be holding.
 extern std::atomic<int32_t> t_client_rpc_id;
-extern IQIV_PB_CTRL_PULL_PARAM_T t_pull_param;
 
 inline bool log_on(int32_t classes)
 {

@@ -10,7 +10,6 @@ ClientInfo t_client_info[kSlots];
 pthread_mutex_t t_info_mutex = PTHREAD_MUTEX_INITIALIZER;
 uint8_t ui1_open_count = 0;
 std::atomic<int32_t> t_client_rpc_id{0};
-IQIV_PB_CTRL_PULL_PARAM_T t_pull_param;
 
 int find_by_handle(IQIV_PB_HANDLE_T h_handle)
 {

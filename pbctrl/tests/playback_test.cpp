@@ -480,6 +480,14 @@ TEST_F(Playback, MembersWithLocalChecksCallOnlyWhenTheyPass)
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, &extra), 0);
     EXPECT_NE(seen("x_QivPb_Ctrl_SetExtraInfo", 1).find(quoted(stream)), std::string::npos);
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, nullptr), IQIVPB_INV_ARG);
+    // Members that read the record first refuse a null one without a call.
+    EXPECT_EQ(IQivPb_Ctrl_SetEngineParam(h, nullptr), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_SetEngineParamAsync(h, nullptr), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_SetDisplayRectangle(h, nullptr, &dst), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_Get(h, 1, nullptr, 4), IQIVPB_INV_ARG);
+    for (const char *op : {"x_QivPb_Ctrl_SetEngineParam", "x_QivPb_Ctrl_SetEngineParamAsync", "x_QivPb_Ctrl_Get"})
+        EXPECT_EQ(calls(op), "0") << op;
+    EXPECT_EQ(calls("x_QivPb_Ctrl_SetDisplayRectangle"), "1");
 }
 
 TEST_F(Playback, MembersPrintTheirOwnLines)

@@ -74,11 +74,19 @@ TEST(PullThreads, TwoPlaybacksPlayedByTheEngineAtOnce)
     IQIV_PB_HANDLE_T h[kPlaybacks] = {};
     pulltest::Source src[kPlaybacks] = {pulltest::Source(1 << 20, 3), pulltest::Source((1 << 20) + 9, 4)};
     pulltest::Events events[kPlaybacks];
-    for (int i = 0; i < kPlaybacks; ++i) {
+    for (int i = 0; i < kPlaybacks; ++i)
         ASSERT_EQ(IQivPb_Ctrl_Open(&h[i], IQIV_PB_BUF_MOD_PULL, 0, "pull"), 0);
-        ASSERT_EQ(src[i].set_engine_param(h[i]), 0);
-        ASSERT_EQ(events[i].reg(h[i]), 0);
-    }
+    // Set at once: each playback's substitute parameter keeps its own tag.
+    std::atomic<int> set_failures{0};
+    std::thread setters[kPlaybacks];
+    for (int i = 0; i < kPlaybacks; ++i)
+        setters[i] = std::thread([&, i] {
+            if (src[i].set_engine_param(h[i]) != 0 || events[i].reg(h[i]) != 0)
+                ++set_failures;
+        });
+    for (std::thread &t : setters)
+        t.join();
+    ASSERT_EQ(set_failures.load(), 0);
     for (int i = 0; i < kPlaybacks; ++i)
         ASSERT_EQ(IQivPb_Ctrl_Play(h[i], 0), 0);
     for (int i = 0; i < kPlaybacks; ++i) {
