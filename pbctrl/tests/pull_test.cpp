@@ -197,6 +197,16 @@ TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
     // The playback still plays.
     EXPECT_EQ(cb("x_qivpbctrl_get_input_length_nfy_fct", "0x48:100" + t + " 0x99:0"),
               "0 2 0 out2=" + std::to_string(src_.data.size()));
+
+    // An open or an asynchronous read the application refuses keeps no
+    // record, request or tag.
+    const auto before = bytes_of(info().at_pull);
+    info().t_pull_fct.pf_open = reinterpret_cast<void *>(+[](uint32_t, uint32_t *, void *) -> int32_t { return 1; });
+    info().t_pull_fct.pf_read_async = reinterpret_cast<void *>(
+        +[](uint32_t, void *, void *, uint32_t, IQIV_PB_CTRL_PULL_NFY_FCT, void *, uint32_t *) -> int32_t { return 2; });
+    EXPECT_EQ(open_pull(), "-1 2 1 out1=0");
+    EXPECT_EQ(read_async(100, 1, 16), "-1 2 2 out6=0");
+    EXPECT_EQ(bytes_of(info().at_pull), before);
 }
 
 } // namespace
