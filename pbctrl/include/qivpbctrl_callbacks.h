@@ -47,6 +47,9 @@ int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint32_t ui4_dat
 
 /* Other call-backs: (a, b) of a PCM upload; the DASH entry query. */
 typedef int32_t (*IQIV_PB_CTRL_PCM_UPLOAD_FCT)(uint32_t ui4_a, uint32_t ui4_b);
+/* Starts the engine's PCM upload to pf_nfy (kept in a push playback's slot). */
+int32_t IQivPb_Ctrl_Start_PcmUpload_cb(uint32_t h_pb, void *pv_tag, IQIV_PB_CTRL_PCM_UPLOAD_FCT pf_nfy);
+int32_t IQivPb_Ctrl_Stop_PcmUpload_cb(uint32_t h_pb);
 typedef int32_t (*IQIV_PB_CTRL_DASH_ENTRY_FCT)(uint32_t ui4_a, uint32_t ui4_b, uint32_t ui4_c,
                                                uint64_t ui8_d, uint64_t ui8_e, uint32_t ui4_e_low);
 

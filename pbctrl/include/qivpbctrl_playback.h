@@ -184,8 +184,29 @@ QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_RV_PIC_INFO_T) == 258, "picture inform
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PPR_INFO_T, u4Value) == 4, "PPR value at 4");
 QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PULL_PARAM_T) == 44, "pull substitute: 44 bytes");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo) == 4, "pull substitute member at 4");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, eAudioCodec) == 180, "media audio codec at 180");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, u2CodecPrivLen) == 200, "media codec data length at 200");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, pu1CodecPriv) == 204, "media codec data at 204");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam) == 8, "engine parameter union at 8");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl) == 12, "URL at 12");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath) == 12, "disc path at 12");
+QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PULL_INFO_T) == 32, "pull parameter: eight words");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl) == 24, "DASH text at 24");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries) == 44, "DASH entries at 44");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.u4EntryNum) == 48, "DASH entry count at 48");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, fgAudIncrease) == 1, "audio PTS direction at 1");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, u4AudAdjValue) == 4, "audio PTS adjustment at 4");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, fgEnableVidPtsAdj) == 8, "video PTS switch at 8");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, fgVidIncrease) == 9, "video PTS direction at 9");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, u4VidAdjValue) == 12, "video PTS adjustment at 12");
+QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PTS_ADJ_T) == 16, "PTS adjustment: 16 bytes");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u) == 4, "DRM union at 4");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcLicenseUrl) == 4, "DRM text at 4");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData) == 12, "DRM text at 12");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcContentId) == 20, "DRM text at 20");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcKeyId) == 28, "DRM text at 28");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_raw_drm_info.pcInfo) == 8, "raw DRM text at 8");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MP3_COVER_INFO_T, u4LenOrHandle) == 12, "cover length at 12");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MP3_COVER_INFO_T, pu1Dest) == 16, "cover destination at 16");
 #undef QIVPB_PLAYBACK_ASSERT
 #endif

@@ -172,7 +172,6 @@ extern uint8_t ui1_open_count;
 // Written by the auto-connect of any stub without t_info_mutex, which the
 // stub may be holding.
 extern std::atomic<int32_t> t_client_rpc_id;
-extern IQIV_PB_CTRL_PULL_PARAM_T t_pull_param;
 
 inline bool log_on(int32_t classes)
 {
@@ -182,6 +181,8 @@ inline bool log_on(int32_t classes)
 // Slot lookups: first match among slots 0, 1, 2, or -1.
 int find_by_handle(IQIV_PB_HANDLE_T h_handle);
 int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);
+// The same without testing b_used: where call-back registrations are kept.
+int find_registration_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);
 // pv_tag is the address of a slot's ui1_client_idx.
 int find_by_tag(const void *pv_tag, uint32_t e_required_mod);
 

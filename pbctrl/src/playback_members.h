@@ -75,6 +75,8 @@ enum class Id {
     Set,
     Get,
     ParseMediaInfo,
+    Start_PcmUpload_cb,
+    Stop_PcmUpload_cb,
     Count
 };
 

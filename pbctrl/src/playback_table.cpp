@@ -117,6 +117,8 @@ const Member kMembers[] = {
     {NAMED(Set), 4, {H, H, 0, ARG_TYPE_REF_UINT32_IN}, {}},
     {NAMED(Get), 4, {H, H, 0, H}, {}, nullptr, true},
     {NAMED(ParseMediaInfo), 4, {H, H, H, OUT}, {desc(3, 240)}, nullptr, true},
+    {NAMED(Start_PcmUpload_cb), 3, {H, ARG_TYPE_TAG, ARG_TYPE_FUNC}, {}, nullptr, true},
+    {NAMED(Stop_PcmUpload_cb), 1, {H}, {}, nullptr, true},
 };
 static_assert(sizeof kMembers / sizeof kMembers[0] == static_cast<size_t>(Id::Count),
               "one table entry per member id");

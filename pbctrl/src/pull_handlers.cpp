@@ -15,8 +15,17 @@ using namespace pbctrl;
 
 namespace {
 
-constexpr uint32_t kOpenArgs = 3, kCloseArgs = 2, kMapArgs = 5, kUnmapArgs = 3, kReadArgs = 6,
-                   kReadAsyncArgs = 8, kAbortArgs = 3, kSeekArgs = 5, kLengthArgs = 3;
+// What a pull handler's prologue checks: its argument count, the argument
+// that holds the tag, and the model its slot must have (0: any; abort,
+// byte seek and input length only need a slot in use).
+struct Shape {
+    uint32_t argc;
+    uint32_t tag_arg;
+    uint32_t model;
+};
+constexpr uint32_t kPull = IQIV_PB_BUF_MOD_PULL;
+constexpr Shape kOpen{3, 2, kPull}, kClose{2, 1, kPull}, kMap{5, 1, kPull}, kUnmap{3, 2, kPull},
+    kRead{6, 1, kPull}, kReadAsync{8, 1, kPull}, kAbort{3, 1, 0}, kSeek{5, 1, 0}, kLength{3, 1, 0};
 constexpr size_t kReadTagBytes = 4;
 
 // Byte size of each map, beside the slot's table: reads stay inside it.
@@ -41,6 +50,19 @@ bool has_place(const RPC_ARG_T &arg, uint32_t ui4_size)
 {
     const void *p = rpc_arg_ptr(arg);
     return p && rpc_local_region_size(p) >= ui4_size;
+}
+
+// The prologue every pull handler shares: the argument count, the entry
+// line and the slot the tag names. 0 with the slot, else what the handler
+// returns (its result set for a tag that names no slot).
+int32_t enter(const Shape &shape, const char *ps_name, int i4_line, uint32_t ui4_num_args,
+              const RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int &slot)
+{
+    if (ui4_num_args != shape.argc)
+        return RPCR_INV_ARGS;
+    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", ps_name, i4_line);
+    slot = slot_of_tag(rpc_arg_ptr(pt_args[shape.tag_arg]), shape.model);
+    return slot < 0 ? fail(pt_return) : 0;
 }
 
 class SlotLock {
@@ -138,12 +160,10 @@ int slot_of_tag(const void *pv_tag, uint32_t e_required_mod)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kOpenArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[2]), IQIV_PB_BUF_MOD_PULL);
-    if (slot < 0 || !has_place(pt_args[1], sizeof(uint32_t)))
+    int slot = -1;
+    if (const int32_t st = enter(kOpen, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
+    if (!has_place(pt_args[1], sizeof(uint32_t)))
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pb = pt_args[0].u.ui4;
@@ -191,13 +211,9 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kCloseArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[1]), IQIV_PB_BUF_MOD_PULL);
-    if (slot < 0)
-        return fail(pt_return);
+    int slot = -1;
+    if (const int32_t st = enter(kClose, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pull = pt_args[0].u.ui4;
     {
@@ -219,14 +235,12 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kMapArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[1]), IQIV_PB_BUF_MOD_PULL);
+    int slot = -1;
+    if (const int32_t st = enter(kMap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
     const uint32_t count = pt_args[2].u.ui4;
     const auto *list = static_cast<const HANDLE_T *>(rpc_arg_ptr(pt_args[3]));
-    if (slot < 0 || !has_place(pt_args[4], sizeof(uint32_t)))
+    if (!has_place(pt_args[4], sizeof(uint32_t)))
         return fail(pt_return);
     if (count == 0 || !list || rpc_local_region_size(list) / sizeof(HANDLE_T) < count) {
         log_failure(__func__, "slice list shorter than its count", __LINE__);
@@ -267,13 +281,9 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kUnmapArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[2]), IQIV_PB_BUF_MOD_PULL);
-    if (slot < 0)
-        return fail(pt_return);
+    int slot = -1;
+    if (const int32_t st = enter(kUnmap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
     ClientInfo &c = t_client_info[slot];
     SlotLock lock(c);
     const int rec = find_pull(c, pt_args[0].u.ui4);
@@ -292,12 +302,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kReadArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[1]), IQIV_PB_BUF_MOD_PULL);
-    if (slot < 0 || !has_place(pt_args[5], sizeof(uint32_t)))
+    int slot = -1;
+    if (const int32_t st = enter(kRead, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
+    if (!has_place(pt_args[5], sizeof(uint32_t)))
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pull = pt_args[0].u.ui4, len = pt_args[4].u.ui4;
@@ -318,13 +326,9 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kReadAsyncArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_of_tag(rpc_arg_ptr(pt_args[1]), IQIV_PB_BUF_MOD_PULL);
-    if (slot < 0)
-        return fail(pt_return);
+    int slot = -1;
+    if (const int32_t st = enter(kReadAsync, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
     ClientInfo &c = t_client_info[slot];
     const auto read = reinterpret_cast<IQIV_PB_CTRL_PULL_READ_ASYNC_FCT>(c.t_pull_fct.pf_read_async);
     if (!read)
@@ -381,25 +385,11 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
     return app_outcome(pt_return, app);
 }
 
-namespace {
-
-// Abort, byte seek and input length only need a slot in use.
-int slot_for_query(const RPC_ARG_T &tag)
-{
-    return slot_of_tag(rpc_arg_ptr(tag), 0);
-}
-
-} // namespace
-
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kAbortArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_for_query(pt_args[1]);
-    if (slot < 0)
-        return fail(pt_return);
+    int slot = -1;
+    if (const int32_t st = enter(kAbort, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
     const PullFct &f = t_client_info[slot].t_pull_fct;
     const auto abort = reinterpret_cast<IQIV_PB_CTRL_PULL_ABORT_READ_FCT>(f.pf_abort_read);
     return abort ? app_outcome(pt_return, abort(pt_args[0].u.ui4, f.pv_tag, pt_args[2].u.ui4))
@@ -408,12 +398,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kSeekArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_for_query(pt_args[1]);
-    if (slot < 0 || !has_place(pt_args[4], sizeof(uint64_t)))
+    int slot = -1;
+    if (const int32_t st = enter(kSeek, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
+    if (!has_place(pt_args[4], sizeof(uint64_t)))
         return fail(pt_return);
     const PullFct &f = t_client_info[slot].t_pull_fct;
     const auto seek = reinterpret_cast<IQIV_PB_CTRL_PULL_BYTESEEK_FCT>(f.pf_byte_seek);
@@ -429,12 +417,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_get_input_length_nfy_fct)
 {
-    (void)pv_func;
-    if (ui4_num_args != kLengthArgs)
-        return RPCR_INV_ARGS;
-    CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
-    const int slot = slot_for_query(pt_args[1]);
-    if (slot < 0 || !has_place(pt_args[2], sizeof(uint64_t)))
+    int slot = -1;
+    if (const int32_t st = enter(kLength, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+        return st;
+    if (!has_place(pt_args[2], sizeof(uint64_t)))
         return fail(pt_return);
     const PullFct &f = t_client_info[slot].t_pull_fct;
     const auto length = reinterpret_cast<IQIV_PB_CTRL_PULL_GET_INPUT_LEN_FCT>(f.pf_get_input_len);

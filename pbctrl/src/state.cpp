@@ -10,7 +10,6 @@ ClientInfo t_client_info[kSlots];
 pthread_mutex_t t_info_mutex = PTHREAD_MUTEX_INITIALIZER;
 uint8_t ui1_open_count = 0;
 std::atomic<int32_t> t_client_rpc_id{0};
-IQIV_PB_CTRL_PULL_PARAM_T t_pull_param;
 
 int find_by_handle(IQIV_PB_HANDLE_T h_handle)
 {
@@ -20,13 +19,27 @@ int find_by_handle(IQIV_PB_HANDLE_T h_handle)
     return -1;
 }
 
-int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+namespace {
+
+int find_model_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod, bool b_need_used)
 {
     for (int i = 0; i < kSlots; ++i)
-        if (t_client_info[i].b_used && t_client_info[i].h_handle == h_handle &&
+        if ((t_client_info[i].b_used || !b_need_used) && t_client_info[i].h_handle == h_handle &&
             t_client_info[i].e_buf_mod == e_buf_mod)
             return i;
     return -1;
+}
+
+} // namespace
+
+int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+{
+    return find_model_slot(h_handle, e_buf_mod, true);
+}
+
+int find_registration_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod)
+{
+    return find_model_slot(h_handle, e_buf_mod, false);
 }
 
 int find_by_tag(const void *pv_tag, uint32_t e_required_mod)

@@ -3,7 +3,7 @@
 #include "qivpbctrl.h"
 
 #include "client_info.h"
-#include "engine_harness.h"
+#include "engine_fixture.h"
 #include "korm.h"
 
 #include <gtest/gtest.h>
@@ -15,27 +15,8 @@
 
 namespace {
 
-using pbharness::Engine;
-
-std::string hex_bytes(const void *p, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const uint8_t *>(p)[i]);
-        out += b;
-    }
-    return out;
-}
-
-template <typename T> std::string hex_of(const T &t) { return hex_bytes(&t, sizeof t); }
-
-std::string addr(const void *p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-    return b;
-}
+using pbtest::hex_addr;
+using pbtest::hex_of;
 
 // What the application's functions saw.
 struct Seen {
@@ -51,7 +32,7 @@ struct Seen {
 int32_t on_sp(uint32_t, uint8_t, uint32_t, IQIV_PB_CTRL_SP_DATA_T *d)
 {
     seen.sp.push_back(*d);
-    seen.sp_bytes.push_back(hex_bytes(d->pv_data, 4));
+    seen.sp_bytes.push_back(hex_of(d->pv_data, 4));
     return seen.result;
 }
 
@@ -59,7 +40,7 @@ int32_t on_enc(uint32_t, uint32_t strm, void *desc)
 {
     if (strm == IQIV_PB_CTRL_ENC_STRM_AUDIO) {
         seen.audio = *static_cast<IQIV_PB_CTRL_ENC_AUDIO_BUF_T *>(desc);
-        seen.audio_bytes = hex_bytes(seen.audio.pv_buf, seen.audio.ui4_len);
+        seen.audio_bytes = hex_of(seen.audio.pv_buf, seen.audio.ui4_len);
     } else {
         const auto *v = static_cast<IQIV_PB_CTRL_ENC_VIDEO_BUF_T *>(desc);
         seen.frames.assign(v->pt_frames, v->pt_frames + v->ui4_count);
@@ -85,18 +66,18 @@ int32_t on_filter(uint32_t h, uint32_t v, IQIV_PB_CTRL_FILTER_BUF_T *buf, uint32
     return 0;
 }
 
-class Callbacks : public ::testing::Test {
+class Callbacks : public pbtest::EngineTest {
 protected:
     void SetUp() override
     {
         seen = Seen{};
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-        ASSERT_EQ(IQivPb_Ctrl_Open(&h_, IQIV_PB_BUF_MOD_URI, 0, "file:///a.ts"), 0);
+        EngineTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        h_ = open();
         slot_ = pbctrl::find_by_handle(h_);
         ASSERT_GE(slot_, 0);
     }
-    void TearDown() override { IQivPb_Ctrl_Close(h_); }
 
     pbctrl::ClientInfo &info() { return pbctrl::t_client_info[slot_]; }
     std::string h() const { return std::to_string(h_); }
@@ -120,22 +101,21 @@ protected:
         std::memcpy(r + 56, &v56, 2);
         std::memcpy(r + 60, &mem, 4);
         std::memcpy(r + 64, &offset, 4);
-        return hex_bytes(r, sizeof r);
+        return hex_of(r, sizeof r);
     }
     std::string notice(uint32_t blk, uint32_t offset)
     {
-        return engine_.ok("callback x_qivpbctrl_sp_nfy_fct " + addr(reinterpret_cast<void *>(&on_sp)) +
+        return engine_.ok("callback x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) +
                           " 0x48:" + h() + " 0x42:3 0x48:9 0x71=" + sp_record(blk, offset));
     }
     std::string enc(uint32_t strm, const std::string &desc, uint32_t count, const std::string &frames)
     {
-        return engine_.ok("callback x_qivpbctrl_Enc_Buf_Cb_Fct " + addr(reinterpret_cast<void *>(&on_enc)) +
+        return engine_.ok("callback x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) +
                           " 0x48:1 0x48:" + std::to_string(strm) + " 0x71=" + desc + " 0x48:" + h() +
                           " 0x48:" + std::to_string(count) + " 0x71=" + frames);
     }
     std::string ring() { return hex_of(info().at_sp_data) + hex_of(info().ui4SpDatCbPnt) + hex_of(info().ui4SpDatRelPnt); }
 
-    Engine engine_;
     IQIV_PB_HANDLE_T h_ = 0;
     int slot_ = -1;
 };
@@ -144,7 +124,7 @@ TEST_F(Callbacks, SubpictureRingFillsWrapsAndReleasesInRingOrder)
 {
     std::string fill;
     for (int i = 0; i < 32; ++i)
-        fill += hex_bytes(&i, 1);
+        fill += hex_of(&i, 1);
     const uint32_t blk = block(fill);
     ASSERT_EQ(notice(blk, 16), "0 2 0");
     const IQIV_PB_CTRL_SP_DATA_T &d = seen.sp[0];
@@ -208,17 +188,17 @@ TEST_F(Callbacks, EncoderBuffersReachTheApplicationAndGoBack)
     const uint32_t f1[] = {blk, 4, 1, 0, 0, 0};
     std::memcpy(frames[0], f0, sizeof f0);
     std::memcpy(frames[1], f1, sizeof f1);
-    ASSERT_EQ(enc(1, "00", 2, hex_bytes(frames, sizeof frames)), "0 2 0");
+    ASSERT_EQ(enc(1, "00", 2, hex_of(frames, sizeof frames)), "0 2 0");
     ASSERT_EQ(seen.frames.size(), 2u);
     const IQIV_PB_CTRL_ENC_VIDEO_FRAME_T fr = seen.frames[0];
-    EXPECT_EQ(hex_bytes(fr.pv_buf1, fr.ui4_len1) + hex_bytes(fr.pv_buf2, fr.ui4_len2), "112233ccdd");
+    EXPECT_EQ(hex_of(fr.pv_buf1, fr.ui4_len1) + hex_of(fr.pv_buf2, fr.ui4_len2), "112233ccdd");
     EXPECT_EQ(fr.au4_info[5], 16u);
     EXPECT_EQ(fr.au4_frame[0], 21u);
     EXPECT_EQ(fr.ui4_frame7, 27u);
     EXPECT_EQ(seen.frames[1].pv_buf2, nullptr);
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 1, &fr), 0);
     uint32_t rec[22] = {blk, 1, 3, blk2, 2, 2};
-    EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Ext_FreeEncCbBuffer 2"), hex_bytes(rec, sizeof rec));
+    EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Ext_FreeEncCbBuffer 2"), hex_of(rec, sizeof rec));
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 2, &fr), -1);
 
     // Six maps and a hundred buffers; what does not fit changes nothing.
@@ -233,7 +213,7 @@ TEST_F(Callbacks, EncoderBuffersReachTheApplicationAndGoBack)
     for (int i = used; i < pbctrl::kEncBufs; ++i)
         ASSERT_EQ(enc(0, hex_of(AudioDesc{0, blk, 0, 1}), 0, "00"), "0 2 0");
     const std::string full = hex_of(info().at_enc_buf);
-    EXPECT_EQ(enc(1, "00", 2, hex_bytes(frames, sizeof frames)), "-1 2 -1");
+    EXPECT_EQ(enc(1, "00", 2, hex_of(frames, sizeof frames)), "-1 2 -1");
     EXPECT_EQ(hex_of(info().at_enc_buf), full);
     EXPECT_EQ(enc(0, hex_of(AudioDesc{0, blk, 4000, 200}), 0, "00"), "-1 2 -1") << "past its block";
 }
@@ -250,23 +230,23 @@ TEST_F(Callbacks, PlainCallBacksPassTheirValues)
         std::string answer;
         std::vector<uint64_t> args;
     } cases[] = {
-        {"x_qivpbctrl_pcm_upload_nfy_fct " + addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0, "0 2 0", {1, 2}},
-        {"x_qivpbctrl_pcm_upload_nfy_fct " + addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0x105, "-1 2 5", {1, 2}},
-        {"x_qivpbctrl_DASH_Get_Entry_Fct " + addr(reinterpret_cast<void *>(&on_dash)) +
+        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0, "0 2 0", {1, 2}},
+        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0x105, "-1 2 5", {1, 2}},
+        {"x_qivpbctrl_DASH_Get_Entry_Fct " + hex_addr(reinterpret_cast<void *>(&on_dash)) +
              " 0x48:1 0x48:2 0x48:3 0x48:4294967295 0x48:0x100000007 0x48:0", 0, "0 2 0",
          {1, 2, 3, 0xFFFFFFFF, 0x100000007, 7}},
-        {"x_qivpbctrl_DASH_Get_Entry_Fct " + addr(reinterpret_cast<void *>(&on_dash)) + " 0x48:1", 0, "-3 0 0", {}},
+        {"x_qivpbctrl_DASH_Get_Entry_Fct " + hex_addr(reinterpret_cast<void *>(&on_dash)) + " 0x48:1", 0, "-3 0 0", {}},
         {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + h() + " 0x48:4 0x48:" + std::to_string(blk) + " 0x48:4096 0x48:9", 0,
          "0 2 0", {h_, 4, 4096, 9, 0x5a}},
         {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + std::to_string(h_ + 1) + " 0x48:4 0x48:1 0x48:1 0x48:9", 0, "-2 0 0", {}},
         {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + h() + " 0x48:4", 0, "-3 0 0", {}},
-        {"x_qivpbctrl_sp_nfy_fct " + addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + std::to_string(h_ + 1) +
+        {"x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + std::to_string(h_ + 1) +
              " 0x42:3 0x48:9 0x71=" + sp_record(blk, 0), 0, "-1 2 -1", {}},
-        {"x_qivpbctrl_sp_nfy_fct " + addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + h() + " 0x42:3 0x48:9 0x71=00", 0,
+        {"x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + h() + " 0x42:3 0x48:9 0x71=00", 0,
          "-1 2 -1", {}},
-        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:0 0x71=00 0x48:" +
+        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:0 0x71=00 0x48:" +
              std::to_string(h_ + 1) + " 0x48:0 0x71=00", 0, "-3 2 -2", {}},
-        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:1 0x71=00 0x48:" + h() +
+        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:1 0x71=00 0x48:" + h() +
              " 0x48:3 0x71=00", 0, "-1 2 -1", {}},
     };
     for (const Case &c : cases) {

@@ -3,7 +3,7 @@
 #include "qivpbctrl.h"
 
 #include "client_info.h"
-#include "engine_harness.h"
+#include "engine_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,62 +18,18 @@
 
 namespace {
 
-using pbharness::Engine;
-
-std::string hex_of(const void *p, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const uint8_t *>(p)[i]);
-        out += b;
-    }
-    return out;
-}
-
-template <typename T> std::string hex_of(const T &t)
-{
-    return hex_of(&t, sizeof t);
-}
+using pbtest::hex_addr;
+using pbtest::hex_of;
 
 std::string quoted(const std::string &text)
 {
     return "[\"" + text + "\"]";
 }
 
-class Playback : public ::testing::Test {
+class Playback : public pbtest::EngineTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-    }
-    void TearDown() override
-    {
-        for (IQIV_PB_HANDLE_T h : open_)
-            IQivPb_Ctrl_Close(h);
-        IQivPb_Ctrl_Terminate();
-    }
-
-    void close(IQIV_PB_HANDLE_T h)
-    {
-        EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
-        open_.erase(std::find(open_.begin(), open_.end(), h));
-    }
-
-    IQIV_PB_HANDLE_T open(uint32_t model = IQIV_PB_BUF_MOD_URI, uint32_t open_mod = 0)
-    {
-        IQIV_PB_HANDLE_T h = 0;
-        EXPECT_EQ(IQivPb_Ctrl_Open(&h, model, open_mod, "file:///a.ts"), 0);
-        open_.push_back(h);
-        return h;
-    }
-
     std::string seen(const std::string &op, size_t i) { return engine_.ok("last " + op + " " + std::to_string(i)); }
     std::string calls(const std::string &op) { return engine_.ok("calls " + op); }
-
-    Engine engine_;
-    std::vector<IQIV_PB_HANDLE_T> open_;
 };
 
 // One remote member: how to call it, and what the engine must see.
@@ -86,6 +42,11 @@ struct Case {
 };
 
 constexpr uint8_t kWritten = 0x2A;
+
+int32_t app_pcm_fct(uint32_t, uint32_t)
+{
+    return 0;
+}
 
 TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
 {
@@ -228,6 +189,10 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
          [&](auto x) { return IQivPb_Ctrl_GetCurSpTrackInfo(x, &cur_sp_track); }, {""}, {&cur_sp_track}},
         {"x_QivPb_Ctrl_SetSpTrack", "0x48 0x47 0x4B", [&](auto x) { return IQivPb_Ctrl_SetSpTrack(x, 2, 1); },
          {"2", "1"}},
+        {"x_QivPb_Ctrl_Start_PcmUpload_cb", "0x48 0x50 0x61",
+         [&](auto x) { return IQivPb_Ctrl_Start_PcmUpload_cb(x, &cmd, &app_pcm_fct); },
+         {hex_addr(&cmd), hex_addr(reinterpret_cast<void *>(&app_pcm_fct))}},
+        {"x_QivPb_Ctrl_Stop_PcmUpload_cb", "0x48", [&](auto x) { return IQivPb_Ctrl_Stop_PcmUpload_cb(x); }, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.op);
@@ -515,6 +480,14 @@ TEST_F(Playback, MembersWithLocalChecksCallOnlyWhenTheyPass)
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, &extra), 0);
     EXPECT_NE(seen("x_QivPb_Ctrl_SetExtraInfo", 1).find(quoted(stream)), std::string::npos);
     EXPECT_EQ(IQivPb_Ctrl_SetExtraInfo(h, nullptr), IQIVPB_INV_ARG);
+    // Members that read the record first refuse a null one without a call.
+    EXPECT_EQ(IQivPb_Ctrl_SetEngineParam(h, nullptr), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_SetEngineParamAsync(h, nullptr), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_SetDisplayRectangle(h, nullptr, &dst), IQIVPB_INV_ARG);
+    EXPECT_EQ(IQivPb_Ctrl_Get(h, 1, nullptr, 4), IQIVPB_INV_ARG);
+    for (const char *op : {"x_QivPb_Ctrl_SetEngineParam", "x_QivPb_Ctrl_SetEngineParamAsync", "x_QivPb_Ctrl_Get"})
+        EXPECT_EQ(calls(op), "0") << op;
+    EXPECT_EQ(calls("x_QivPb_Ctrl_SetDisplayRectangle"), "1");
 }
 
 TEST_F(Playback, MembersPrintTheirOwnLines)
@@ -543,6 +516,29 @@ TEST_F(Playback, MembersPrintTheirOwnLines)
              std::string("<Client>ptExtraInfo->eExtraInfoType = 3 ,@Line: [0-9]+\n"),
              std::string("IQivPb_Ctrl_GetSubtitleAttr had not been supported\n")})
         EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+}
+
+TEST_F(Playback, PcmUploadIsKeptInThePushSlotAndAlwaysAnnounced)
+{
+    const IQIV_PB_HANDLE_T push = open(IQIV_PB_BUF_MOD_PUSH, 1);
+    const IQIV_PB_HANDLE_T uri = open();
+    int tag = 0;
+    const int32_t level = pbctrl::i4_log_level.exchange(0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(IQivPb_Ctrl_Start_PcmUpload_cb(push, &tag, &app_pcm_fct), 0);
+    EXPECT_EQ(IQivPb_Ctrl_Start_PcmUpload_cb(uri, &tag, &app_pcm_fct), 0);
+    EXPECT_EQ(IQivPb_Ctrl_Stop_PcmUpload_cb(push), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    pbctrl::i4_log_level.store(level);
+    for (const char *line : {"<Client> IQivPb_Ctrl_Start_PcmUpload_cb ---> is called @Line: [0-9]+!\n[\\s\\S]*"
+                             "<Client> IQivPb_Ctrl_Start_PcmUpload_cb ---> is called @Line: [0-9]+!\n",
+                             "<Client> IQivPb_Ctrl_Stop_PcmUpload_cb ---> is called @Line: [0-9]+!\n"})
+        EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+    const pbctrl::ClientInfo &p = pbctrl::t_client_info[pbctrl::find_by_handle(push)];
+    EXPECT_EQ(p.pv_pcm_tag, &tag);
+    EXPECT_EQ(p.pf_pcm_cb, reinterpret_cast<void *>(&app_pcm_fct));
+    EXPECT_EQ(pbctrl::t_client_info[pbctrl::find_by_handle(uri)].pf_pcm_cb, nullptr) << "only a push slot keeps it";
+    EXPECT_EQ(calls("x_QivPb_Ctrl_Start_PcmUpload_cb"), "2");
 }
 
 TEST(PlaybackLocal, P0HeaderFlagsByStreamAndSubTypes)

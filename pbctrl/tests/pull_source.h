@@ -5,9 +5,13 @@
 #include "qivpbctrl.h"
 
 #include "client_info.h"
+#include "remote_call.h"
+#include "sim_events.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -94,6 +98,18 @@ struct Source {
         return 0;
     }
 
+    // The pull engine parameters of playback h with these functions.
+    int32_t set_engine_param(IQIV_PB_HANDLE_T h)
+    {
+        IQIV_PB_CTRL_ENGINE_PARAM_T p{};
+        p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{
+            this, reinterpret_cast<void *>(&Source::open), reinterpret_cast<void *>(&Source::close),
+            reinterpret_cast<void *>(&Source::read), reinterpret_cast<void *>(&Source::read_async),
+            reinterpret_cast<void *>(&Source::abort_read), reinterpret_cast<void *>(&Source::seek),
+            reinterpret_cast<void *>(&Source::length)};
+        return IQivPb_Ctrl_SetEngineParam(h, &p);
+    }
+
     // What setting the pull engine parameters leaves in the slot.
     void attach(int slot)
     {
@@ -107,6 +123,41 @@ struct Source {
                                        reinterpret_cast<void *>(&Source::seek),
                                        reinterpret_cast<void *>(&Source::length)};
         c.ui1_client_idx = static_cast<uint8_t>(slot);
+    }
+};
+
+// What the engine's events told the application while it played.
+struct Events {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<pbsim::PlayProgress> progress;
+    std::vector<pbsim::PlayEnd> ends;
+
+    static int32_t on_event(uint32_t event, void *tag, void *data)
+    {
+        auto *e = static_cast<Events *>(tag);
+        std::lock_guard<std::mutex> lock(e->mu);
+        if (event == pbsim::kEventProgress)
+            e->progress.push_back(*static_cast<pbsim::PlayProgress *>(data));
+        if (event == pbsim::kEventEndOfStream)
+            e->ends.push_back(*static_cast<pbsim::PlayEnd *>(data));
+        e->cv.notify_all();
+        return 0;
+    }
+
+    // The registration IQivPb_Ctrl_RegCallback sends for playback h.
+    int32_t reg(IQIV_PB_HANDLE_T h)
+    {
+        RPC_ARG_T args[3];
+        rpc_arg_set(args[0], ARG_TYPE_UINT32, h);
+        rpc_arg_set_ptr(args[1], ARG_TYPE_TAG, this);
+        rpc_arg_set_ptr(args[2], ARG_TYPE_FUNC, reinterpret_cast<void *>(&on_event));
+        return pbctrl::remote_call("IQivPb_Ctrl_RegCallback", __LINE__, "x_QivPb_Ctrl_RegCallback", 3, args);
+    }
+
+    bool wait_end(std::unique_lock<std::mutex> &lock)
+    {
+        return cv.wait_for(lock, std::chrono::seconds(20), [&] { return !ends.empty(); });
     }
 };
 

@@ -4,7 +4,7 @@
 
 #include "checksum.h"
 #include "client_info.h"
-#include "engine_harness.h"
+#include "engine_fixture.h"
 #include "pull_source.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +17,8 @@
 
 namespace {
 
-using pbharness::Engine;
+using pbtest::hex_addr;
 using pulltest::Source;
-
-std::string hex_addr(const void *p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-    return b;
-}
 
 std::string le32(uint32_t v)
 {
@@ -34,19 +27,19 @@ std::string le32(uint32_t v)
     return b;
 }
 
-class Pull : public ::testing::Test {
+class Pull : public pbtest::EngineTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-        ASSERT_EQ(IQivPb_Ctrl_Open(&h_, IQIV_PB_BUF_MOD_PULL, 0, "pull"), 0);
+        EngineTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        h_ = open(IQIV_PB_BUF_MOD_PULL);
         slot_ = pbctrl::find_by_handle(h_);
         ASSERT_GE(slot_, 0);
         src_.attach(slot_);
         tag_ = hex_addr(&info().ui1_client_idx);
     }
-    void TearDown() override { IQivPb_Ctrl_Close(h_); }
 
     pbctrl::ClientInfo &info() { return pbctrl::t_client_info[slot_]; }
 
@@ -72,7 +65,6 @@ protected:
         return static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem " + std::to_string(size))));
     }
 
-    Engine engine_;
     IQIV_PB_HANDLE_T h_ = 0;
     int slot_ = -1;
     Source src_{5 * 1024 * 1024 + 12345};
@@ -93,6 +85,44 @@ TEST_F(Pull, PlaysAFileByteExactWithSynchronousAndAsynchronousReads)
     EXPECT_EQ(src_.closes.load(), 2);
     for (const pbctrl::PullRecord &r : info().at_pull)
         EXPECT_EQ(r.b_used, 0);
+}
+
+TEST_F(Pull, PlayReadsThePullPlaybackAndRaisesItsEvents)
+{
+    pulltest::Events events;
+    ASSERT_EQ(src_.set_engine_param(h_), 0);
+    ASSERT_EQ(events.reg(h_), 0);
+
+    EXPECT_EQ(engine_.ok("played " + std::to_string(h_)), "error");
+    ASSERT_EQ(IQivPb_Ctrl_Play(h_, 0), 0);
+    std::unique_lock<std::mutex> lock(events.mu);
+    ASSERT_TRUE(events.wait_end(lock));
+    const uint64_t want = pbsim::checksum(pbsim::kChecksumStart, src_.data.data(), src_.data.size());
+    EXPECT_EQ(events.ends[0].i4_result, 0);
+    EXPECT_EQ(events.ends[0].ui8_bytes, src_.data.size());
+    EXPECT_EQ(events.ends[0].ui8_checksum, want);
+    ASSERT_EQ(events.progress.size(), 10u) << "one event a tenth";
+    for (size_t i = 1; i < events.progress.size(); ++i)
+        EXPECT_GT(events.progress[i].ui8_bytes, events.progress[i - 1].ui8_bytes);
+    EXPECT_EQ(events.progress.back().ui8_bytes, src_.data.size());
+    EXPECT_EQ(events.progress.back().ui8_length, src_.data.size());
+    lock.unlock();
+    char line[64];
+    std::snprintf(line, sizeof line, "%zu %016llx", src_.data.size(), static_cast<unsigned long long>(want));
+    EXPECT_EQ(engine_.ok("played " + std::to_string(h_)), line);
+    EXPECT_GT(src_.async_reads.load(), 10);
+    EXPECT_EQ(src_.closes.load(), 1);
+    EXPECT_EQ(IQivPb_Ctrl_Stop(h_), 0);
+
+    // A play that fails on its own says so at its end and to Stop.
+    info().t_pull_fct.pf_read = nullptr;
+    events.ends.clear();
+    ASSERT_EQ(IQivPb_Ctrl_Play(h_, 0), 0);
+    lock.lock();
+    ASSERT_TRUE(events.wait_end(lock));
+    EXPECT_EQ(events.ends[0].i4_result, -1);
+    lock.unlock();
+    EXPECT_EQ(IQivPb_Ctrl_Stop(h_), -1);
 }
 
 // A full table refuses with its own failure and keeps what it holds.
@@ -167,6 +197,16 @@ TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
     // The playback still plays.
     EXPECT_EQ(cb("x_qivpbctrl_get_input_length_nfy_fct", "0x48:100" + t + " 0x99:0"),
               "0 2 0 out2=" + std::to_string(src_.data.size()));
+
+    // An open or an asynchronous read the application refuses keeps no
+    // record, request or tag.
+    const auto before = bytes_of(info().at_pull);
+    info().t_pull_fct.pf_open = reinterpret_cast<void *>(+[](uint32_t, uint32_t *, void *) -> int32_t { return 1; });
+    info().t_pull_fct.pf_read_async = reinterpret_cast<void *>(
+        +[](uint32_t, void *, void *, uint32_t, IQIV_PB_CTRL_PULL_NFY_FCT, void *, uint32_t *) -> int32_t { return 2; });
+    EXPECT_EQ(open_pull(), "-1 2 1 out1=0");
+    EXPECT_EQ(read_async(100, 1, 16), "-1 2 2 out6=0");
+    EXPECT_EQ(bytes_of(info().at_pull), before);
 }
 
 } // namespace

@@ -62,4 +62,45 @@ TEST(PullThreads, TwoPlaybacksPlayAtOnce)
     testing::internal::GetCapturedStdout();
 }
 
+// Both played by the engine's own threads on Play, their events and pull
+// calls crossing on the one connection.
+TEST(PullThreads, TwoPlaybacksPlayedByTheEngineAtOnce)
+{
+    pbharness::Engine engine;
+    ASSERT_TRUE(engine.start());
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(IQivPb_Ctrl_Init(), 0);
+    constexpr int kPlaybacks = 2;
+    IQIV_PB_HANDLE_T h[kPlaybacks] = {};
+    pulltest::Source src[kPlaybacks] = {pulltest::Source(1 << 20, 3), pulltest::Source((1 << 20) + 9, 4)};
+    pulltest::Events events[kPlaybacks];
+    for (int i = 0; i < kPlaybacks; ++i)
+        ASSERT_EQ(IQivPb_Ctrl_Open(&h[i], IQIV_PB_BUF_MOD_PULL, 0, "pull"), 0);
+    // Set at once: each playback's substitute parameter keeps its own tag.
+    std::atomic<int> set_failures{0};
+    std::thread setters[kPlaybacks];
+    for (int i = 0; i < kPlaybacks; ++i)
+        setters[i] = std::thread([&, i] {
+            if (src[i].set_engine_param(h[i]) != 0 || events[i].reg(h[i]) != 0)
+                ++set_failures;
+        });
+    for (std::thread &t : setters)
+        t.join();
+    ASSERT_EQ(set_failures.load(), 0);
+    for (int i = 0; i < kPlaybacks; ++i)
+        ASSERT_EQ(IQivPb_Ctrl_Play(h[i], 0), 0);
+    for (int i = 0; i < kPlaybacks; ++i) {
+        std::unique_lock<std::mutex> lock(events[i].mu);
+        ASSERT_TRUE(events[i].wait_end(lock));
+        EXPECT_EQ(events[i].ends[0].ui8_checksum,
+                  pbsim::checksum(pbsim::kChecksumStart, src[i].data.data(), src[i].data.size()));
+        EXPECT_EQ(events[i].ends[0].ui8_bytes, src[i].data.size());
+    }
+    for (int i = 0; i < kPlaybacks; ++i) {
+        EXPECT_EQ(IQivPb_Ctrl_Stop(h[i]), 0);
+        EXPECT_EQ(IQivPb_Ctrl_Close(h[i]), 0);
+    }
+    testing::internal::GetCapturedStdout();
+}
+
 } // namespace

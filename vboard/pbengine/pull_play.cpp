@@ -18,8 +18,6 @@ namespace pbsim {
 
 namespace {
 
-constexpr uint64_t kDefaultSlices = 4;
-constexpr uint64_t kDefaultSliceBytes = 64 * 1024;
 constexpr uint64_t kMaxSlices = 64;
 constexpr uint64_t kMaxSliceBytes = 4 * 1024 * 1024;
 constexpr auto kCompletionWait = std::chrono::seconds(10);
@@ -70,7 +68,10 @@ int32_t read_done_op(int32_t, const char *, void *, uint32_t argc, RPC_ARG_T *ar
 // One pull playback against one client connection.
 class Player {
 public:
-    Player(int32_t conn, uint32_t pb, uint64_t tag) : conn_(conn), pb_(pb), tag_(tag) {}
+    Player(int32_t conn, uint32_t pb, uint64_t tag, const PullProgress &progress, const std::atomic<bool> &stop)
+        : conn_(conn), pb_(pb), tag_(tag), progress_(progress), stop_(stop)
+    {
+    }
 
     // Calls a client handler; its place arguments are written back into
     // places_ (one 64-bit place per argument). Empty on success.
@@ -106,25 +107,14 @@ public:
     RPC_ARG_T pull() const { return value(ARG_TYPE_UINT32, pull_); }
     RPC_ARG_T place(uint32_t code) const { return value(code, 0); }
 
-    std::string play(uint32_t slices, uint32_t slice_bytes)
+    PullOutcome play(uint32_t slices, uint32_t slice_bytes)
     {
-        if (!alloc(slices, slice_bytes))
-            return "error cannot allocate slices";
-        std::string err = call("x_qivpbctrl_pull_open_nfy_fct",
-                               {value(ARG_TYPE_UINT32, pb_), place(ARG_TYPE_REF_UINT32_OUT), tag()});
-        if (!err.empty())
-            return err;
-        pull_ = static_cast<uint32_t>(places_[1]);
-        err = stream();
-        const std::string close_err = call("x_qivpbctrl_pull_close_nfy_fct", {pull(), tag()});
-        if (!err.empty())
-            return err;
-        if (!close_err.empty())
-            return close_err;
-        char b[64];
-        std::snprintf(b, sizeof b, "ok %llu %016llx", static_cast<unsigned long long>(total_),
-                      static_cast<unsigned long long>(sum_));
-        return b;
+        PullOutcome out;
+        out.error = open_and_stream(slices, slice_bytes);
+        out.bytes = total_;
+        out.sum = sum_;
+        out.length = length_;
+        return out;
     }
 
     ~Player()
@@ -136,6 +126,20 @@ public:
     }
 
 private:
+    std::string open_and_stream(uint32_t slices, uint32_t slice_bytes)
+    {
+        if (!alloc(slices, slice_bytes))
+            return "error cannot allocate slices";
+        std::string err = call("x_qivpbctrl_pull_open_nfy_fct",
+                               {value(ARG_TYPE_UINT32, pb_), place(ARG_TYPE_REF_UINT32_OUT), tag()});
+        if (!err.empty())
+            return err;
+        pull_ = static_cast<uint32_t>(places_[1]);
+        err = stream();
+        const std::string close_err = call("x_qivpbctrl_pull_close_nfy_fct", {pull(), tag()});
+        return err.empty() ? close_err : err;
+    }
+
     bool alloc(uint32_t slices, uint32_t slice_bytes)
     {
         for (uint32_t i = 0; i < slices; ++i) {
@@ -158,7 +162,7 @@ private:
                                {pull(), tag(), place(ARG_TYPE_REF_UINT64_OUT)});
         if (!err.empty())
             return err;
-        const uint64_t length = places_[2];
+        length_ = places_[2];
         const uint32_t count = static_cast<uint32_t>(blocks_.size());
         err = call("x_qivpbctrl_pull_MapMemSlice_nfy_fct",
                    {pull(), tag(), value(ARG_TYPE_UINT32, count),
@@ -168,7 +172,7 @@ private:
         if (!err.empty())
             return err;
         map_id_ = static_cast<uint32_t>(places_[4]);
-        err = read_all(length);
+        err = read_all(length_);
         const std::string unmap_err = call("x_qivpbctrl_pull_UnmapMemSlice_nfy_fct",
                                            {pull(), value(ARG_TYPE_UINT32, map_id_), tag()});
         return err.empty() ? unmap_err : err;
@@ -197,6 +201,10 @@ private:
                 return "error read gave " + std::to_string(got) + " bytes at " + std::to_string(total_);
             sum_ = checksum(sum_, local_ + offset, got);
             total_ += got;
+            if (progress_)
+                progress_(total_, length);
+            if (stop_.load())
+                return "error stopped at " + std::to_string(total_);
         }
         return "";
     }
@@ -239,7 +247,10 @@ private:
     const int32_t conn_;
     const uint32_t pb_;
     const uint64_t tag_;
+    const PullProgress &progress_;
+    const std::atomic<bool> &stop_;
     uint32_t pull_ = 0;
+    uint64_t length_ = 0;
     uint32_t map_id_ = 0;
     std::vector<HANDLE_T> blocks_;
     uint8_t *local_ = nullptr;
@@ -266,8 +277,27 @@ std::string pull_play(int32_t conn, std::istringstream &in)
     if (!parse_number(pb_text, pb) || !parse_number(tag_text, tag) || !sized || slices == 0 ||
         slices > kMaxSlices || bytes == 0 || bytes > kMaxSliceBytes || pb > UINT32_MAX)
         return "error usage: pullplay PB_HANDLE TAG [SLICES SLICE_BYTES]";
-    Player player(conn, static_cast<uint32_t>(pb), tag);
-    return player.play(static_cast<uint32_t>(slices), static_cast<uint32_t>(bytes));
+    const std::atomic<bool> never{false};
+    const PullOutcome out = run_pull(conn, static_cast<uint32_t>(pb), tag, static_cast<uint32_t>(slices),
+                                     static_cast<uint32_t>(bytes), nullptr, never);
+    return outcome_line(out);
+}
+
+std::string outcome_line(const PullOutcome &out)
+{
+    if (!out.error.empty())
+        return out.error;
+    char b[64];
+    std::snprintf(b, sizeof b, "ok %llu %016llx", static_cast<unsigned long long>(out.bytes),
+                  static_cast<unsigned long long>(out.sum));
+    return b;
+}
+
+PullOutcome run_pull(int32_t conn, uint32_t pb, uint64_t tag, uint32_t slices, uint32_t slice_bytes,
+                     const PullProgress &progress, const std::atomic<bool> &stop)
+{
+    Player player(conn, pb, tag, progress, stop);
+    return player.play(slices, slice_bytes);
 }
 
 } // namespace pbsim

@@ -2,6 +2,7 @@
 
 #include "blocks.h"
 #include "misc.h"
+#include "playbacks.h"
 #include "pull_play.h"
 #include "sim_text.h"
 
@@ -239,11 +240,14 @@ namespace {
 
 // What the simulator itself does for the operations it knows; the result
 // it returns is used unless a script sets one.
-int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
+int8_t builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args)
 {
     int8_t misc_result = 0;
     if (misc_builtin(op, argc, args, misc_result))
         return misc_result;
+    int8_t play_result = 0;
+    if (playback_builtin(conn, op, argc, args, play_result))
+        return play_result;
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mu);
     if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
@@ -252,6 +256,8 @@ int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
         const uint32_t h = s.next_handle++;
         s.handles.insert(h);
         write_out(args[0], h);
+        if (argc >= 2)
+            playback_opened(h, args[1].u.ui4);
         return 0;
     }
     if (op == "x_QivPb_Ctrl_Close" && argc >= 1)
@@ -336,7 +342,7 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
-    const int8_t own = builtin(op, argc, args);
+    const int8_t own = builtin(conn, op, argc, args);
     for (const auto &out : script.outs)
         if (out.first < argc)
             write_out(args[out.first], out.second);
@@ -466,19 +472,19 @@ static int32_t noop_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC
     return RPCR_OK;
 }
 
-// Calls the client's "x_pbengine_echo" back once per 64-bit slot of the
-// buffer in argument 0 and writes each round trip's nanoseconds there.
-static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                               RPC_ARG_T *result)
+// Makes one call-back per 64-bit slot of the buffer in argument 0 and
+// writes each round trip's nanoseconds there.
+template <typename CallBack> static int32_t time_call_backs(const RPC_ARG_T &buffer, RPC_ARG_T *result,
+                                                           CallBack call_back_once)
 {
-    auto *slots = argc == 1 ? static_cast<uint8_t *>(rpc_arg_ptr(args[0])) : nullptr;
+    auto *slots = static_cast<uint8_t *>(rpc_arg_ptr(buffer));
     if (!slots)
         return RPCR_INV_ARGS;
     const uint32_t n = rpc_local_region_size(slots) / sizeof(uint64_t);
     for (uint32_t i = 0; i < n; ++i) {
         RPC_ARG_T cb_ret{};
         const auto t0 = std::chrono::steady_clock::now();
-        if (rpc_do_cb(conn, "x_pbengine_echo", nullptr, 0, nullptr, &cb_ret, -1) != RPCR_OK)
+        if (call_back_once(cb_ret) != RPCR_OK)
             return RPCR_ERROR;
         const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                       std::chrono::steady_clock::now() - t0)
@@ -489,11 +495,41 @@ static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc
     return RPCR_OK;
 }
 
+// The transport's own call-back: the client's "x_pbengine_echo".
+static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
+                               RPC_ARG_T *result)
+{
+    if (argc != 1)
+        return RPCR_INV_ARGS;
+    return time_call_backs(args[0], result, [conn](RPC_ARG_T &cb_ret) {
+        return rpc_do_cb(conn, "x_pbengine_echo", nullptr, 0, nullptr, &cb_ret, -1);
+    });
+}
+
+// An event into the application: "x_qivpbctrl_nfy_fct" with the event
+// function (argument 1) and tag (argument 2) the client gave.
+static int32_t event_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
+                            RPC_ARG_T *result)
+{
+    if (argc != 3)
+        return RPCR_INV_ARGS;
+    void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(args[1].u.ui8));
+    const uint64_t tag = args[2].u.ui8;
+    return time_call_backs(args[0], result, [conn, func, tag](RPC_ARG_T &cb_ret) {
+        RPC_ARG_T ev[3];
+        rpc_arg_set(ev[0], ARG_TYPE_UINT32, 1);
+        rpc_arg_set(ev[1], ARG_TYPE_TAG, tag);
+        rpc_arg_set(ev[2], ARG_TYPE_UINT32, 0);
+        return rpc_do_cb(conn, "x_qivpbctrl_nfy_fct", func, 3, ev, &cb_ret, -1);
+    });
+}
+
 void install()
 {
     rpc_reg_op_hndlr(nullptr, serve_op);
     rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
     rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
+    rpc_reg_op_hndlr("x_pbengine_event_rtt", event_rtt_op);
     install_pull();
 }
 
@@ -543,6 +579,7 @@ void reset_all()
         b.cv.wait(lock, [&] { return b.running == 0; });
         b.answers.clear();
     }
+    playbacks_reset();
     {
         State &s = state();
         std::lock_guard<std::mutex> lock(s.mu);
@@ -583,6 +620,8 @@ std::string command(const std::string &line)
         return misc_command(in);
     if (verb == "pullplay")
         return pull_play(last_connection(), in);
+    if (verb == "played")
+        return played_command(in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -590,7 +629,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played conns reset)";
 }
 
 } // namespace pbsim
