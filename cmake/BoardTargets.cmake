@@ -43,7 +43,7 @@ function(board_program)
     install(TARGETS ${ARG_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
-# board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <labels...>]
+# board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <label>]
 #            [ENVIRONMENT <NAME=value...>])
 # A GoogleTest executable; its cases are listed at test time so that the
 # armhf tier does not have to run qemu during the build.
@@ -58,6 +58,12 @@ function(board_test)
     set(labels ${ARG_LABELS})
     if(NOT labels)
         set(labels unit)
+    endif()
+    # gtest_discover_tests flattens its PROPERTIES list, so a second label
+    # would be read as a property name and silently lost.
+    list(LENGTH labels label_count)
+    if(label_count GREATER 1)
+        message(FATAL_ERROR "board_test(${ARG_NAME}): give one label, not '${labels}'")
     endif()
     set(properties LABELS "${labels}")
     if(ARG_ENVIRONMENT)
