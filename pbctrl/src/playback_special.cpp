@@ -4,6 +4,7 @@
 #include "korm.h"
 #include "playback_call.h"
 #include "playback_members.h"
+#include "remote_call.h"
 
 #include <cstdio>
 #include <cstring>
@@ -30,13 +31,6 @@ Ref text_at(uint8_t arg, uint32_t offset)
 template <typename T> uint64_t addr(T *p)
 {
     return reinterpret_cast<uintptr_t>(p);
-}
-
-int32_t arg_check_failure(const char *ps_name, int i4_line)
-{
-    printf("RPC Failure arg check:%s #%d\n", ps_name, i4_line);
-    printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line, 0);
-    return IQIVPB_FAIL;
 }
 
 struct SlotModes {
