@@ -36,6 +36,10 @@ struct Planes {
     uint32_t y = 0, c = 0;
 };
 
+struct Memory {
+    uint32_t block = 0, size = 0;
+};
+
 struct ExtState {
     std::mutex mu;
     std::map<uint32_t, uint32_t> filters; // filter handle -> playback handle
@@ -44,7 +48,7 @@ struct ExtState {
     uint32_t y_bytes = kDefaultY, c_bytes = kDefaultC;
     bool reuse_planes = false;
     Planes last_planes;
-    std::map<uint32_t, uint32_t> share_mem; // playback handle -> block
+    std::map<uint32_t, Memory> share_mem;   // by playback handle
     std::vector<uint8_t> seen_mem;          // the encryption memory at the last SetEncryptInfo
 };
 
@@ -162,7 +166,7 @@ int8_t share_mem(uint32_t argc, RPC_ARG_T *args)
     if (!rec->hMemHandle)
         return kUnknown;
     std::lock_guard<std::mutex> lock(ext().mu);
-    ext().share_mem[args[0].u.ui4] = rec->hMemHandle;
+    ext().share_mem[args[0].u.ui4] = Memory{rec->hMemHandle, rec->u4MemSize};
     return 0;
 }
 
@@ -176,8 +180,8 @@ int8_t encrypt_info(uint32_t argc, RPC_ARG_T *args)
     auto it = s.share_mem.find(args[0].u.ui4);
     if (it == s.share_mem.end())
         return 0; // not sample-level: nothing in memory
-    const uint32_t size = x_kmem_block_size(it->second);
-    auto *p = static_cast<uint8_t *>(x_kmem_block_map(it->second));
+    const uint32_t size = it->second.size;
+    auto *p = static_cast<uint8_t *>(x_kmem_block_map(it->second.block));
     if (!p)
         return kUnknown;
     s.seen_mem.assign(p, p + size);

@@ -428,7 +428,8 @@ std::string script_command(const std::string &verb, std::istringstream &in)
         script.status = static_cast<int32_t>(n);
     } else if (verb == "out" && parse_number(a, n) && parse_number(b, m)) {
         script.outs[static_cast<uint32_t>(n)] = m;
-    } else if (verb == "outhex" && parse_number(a, n) && parse_hex(b, script.out_bytes[n])) {
+    } else if (verb == "outhex" && parse_number(a, n) &&
+               (script.out_bytes[n].clear(), parse_hex(b, script.out_bytes[n]))) {
     } else {
         return "error bad arguments for " + verb;
     }
