@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -335,6 +336,45 @@ TEST_F(Ext, EveryPlainMemberReachesTheEngineAsTabled)
     // The engine's own result passes through.
     engine_.ok("result x_QivPb_Disc_Resume -7");
     EXPECT_EQ(IQivPb_Disc_Resume(h), -7);
+}
+
+TEST_F(Ext, MembersPrintTheirOwnLines)
+{
+    const IQIV_PB_HANDLE_T h = open();
+    const std::string hs = std::to_string(h);
+    char ca_file[] = "/ca.pem", ca_path[] = "/certs", cert[] = "c.pem", key[] = "c.key";
+    IQIV_PB_CTRL_CA_CERT_INFO_T ca{reinterpret_cast<uint8_t *>(ca_file), reinterpret_cast<uint8_t *>(ca_path)};
+    IQIV_PB_CTRL_CLIENT_CERT_INFO_T client{reinterpret_cast<uint8_t *>(cert), reinterpret_cast<uint8_t *>(key)};
+    IQIV_PB_CTRL_TS_FILTER_PARAM_T param{};
+    IQIV_PB_CTRL_RECT_T rect{};
+    IQIV_PB_CTRL_SNAPSHOT_PARAM_T snap_param{};
+    IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T desc{};
+    uint32_t type = 0, h_filter = 0;
+    engine_.ok("out x_QivPb_Ctrl_PIP_GetHandleType 1 3");
+    testing::internal::CaptureStdout();
+    IQivPb_Ctrl_Ext_RequestKeyframe(h);
+    IQivPb_Ctrl_Ext_SetVidBitRate(h, 1);
+    IQivPb_Ctrl_DASH_Set(h, 1);
+    IQivPb_Ctrl_TS_Filter_Alloc(h, &param, on_filter, nullptr, &h_filter);
+    IQivPb_Ctrl_HttpsAuthenticateServer(h, &ca);
+    IQivPb_Ctrl_HttpsAuthenticateClient(h, &client);
+    IQivPb_Ctrl_PIP_Switch(h, 8, 2);
+    IQivPb_Ctrl_PIP_GetHandleType(h, &type);
+    IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 0, &rect, &snap_param, &desc);
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const std::string &line : {
+             std::string("<LOG [^,]+, IQivPb_Ctrl_Ext_RequestKeyframe, #[0-9]+><Client>IQivPb_Ctrl_Ext_RequestKeyframe is called\n"),
+             std::string("<LOG [^,]+, IQivPb_Ctrl_Ext_SetVidBitRate, #[0-9]+><Client>IQivPb_Ctrl_Ext_SetVidBitRate is called\n"),
+             "<LOG [^,]+, IQivPb_Ctrl_DASH_Set, #[0-9]+>IQivPb_Ctrl_DASH_Set is called, hHandle is: " + hs + "\n",
+             std::string("<LOG [^,]+, IQivPb_Ctrl_TS_Filter_Alloc, #[0-9]+><Client>IQivPb_Ctrl_TS_Filter_Alloc is called\n"),
+             std::string("<>Client> ptCACertInfo->pu1CAFile\\[/ca.pem\\]\n<>Client> ptCACertInfo->pu1CAPath\\[/certs\\]\n"),
+             std::string("<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1ClientCert\\[c.pem\\]\n"),
+             std::string("<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1PrvKey\\[c.key\\]\n"),
+             "<Client> IQivPb_Ctrl_PIP_Switch, MainHandle: " + hs + ", SubHandle: 8, PipCmd: 2\n",
+             "<Client> IQivPb_Ctrl_PIP_GetHandleType OK,  hHandle: " + hs + ", peHandleType: 3\n",
+             std::string("<Client> New malloc memory for storing mem handler in src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper @Line [0-9]+\n"),
+             std::string("<Client> Start Share Memory Handle: Y 0x[0-9a-f]+, C 0x[0-9a-f]+ @Line: [0-9]+\n")})
+        EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
 }
 
 TEST_F(Ext, LocalChecksRefuseBeforeAnyCall)
