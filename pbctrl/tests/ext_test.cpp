@@ -89,7 +89,7 @@ int32_t app_cli(int32_t)
     return 0;
 }
 
-class Ext : public ::testing::Test {
+class PbctrlExt : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -160,7 +160,7 @@ struct Case {
 
 constexpr uint8_t kWritten = 0x2A;
 
-TEST_F(Ext, EveryPlainMemberReachesTheEngineAsTabled)
+TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
 {
     const IQIV_PB_HANDLE_T h = open();
     IQIV_PB_DISC_LANG_CODE_T lang{{1, 2, 3, 4}};
@@ -338,7 +338,7 @@ TEST_F(Ext, EveryPlainMemberReachesTheEngineAsTabled)
     EXPECT_EQ(IQivPb_Disc_Resume(h), -7);
 }
 
-TEST_F(Ext, MembersPrintTheirOwnLines)
+TEST_F(PbctrlExt, MembersPrintTheirOwnLines)
 {
     const IQIV_PB_HANDLE_T h = open();
     const std::string hs = std::to_string(h);
@@ -377,7 +377,7 @@ TEST_F(Ext, MembersPrintTheirOwnLines)
         EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
 }
 
-TEST_F(Ext, LocalChecksRefuseBeforeAnyCall)
+TEST_F(PbctrlExt, LocalChecksRefuseBeforeAnyCall)
 {
     const IQIV_PB_HANDLE_T h = open();
     const IQIV_PB_HANDLE_T pull = open(IQIV_PB_BUF_MOD_PULL);
@@ -403,7 +403,7 @@ TEST_F(Ext, LocalChecksRefuseBeforeAnyCall)
         EXPECT_EQ(calls(op), "0") << op;
 }
 
-TEST_F(Ext, FilterTableHoldsTwoHundredFiftySixFiltersPerPlayback)
+TEST_F(PbctrlExt, FilterTableHoldsTwoHundredFiftySixFiltersPerPlayback)
 {
     const IQIV_PB_HANDLE_T h = open(IQIV_PB_BUF_MOD_PULL);
     const IQIV_PB_HANDLE_T other = open();
@@ -451,7 +451,7 @@ TEST_F(Ext, FilterTableHoldsTwoHundredFiftySixFiltersPerPlayback)
     EXPECT_EQ(filters_in_use(other), 0u);
 }
 
-TEST_F(Ext, FilterBufferNoticeReachesTheApplicationAndIsGivenBack)
+TEST_F(PbctrlExt, FilterBufferNoticeReachesTheApplicationAndIsGivenBack)
 {
     const IQIV_PB_HANDLE_T h = open(IQIV_PB_BUF_MOD_PULL);
     const size_t mappings = shm_mappings();
@@ -515,7 +515,7 @@ std::vector<uint8_t> expected_memory(const std::vector<IQIV_PB_CTRL_ENCRYPT_SEG_
     return m;
 }
 
-TEST_F(Ext, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
+TEST_F(PbctrlExt, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
 {
     const IQIV_PB_HANDLE_T h = open();
     std::vector<IQIV_PB_CTRL_SUBSAMPLE_T> subs(65);
@@ -584,7 +584,7 @@ TEST_F(Ext, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
     EXPECT_EQ(calls("x_QivPb_Ctrl_SetEncryptInfo"), "3");
 }
 
-TEST_F(Ext, ConfusedEngineMemoryGivesErrorsNeverACrash)
+TEST_F(PbctrlExt, ConfusedEngineMemoryGivesErrorsNeverACrash)
 {
     IQIV_PB_CTRL_ENCRYPT_SEG_T seg{};
     IQIV_PB_CTRL_ENCRYPT_INFO_T enc{IQIV_PB_CTRL_ENCRYPT_SAMPLE, 1, 0, &seg};
@@ -632,7 +632,7 @@ TEST_F(Ext, ConfusedEngineMemoryGivesErrorsNeverACrash)
     expect_unlocked(h);
 }
 
-TEST_F(Ext, FirstFormSnapshotsKeepAListOfMappedPlanes)
+TEST_F(PbctrlExt, FirstFormSnapshotsKeepAListOfMappedPlanes)
 {
     const IQIV_PB_HANDLE_T h = open(IQIV_PB_BUF_MOD_PULL);
     const auto uid = static_cast<uint32_t>(pbctrl::find_by_handle(h));
@@ -683,7 +683,7 @@ TEST_F(Ext, FirstFormSnapshotsKeepAListOfMappedPlanes)
     EXPECT_EQ(shm_mappings(), mappings);
 }
 
-TEST_F(Ext, SecondFormSnapshotKeepsOneRecordAndRemapsTheSamePlanes)
+TEST_F(PbctrlExt, SecondFormSnapshotKeepsOneRecordAndRemapsTheSamePlanes)
 {
     const IQIV_PB_HANDLE_T h = open();
     const auto uid = static_cast<uint32_t>(pbctrl::find_by_handle(h));
