@@ -264,7 +264,7 @@ int32_t IQivPb_Ctrl_SetPlayModeEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PLAY_M
         printf("<CLIENT> can't find handle %d in IQivPb_Ctrl_SetPlayModeEx @Line: %d\n", h_handle, __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    pthread_mutex_t &mutex = t_client_info[found].t_mutex;
+    pthread_mutex_t &mutex = slot_mutex(t_client_info[found]);
     pthread_mutex_lock(&mutex);
     const int32_t ret = call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
     pthread_mutex_unlock(&mutex);
