@@ -678,7 +678,8 @@ TEST_F(PbctrlExt, FirstFormSnapshotsKeepAListOfMappedPlanes)
     // Records still there at close go with their planes.
     engine_.ok("result x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot 0");
     ASSERT_EQ(IQivPb_Ctrl_Ext_StartSnapshot(h, 1, &rect, &param, &a), 0);
-    ASSERT_EQ(IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 1, &rect, &param, reinterpret_cast<IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *>(&out)), 0);
+    IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T ext{};
+    ASSERT_EQ(IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 1, &rect, &param, &ext), 0);
     close(h);
     EXPECT_EQ(shm_mappings(), mappings);
 }
