@@ -15,6 +15,7 @@ using namespace pbctrl;
 namespace {
 
 constexpr int32_t kMapFailed = -8;
+constexpr int32_t kTraceLevel = 1;
 constexpr uint32_t kHlsTexts = 7;
 
 template <typename T> uint64_t addr(T *p)
@@ -74,6 +75,12 @@ uint8_t *encrypt_memory(IQIV_PB_HANDLE_T h_handle, ClientInfo &c, int32_t &ret)
            reinterpret_cast<void *>(static_cast<uintptr_t>(rec.hMemHandle)), IQIV_PB_CTRL_ENCRYPT_MEM_SIZE, p);
     m = ShareMem{1, rec.hMemHandle, p, IQIV_PB_CTRL_ENCRYPT_MEM_SIZE};
     return static_cast<uint8_t *>(p);
+}
+
+// A text member for a log line; a missing one prints as nothing.
+const char *shown(const void *text)
+{
+    return text ? static_cast<const char *>(text) : "";
 }
 
 void put32(uint8_t *p, uint32_t v)
@@ -167,17 +174,15 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
         refs[2 + kHlsTexts] = Ref{RefKind::BuffAt, 1, 0, nullptr,
                                   offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tHlsParam.pu1Buf),
                                   f.tHlsParam.u4BufLen};
-        CLIENT_LOG(kLogData, "<Client> Url is: %s, @Line: %d \n", f.tHlsParam.pcUrl ? f.tHlsParam.pcUrl : "(null)",
-                   __LINE__);
+        CLIENT_LOG(kLogData, "<Client> Url is: %s, @Line: %d \n", shown(f.tHlsParam.pcUrl), __LINE__);
         break;
     }
     case IQIV_PB_CTRL_FEATURE_DTCP:
         refs[1] = ref_desc(1, 188, "uFeatureParam.tDtcpParam", u);
         refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcHost));
         refs[3] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcPort));
-        CLIENT_LOG(kLogEntry, "<Client> Host is: %s, PORT is: %s, @Line: %d \n",
-                   f.tDtcpParam.pcHost ? f.tDtcpParam.pcHost : "(null)",
-                   f.tDtcpParam.pcPort ? f.tDtcpParam.pcPort : "(null)", __LINE__);
+        CLIENT_LOG(kLogEntry, "<Client> Host is: %s, PORT is: %s, @Line: %d \n", shown(f.tDtcpParam.pcHost),
+                   shown(f.tDtcpParam.pcPort), __LINE__);
         break;
     default:
         return arg_check_failure(m.name, m.line);
@@ -238,8 +243,8 @@ int32_t IQivPb_Ctrl_HttpsAuthenticateServer(IQIV_PB_HANDLE_T h_handle, IQIV_PB_C
 {
     if (!pt_info)
         return IQIVPB_INV_ARG;
-    printf("<>Client> ptCACertInfo->pu1CAFile[%s]\n", pt_info->pu1CAFile ? reinterpret_cast<const char *>(pt_info->pu1CAFile) : "");
-    printf("<>Client> ptCACertInfo->pu1CAPath[%s]\n", pt_info->pu1CAPath ? reinterpret_cast<const char *>(pt_info->pu1CAPath) : "");
+    printf("<>Client> ptCACertInfo->pu1CAFile[%s]\n", shown(pt_info->pu1CAFile));
+    printf("<>Client> ptCACertInfo->pu1CAPath[%s]\n", shown(pt_info->pu1CAPath));
     return call_member(ext_member(ExtId::HttpsAuthenticateServer), h_handle, pt_info);
 }
 
@@ -248,12 +253,10 @@ int32_t IQivPb_Ctrl_HttpsAuthenticateClient(IQIV_PB_HANDLE_T h_handle, IQIV_PB_C
     const Member &m = ext_member(ExtId::HttpsAuthenticateClient);
     if (!pt_info)
         return IQIVPB_INV_ARG;
-    const auto *cert = reinterpret_cast<const char *>(pt_info->pu1ClientCert);
-    const auto *key = reinterpret_cast<const char *>(pt_info->pu1PrvKey);
-    rpcu_log(1, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1ClientCert[%s]\n", g_ps_exe_name, m.name,
-             __LINE__, cert ? cert : "");
-    rpcu_log(1, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1PrvKey[%s]\n", g_ps_exe_name, m.name, __LINE__,
-             key ? key : "");
+    rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1ClientCert[%s]\n", g_ps_exe_name,
+             m.name, __LINE__, shown(pt_info->pu1ClientCert));
+    rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1PrvKey[%s]\n", g_ps_exe_name, m.name,
+             __LINE__, shown(pt_info->pu1PrvKey));
     return call_member(m, h_handle, pt_info);
 }
 
