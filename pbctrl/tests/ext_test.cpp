@@ -659,6 +659,7 @@ TEST_F(PbctrlExt, FirstFormSnapshotsKeepAListOfMappedPlanes)
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem(uid, &stranger), 0); // not in a non-empty list
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(3, &b, &out), -3);   // slot index above 2
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(3, 0, &b, &out), -3);
+    EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem((uid + 1) % 3, 0, &b, &out), -3); // a slot not in use
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uid, 0, nullptr, &out), -3);
     expect_unlocked(h);
 
