@@ -178,6 +178,14 @@ inline bool log_on(int32_t classes)
     return (i4_log_level.load(std::memory_order_relaxed) & classes) != 0;
 }
 
+// The slot's own mutex for pull and push playbacks; the others share the
+// library's (their t_mutex is never initialised).
+inline pthread_mutex_t &slot_mutex(ClientInfo &c)
+{
+    return c.e_buf_mod == IQIV_PB_BUF_MOD_PULL || c.e_buf_mod == IQIV_PB_BUF_MOD_PUSH ? c.t_mutex
+                                                                                     : t_info_mutex;
+}
+
 // Slot lookups: first match among slots 0, 1, 2, or -1.
 int find_by_handle(IQIV_PB_HANDLE_T h_handle);
 int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);

@@ -42,17 +42,6 @@ struct EngineFrame {
 };
 static_assert(sizeof(EngineFrame) == kFrameSize, "engine frame record");
 
-bool uses_slot_mutex(const ClientInfo &c)
-{
-    return c.e_buf_mod == IQIV_PB_BUF_MOD_PULL || c.e_buf_mod == IQIV_PB_BUF_MOD_PUSH;
-}
-
-// The slots without a mutex of their own share the library's.
-pthread_mutex_t &enc_mutex(ClientInfo &c)
-{
-    return uses_slot_mutex(c) ? c.t_mutex : t_info_mutex;
-}
-
 // The local address of an engine buffer, mapping its block on first use;
 // nullptr when the six maps are taken. Called with the mutex held.
 uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem)
@@ -159,7 +148,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     if (!fn)
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
-    pthread_mutex_t &mu = enc_mutex(c);
+    pthread_mutex_t &mu = slot_mutex(c);
     pthread_mutex_lock(&mu);
     rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>x_qivpbctrl_Enc_Buf_Cb_Fct, stream type is: %d\n",
              g_ps_exe_name, __func__, __LINE__, static_cast<int>(e_strm));
@@ -252,7 +241,7 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
     IQIV_PB_CTRL_ENC_VIDEO_FREE_T video_rec{};
     bool found;
     {
-        pthread_mutex_t &mu = enc_mutex(c);
+        pthread_mutex_t &mu = slot_mutex(c);
         pthread_mutex_lock(&mu);
         EngineBuf b1{}, b2{};
         if (e_strm_type == kEncAudio) {

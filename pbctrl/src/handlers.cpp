@@ -184,10 +184,7 @@ int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *
     FilterEntry *f = find_filter(h_pb, c);
     if (!f)
         return kNoFilter;
-    // The slots without their own mutex share the library's.
-    pthread_mutex_t &mu = c->e_buf_mod == IQIV_PB_BUF_MOD_PULL || c->e_buf_mod == IQIV_PB_BUF_MOD_PUSH
-                              ? c->t_mutex
-                              : t_info_mutex;
+    pthread_mutex_t &mu = slot_mutex(*c);
     pthread_mutex_lock(&mu);
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_FILTER_ALLOC_FCT>(f->pf_nfy);
     if (!fn || ui4_num_args != kFilterArgs) {

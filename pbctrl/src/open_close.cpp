@@ -1,5 +1,6 @@
 // Opening and closing a playback, and the command-line registration.
 #include "client_info.h"
+#include "ext_members.h"
 #include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
@@ -206,6 +207,7 @@ int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle)
         b_client_opened.store(0);
         slot = find_by_handle(h_handle);
         if (slot >= 0) {
+            release_ext_state(slot);
             clear(t_client_info[slot].at_filter);
             release_slot(slot);
             // Only a playback that was open gives back its share.

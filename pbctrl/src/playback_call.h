@@ -12,8 +12,8 @@
 
 namespace pbctrl {
 
-constexpr uint32_t kMaxMemberArgs = 4;
-constexpr uint32_t kMaxMemberRefs = 8;
+constexpr uint32_t kMaxMemberArgs = 5;
+constexpr uint32_t kMaxMemberRefs = 10;
 
 enum class RefKind : uint8_t {
     None,
@@ -32,6 +32,19 @@ struct Ref {
     uint32_t offset = 0;
     uint32_t length = 0; // BuffAt only
 };
+
+constexpr Ref ref_desc(uint8_t arg, uint16_t num, const char *member = nullptr, uint32_t offset = 0)
+{
+    return Ref{RefKind::Desc, arg, num, member, offset, 0};
+}
+constexpr Ref ref_text(uint8_t arg)
+{
+    return Ref{RefKind::Text, arg, 0, nullptr, 0, 0};
+}
+constexpr Ref ref_text_at(uint8_t arg, uint32_t offset)
+{
+    return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0};
+}
 
 struct Member {
     const char *name; // public name, for its log lines

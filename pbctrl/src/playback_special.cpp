@@ -4,6 +4,7 @@
 #include "korm.h"
 #include "playback_call.h"
 #include "playback_members.h"
+#include "remote_call.h"
 
 #include <cstdio>
 #include <cstring>
@@ -30,13 +31,6 @@ Ref text_at(uint8_t arg, uint32_t offset)
 template <typename T> uint64_t addr(T *p)
 {
     return reinterpret_cast<uintptr_t>(p);
-}
-
-int32_t arg_check_failure(const char *ps_name, int i4_line)
-{
-    printf("RPC Failure arg check:%s #%d\n", ps_name, i4_line);
-    printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line, 0);
-    return IQIVPB_FAIL;
 }
 
 struct SlotModes {
@@ -270,7 +264,7 @@ int32_t IQivPb_Ctrl_SetPlayModeEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PLAY_M
         printf("<CLIENT> can't find handle %d in IQivPb_Ctrl_SetPlayModeEx @Line: %d\n", h_handle, __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    pthread_mutex_t &mutex = t_client_info[found].t_mutex;
+    pthread_mutex_t &mutex = slot_mutex(t_client_info[found]);
     pthread_mutex_lock(&mutex);
     const int32_t ret = call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
     pthread_mutex_unlock(&mutex);

@@ -21,6 +21,13 @@ int32_t reg_failure(const char *ps_name, int i4_line)
     return IQIVPB_FAIL;
 }
 
+int32_t arg_check_failure(const char *ps_name, int i4_line)
+{
+    printf("RPC Failure arg check:%s #%d\n", ps_name, i4_line);
+    printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line, 0);
+    return IQIVPB_FAIL;
+}
+
 int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args,
                 RPC_ARG_T *pt_args, RPC_ARG_T &t_result)
 {

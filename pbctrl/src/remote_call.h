@@ -10,6 +10,9 @@ namespace pbctrl {
 // A registration failed: its line, no call, the stub ends with -1.
 int32_t reg_failure(const char *ps_name, int i4_line);
 
+// The arguments do not fit the playback: its lines, no call, -1.
+int32_t arg_check_failure(const char *ps_name, int i4_line);
+
 // Makes the call (auto-connecting once on -6) and prints its line;
 // returns the call's value.
 int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args,

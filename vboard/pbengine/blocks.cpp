@@ -135,6 +135,23 @@ std::string block_command(const std::string &verb, std::istringstream &in)
     return "error usage: write H OFFSET HEX, read H OFFSET LEN, free H";
 }
 
+uint32_t alloc_kmem_block(uint32_t size)
+{
+    return make(Family::Kmem, size);
+}
+
+bool free_made_block(uint32_t handle)
+{
+    Blocks &b = blocks();
+    std::lock_guard<std::mutex> lock(b.mu);
+    auto it = b.made.find(handle);
+    if (it == b.made.end())
+        return false;
+    release(it->first, it->second);
+    b.made.erase(it);
+    return true;
+}
+
 void free_all_blocks()
 {
     Blocks &b = blocks();

@@ -3,6 +3,7 @@
 #ifndef PBENGINE_BLOCKS_H
 #define PBENGINE_BLOCKS_H
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 
@@ -13,6 +14,10 @@ namespace pbsim {
 std::string block_command(const std::string &verb, std::istringstream &in);
 bool is_block_command(const std::string &verb);
 void free_all_blocks();
+// A kernel block the simulator makes and reset frees; 0 when none is left.
+uint32_t alloc_kmem_block(uint32_t size);
+// Frees a block made here; false for any other handle.
+bool free_made_block(uint32_t handle);
 
 } // namespace pbsim
 

@@ -37,7 +37,9 @@ void usage(FILE *out)
                  "  write H OFF HEX, read H OFF LEN, free H, conns, reset,\n"
                  "  misc volume CH, misc lang TYPE C0 C1 C2, misc text VALUE [TEXT],\n"
                  "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback),\n"
-                 "  played PB_HANDLE (what the last Play of a pull playback read).\n"
+                 "  played PB_HANDLE (what the last Play of a pull playback read),\n"
+                 "  filternotice SIZE|off, snapshot fresh|reuse [Y_BYTES C_BYTES],\n"
+                 "  encmem, encseg J (the encryption memory the engine read last).\n"
                  "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
 }

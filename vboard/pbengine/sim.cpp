@@ -1,6 +1,7 @@
 #include "sim.h"
 
 #include "blocks.h"
+#include "ext_engine.h"
 #include "misc.h"
 #include "playbacks.h"
 #include "pull_play.h"
@@ -342,7 +343,9 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
-    const int8_t own = builtin(conn, op, argc, args);
+    int8_t own = 0;
+    if (!ext_builtin(conn, op, argc, args, own))
+        own = builtin(conn, op, argc, args);
     for (const auto &out : script.outs)
         if (out.first < argc)
             write_out(args[out.first], out.second);
@@ -431,7 +434,8 @@ std::string script_command(const std::string &verb, std::istringstream &in)
         script.status = static_cast<int32_t>(n);
     } else if (verb == "out" && parse_number(a, n) && parse_number(b, m)) {
         script.outs[static_cast<uint32_t>(n)] = m;
-    } else if (verb == "outhex" && parse_number(a, n) && parse_hex(b, script.out_bytes[n])) {
+    } else if (verb == "outhex" && parse_number(a, n) &&
+               (script.out_bytes[n].clear(), parse_hex(b, script.out_bytes[n]))) {
     } else {
         return "error bad arguments for " + verb;
     }
@@ -533,6 +537,21 @@ void install()
     install_pull();
 }
 
+std::string call_back_soon(int32_t conn, const std::string &name, uint64_t func,
+                           const std::vector<std::pair<uint32_t, uint64_t>> &args)
+{
+    CbSpec spec;
+    spec.name = name;
+    spec.func = std::to_string(func);
+    for (const auto &a : args) {
+        CbArg arg;
+        arg.code = a.first;
+        arg.value = a.second;
+        spec.args.push_back(arg);
+    }
+    return call_back_later(conn, spec, 0);
+}
+
 namespace {
 
 // The connection a call-back goes to when its spec names none.
@@ -592,6 +611,7 @@ void reset_all()
     }
     free_all_blocks();
     misc_reset();
+    ext_reset();
 }
 
 } // namespace
@@ -618,6 +638,8 @@ std::string command(const std::string &line)
     }
     if (verb == "misc")
         return misc_command(in);
+    if (is_ext_command(verb))
+        return ext_command(verb, in);
     if (verb == "pullplay")
         return pull_play(last_connection(), in);
     if (verb == "played")
@@ -629,7 +651,8 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played "
+           "filternotice snapshot encmem encseg conns reset)";
 }
 
 } // namespace pbsim
