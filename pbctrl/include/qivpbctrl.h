@@ -69,5 +69,6 @@ int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void);
 #endif
 
 #include "qivpbctrl_playback.h"
+#include "qivpbctrl_push.h"
 
 #endif
