@@ -38,6 +38,15 @@ uint32_t slices_for(const ClientInfo &c, uint32_t ui4_size)
     return (ui4_size - 1) / c.ui4_slice_size + 1;
 }
 
+// No buffer is handed out or sent any more: also those of an earlier
+// mapping, which point into a range that is gone.
+void forget_buffers(ClientInfo &c)
+{
+    std::memset(c.ab_slice_used, 0, sizeof c.ab_slice_used);
+    std::memset(c.ab_slice_sent, 0, sizeof c.ab_slice_sent);
+    std::memset(static_cast<void *>(c.at_buf_info), 0, sizeof c.at_buf_info);
+}
+
 int32_t fetch_slice_info(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_MEM_SLICE_INFO_T &info)
 {
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", kSliceInfoName, __LINE__);
@@ -127,10 +136,7 @@ int32_t fetch_slices(ClientInfo &c, uint32_t ui4_size)
     }
     if (!map_slices(c))
         return IQIVPB_FAIL;
-    std::memset(c.ab_slice_used, 0, sizeof c.ab_slice_used);
-    std::memset(c.ab_slice_sent, 0, sizeof c.ab_slice_sent);
-    // Buffers of an earlier mapping point into a range that is gone.
-    std::memset(static_cast<void *>(c.at_buf_info), 0, sizeof c.at_buf_info);
+    forget_buffers(c);
     c.b_slice_ready = 1;
     return 0;
 }
@@ -387,6 +393,7 @@ void push_media_reset(IQIV_PB_HANDLE_T h_handle)
         x_kmem_block_unmap(c.pv_map_base);
     c.pv_map_base = nullptr;
     c.b_slice_ready = 0;
+    forget_buffers(c);
 }
 
 void release_push_maps(ClientInfo &c)
@@ -398,9 +405,7 @@ void release_push_maps(ClientInfo &c)
         if (e.pv_addr)
             x_kmem_block_unmap(e.pv_addr);
     std::memset(static_cast<void *>(c.at_ex_slot), 0, sizeof c.at_ex_slot);
-    std::memset(static_cast<void *>(c.at_buf_info), 0, sizeof c.at_buf_info);
-    std::memset(c.ab_slice_used, 0, sizeof c.ab_slice_used);
-    std::memset(c.ab_slice_sent, 0, sizeof c.ab_slice_sent);
+    forget_buffers(c);
 }
 
 } // namespace pbctrl

@@ -36,7 +36,9 @@ void usage(FILE *out)
                  "  last OP I, codes OP, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
                  "  write H OFF HEX, read H OFF LEN, free H, conns, reset,\n"
                  "  misc volume CH, misc lang TYPE C0 C1 C2, misc text VALUE [TEXT],\n"
-                 "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback).\n"
+                 "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback),\n"
+                 "  push slices COUNT BYTES | ex BYTES MAX | delay MS | hold | go | stat H | drain H\n"
+                 "  (push playbacks: slices, Ex buffers, consumption, what arrived).\n"
                  "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
 }

@@ -3,6 +3,7 @@
 #include "blocks.h"
 #include "misc.h"
 #include "pull_play.h"
+#include "push_play.h"
 #include "sim_text.h"
 
 #include "rpcipc.h"
@@ -239,11 +240,14 @@ namespace {
 
 // What the simulator itself does for the operations it knows; the result
 // it returns is used unless a script sets one.
-int8_t builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args)
+int8_t builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args)
 {
     int8_t misc_result = 0;
     if (misc_builtin(op, argc, args, misc_result))
         return misc_result;
+    int8_t push_result = 0;
+    if (push_builtin(conn, op, argc, args, push_result))
+        return push_result;
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mu);
     if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
@@ -336,7 +340,7 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
-    const int8_t own = builtin(op, argc, args);
+    const int8_t own = builtin(conn, op, argc, args);
     for (const auto &out : script.outs)
         if (out.first < argc)
             write_out(args[out.first], out.second);
@@ -555,6 +559,7 @@ void reset_all()
     }
     free_all_blocks();
     misc_reset();
+    push_reset();
 }
 
 } // namespace
@@ -583,6 +588,8 @@ std::string command(const std::string &line)
         return misc_command(in);
     if (verb == "pullplay")
         return pull_play(last_connection(), in);
+    if (verb == "push")
+        return push_command(in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -590,7 +597,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay conns reset)";
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay push conns reset)";
 }
 
 } // namespace pbsim
