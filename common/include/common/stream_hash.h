@@ -58,11 +58,11 @@ private:
 
     static uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
 
+    // Every target of the board is little-endian.
     static uint64_t load_le64(const uint8_t *p)
     {
-        uint64_t v = 0;
-        for (int i = 7; i >= 0; --i)
-            v = (v << 8) | p[i];
+        uint64_t v;
+        std::memcpy(&v, p, sizeof v);
         return v;
     }
 
