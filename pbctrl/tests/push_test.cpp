@@ -9,6 +9,7 @@
 #include "push_app.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -372,3 +373,37 @@ TEST_F(Push, ExBuffersArriveAndTheirMapsGoAway)
 }
 
 } // namespace
+
+#ifdef PBPUSH_PATH
+// The tool for people: its summary's checksum is the engine's, and each
+// kind of failure has its exit status.
+TEST_F(Push, PbpushPushesAFileAndSaysHowItWent)
+{
+    const std::vector<uint8_t> data = pushtest::stream_bytes(3 << 20, 5);
+    char path[] = "/tmp/pbpush_test.XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    ::close(fd);
+    auto run = [](const std::string &args) {
+        const std::string cmd = std::string(PBPUSH_PATH) + " " + args + " 2>&1 >/dev/null";
+        FILE *p = popen(cmd.c_str(), "r");
+        std::string out;
+        char b[256];
+        while (p && fgets(b, sizeof b, p))
+            out += b;
+        const int status = p ? pclose(p) : -1;
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
+    };
+    const auto ok = run(std::string("-q -b 100000 ") + path);
+    EXPECT_EQ(ok.first, 0) << ok.second;
+    const std::string want = expected_stat(data);
+    EXPECT_NE(ok.second.find("checksum " + want.substr(want.find(' ') + 1)), std::string::npos) << ok.second;
+    EXPECT_EQ(engine_.ok("push stat 1").substr(0, want.size()), want);
+    ASSERT_EQ(engine_.ok("push slices 2 4096"), "");
+    EXPECT_EQ(run(std::string("-q -b 1M ") + path).first, 1);
+    EXPECT_EQ(run("-b 0 x").first, 2);
+    EXPECT_EQ(run("/nonexistent/input").first, 3);
+    unlink(path);
+}
+#endif

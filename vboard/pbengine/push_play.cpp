@@ -149,6 +149,7 @@ struct Push {
     std::mutex mu;
     Config cfg;
     std::map<uint32_t, std::shared_ptr<Stream>> streams;
+    std::map<uint32_t, std::string> closed; // the last figures of closed playbacks
 };
 
 Push &push()
@@ -481,8 +482,13 @@ bool stop_or_close(const std::string &op, uint32_t h)
         return true;
     }
     if (op == "x_QivPb_Ctrl_Close") {
-        if (auto s = take_stream(h))
+        if (auto s = take_stream(h)) {
             s->end();
+            std::lock_guard<std::mutex> lock(push().mu);
+            if (push().closed.size() >= kMaxStreams)
+                push().closed.erase(push().closed.begin());
+            push().closed[h] = s->stat();
+        }
         return true;
     }
     return false;
@@ -574,8 +580,11 @@ std::string push_command(std::istringstream &in)
         uint64_t h = 0;
         in >> h_text;
         auto s = parse_number(h_text, h) && h <= UINT32_MAX ? find_stream(static_cast<uint32_t>(h), false) : nullptr;
-        if (!s)
-            return "error no push playback " + h_text;
+        if (!s) {
+            std::lock_guard<std::mutex> lock(push().mu);
+            auto it = push().closed.find(static_cast<uint32_t>(h));
+            return it != push().closed.end() ? it->second : "error no push playback " + h_text;
+        }
         if (what == "drain" && !s->drain())
             return "error still consuming";
         return s->stat();
@@ -589,6 +598,7 @@ void push_reset()
     {
         std::lock_guard<std::mutex> lock(push().mu);
         all.swap(push().streams);
+        push().closed.clear();
         push().cfg = Config{};
     }
     for (auto &s : all)
