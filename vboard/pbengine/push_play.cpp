@@ -122,7 +122,7 @@ private:
     void start_consumer();
     void consume_loop();
     void consume(const Request &r);
-    void notice(uint32_t id);
+    void notice_loop();
     void drop_locked(const Request &r);
 
     const uint32_t h_;
@@ -140,7 +140,12 @@ private:
     bool registered_ = false;
     bool busy_ = false;
     bool stopping_ = false;
+    // Consumed buffers whose notice is still to go: a thread of its own
+    // sends them, so that consuming goes on meanwhile.
+    std::deque<uint32_t> notices_;
+    bool notifying_ = false;
     std::thread consumer_;
+    std::thread notifier_;
     board::StreamHash hash_; // the consumer's own; stats_ has its last value
     Stats stats_;
 };
@@ -300,8 +305,10 @@ int8_t Stream::send_ex(uint32_t size, uint32_t count, HANDLE_T list, uint64_t de
 
 void Stream::start_consumer()
 {
-    if (!consumer_.joinable())
+    if (!consumer_.joinable()) {
         consumer_ = std::thread([this] { consume_loop(); });
+        notifier_ = std::thread([this] { notice_loop(); });
+    }
 }
 
 void Stream::consume_loop()
@@ -324,10 +331,8 @@ void Stream::consume_loop()
         // The slices are the client's again before it hears so.
         lock.lock();
         drop_locked(r);
-        lock.unlock();
-        if (r.ex_list == 0)
-            notice(r.id);
-        lock.lock();
+        if (r.ex_list == 0 && registered_)
+            notices_.push_back(r.id);
         busy_ = false;
         cv_.notify_all();
     }
@@ -356,29 +361,33 @@ void Stream::consume(const Request &r)
     ++stats_.buffers;
 }
 
-void Stream::notice(uint32_t id)
+void Stream::notice_loop()
 {
-    int32_t conn;
-    uint64_t tag;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (!registered_)
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        cv_.wait(lock, [this] { return stopping_ || !notices_.empty(); });
+        if (stopping_)
             return;
-        conn = conn_;
-        tag = tag_;
+        const uint32_t id = notices_.front();
+        notices_.pop_front();
+        notifying_ = true;
+        RPC_ARG_T args[kNoticeArgs];
+        rpc_arg_set(args[0], ARG_TYPE_UINT32, 0);
+        rpc_arg_set(args[1], ARG_TYPE_TAG, tag_);
+        rpc_arg_set(args[2], ARG_TYPE_UINT32, id);
+        rpc_arg_set(args[3], ARG_TYPE_UINT32, 0);
+        const int32_t conn = conn_;
+        lock.unlock();
+        RPC_ARG_T result{};
+        const int32_t rc = rpc_do_cb(conn, kNotice, nullptr, kNoticeArgs, args, &result, -1);
+        rpc_del(0);
+        lock.lock();
+        ++stats_.notices;
+        if (rc != RPCR_OK || result.u.i1 != 0)
+            ++stats_.failed;
+        notifying_ = false;
+        cv_.notify_all();
     }
-    RPC_ARG_T args[kNoticeArgs];
-    rpc_arg_set(args[0], ARG_TYPE_UINT32, 0);
-    rpc_arg_set(args[1], ARG_TYPE_TAG, tag);
-    rpc_arg_set(args[2], ARG_TYPE_UINT32, id);
-    rpc_arg_set(args[3], ARG_TYPE_UINT32, 0);
-    RPC_ARG_T result{};
-    const int32_t rc = rpc_do_cb(conn, kNotice, nullptr, kNoticeArgs, args, &result, -1);
-    rpc_del(0);
-    std::lock_guard<std::mutex> lock(mu_);
-    ++stats_.notices;
-    if (rc != RPCR_OK || result.u.i1 != 0)
-        ++stats_.failed;
 }
 
 // The request's memory may be sent again (slices) or is gone (Ex).
@@ -398,7 +407,8 @@ void Stream::drop_locked(const Request &r)
 bool Stream::drain()
 {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, kDrainWait, [this] { return queue_.empty() && !busy_; });
+    return cv_.wait_for(lock, kDrainWait,
+                        [this] { return queue_.empty() && !busy_ && notices_.empty() && !notifying_; });
 }
 
 // Stop: what was sent and not yet consumed is dropped without a notice.
@@ -433,6 +443,8 @@ void Stream::end()
     }
     if (consumer_.joinable())
         consumer_.join();
+    if (notifier_.joinable())
+        notifier_.join();
     std::lock_guard<std::mutex> lock(mu_);
     for (auto &b : ex_)
         b.second.release();
