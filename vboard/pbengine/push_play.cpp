@@ -496,10 +496,11 @@ bool stop_or_close(const std::string &op, uint32_t h)
     if (op == "x_QivPb_Ctrl_Close") {
         if (auto s = take_stream(h)) {
             s->end();
+            const std::string last = s->stat();
             std::lock_guard<std::mutex> lock(push().mu);
             if (push().closed.size() >= kMaxStreams)
                 push().closed.erase(push().closed.begin());
-            push().closed[h] = s->stat();
+            push().closed[h] = last;
         }
         return true;
     }
