@@ -15,6 +15,8 @@ class StreamHash {
 public:
     void update(const void *data, size_t n)
     {
+        if (n == 0)
+            return;
         const auto *p = static_cast<const uint8_t *>(data);
         total_ += n;
         if (held_) {
