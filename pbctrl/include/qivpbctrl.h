@@ -70,5 +70,6 @@ int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void);
 
 #include "qivpbctrl_playback.h"
 #include "qivpbctrl_ext.h"
+#include "qivpbctrl_push.h"
 
 #endif

@@ -3,6 +3,7 @@
 #include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
+#include "push.h"
 #include "rpcipc.h"
 
 #include <cinttypes>
@@ -210,7 +211,7 @@ struct Handler {
     rpc_hndlr_fct pf_hndlr;
 };
 
-// In registration order; the push notice joins after the pull handlers.
+// In registration order.
 const Handler kHandlers[] = {
     {"x_qivpbctrl_cli_fct", _hndlr_x_qivpbctrl_cli_fct},
     {"x_qivpbctrl_nfy_fct", _hndlr_x_qivpbctrl_nfy_fct},
@@ -223,6 +224,7 @@ const Handler kHandlers[] = {
     {"x_qivpbctrl_pull_abort_read_nfy_fct", _hndlr_x_qivpbctrl_pull_abort_read_nfy_fct},
     {"x_qivpbctrl_byteseek_nfy_fct", _hndlr_x_qivpbctrl_byteseek_nfy_fct},
     {"x_qivpbctrl_get_input_length_nfy_fct", _hndlr_x_qivpbctrl_get_input_length_nfy_fct},
+    {"x_qivpbctrl_Ipc_SendData_nfy_fct", _hndlr_x_qivpbctrl_Ipc_SendData_nfy_fct},
     {"x_qivpbctrl_Enc_Buf_Cb_Fct", _hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct},
     {"x_qivpbctrl_filter_allocate_nfy_fct", _hndlr_x_qivpbctrl_filter_allocate_nfy_fct},
     {"x_qivpbctrl_sp_nfy_fct", _hndlr_x_qivpbctrl_sp_nfy_fct},

@@ -4,6 +4,7 @@
 #include "handler_common.h"
 #include "korm.h"
 #include "log_control.h"
+#include "push.h"
 #include "remote_call.h"
 
 #include <unistd.h>
@@ -98,7 +99,7 @@ void release_slot(int slot)
     c.b_nfy_reg = 0;
     c.b_buf_pending = 0;
     c.b_slice_ready = 0;
-    c.pv_map_base = nullptr;
+    release_push_maps(c);
     if (uses_slot_mutex(c.e_buf_mod))
         pthread_mutex_destroy(&c.t_mutex);
     std::memset(&c.t_pull_fct, 0, sizeof c.t_pull_fct);

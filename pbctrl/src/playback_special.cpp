@@ -4,6 +4,7 @@
 #include "korm.h"
 #include "playback_call.h"
 #include "playback_members.h"
+#include "push.h"
 #include "remote_call.h"
 
 #include <cstdio>
@@ -211,9 +212,14 @@ int32_t IQivPb_Ctrl_SetEngineParamAsync(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_
 int32_t IQivPb_Ctrl_SetMediaInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_MEDIA_INFO_T *pt_info)
 {
     const Member &m = member(Id::SetMediaInfo);
-    // A null record resets the push path, which comes with push mode.
-    if (!pt_info)
-        return IQIVPB_INV_ARG;
+    // A null record resets the push path: the slices are mapped again by
+    // the next buffer, and the engine gets the null record.
+    if (!pt_info) {
+        push_media_reset(h_handle);
+        const Ref no_refs[kMaxMemberRefs] = {};
+        const uint64_t values[kMaxMemberArgs] = {h_handle, 0};
+        return carry(m, values, no_refs);
+    }
     const bool ogg = is_ogg_vorbis(*pt_info);
     HANDLE_T h_block = 0;
     if (ogg) {

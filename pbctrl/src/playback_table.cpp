@@ -107,6 +107,10 @@ const Member kMembers[] = {
     {NAMED(GetSpTrackInfo), 3, {H, TRACK, OUT}, {desc(2, 200)}},
     {NAMED(GetCurSpTrackInfo), 2, {H, OUT}, {desc(1, 200)}},
     {NAMED(SetSpTrack), 3, {H, TRACK, BOOL}, {}},
+    {NAMED(CancelGetBufferPending), 1, {H}, {}},
+    {NAMED(SetPushModelEOS), 1, {H}, {}},
+    // Stored in the push slot first (push.cpp).
+    {NAMED(RegCallback), 3, {H, ARG_TYPE_TAG, ARG_TYPE_FUNC}, {}},
     // Members whose own steps surround or replace the table's registrations.
     {NAMED(SetEngineParam), 2, {H, IN}, {}},
     {NAMED(SetEngineParamAsync), 2, {H, IN}, {}},
@@ -143,8 +147,6 @@ STUB(PlayEx, (IQIV_PB_HANDLE_T h_handle, uint32_t u4Param, IQIV_PB_CTRL_PLAY_EX_
      u4Param, pt_play)
 STUB(Pause, (IQIV_PB_HANDLE_T h_handle), h_handle)
 STUB(PauseEx, (IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PAUSE_EX_T *pt_pause), h_handle, pt_pause)
-// The push clean-up joins Stop and TSStop with the push data path.
-STUB(Stop, (IQIV_PB_HANDLE_T h_handle), h_handle)
 STUB(Step, (IQIV_PB_HANDLE_T h_handle, uint32_t u4Steps), h_handle, u4Steps)
 STUB(TimeSeek, (IQIV_PB_HANDLE_T h_handle, uint32_t u4Time), h_handle, u4Time)
 STUB(TimeSeekEx, (IQIV_PB_HANDLE_T h_handle, uint32_t u4Time, IQIV_PB_CTRL_TIME_SEEK_EX_T *pt_seek),
@@ -185,7 +187,6 @@ STUB(SetTSMediaInfo,
      (IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_TS_VIDEO_INFO_T *pt_video, IQIV_PB_CTRL_TS_AUDIO_INFO_T *pt_audio),
      h_handle, pt_video, pt_audio)
 STUB(TSPlay, (IQIV_PB_HANDLE_T h_handle), h_handle)
-STUB(TSStop, (IQIV_PB_HANDLE_T h_handle), h_handle)
 STUB(SetSubtitleShowHide, (IQIV_PB_HANDLE_T h_handle, uint8_t b_show), h_handle, b_show)
 STUB(SetSubtitleShowHideEx, (IQIV_PB_HANDLE_T h_handle, uint32_t e_plane, uint8_t b_show), h_handle, e_plane,
      b_show)

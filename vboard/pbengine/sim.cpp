@@ -5,6 +5,7 @@
 #include "misc.h"
 #include "playbacks.h"
 #include "pull_play.h"
+#include "push_play.h"
 #include "sim_text.h"
 
 #include "rpcipc.h"
@@ -246,6 +247,9 @@ int8_t builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *ar
     int8_t misc_result = 0;
     if (misc_builtin(op, argc, args, misc_result))
         return misc_result;
+    int8_t push_result = 0;
+    if (push_builtin(conn, op, argc, args, push_result))
+        return push_result;
     int8_t play_result = 0;
     if (playback_builtin(conn, op, argc, args, play_result))
         return play_result;
@@ -612,6 +616,7 @@ void reset_all()
     free_all_blocks();
     misc_reset();
     ext_reset();
+    push_reset();
 }
 
 } // namespace
@@ -644,6 +649,8 @@ std::string command(const std::string &line)
         return pull_play(last_connection(), in);
     if (verb == "played")
         return played_command(in);
+    if (verb == "push")
+        return push_command(in);
     if (verb == "conns")
         return "ok " + std::to_string(rpc_engine_conn_count());
     if (verb == "reset") {
@@ -651,7 +658,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played "
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played push "
            "filternotice snapshot encmem encseg conns reset)";
 }
 

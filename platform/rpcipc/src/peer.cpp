@@ -323,6 +323,9 @@ void Peer::run()
         ++serving_;
         held_ = true;
         held_since_ = std::chrono::steady_clock::now();
+        // A reply somebody waits for must not wait for this handler.
+        if (!pending_.empty())
+            pass_turn_locked();
         lock.unlock();
         monitor().keeping();
         serve(body);
