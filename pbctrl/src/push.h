@@ -20,14 +20,6 @@ private:
     pthread_mutex_t &m_;
 };
 
-// The slot's own mutex for pull and push playbacks; the others have none
-// and share the library's.
-inline pthread_mutex_t &slot_mutex(ClientInfo &c)
-{
-    return c.e_buf_mod == IQIV_PB_BUF_MOD_PULL || c.e_buf_mod == IQIV_PB_BUF_MOD_PUSH ? c.t_mutex
-                                                                                      : t_info_mutex;
-}
-
 inline void log_push_failure(const char *ps_name, const char *ps_reason, int i4_line)
 {
     CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", ps_name, ps_reason, i4_line);
