@@ -145,15 +145,7 @@ struct Events {
         return 0;
     }
 
-    // The registration IQivPb_Ctrl_RegCallback sends for playback h.
-    int32_t reg(IQIV_PB_HANDLE_T h)
-    {
-        RPC_ARG_T args[3];
-        rpc_arg_set(args[0], ARG_TYPE_UINT32, h);
-        rpc_arg_set_ptr(args[1], ARG_TYPE_TAG, this);
-        rpc_arg_set_ptr(args[2], ARG_TYPE_FUNC, reinterpret_cast<void *>(&on_event));
-        return pbctrl::remote_call("IQivPb_Ctrl_RegCallback", __LINE__, "x_QivPb_Ctrl_RegCallback", 3, args);
-    }
+    int32_t reg(IQIV_PB_HANDLE_T h) { return IQivPb_Ctrl_RegCallback(h, this, &on_event); }
 
     bool wait_end(std::unique_lock<std::mutex> &lock)
     {

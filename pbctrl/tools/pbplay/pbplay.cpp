@@ -5,7 +5,6 @@
 
 #include "sim_events.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +31,6 @@ constexpr unsigned long kDefaultWaitS = 60;
 constexpr unsigned long kMaxWaitS = 86400;
 constexpr uint32_t kPullHandle = 1;
 constexpr uint64_t kPercent = 100;
-constexpr uint64_t kSteps = 10; // progress lines: one a tenth
 
 const char kUsage[] =
     "usage: pbplay [-t SECONDS] FILE\n"
@@ -53,10 +51,7 @@ struct Play {
     std::mutex mu;
     std::condition_variable cv;
     uint64_t pos = 0;
-    bool closed = false; // the engine closed its pull handle: it read what it wanted
     bool ended = false;  // the end-of-stream event came
-    bool events = false; // the engine's events reach on_event
-    uint64_t shown_step = 0;
     pbsim::PlayEnd end{};
     std::vector<std::thread> readers;
 };
@@ -74,16 +69,6 @@ void print_progress(const char *what, uint64_t bytes, uint64_t length)
     std::fflush(stdout);
 }
 
-// Without the engine's events, how far the engine has pulled is the progress.
-void pulled_progress(Play &p)
-{
-    const uint64_t step = p.size ? p.pos * kSteps / p.size : kSteps;
-    if (!p.events && step > p.shown_step) {
-        p.shown_step = step;
-        print_progress("pulled", p.pos, p.size);
-    }
-}
-
 uint32_t read_at_pos(Play &p, void *buf, uint32_t len)
 {
     std::lock_guard<std::mutex> lock(p.mu);
@@ -91,7 +76,6 @@ uint32_t read_at_pos(Play &p, void *buf, uint32_t len)
     if (n <= 0)
         return 0;
     p.pos += static_cast<uint64_t>(n);
-    pulled_progress(p);
     return static_cast<uint32_t>(n);
 }
 
@@ -101,12 +85,8 @@ int32_t pull_open(uint32_t, uint32_t *ph_pull, void *)
     return 0;
 }
 
-int32_t pull_close(uint32_t, void *tag)
+int32_t pull_close(uint32_t, void *)
 {
-    Play &p = as_play(tag);
-    std::lock_guard<std::mutex> lock(p.mu);
-    p.closed = true;
-    p.cv.notify_all();
     return 0;
 }
 
@@ -174,18 +154,9 @@ int32_t on_event(uint32_t event, void *tag, void *data)
     return 0;
 }
 
-// The event registration comes with the library's push path; a library
-// without it still plays, without the engine's events.
 bool register_events(IQIV_PB_HANDLE_T h, Play &p)
 {
-    using RegCallback = int32_t (*)(IQIV_PB_HANDLE_T, void *, IQIV_PB_CTRL_NFY_FCT);
-    const auto reg = reinterpret_cast<RegCallback>(dlsym(RTLD_DEFAULT, "IQivPb_Ctrl_RegCallback"));
-    if (!reg) {
-        std::printf("pbplay: this libqivpbctrl has no IQivPb_Ctrl_RegCallback: no engine events\n");
-        return true;
-    }
-    p.events = reg(h, &p, on_event) == 0;
-    return p.events;
+    return IQivPb_Ctrl_RegCallback(h, &p, on_event) == 0;
 }
 
 bool set_pull_parameters(IQIV_PB_HANDLE_T h, Play &p)
@@ -203,12 +174,11 @@ bool set_pull_parameters(IQIV_PB_HANDLE_T h, Play &p)
     return IQivPb_Ctrl_SetEngineParam(h, &param) == 0;
 }
 
-// Waits for the end of stream, or for the engine to close its pull handle
-// when no events come; false when neither came in time.
+// Waits for the end-of-stream event; false when it did not come in time.
 bool wait_for_end(Play &p, unsigned long wait_s)
 {
     std::unique_lock<std::mutex> lock(p.mu);
-    return p.cv.wait_for(lock, std::chrono::seconds(wait_s), [&] { return p.ended || p.closed; });
+    return p.cv.wait_for(lock, std::chrono::seconds(wait_s), [&] { return p.ended; });
 }
 
 // Plays the opened file; the exit status.
