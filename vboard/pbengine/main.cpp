@@ -40,7 +40,8 @@ void usage(FILE *out)
                  "  played PB_HANDLE (what the last Play of a pull playback read),\n"
                  "  filternotice SIZE|off, snapshot fresh|reuse [Y_BYTES C_BYTES],\n"
                  "  encmem, encseg J (the encryption memory the engine read last),\n"
-                 "  push slices COUNT BYTES | ex BYTES MAX | delay MS | hold | go | stat H | drain H\n"
+                 "  push slices COUNT BYTES | ex BYTES MAX | delay MS | check on|off | hold | go |\n"
+                 "  stat H | drain H\n"
                  "  (push playbacks: slices, Ex buffers, consumption, what arrived).\n"
                  "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
