@@ -48,6 +48,11 @@ int32_t app_pcm_fct(uint32_t, uint32_t)
     return 0;
 }
 
+int32_t app_event_fct(uint32_t, void *, void *)
+{
+    return 0;
+}
+
 TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
 {
     const IQIV_PB_HANDLE_T h = open();
@@ -193,6 +198,12 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
          [&](auto x) { return IQivPb_Ctrl_Start_PcmUpload_cb(x, &cmd, &app_pcm_fct); },
          {hex_addr(&cmd), hex_addr(reinterpret_cast<void *>(&app_pcm_fct))}},
         {"x_QivPb_Ctrl_Stop_PcmUpload_cb", "0x48", [&](auto x) { return IQivPb_Ctrl_Stop_PcmUpload_cb(x); }, {}},
+        {"x_QivPb_Ctrl_RegCallback", "0x48 0x50 0x61",
+         [&](auto x) { return IQivPb_Ctrl_RegCallback(x, &cmd, &app_event_fct); },
+         {hex_addr(&cmd), hex_addr(reinterpret_cast<void *>(&app_event_fct))}},
+        {"x_QivPb_Ctrl_CancelGetBufferPending", "0x48", [&](auto x) { return IQivPb_Ctrl_CancelGetBufferPending(x); },
+         {}},
+        {"x_QivPb_Ctrl_SetPushModelEOS", "0x48", [&](auto x) { return IQivPb_Ctrl_SetPushModelEOS(x); }, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.op);
