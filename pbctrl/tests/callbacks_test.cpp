@@ -27,42 +27,42 @@ struct Seen {
     std::vector<IQIV_PB_CTRL_ENC_VIDEO_FRAME_T> frames;
     std::vector<uint64_t> args;
     int32_t result = 0;
-} seen;
+} g_seen;
 
 int32_t on_sp(uint32_t, uint8_t, uint32_t, IQIV_PB_CTRL_SP_DATA_T *d)
 {
-    seen.sp.push_back(*d);
-    seen.sp_bytes.push_back(hex_of(d->pv_data, 4));
-    return seen.result;
+    g_seen.sp.push_back(*d);
+    g_seen.sp_bytes.push_back(hex_of(d->pv_data, 4));
+    return g_seen.result;
 }
 
 int32_t on_enc(uint32_t, uint32_t strm, void *desc)
 {
     if (strm == IQIV_PB_CTRL_ENC_STRM_AUDIO) {
-        seen.audio = *static_cast<IQIV_PB_CTRL_ENC_AUDIO_BUF_T *>(desc);
-        seen.audio_bytes = hex_of(seen.audio.pv_buf, seen.audio.ui4_len);
+        g_seen.audio = *static_cast<IQIV_PB_CTRL_ENC_AUDIO_BUF_T *>(desc);
+        g_seen.audio_bytes = hex_of(g_seen.audio.pv_buf, g_seen.audio.ui4_len);
     } else {
         const auto *v = static_cast<IQIV_PB_CTRL_ENC_VIDEO_BUF_T *>(desc);
-        seen.frames.assign(v->pt_frames, v->pt_frames + v->ui4_count);
+        g_seen.frames.assign(v->pt_frames, v->pt_frames + v->ui4_count);
     }
     return 0;
 }
 
 int32_t on_pcm(uint32_t a, uint32_t b)
 {
-    seen.args = {a, b};
-    return seen.result;
+    g_seen.args = {a, b};
+    return g_seen.result;
 }
 
 int32_t on_dash(uint32_t a, uint32_t b, uint32_t c, uint64_t d, uint64_t e, uint32_t f)
 {
-    seen.args = {a, b, c, d, e, f};
-    return seen.result;
+    g_seen.args = {a, b, c, d, e, f};
+    return g_seen.result;
 }
 
 int32_t on_filter(uint32_t h, uint32_t v, IQIV_PB_CTRL_FILTER_BUF_T *buf, uint32_t v2)
 {
-    seen.args = {h, v, buf->ui4_size, v2, static_cast<uint64_t>(*static_cast<uint8_t *>(buf->pv_addr))};
+    g_seen.args = {h, v, buf->ui4_size, v2, static_cast<uint64_t>(*static_cast<uint8_t *>(buf->pv_addr))};
     return 0;
 }
 
@@ -70,7 +70,7 @@ class Callbacks : public pbtest::EngineTest {
 protected:
     void SetUp() override
     {
-        seen = Seen{};
+        g_seen = Seen{};
         EngineTest::SetUp();
         if (HasFatalFailure())
             return;
@@ -127,13 +127,13 @@ TEST_F(Callbacks, SubpictureRingFillsWrapsAndReleasesInRingOrder)
         fill += hex_of(&i, 1);
     const uint32_t blk = block(fill);
     ASSERT_EQ(notice(blk, 16), "0 2 0");
-    const IQIV_PB_CTRL_SP_DATA_T &d = seen.sp[0];
+    const IQIV_PB_CTRL_SP_DATA_T &d = g_seen.sp[0];
     EXPECT_EQ(d.ui1_kind, 7);
     EXPECT_EQ(d.au4_value[0], 100u);
     EXPECT_EQ(d.au4_value[10], 110u);
     EXPECT_EQ(d.ui4_value, 0x1234u);
     EXPECT_EQ(d.ui2_value, 0xBEEF);
-    EXPECT_EQ(seen.sp_bytes[0], "10111213");
+    EXPECT_EQ(g_seen.sp_bytes[0], "10111213");
 
     for (uint32_t n = 1; n < pbctrl::kSpData; ++n)
         ASSERT_EQ(notice(blk, n), "0 2 0");
@@ -142,7 +142,7 @@ TEST_F(Callbacks, SubpictureRingFillsWrapsAndReleasesInRingOrder)
     EXPECT_EQ(ring(), before);
 
     // Releasing the 150th frees the first 150 in ring order.
-    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, seen.sp[149].pv_data), 0);
+    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, g_seen.sp[149].pv_data), 0);
     EXPECT_EQ(info().ui4SpDatRelPnt, 150u);
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_SpDataRelease 2"), hex_of(blk) + hex_of(149u));
     for (uint32_t n = 300; n < 450; ++n)
@@ -151,16 +151,16 @@ TEST_F(Callbacks, SubpictureRingFillsWrapsAndReleasesInRingOrder)
 
     // A wrong address, searched past entry 299: nothing changes.
     before = ring();
-    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, seen.sp[0].pv_data), -1);
-    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_ + 1, 2, seen.sp[200].pv_data), -1);
+    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, g_seen.sp[0].pv_data), -1);
+    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_ + 1, 2, g_seen.sp[200].pv_data), -1);
     EXPECT_EQ(ring(), before);
     // Found after the wrap: 150..299 and 0..10 go.
-    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, seen.sp[310].pv_data), 0);
+    EXPECT_EQ(IQivPb_Ctrl_SpDataRelease(h_, 2, g_seen.sp[310].pv_data), 0);
     EXPECT_EQ(info().ui4SpDatRelPnt, 11u);
     EXPECT_EQ(info().at_sp_data[299].b_used, 0);
     EXPECT_EQ(info().at_sp_data[11].b_used, 1);
     // An application that refuses a notice leaves its entry free.
-    seen.result = 1;
+    g_seen.result = 1;
     before = ring();
     EXPECT_EQ(notice(blk, 5), "-1 2 1");
     EXPECT_EQ(ring(), before);
@@ -174,9 +174,9 @@ TEST_F(Callbacks, EncoderBuffersReachTheApplicationAndGoBack)
 {
     const uint32_t blk = block("00112233445566778899");
     ASSERT_EQ(enc(0, hex_of(AudioDesc{5, blk, 2, 4}), 0, "00"), "0 2 0");
-    EXPECT_EQ(seen.audio.ui4_first, 5u);
-    EXPECT_EQ(seen.audio_bytes, "22334455");
-    const IQIV_PB_CTRL_ENC_AUDIO_BUF_T audio = seen.audio;
+    EXPECT_EQ(g_seen.audio.ui4_first, 5u);
+    EXPECT_EQ(g_seen.audio_bytes, "22334455");
+    const IQIV_PB_CTRL_ENC_AUDIO_BUF_T audio = g_seen.audio;
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 0, &audio), 0);
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Ext_FreeEncCbBuffer 2"), hex_of(AudioDesc{5, blk, 2, 4}));
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 0, &audio), -3) << "given back already";
@@ -189,13 +189,13 @@ TEST_F(Callbacks, EncoderBuffersReachTheApplicationAndGoBack)
     std::memcpy(frames[0], f0, sizeof f0);
     std::memcpy(frames[1], f1, sizeof f1);
     ASSERT_EQ(enc(1, "00", 2, hex_of(frames, sizeof frames)), "0 2 0");
-    ASSERT_EQ(seen.frames.size(), 2u);
-    const IQIV_PB_CTRL_ENC_VIDEO_FRAME_T fr = seen.frames[0];
+    ASSERT_EQ(g_seen.frames.size(), 2u);
+    const IQIV_PB_CTRL_ENC_VIDEO_FRAME_T fr = g_seen.frames[0];
     EXPECT_EQ(hex_of(fr.pv_buf1, fr.ui4_len1) + hex_of(fr.pv_buf2, fr.ui4_len2), "112233ccdd");
     EXPECT_EQ(fr.au4_info[5], 16u);
     EXPECT_EQ(fr.au4_frame[0], 21u);
     EXPECT_EQ(fr.ui4_frame7, 27u);
-    EXPECT_EQ(seen.frames[1].pv_buf2, nullptr);
+    EXPECT_EQ(g_seen.frames[1].pv_buf2, nullptr);
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 1, &fr), 0);
     uint32_t rec[22] = {blk, 1, 3, blk2, 2, 2};
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Ext_FreeEncCbBuffer 2"), hex_of(rec, sizeof rec));
@@ -250,10 +250,10 @@ TEST_F(Callbacks, PlainCallBacksPassTheirValues)
              " 0x48:3 0x71=00", 0, "-1 2 -1", {}},
     };
     for (const Case &c : cases) {
-        seen.args.clear();
-        seen.result = c.app_result;
+        g_seen.args.clear();
+        g_seen.result = c.app_result;
         EXPECT_EQ(engine_.ok("callback " + c.line), c.answer) << c.line;
-        EXPECT_EQ(seen.args, c.args) << c.line;
+        EXPECT_EQ(g_seen.args, c.args) << c.line;
     }
     EXPECT_EQ(info().at_filter[3].h_mem, blk);
     x_kmem_block_unmap(info().at_filter[3].pv_buf);

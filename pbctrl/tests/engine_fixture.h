@@ -1,6 +1,7 @@
-// What the tests against the engine simulator share: bytes and addresses as
-// its control lines write them, and a fixture that starts the engine and
-// closes the playbacks a test opened.
+// What the tests against the engine simulator share: bytes, addresses and
+// texts as its control lines write them, a fixture that starts the engine
+// and closes the playbacks a test opened, and the check of one tabled
+// member as the engine sees it.
 #ifndef PBCTRL_ENGINE_FIXTURE_H
 #define PBCTRL_ENGINE_FIXTURE_H
 
@@ -13,6 +14,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,23 @@ inline std::string hex_addr(const void *p)
     return b;
 }
 
+inline std::string quoted(const std::string &text)
+{
+    return "[\"" + text + "\"]";
+}
+
+// One remote member: how to call it, what the engine must see of arguments
+// 1..n ("" = not checked, "~A|B" = contains A, then B) and the places and
+// records it writes, in argument order.
+struct MemberCase {
+    const char *op;
+    const char *codes;
+    std::function<int32_t(IQIV_PB_HANDLE_T)> call;
+    std::vector<std::string> args;
+    std::vector<const void *> outs = {};
+    std::string first = ""; // argument 0 when it is not the handle
+};
+
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -68,8 +88,54 @@ protected:
         open_.erase(std::find(open_.begin(), open_.end(), h));
     }
 
+    std::string seen(const std::string &op, size_t i) { return engine_.ok("last " + op + " " + std::to_string(i)); }
+    std::string calls(const std::string &op) { return engine_.ok("calls " + op); }
+
+    // Calls the member once on playback h and checks what the engine saw;
+    // every place and record the engine writes gets 0x2A in its first byte.
+    void expect_reaches_engine(const MemberCase &c, IQIV_PB_HANDLE_T h)
+    {
+        constexpr uint8_t kWritten = 0x2A;
+        SCOPED_TRACE(c.op);
+        std::istringstream codes(c.codes);
+        std::string code;
+        for (size_t i = 0; codes >> code; ++i) {
+            if (code == "0xB1")
+                engine_.ok("outhex " + std::string(c.op) + " " + std::to_string(i) + " 2a");
+            else if (code == "0x98" || code == "0x99")
+                engine_.ok("out " + std::string(c.op) + " " + std::to_string(i) + " 42");
+        }
+        const std::string before = calls(c.op);
+        EXPECT_EQ(c.call(h), 0);
+        EXPECT_EQ(std::stoi(calls(c.op)), std::stoi(before) + 1);
+        EXPECT_EQ(engine_.ok(std::string("codes ") + c.op), c.codes);
+        EXPECT_EQ(seen(c.op, 0), c.first.empty() ? std::to_string(h) : c.first);
+        for (size_t i = 0; i < c.args.size(); ++i)
+            expect_argument(seen(c.op, i + 1), c.args[i], i + 1);
+        for (const void *out : c.outs)
+            EXPECT_EQ(*static_cast<const uint8_t *>(out), kWritten);
+    }
+
     pbharness::Engine engine_;
     std::vector<IQIV_PB_HANDLE_T> open_;
+
+private:
+    static void expect_argument(const std::string &got, const std::string &want, size_t i)
+    {
+        if (want.empty())
+            return;
+        if (want[0] != '~') {
+            EXPECT_EQ(got, want) << "argument " << i;
+            return;
+        }
+        // Pieces in this order; what lies between them depends on the word size.
+        std::istringstream pieces(want.substr(1));
+        size_t at = 0;
+        for (std::string piece; std::getline(pieces, piece, '|');) {
+            at = got.find(piece, at);
+            ASSERT_NE(at, std::string::npos) << "argument " << i << ": " << piece << " in " << got;
+        }
+    }
 };
 
 } // namespace pbtest

@@ -5,6 +5,7 @@
 
 #include "checksum.h"
 #include "client_info.h"
+#include "engine_fixture.h"
 #include "engine_harness.h"
 
 #include <gtest/gtest.h>
@@ -22,35 +23,10 @@
 
 namespace {
 
-using pbharness::Engine;
 
-std::string hex_of(const void *p, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const uint8_t *>(p)[i]);
-        out += b;
-    }
-    return out;
-}
-
-template <typename T> std::string hex_of(const T &t)
-{
-    return hex_of(&t, sizeof t);
-}
-
-std::string addr(const void *p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-    return b;
-}
-
-std::string quoted(const std::string &text)
-{
-    return "[\"" + text + "\"]";
-}
+using pbtest::hex_addr;
+using pbtest::hex_of;
+using pbtest::quoted;
 
 // Kernel blocks this process has mapped.
 size_t shm_mappings()
@@ -89,32 +65,12 @@ int32_t app_cli(int32_t)
     return 0;
 }
 
-class PbctrlExt : public ::testing::Test {
+class PbctrlExt : public pbtest::EngineTest {
 protected:
     void SetUp() override
     {
         g_filter = FilterSeen{};
-        ASSERT_TRUE(engine_.start());
-        IQivPb_Ctrl_Init();
-    }
-    void TearDown() override
-    {
-        for (IQIV_PB_HANDLE_T h : open_)
-            IQivPb_Ctrl_Close(h);
-        IQivPb_Ctrl_Terminate();
-    }
-
-    IQIV_PB_HANDLE_T open(uint32_t model = IQIV_PB_BUF_MOD_URI)
-    {
-        IQIV_PB_HANDLE_T h = 0;
-        EXPECT_EQ(IQivPb_Ctrl_Open(&h, model, 0, "file:///a.ts"), 0);
-        open_.push_back(h);
-        return h;
-    }
-    void close(IQIV_PB_HANDLE_T h)
-    {
-        EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
-        open_.erase(std::find(open_.begin(), open_.end(), h));
+        EngineTest::SetUp();
     }
     static pbctrl::ClientInfo &info(IQIV_PB_HANDLE_T h) { return pbctrl::t_client_info[pbctrl::find_by_handle(h)]; }
     // Every failure path gives the slot's mutex back.
@@ -131,8 +87,6 @@ protected:
             n += f.b_used;
         return n;
     }
-    std::string seen(const std::string &op, size_t i) { return engine_.ok("last " + op + " " + std::to_string(i)); }
-    std::string calls(const std::string &op) { return engine_.ok("calls " + op); }
     bool await_callbacks(const std::string &count)
     {
         for (int i = 0; i < 500; ++i) {
@@ -142,23 +96,7 @@ protected:
         }
         return false;
     }
-
-    Engine engine_;
-    std::vector<IQIV_PB_HANDLE_T> open_;
 };
-
-// One plain member: how to call it, what the engine must see of arguments
-// 1..n ("" = not checked, "~X" = contains X) and the places it writes.
-struct Case {
-    const char *op;
-    const char *codes;
-    std::function<int32_t(IQIV_PB_HANDLE_T)> call;
-    std::vector<std::string> args;
-    std::vector<const void *> outs = {};
-    std::string first = ""; // argument 0 when it is not the handle
-};
-
-constexpr uint8_t kWritten = 0x2A;
 
 TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
 {
@@ -196,7 +134,7 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
     IQIV_PB_CTRL_CLI_FCT cli = app_cli;
     void *tag = &u32[15];
 
-    const std::vector<Case> cases = {
+    const std::vector<pbtest::MemberCase> cases = {
         {"x_QivPb_Disc_Menu_Call", "0x48", [&](auto x) { return IQivPb_Disc_Menu_Call(x); }, {}},
         {"x_QivPb_Disc_Chapter_Search", "0x48 0x48", [&](auto x) { return IQivPb_Disc_Chapter_Search(x, 7); }, {"7"}},
         {"x_QivPb_Disc_Title_Search", "0x48 0x48", [&](auto x) { return IQivPb_Disc_Title_Search(x, 3); }, {"3"}},
@@ -245,7 +183,7 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
          {&u32[10]}, "0"},
         {"x_QivPb_Ctrl_Ext_SetEncBufferParm", "0x48 0x61 0x50",
          [&](auto x) { return IQivPb_Ctrl_Ext_SetEncBufferParm(x, fn, tag); },
-         {addr(reinterpret_cast<void *>(fn)), addr(tag)}},
+         {hex_addr(reinterpret_cast<void *>(fn)), hex_addr(tag)}},
         {"x_QivPb_Ctrl_Ext_EncEnable", "0x48 0x4B", [&](auto x) { return IQivPb_Ctrl_Ext_EncEnable(x, 1); }, {"1"}},
         {"x_QivPb_Ctrl_Ext_RequestKeyframe", "0x48", [&](auto x) { return IQivPb_Ctrl_Ext_RequestKeyframe(x); }, {}},
         {"x_QivPb_Ctrl_Ext_SetVidFrameRate", "0x48 0x48",
@@ -279,7 +217,7 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
         {"x_QivPb_Ctrl_HttpsAuthenticateClient", "0x48 0x71",
          [&](auto x) { return IQivPb_Ctrl_HttpsAuthenticateClient(x, &client); }, {quoted(cert) + quoted(key)}},
         {"x_QivPb_Ctrl_Reg_CLI", "0x61 0x61 0x61", [&](auto) { return IQivPb_Ctrl_Reg_CLI(cli, cli, nullptr); },
-         {addr(reinterpret_cast<void *>(cli)), "0x0"}, {}, addr(reinterpret_cast<void *>(cli))},
+         {hex_addr(reinterpret_cast<void *>(cli)), "0x0"}, {}, hex_addr(reinterpret_cast<void *>(cli))},
         {"x_IQivPb_Ctrl_CustomizeHttpReqHdr", "0x48 0x60",
          [&](auto x) { return IQivPb_Ctrl_CustomizeHttpReqHdr(x, "X-Token: 1"); }, {"X-Token: 1"}},
         {"x_QivPb_Ctrl_SetFeatureParam", "0x48 0x71", [&](auto x) { return IQivPb_Ctrl_SetFeatureParam(x, &hls); },
@@ -296,40 +234,8 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
         {"x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext", "0x48 0x71",
          [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext(x, &snap_ext_in); }, {hex_of(snap_ext_in)}},
     };
-    const std::string hs = std::to_string(h);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.op);
-        std::istringstream codes(c.codes);
-        std::string code;
-        for (size_t i = 0; codes >> code; ++i) {
-            if (code == "0xB1")
-                engine_.ok("outhex " + std::string(c.op) + " " + std::to_string(i) + " 2a");
-            else if (code == "0x98")
-                engine_.ok("out " + std::string(c.op) + " " + std::to_string(i) + " 42");
-        }
-        const std::string before = calls(c.op);
-        EXPECT_EQ(c.call(h), 0);
-        EXPECT_EQ(std::stoi(calls(c.op)), std::stoi(before) + 1);
-        EXPECT_EQ(engine_.ok(std::string("codes ") + c.op), c.codes);
-        EXPECT_EQ(seen(c.op, 0), c.first.empty() ? hs : c.first);
-        for (size_t i = 0; i < c.args.size(); ++i) {
-            const std::string &want = c.args[i];
-            const std::string got = seen(c.op, i + 1);
-            if (!want.empty() && want[0] == '~') {
-                // Pieces in this order; what lies between them depends on the word size.
-                std::istringstream pieces(want.substr(1));
-                size_t at = 0;
-                for (std::string piece; std::getline(pieces, piece, '|');) {
-                    at = got.find(piece, at);
-                    ASSERT_NE(at, std::string::npos) << "argument " << i + 1 << ": " << piece << " in " << got;
-                }
-            } else if (!want.empty()) {
-                EXPECT_EQ(got, want) << "argument " << i + 1;
-            }
-        }
-        for (const void *out : c.outs)
-            EXPECT_EQ(*static_cast<const uint8_t *>(out), kWritten);
-    }
+    for (const pbtest::MemberCase &c : cases)
+        expect_reaches_engine(c, h);
     // The DTCP form of the feature parameter carries its two texts.
     EXPECT_EQ(IQivPb_Ctrl_SetFeatureParam(h, &dtcp), 0);
     EXPECT_NE(seen("x_QivPb_Ctrl_SetFeatureParam", 1).find(quoted(host) + quoted(port)), std::string::npos);
@@ -489,7 +395,7 @@ TEST_F(PbctrlExt, FilterBufferNoticeReachesTheApplicationAndIsGivenBack)
     // A confused engine: a buffer that does not map, a playback without filters.
     ASSERT_EQ(IQivPb_Ctrl_TS_Filter_Alloc(h, &param, on_filter, nullptr, &h_filter), 0);
     ASSERT_TRUE(await_callbacks("3"));
-    const std::string fn = addr(reinterpret_cast<void *>(&on_filter));
+    const std::string fn = hex_addr(reinterpret_cast<void *>(&on_filter));
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_filter_allocate_nfy_fct " + fn + " 0x48:" + std::to_string(h) +
                          " 0x48:1 0x48:4026531839 0x48:64 0x48:0"),
               "-1 2 -1");

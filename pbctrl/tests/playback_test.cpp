@@ -20,28 +20,9 @@ namespace {
 
 using pbtest::hex_addr;
 using pbtest::hex_of;
+using pbtest::quoted;
 
-std::string quoted(const std::string &text)
-{
-    return "[\"" + text + "\"]";
-}
-
-class Playback : public pbtest::EngineTest {
-protected:
-    std::string seen(const std::string &op, size_t i) { return engine_.ok("last " + op + " " + std::to_string(i)); }
-    std::string calls(const std::string &op) { return engine_.ok("calls " + op); }
-};
-
-// One remote member: how to call it, and what the engine must see.
-struct Case {
-    const char *op;
-    const char *codes;
-    std::function<int32_t(IQIV_PB_HANDLE_T)> call;
-    std::vector<std::string> args; // what the engine sees of arguments 1..n ("" = not checked)
-    std::vector<const void *> outs = {}; // places and records the engine writes, in argument order
-};
-
-constexpr uint8_t kWritten = 0x2A;
+class Playback : public pbtest::EngineTest {};
 
 int32_t app_pcm_fct(uint32_t, uint32_t)
 {
@@ -86,11 +67,10 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
     IQIV_PB_CTRL_SP_TRACK_INFO_T sp_track{}, cur_sp_track{};
     uint32_t u32[6] = {};
     uint64_t u64[3] = {};
-    const std::string hs = std::to_string(h);
     const std::string sub_in_seen = hex_of(&sub_in, offsetof(IQIV_PB_CTRL_SUBTITLE_INFO_T, uSubtitleInfoParam)) +
                                     quoted(ttml);
 
-    const std::vector<Case> cases = {
+    const std::vector<pbtest::MemberCase> cases = {
         {"x_QivPb_Ctrl_SetAudTrack", "0x48 0x47", [&](auto x) { return IQivPb_Ctrl_SetAudTrack(x, 3); }, {"3"}},
         {"x_QivPb_Ctrl_SetURL", "0x48 0x48 0x60", [&](auto x) { return IQivPb_Ctrl_SetURL(x, 2, "http://a/b"); },
          {"2", "http://a/b"}},
@@ -205,29 +185,8 @@ TEST_F(Playback, EveryRemoteMemberReachesTheEngineAsTabled)
          {}},
         {"x_QivPb_Ctrl_SetPushModelEOS", "0x48", [&](auto x) { return IQivPb_Ctrl_SetPushModelEOS(x); }, {}},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.op);
-        // Every place and record the engine writes gets kWritten in its first byte.
-        std::istringstream codes(c.codes);
-        std::string code;
-        for (size_t i = 0; codes >> code; ++i) {
-            if (code == "0xB1")
-                engine_.ok("outhex " + std::string(c.op) + " " + std::to_string(i) + " 2a");
-            else if (code == "0x98" || code == "0x99")
-                engine_.ok("out " + std::string(c.op) + " " + std::to_string(i) + " 42");
-        }
-        EXPECT_EQ(c.call(h), 0);
-        EXPECT_EQ(calls(c.op), "1");
-        EXPECT_EQ(engine_.ok(std::string("codes ") + c.op), c.codes);
-        EXPECT_EQ(seen(c.op, 0), hs);
-        for (size_t i = 0; i < c.args.size(); ++i) {
-            if (!c.args[i].empty()) {
-                EXPECT_EQ(seen(c.op, i + 1), c.args[i]) << "argument " << i + 1;
-            }
-        }
-        for (const void *out : c.outs)
-            EXPECT_EQ(*static_cast<const uint8_t *>(out), kWritten);
-    }
+    for (const pbtest::MemberCase &c : cases)
+        expect_reaches_engine(c, h);
     EXPECT_EQ(seen("x_QivPb_Ctrl_SetSubtitleInfo", 1).substr(0, sub_in_seen.size()), sub_in_seen);
     // A null record or text is refused before any call.
     EXPECT_EQ(IQivPb_Ctrl_SetSubtitleInfo(h, nullptr), -1);
