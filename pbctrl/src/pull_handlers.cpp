@@ -465,28 +465,25 @@ extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint3
     void *pf_nfy = nullptr, *pv_engine_tag = nullptr;
     {
         SlotLock lock(c);
-        const ReadRequest &r = c.at_pull[ix[1]].at_map[ix[2]].at_req[ix[3]];
+        ReadRequest &r = c.at_pull[ix[1]].at_map[ix[2]].at_req[ix[3]];
         // Only a tag this library handed out and has not taken back.
         if (!r.b_used || r.pv_read_tag != pv_tag)
             return IQIVPB_FAIL;
         pf_nfy = r.pf_nfy;
         pv_engine_tag = r.pv_tag;
+        CLIENT_LOG(kLogEntry,
+                   "<Client> _IQivPb_Ctrl_Pull_Nfy_Fct is called, pvRdAsyTag is: %p, i: %d, j: %d, k: %d, func: %p, tag: %p\n",
+                   pv_tag, ix[1], ix[2], ix[3], pf_nfy, pv_engine_tag);
+        // Taken back before the engine hears of the end: once it has, it may
+        // close the pull handle, and its record with this request, at once.
+        delete[] static_cast<uint8_t *>(pv_tag);
+        std::memset(&r, 0, sizeof r);
     }
-    CLIENT_LOG(kLogEntry,
-               "<Client> _IQivPb_Ctrl_Pull_Nfy_Fct is called, pvRdAsyTag is: %p, i: %d, j: %d, k: %d, func: %p, tag: %p\n",
-               pv_tag, ix[1], ix[2], ix[3], pf_nfy, pv_engine_tag);
     RPC_ARG_T args[5];
     rpc_arg_set_ptr(args[0], ARG_TYPE_FUNC, pf_nfy);
     rpc_arg_set(args[1], ARG_TYPE_INT8, e_cond);
     rpc_arg_set_ptr(args[2], ARG_TYPE_TAG, pv_engine_tag);
     rpc_arg_set(args[3], ARG_TYPE_UINT32, ui4_data1);
     rpc_arg_set(args[4], ARG_TYPE_UINT32, ui4_data2);
-    const int32_t rc = remote_call(__func__, __LINE__, "x_QivPb_Ctrl_Pull_Nfy_Fct", 5, args);
-    SlotLock lock(c);
-    ReadRequest &r = c.at_pull[ix[1]].at_map[ix[2]].at_req[ix[3]];
-    if (r.b_used && r.pv_read_tag == pv_tag) {
-        delete[] static_cast<uint8_t *>(pv_tag);
-        std::memset(&r, 0, sizeof r);
-    }
-    return rc;
+    return remote_call(__func__, __LINE__, "x_QivPb_Ctrl_Pull_Nfy_Fct", 5, args);
 }
