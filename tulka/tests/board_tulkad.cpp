@@ -30,10 +30,16 @@ constexpr std::chrono::milliseconds run_limit{10000};
 constexpr std::chrono::milliseconds start_limit{5000};
 const char *const board_socket = "/tmp/tulka_socket";
 
+// A /proc file of a process that ends while it is read fails with ESRCH,
+// which the stream throws: such a file reads as empty.
 std::string read_text(const std::string &path)
 {
     std::ifstream file(path);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
+    try {
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    } catch (const std::ios_base::failure &) {
+        return {};
+    }
 }
 
 std::string make_temp_dir()
