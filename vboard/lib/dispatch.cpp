@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sysmacros.h>
@@ -48,6 +49,14 @@ struct Slot {
 std::mutex table_lock;
 Slot table[kMaxFds];
 std::atomic<int> live_count{0};
+
+// A fork while another thread holds the table would leave the child's copy
+// locked for good (its first emulated call hangs): the fork waits for the
+// table, and parent and child both let it go.
+void lock_table_for_fork() { table_lock.lock(); }
+void unlock_table_after_fork() { table_lock.unlock(); }
+[[maybe_unused]] const int table_fork_guard =
+    pthread_atfork(lock_table_for_fork, unlock_table_after_fork, unlock_table_after_fork);
 
 void clear_slot(Slot *slot) {
     if (slot->file) {
