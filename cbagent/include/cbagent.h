@@ -6,6 +6,26 @@
  * vCBAgent_User_Uninit at the end, and may set CBA_debug_level at any time.
  * The block functions x_kmem_block_map and x_kmem_block_unmap must be present
  * in the process (libkorm.so); the agent looks them up when it runs.
+ *
+ * What a notify function can rely on:
+ * - It runs on one of the agent's threads (three permanent, up to thirteen
+ *   more for a burst), under SCHED_RR at priority 70, with no lock of the
+ *   agent held. A callback that spins keeps lower-priority threads of the
+ *   whole system from running: keep it short, or hand the work on.
+ * - pv_cb_info points into the driver's shared block and is valid only
+ *   during the call: the item is given back to the driver as soon as the
+ *   function returns. Copy what must outlive the call.
+ * - vCBAgent_User_Uninit called from a notify function is refused (a line
+ *   "[CBA] uninit refused: called from a callback"): uninit waits for every
+ *   agent thread to end, its own caller included. Call it from another thread.
+ * - Uninit runs an item that was already handed to a thread before it
+ *   returns; notifications still queued in the driver are dropped.
+ *
+ * The process needs the right to use SCHED_RR at priority 70 (CAP_SYS_NICE,
+ * or RLIMIT_RTPRIO of at least 70). Without it init still returns and marks
+ * the agent initialised, but no callback ever runs; the log says so at level
+ * 0 and above (" main set thread pri fail", then a line that names the
+ * missing right).
  */
 #ifndef CBAGENT_H
 #define CBAGENT_H

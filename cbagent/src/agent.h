@@ -42,6 +42,14 @@ void agent_thread_attr(pthread_attr_t *attr, bool realtime);
 // SCHED_RR at priority 70 for the calling thread: 0 or an error number.
 int make_self_realtime();
 
+// Gives item index back to the driver (CB_DONE); slot names the thread in
+// the failure line. The ioctl result.
+int return_item(int32_t index, int32_t slot);
+
+// Marks the calling thread as one of the agent's; uninit refuses to run there.
+void mark_agent_thread();
+bool on_agent_thread();
+
 // Main lock helpers; the record's lock and condition.
 void lock_main();
 void unlock_main();

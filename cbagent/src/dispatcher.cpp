@@ -16,6 +16,9 @@ namespace {
 
 constexpr int32_t kNoFreeSlot = -2;
 constexpr size_t kThreadNameBytes = 16;  // what the kernel keeps, with the end mark
+// Without the priority the agent never dispatches; init cannot say so.
+constexpr const char *kNoPriorityLine =
+    "[CBA] SCHED_RR priority 70 refused (needs CAP_SYS_NICE or RLIMIT_RTPRIO >= 70): no callback will run";
 
 WorkThread &slot_of(int32_t slot) { return _arWork_Thread[slot]; }
 
@@ -106,13 +109,16 @@ void dispatch(int32_t pid) {
         int32_t slot = choose_work_thread();
         if (slot < 0) {
             log(kInfo, "[CBA] thread id err:%d\n ", -1);
+            return_item(index, slot);  // unrun, but the driver's block keeps only 32 items
             continue;
         }
         _i4Run_A_Work_Thread(slot, index);
     }
 }
 
-// Pool slots that were never filled are left alone.
+// Pool slots that were never filled are left alone. The exit command is
+// added to a pending hand-over rather than replacing it, so an item handed
+// out just before the stop is still run and returned.
 void stop_pool() {
     for (int32_t slot = 0; slot < CBA_POOL_THREADS; ++slot) {
         lock_main();
@@ -125,7 +131,7 @@ void stop_pool() {
         pthread_mutex_lock(&w.lock);
         store_flag(w.alive, 0);
         w.signalled = 1;
-        w.event = kEventExit;
+        w.event |= kEventExit;
         pthread_cond_signal(&w.cond);
         pthread_mutex_unlock(&w.lock);
         log(kDetail, "[CBA]  exit thread:%d sigal done\n", slot);
@@ -135,6 +141,10 @@ void stop_pool() {
 // Waits for the pool, as long as the agent is meant to run.
 void wait_for_pool() {
     lock_main();
+    if (_arCbAgentUser.thread_num != CBA_POOL_THREADS) {
+        log(kInfo, "[CBA] only %d of %d pool threads started: no callback will run\n", _arCbAgentUser.thread_num,
+            CBA_POOL_THREADS);
+    }
     while (_arCbAgentUser.thread_num != CBA_POOL_THREADS && load_flag(_arCbAgentUser.running)) {
         log_line(kDetail, "[CBA] wait work thread run,sleep 1s");
         wait_main_a_while();
@@ -148,8 +158,10 @@ extern "C" {
 
 void *_vCBAgent_User_Thread_Main_fct(void *pv_pid) {
     int32_t pid = *static_cast<int32_t *>(pv_pid);
+    mark_agent_thread();
     if (make_self_realtime() != 0) {
         log_line(kInfo, " main set thread pri fail");
+        log_line(kInfo, kNoPriorityLine);
         dispatcher_ended();
         return nullptr;
     }

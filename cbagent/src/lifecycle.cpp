@@ -50,6 +50,11 @@ void vCBAgent_User_Uninit(void) {
     if (!_fgCbAgentUserInit) {
         return;
     }
+    if (on_agent_thread()) {
+        // It would wait for the very thread it runs on.
+        log_line(kInfo, "[CBA] uninit refused: called from a callback");
+        return;
+    }
     _vCBAgent_Finish_EX();
     _vCBAgent_Cli_Uninit();
     _fgCbAgentUserInit = 0;

@@ -34,6 +34,8 @@ pthread_mutex_t dispatcher_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t dispatcher_cond = PTHREAD_COND_INITIALIZER;
 bool dispatcher_live;
 
+thread_local bool agent_thread;
+
 bool shown(int32_t threshold) {
     return threshold == kAlways || __atomic_load_n(&CBA_debug_level, __ATOMIC_RELAXED) >= threshold;
 }
@@ -73,6 +75,9 @@ int make_self_realtime() {
     param.sched_priority = CBA_THREAD_PRIORITY;
     return pthread_setschedparam(pthread_self(), SCHED_RR, &param);
 }
+
+void mark_agent_thread() { agent_thread = true; }
+bool on_agent_thread() { return agent_thread; }
 
 void lock_main() { pthread_mutex_lock(&_arCbAgentUser.lock); }
 void unlock_main() { pthread_mutex_unlock(&_arCbAgentUser.lock); }

@@ -39,13 +39,14 @@ int32_t wait_hand_over(WorkThread &w, const char *name) {
     return event;
 }
 
-// A pool thread is idle again. The hand-over is cleared under the slot's
-// lock, and only when it was the item just run: an exit command given
-// meanwhile stays for the next wait.
-void pool_thread_idle(int32_t slot) {
+// A pool thread after its item: idle again, or false when the exit command
+// came while it ran. The hand-over is cleared under the slot's lock, and
+// only when no exit command was given meanwhile.
+bool pool_thread_idle(int32_t slot) {
     WorkThread &w = _arWork_Thread[slot];
     pthread_mutex_lock(&w.lock);
-    if (w.event == kEventRun) {
+    bool exit_asked = (w.event & kEventExit) != 0;
+    if (!exit_asked) {
         w.event = 0;
         w.signalled = 0;
     }
@@ -55,21 +56,24 @@ void pool_thread_idle(int32_t slot) {
     w.busy = 0;
     wake_main();
     unlock_main();
+    return !exit_asked;
 }
 
+// Every way out passes through the slot's lock after the exit command was
+// given, so clean-up never destroys that lock while the dispatcher still
+// holds or signals it.
 void run_items(int32_t slot) {
     WorkThread &w = _arWork_Thread[slot];
-    while (load_flag(w.alive)) {
+    for (;;) {
         if (!(wait_hand_over(w, w.name) & kEventRun)) {
             log_line(kTrace, "[CBA] wk_th event exit ");
             return;
         }
         _vCBAgent_Callback_Proc(slot);
         _vCAgent_Callback_Done(slot);
-        if (slot >= kExtraFirst) {
+        if (slot >= kExtraFirst || !pool_thread_idle(slot)) {
             return;
         }
-        pool_thread_idle(slot);
     }
 }
 
@@ -84,6 +88,15 @@ void log_item(int32_t slot, const CbItem *item, const char *end) {
 }
 
 }  // namespace
+
+int cba::return_item(int32_t index, int32_t slot) {
+    CbaRequest request = {{_arCbAgentUser.hmem, static_cast<uint32_t>(index)}};
+    int rc = ::ioctl(_arCbAgentUser.fd, CB_DONE, &request);
+    if (rc < 0) {
+        log(kInfo, "[CBA]wk_th:%d,CB_DONE fail\n", slot);
+    }
+    return rc;
+}
 
 extern "C" {
 
@@ -101,6 +114,7 @@ void *_vCBAgent_Work_Main(void *) {
         return nullptr;
     }
     ::prctl(PR_SET_NAME, name);
+    mark_agent_thread();
     log(kDetail, "[CBA] wk_th:%s,_ar[].tid:%ld,,self_tid:%ld\n", name, static_cast<long>(_arWork_Thread[slot].tid),
         static_cast<long>(pthread_self()));
     pthread_cleanup_push(_vcleanup, &slot);
@@ -126,11 +140,7 @@ void _vCBAgent_Callback_Proc(int32_t i4_slot) {
 
 int32_t _vCAgent_Callback_Done(int32_t i4_slot) {
     int32_t index = _arWork_Thread[i4_slot].mem_index;
-    CbaRequest request = {{_arCbAgentUser.hmem, static_cast<uint32_t>(index)}};
-    int rc = ::ioctl(_arCbAgentUser.fd, CB_DONE, &request);
-    if (rc < 0) {
-        log(kInfo, "[CBA]wk_th:%d,CB_DONE fail\n", i4_slot);
-    }
+    int rc = return_item(index, i4_slot);
     log(kTrace, "[CBA] wk_th:%d mem_index:%d, available\n", i4_slot, index);
     return rc;
 }

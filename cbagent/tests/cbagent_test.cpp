@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -242,6 +243,23 @@ TEST_F(Agent, FailedRequestEndsTheDispatcherAndUninitCompletes) {
     EXPECT_TRUE(record_is_zero());
 }
 
+std::atomic<int> uninit_returned{0};
+void uninit_from_callback(void *, uint32_t) {
+    vCBAgent_User_Uninit();
+    uninit_returned.fetch_add(1);
+}
+
+TEST_F(Agent, UninitFromACallbackIsRefused) {
+    testing::internal::CaptureStdout();
+    start();
+    ASSERT_EQ(raise_from_child(board_.dir(), note_for(1, "", uninit_from_callback)), 0);
+    EXPECT_TRUE(await([] { return uninit_returned.load() == 1; }));
+    vCBAgent_User_Uninit();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[CBA] uninit refused: called from a callback\n"), std::string::npos) << out;
+    EXPECT_TRUE(record_is_zero());
+}
+
 // Capabilities are per thread: a thread without CAP_SYS_NICE starts the
 // agent, and its dispatcher inherits that.
 void drop_sys_nice() {
@@ -262,7 +280,7 @@ TEST(AgentWithoutPriority, DispatcherEndsAtOnceAndUninitCompletes) {
     }).join();
     vCBAgent_User_Uninit();
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find(" main set thread pri fail\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" main set thread pri fail\n[CBA] SCHED_RR priority 70 refused"), std::string::npos) << out;
     EXPECT_EQ(out.find("[CBA] main ioctl"), std::string::npos) << out;
     EXPECT_TRUE(board.journal_lines("ioctl /dev/cbagent CBA_GET_CB_INFO").empty());
     EXPECT_TRUE(record_is_zero());
