@@ -38,6 +38,11 @@ const char kUsage[] =
     "send and watch open the queues through the libraries (creating them if\n"
     "needed) and never remove them; the libraries' log lines appear too.\n"
     "watch ends after COUNT messages, on Ctrl-C, or when the queue is removed.\n"
+    "watch takes each message it shows off the queue, as the peer's receive\n"
+    "would: the peer never gets it. Watch a queue whose peer is not running,\n"
+    "or expect that peer to miss what is shown.\n"
+    "Messages always carry 512 or 84 bytes: text is shown up to its trailing\n"
+    "zeros, hex with the count of the zero bytes that end it.\n"
     "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n";
 
 struct Message {
@@ -203,7 +208,8 @@ int send_command(int argc, char **argv)
     return kExitOk;
 }
 
-// Text when the data up to its trailing zeros is printable, else hex.
+// Text when the data up to its trailing zeros is printable, else hex and
+// the count of those zeros (the sender's own and the padding look alike).
 void print_message(const QueueEntry &entry, const Message &message)
 {
     size_t used = message.data.size();
@@ -222,7 +228,7 @@ void print_message(const QueueEntry &entry, const Message &message)
         for (size_t i = 0; i < used; ++i) {
             printf("%02x", message.data[i]);
         }
-        printf("\n");
+        printf(" and %zu zero bytes\n", message.data.size() - used);
     }
     fflush(stdout);
 }

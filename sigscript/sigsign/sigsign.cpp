@@ -27,7 +27,7 @@ using Bytes = std::vector<uint8_t>;
 namespace fmt = script_format;
 
 constexpr int kDone = 0, kInvalid = 1, kUsage = 2, kError = 3;
-constexpr int kKeyBits = 2048;
+constexpr int kMaxKeyBits = int(fmt::kKeySize * 8);
 constexpr size_t kDigestSize = 32;
 
 const char kUsageText[] =
@@ -35,10 +35,12 @@ const char kUsageText[] =
     "       sigsign sign KEY.pem SCRIPT SIGNED    sign a shell script into a signed-script file\n"
     "       sigsign verify SHPUB SIGNED           check a signed-script file against a public-key file\n"
     "\n"
-    "KEY.pem is an RSA-2048 private key with exponent 65537, as made by\n"
-    "`openssl genrsa -out KEY.pem 2048`. The signature S is the number whose\n"
-    "65537th power modulo N is the script's SHA-256 digest read as a\n"
-    "little-endian number, without padding.\n"
+    "KEY.pem is an RSA private key of at most 2048 bits with exponent 65537,\n"
+    "as made by `openssl genrsa -out KEY.pem 2048`. The signature S is the\n"
+    "number whose 65537th power modulo N is the script's SHA-256 digest read\n"
+    "as a little-endian number, without padding. Like sigscript, verify takes\n"
+    "N from the first 256 bytes of SHPUB; a shorter file is N with zero bytes\n"
+    "above.\n"
     "Exit status: 0 done (verify: valid), 1 verify: not valid, 2 usage, 3 error.\n";
 
 struct BnFree { void operator()(BIGNUM *b) const { BN_free(b); } };
@@ -74,7 +76,8 @@ bool write_file(const std::string &path, const Bytes &bytes)
     return bool(out);
 }
 
-// A private key that sigscript's check can serve: RSA, 2048 bits, e = 65537.
+// A private key that sigscript's check can serve: RSA of at most 2048 bits
+// (the key file's size), e = 65537.
 int load_key(const std::string &path, Key *key, Bn *modulus)
 {
     FILE *file = fopen(path.c_str(), "r");
@@ -90,8 +93,8 @@ int load_key(const std::string &path, Key *key, Bn *modulus)
         return error(path + " is no RSA key");
     modulus->reset(n);
     Bn exponent(e);
-    if (BN_num_bits(n) != kKeyBits || !BN_is_word(e, fmt::kPublicExponent))
-        return error(path + " is no RSA-2048 key with exponent 65537");
+    if (BN_num_bits(n) > kMaxKeyBits || !BN_is_word(e, fmt::kPublicExponent))
+        return error(path + " is no RSA key of at most 2048 bits with exponent 65537");
     return kDone;
 }
 
@@ -122,18 +125,22 @@ int make_pubkey(const std::string &key_path, const std::string &out_path)
 }
 
 // The RSA private operation without padding on the digest, laid out as
-// sigscript compares it: a 256-byte number whose low 32 bytes are the digest.
+// sigscript compares it: a number whose low 32 bytes are the digest, as wide
+// as the modulus, stored in the 256 bytes of the signature field.
 bool sign_digest(EVP_PKEY *key, const Bytes &digest, Bytes *signature)
 {
-    Bytes message(fmt::kSignatureSize, 0);
+    size_t len = size_t(EVP_PKEY_get_size(key));
+    if (len < digest.size() || len > fmt::kSignatureSize)
+        return false;
+    Bytes message(len, 0);
     std::reverse_copy(digest.begin(), digest.end(), message.end() - digest.size()); // big-endian input
     std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    size_t len = fmt::kSignatureSize;
     Bytes big(len);
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING) <= 0 ||
         EVP_PKEY_sign(ctx.get(), big.data(), &len, message.data(), message.size()) <= 0 || len != big.size())
         return false;
-    signature->assign(big.rbegin(), big.rend());
+    signature->assign(fmt::kSignatureSize, 0);
+    std::reverse_copy(big.begin(), big.end(), signature->begin());
     return true;
 }
 
@@ -165,8 +172,9 @@ int sign_script(const std::string &key_path, const std::string &script_path, con
 int verify(const std::string &pub_path, const std::string &signed_path)
 {
     Bytes pub, file;
-    if (!read_file(pub_path, &pub) || pub.size() != fmt::kKeySize)
-        return error(pub_path + " is no 256-byte public-key file");
+    if (!read_file(pub_path, &pub))
+        return error("cannot read " + pub_path);
+    pub.resize(std::min(pub.size(), fmt::kKeySize)); // what sigscript reads of it
     if (!read_file(signed_path, &file))
         return error("cannot read " + signed_path);
     auto invalid = [&](const char *why) {

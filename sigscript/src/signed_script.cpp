@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr size_t kFirstChunk = 64 * 1024;
-
 bool plain_argument(const char *arg)
 {
     static const char kPlain[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
@@ -46,6 +44,17 @@ int read_header(FILE *file, signed_script_t *s)
     return memcmp(s->magic, script_format::kMagic, script_format::kMagicSize) == 0 ? kScriptOk : kScriptBadMagic;
 }
 
+size_t next_script_capacity(size_t capacity, size_t want)
+{
+    if (capacity == 0)
+        return want < kFirstScriptChunk ? want : kFirstScriptChunk;
+    // Compared before doubling: on the board 2 * 2 GiB wraps to 0, and
+    // realloc to 0 bytes would free the buffer.
+    if (capacity >= want || want - capacity <= capacity)
+        return want;
+    return 2 * capacity;
+}
+
 int read_script(FILE *file, signed_script_t *s)
 {
     const size_t want = s->length;
@@ -53,9 +62,7 @@ int read_script(FILE *file, signed_script_t *s)
     uint8_t *buffer = static_cast<uint8_t *>(malloc(1)); // valid even for an empty script
     while (buffer && got < want) {
         if (got == capacity) {
-            capacity = capacity == 0 ? kFirstChunk : 2 * capacity;
-            if (capacity > want)
-                capacity = want;
+            capacity = next_script_capacity(capacity, want);
             auto *grown = static_cast<uint8_t *>(realloc(buffer, capacity));
             if (!grown) {
                 free(buffer);

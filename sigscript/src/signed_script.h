@@ -20,6 +20,8 @@ constexpr int kScriptBadMagic = -1;
 constexpr int kScriptShort = -2;    // the file ends before length bytes
 constexpr int kScriptNoMemory = -3;
 
+constexpr size_t kFirstScriptChunk = 64 * 1024;
+
 // Reads up to 272 header bytes (missing ones stay zero). kScriptOk, or
 // kScriptBadMagic.
 int read_header(FILE *file, signed_script_t *s);
@@ -28,6 +30,9 @@ int read_header(FILE *file, signed_script_t *s);
 // the file. kScriptOk, kScriptShort or kScriptNoMemory; s->script is null
 // on failure.
 int read_script(FILE *file, signed_script_t *s);
+// The script buffer's next size once capacity bytes are full, for a script
+// of want bytes: kFirstScriptChunk, then doubling, never beyond want.
+size_t next_script_capacity(size_t capacity, size_t want);
 void free_script(signed_script_t *s);
 
 // Writes "sh <path>" and one blank and argument per argv entry into buff

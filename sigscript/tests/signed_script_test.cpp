@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ TEST(SignedScript, HeaderAndLengthHandling)
         }
         free_script(&s);
     }
+}
+
+TEST(SignedScript, BufferGrowthStopsAtTheLengthWithoutWrapping)
+{
+    const size_t kTop = SIZE_MAX / 2 + 1; // doubling it wraps to 0
+    struct Case {
+        size_t capacity, want, next;
+    } cases[] = {
+        {0, 10, 10},
+        {0, 1 << 20, kFirstScriptChunk},
+        {kFirstScriptChunk, 1 << 20, 2 * kFirstScriptChunk},
+        {1 << 19, 1 << 20, 1 << 20},
+        {1 << 19, (1 << 20) - 1, (1 << 20) - 1},
+        {0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFFu}, // the board's 2 GiB step
+        {kTop, SIZE_MAX, SIZE_MAX},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(next_script_capacity(c.capacity, c.want), c.next) << c.capacity << " of " << c.want;
 }
 
 TEST(SignedScript, CommandQuotesWhatTheShellWouldInterpret)

@@ -107,11 +107,11 @@ TEST_F(IpcMsg, TwoConsoleExchangeThenStateAndRemoval)
     Started watch = start({"watch", "-n", "2", "bdp1"});
     ASSERT_TRUE(ipctest::wait_blocked_in_receive(watch.pid));
     EXPECT_EQ(ipcmsg({"send", "bdp1", "7", "hello player"}).status, 0);
-    EXPECT_EQ(ipcmsg({"send", "--hex", "bdp1", "-2", "00ff10"}).status, 0);
+    EXPECT_EQ(ipcmsg({"send", "--hex", "bdp1", "-2", "00ff1000"}).status, 0);
     Result watched = finish(watch);
     EXPECT_EQ(watched.status, 0);
     EXPECT_THAT(watched.out, HasSubstr("\nbdp1 type 7 \"hello player\"\n"));
-    EXPECT_THAT(watched.out, HasSubstr("\nbdp1 type -2 hex 00ff10\n"));
+    EXPECT_THAT(watched.out, HasSubstr("\nbdp1 type -2 hex 00ff10 and 509 zero bytes\n"));
 
     EXPECT_EQ(ipcmsg({"send", "netstub", "3", "ping"}).status, 0);
     Result state = ipcmsg({"state"});
