@@ -4,6 +4,7 @@
 #include "korm.h"
 #include "platform_sizes.h"
 #include "remote_call.h"
+#include "slot_gate.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -93,7 +94,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
     const uint32_t h_pb = pt_args[0].u.ui4;
     printf("<Client>_hndlr_x_qivpbctrl_sp_nfy_fct use hHandle: %d\n", static_cast<int>(h_pb));
     const int slot = find_by_handle(h_pb);
-    if (slot < 0) {
+    SlotHold hold;
+    if (slot < 0 || !hold.take(slot)) {
         printf("<Client> ERROR: wrong pb handle, %s, %d\n", __func__, __LINE__);
         return fail(pt_return);
     }
