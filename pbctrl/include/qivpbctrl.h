@@ -20,7 +20,33 @@ extern "C" {
 
 typedef uint32_t IQIV_PB_HANDLE_T;
 
-/* Results (signed, widened from 8 bits); the engine's own pass through. */
+/*
+ * Results (signed, widened from 8 bits); any other value is the engine's
+ * own result, passed through.
+ *   IQIVPB_OK        0     done (or the engine's success)
+ *   IQIVPB_FAIL      -1    the remote call failed or answered a wrong type,
+ *                          or a local step failed (a block that does not
+ *                          map or is smaller than needed, a full table)
+ *   IQIVPB_NO_CLIENT -2    no open playback has that handle
+ *   IQIVPB_INV_ARG   -3    null pointer, zero size, model not allowed
+ *   IQIVPB_NO_SLOT   -4    "not enough": no playback for the handle in
+ *                          SetEngineParam, push slices smaller than the
+ *                          request (GetBuffer), no memory (SendData)
+ *   IQIVPB_NO_MEM    -9    only handlers answer it to the engine: no pull
+ *                          record or no memory for a read tag
+ *   IQIVPB_PENDING   -100  no push buffer space now: wait for event 12
+ *
+ * Threads. Every function may be called from several threads. The engine's
+ * call-backs (the application's event, pull, subpicture, encoder, filter
+ * and PCM functions) run on the transport's threads, at any moment,
+ * also while the application is inside a call of its own. No lock of the
+ * library is held while an application function is called; push and Ex
+ * calls hold the playback's own lock across their remote calls, so a
+ * consumption notice of that playback waits for them. A call-back may call
+ * the library (ask for a buffer, end an asynchronous read at once), but
+ * must not close its own playback: IQivPb_Ctrl_Close waits until the
+ * playback's running call-backs have returned, and refuses later ones.
+ */
 #define IQIVPB_OK 0
 #define IQIVPB_FAIL (-1)
 #define IQIVPB_NO_CLIENT (-2)

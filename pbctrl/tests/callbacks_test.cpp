@@ -196,6 +196,10 @@ TEST_F(Callbacks, EncoderBuffersReachTheApplicationAndGoBack)
     EXPECT_EQ(fr.au4_frame[0], 21u);
     EXPECT_EQ(fr.ui4_frame7, 27u);
     EXPECT_EQ(g_seen.frames[1].pv_buf2, nullptr);
+    // An unknown second buffer gives back neither: the first can still go.
+    IQIV_PB_CTRL_ENC_VIDEO_FRAME_T stranger = fr;
+    stranger.pv_buf2 = &stranger;
+    EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 1, &stranger), -3);
     EXPECT_EQ(IQivPb_Ctrl_Ext_FreeEncCbBuffer(h_, 1, &fr), 0);
     uint32_t rec[22] = {blk, 1, 3, blk2, 2, 2};
     EXPECT_EQ(engine_.ok("last x_QivPb_Ctrl_Ext_FreeEncCbBuffer 2"), hex_of(rec, sizeof rec));

@@ -403,6 +403,15 @@ TEST_F(PbctrlExt, FilterBufferNoticeReachesTheApplicationAndIsGivenBack)
               "-2 0 0");
     EXPECT_EQ(g_filter.calls, 3u);
     expect_unlocked(h);
+
+    // A second filter's notice maps into its own entry: the held buffer stays.
+    void *first = g_filter.buf;
+    ASSERT_EQ(IQivPb_Ctrl_TS_Filter_Alloc(h, &param, on_filter, nullptr, &h_filter), 0);
+    ASSERT_TRUE(await_callbacks("4"));
+    EXPECT_NE(g_filter.buf, first);
+    EXPECT_EQ(IQivPb_Ctrl_TS_Filter_FreeBuffer(h, first), 0);
+    EXPECT_EQ(IQivPb_Ctrl_TS_Filter_FreeBuffer(h, g_filter.buf), 0);
+    EXPECT_EQ(shm_mappings(), mappings);
 }
 
 // The engine's layout of the encryption memory, built here from the same segments.
