@@ -99,6 +99,18 @@ template <typename Desc> SnapMem *new_record(const Desc &local, const Desc &engi
     return r;
 }
 
+// Whether the slot's second-form record holds the planes of d.
+bool ext_record_holds(uint32_t uid, const IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T &d)
+{
+    pthread_mutex_t *mu = lock_slot(static_cast<int>(uid));
+    if (!mu)
+        return false;
+    const SnapMem *r = t_client_info[uid].p_snap_ext;
+    const bool held = r && r->pv_y == as_addr(d.uY) && r->pv_c == as_addr(d.uC);
+    pthread_mutex_unlock(mu);
+    return held;
+}
+
 int find_slot(IQIV_PB_HANDLE_T h_handle)
 {
     pthread_mutex_lock(&t_info_mutex);
@@ -392,6 +404,13 @@ int32_t IQivPb_Ctrl_Ext_StartSnapshot_Ext(IQIV_PB_HANDLE_T h_handle, uint8_t u1M
         printf("<Client>error@Line: %d\n", __LINE__);
         unmap_planes(*pt_desc);
         return ret;
+    }
+    // Planes that share only one handle with the record are recorded
+    // nowhere: they could never be stopped or unmapped.
+    if (!ext_record_holds(static_cast<uint32_t>(slot), *pt_desc)) {
+        printf("<Client>error@Line: %d\n", __LINE__);
+        unmap_planes(*pt_desc);
+        return IQIVPB_FAIL;
     }
     // A record of the same planes mapped them again: these copies are spare.
     if (pt_desc->uY != y)

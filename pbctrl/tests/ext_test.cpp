@@ -7,6 +7,7 @@
 #include "client_info.h"
 #include "engine_fixture.h"
 #include "engine_harness.h"
+#include "korm.h"
 
 #include <gtest/gtest.h>
 
@@ -637,6 +638,14 @@ TEST_F(PbctrlExt, SecondFormSnapshotKeepsOneRecordAndRemapsTheSamePlanes)
     EXPECT_EQ(IQivPb_Ctrl_Ext_StartSnapshot_Ext(999, 1, &rect, &param, &c), -2);
     EXPECT_EQ(IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 1, &rect, &param, nullptr), -3);
     expect_unlocked(h);
+
+    // Only one plane shared with the record: refused, the other not left mapped.
+    const HANDLE_T other_c = x_kmem_block_alloc(4096);
+    const IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T half{{}, h_y, 8192, other_c, 4096};
+    engine_.ok("outhex x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext 4 " + hex_of(half));
+    EXPECT_EQ(IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 1, &rect, &param, &c), -1);
+    EXPECT_EQ(shm_mappings(), mappings + 2);
+    x_kmem_block_free(other_c);
 
     // A stop the engine refuses keeps the planes; the next one ends them.
     engine_.ok("result x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext -1");
