@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "stamp.h"
 
@@ -13,16 +14,26 @@ constexpr size_t kChunk = 64 * 1024;
 
 // A line has just ended: the next character other than a line end gets a stamp.
 bool line_ended = false;
+// The time service's failure is told once, not on every stamp.
+bool failure_told = false;
+
+void read_stamp(char stamp[tslines::kStampLength]) {
+    uint32_t seconds, microseconds;
+    int error = tslines::read_time(&seconds, &microseconds);
+    if (error != 0 && !failure_told) {
+        failure_told = true;
+        std::fprintf(stderr, "tslines: time service failed (%s); stamps show 00:00:00.000\n", std::strerror(error));
+    }
+    tslines::format_stamp(seconds, microseconds, stamp);
+}
 
 void copy_chunk(const char *p, size_t n) {
     for (const char *end = p + n; p != end; ++p) {
         char c = *p;
         if (line_ended && c != '\n' && c != '\r') {
             line_ended = false;
-            uint32_t seconds, microseconds;
             char stamp[tslines::kStampLength];
-            tslines::read_time(&seconds, &microseconds);
-            tslines::format_stamp(seconds, microseconds, stamp);
+            read_stamp(stamp);
             for (char s : stamp) {
                 putchar_unlocked(s);
             }

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace tslines {
 
 namespace {
@@ -30,13 +32,17 @@ void format_stamp(uint32_t s, uint32_t us, char out[kStampLength]) {
     out[12] = ' ';
 }
 
-void read_time(uint32_t *seconds, uint32_t *microseconds) {
+int read_time(uint32_t *seconds, uint32_t *microseconds) {
     uint32_t words[2] = {0, 0};
+    int error = 0;
     if (::syscall(kTimeSyscall, kTimeService, words) != 0) {
+        // A failed call may have written part of the words.
+        error = errno;
         words[0] = words[1] = 0;
     }
     *seconds = words[0];
     *microseconds = words[1];
+    return error;
 }
 
 }  // namespace tslines

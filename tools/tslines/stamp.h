@@ -11,7 +11,8 @@ constexpr int kStampLength = 13;
 // service returns them; hours count modulo 100.
 void format_stamp(uint32_t seconds, uint32_t microseconds, char out[kStampLength]);
 
-// Reads the board's time service (system call 370). Zero when it fails.
-void read_time(uint32_t *seconds, uint32_t *microseconds);
+// Reads the board's time service (system call 370). Returns 0, or the
+// call's errno with both values zero.
+int read_time(uint32_t *seconds, uint32_t *microseconds);
 
 }  // namespace tslines

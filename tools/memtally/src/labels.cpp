@@ -16,7 +16,8 @@ namespace {
 constexpr unsigned long kModuleAreaEnd = 0xC0000000;  // symbols below are in modules
 constexpr size_t kNameChars = 39;
 constexpr size_t kLineBytes = 512;
-constexpr int kStatusWordsSkipped = 6;
+constexpr size_t kStatusBytes = 4096;  // the thread group id is on an early line
+constexpr const char kGroupLabel[] = "Tgid:";
 constexpr const char kFileCacheLabel[] = "[FILE CACHE]";
 constexpr const char kDeviceBufferLabel[] = "[DEVICE BUFFER]";
 
@@ -24,11 +25,11 @@ void set_text(char *text, const char *value, size_t max_chars = kTextBytes - 1) 
     std::snprintf(text, kTextBytes, "%.*s", static_cast<int>(max_chars), value);
 }
 
-// Calls row(index, key, text) for each window row that shows an entry.
+// Calls row(key, text) for each window row that shows an entry.
 template <typename Row> void for_each_row(const Window &w, Row row) {
     for (int r = 0; r < kWindowRows && w.offset + r < w.table->count; ++r) {
-        if (w.offset + r >= 0 && !row(w.table->entries[w.offset + r].key, &w.rows[r])) {
-            return;
+        if (w.offset + r >= 0) {
+            row(w.table->entries[w.offset + r].key, &w.rows[r]);
         }
     }
 }
@@ -89,6 +90,21 @@ bool chomp(char *line) {
         line[--n] = '\0';
     }
     return n > 0;
+}
+
+// What follows label on the line of text that begins with it; null when
+// no line does.
+const char *line_after_label(const char *text, const char *label) {
+    size_t n = std::strlen(label);
+    const char *line = text;
+    while (std::strncmp(line, label, n) != 0) {
+        line = std::strchr(line, '\n');
+        if (!line) {
+            return nullptr;
+        }
+        ++line;
+    }
+    return line + n;
 }
 
 // Searches the file system for the key's inode bits; a path on the key's
@@ -187,7 +203,6 @@ void find_symbols(const Sources &src, const Window &w) {
                 set_text(row->symbol, name);
                 set_text(row->module, module);
             }
-            return true;
         });
     }
     std::fclose(f);
@@ -198,55 +213,55 @@ uint32_t thread_group(const Sources &src, uint32_t tid) {
     if (!f) {
         return tid;
     }
-    // The id follows its "Tgid:" label; without one it is the seventh word
-    // (kernels before 4.7 have no Umask line ahead of it).
-    char word[256], previous[256] = "", seventh[256] = "";
-    bool found = false;
-    for (int n = 1; !found && std::fscanf(f, "%255s", word) == 1; ++n) {
-        found = std::strcmp(previous, "Tgid:") == 0;
-        if (n == kStatusWordsSkipped + 1) {
-            std::strcpy(seventh, word);
-        }
-        std::strcpy(previous, word);
-    }
+    char text[kStatusBytes];
+    text[std::fread(text, 1, sizeof text - 1, f)] = '\0';
     std::fclose(f);
+    // The id follows the label at the start of its line (a task's name may
+    // hold the label too); without one it is the seventh word (kernels
+    // before 4.7 have no Umask line ahead of it).
+    char seventh[256] = "";
+    const char *number = line_after_label(text, kGroupLabel);
+    if (!number && std::sscanf(text, "%*s %*s %*s %*s %*s %*s %255s", seventh) == 1) {
+        number = seventh;
+    }
     char *end = nullptr;
-    const char *number = found ? previous : seventh;
-    unsigned long group = std::strtoul(number, &end, 10);
-    return end != number && group < kKernelAddressBase ? static_cast<uint32_t>(group) : tid;
+    unsigned long group = number ? std::strtoul(number, &end, 10) : 0;
+    return number && end != number && group < kKernelAddressBase ? static_cast<uint32_t>(group) : tid;
 }
 
 void find_names(const Sources &src, const Window &w, int thread_mode) {
     for_each_row(w, [&](uint32_t key, RowText *row) {
         char thread[kNameChars + 1] = "", process[kNameChars + 1] = "";
         if (!is_task(key) || !task_name(src, key, thread)) {
-            return true;
+            return;
         }
         if (thread_mode != 0) {
             task_name(src, thread_group(src, key), process);
         }
         std::snprintf(row->module, kTextBytes, "%s%s", thread, process);
-        return true;
     });
 }
 
 void find_files(const Sources &src, const Window &w, int file_mode) {
-    if (file_mode == 1) {
-        run_into_fresh_file(src.dev_list, "ls -l " + src.dev_dir + " > " + src.dev_list);
-    }
+    // A device list that could not be made afresh may be an old one.
+    bool looking_up = file_mode == 1;
+    bool dev_list_made =
+        looking_up && run_into_fresh_file(src.dev_list, "ls -l " + src.dev_dir + " > " + src.dev_list) == 0;
     for_each_row(w, [&](uint32_t key, RowText *row) {
         bool file = top_byte(key) == top_byte(kFileCacheClass), device = top_byte(key) == top_byte(kDeviceBufferClass);
         if (key == kNonBuddyPage || (!file && !device)) {
-            return true;
+            return;
         }
         set_text(row->symbol, file ? kFileCacheLabel : kDeviceBufferLabel);
         row->module[0] = '\0';
         if (file_mode == 2) {
             set_raw_numbers(key, row);
-        } else if (file_mode == 1) {
-            return (file ? look_up_file(src, key, row) : look_up_device(src, key, row)) == 0;
+        } else if (looking_up) {
+            // Once a look-up file fails the later rows are not looked up,
+            // but they keep their labels.
+            int found = file ? look_up_file(src, key, row) : dev_list_made ? look_up_device(src, key, row) : -1;
+            looking_up = found == 0;
         }
-        return true;
     });
 }
 

@@ -1,6 +1,7 @@
 #include "monitor.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,20 +33,15 @@ void refresh(Monitor *m) {
     put(label_and_render(m));
 }
 
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
 // The terminal of standard input, switched to single keys without echo
 // and signals for the display's lifetime.
 struct Terminal {
     termios saved{};
     bool is_terminal = false;
 
-    void enter() {
-        is_terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-        if (is_terminal) {
-            termios keys = saved;
-            keys.c_lflag &= ~kRawLocalModes;
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &keys);
-        }
-    }
+    void enter();
     void leave() const {
         if (is_terminal) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
@@ -55,6 +51,41 @@ struct Terminal {
         return is_terminal && saved.c_cc[VINTR] != _POSIX_VDISABLE && c == saved.c_cc[VINTR];
     }
 };
+
+// The terminal to put back when a signal ends the display.
+const Terminal *shown_terminal = nullptr;
+
+// Puts the console back, then lets the signal end the process as it would
+// have: the handler was reset to the default on entry.
+void leave_and_end(int sig) {
+    shown_terminal->leave();
+    ::raise(sig);
+}
+
+void Terminal::enter() {
+    is_terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (!is_terminal) {
+        return;
+    }
+    shown_terminal = this;
+    struct sigaction action {};
+    action.sa_handler = leave_and_end;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int sig : kEndingSignals) {
+        sigaddset(&action.sa_mask, sig);
+    }
+    for (int sig : kEndingSignals) {
+        struct sigaction before {};
+        // A signal ignored by whoever started the tool stays ignored.
+        if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(sig, &action, nullptr);
+        }
+    }
+    termios keys = saved;
+    keys.c_lflag &= ~kRawLocalModes;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &keys);
+}
 
 enum class Wait { kKey, kTimeout, kBroken };
 

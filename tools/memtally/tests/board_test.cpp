@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -294,6 +295,7 @@ public:
             timeout_ms);
     }
     void key(char c) { ASSERT_EQ(::write(master_, &c, 1), 1); }
+    void signal(int sig) { ASSERT_EQ(::kill(pid_, sig), 0); }
     tcflag_t local_modes() const {
         termios t{};
         ::tcgetattr(slave_, &t);
@@ -375,6 +377,35 @@ TEST_F(GivenTable, FullScreenKeysOnAPseudoTerminal) {
     console.key(3);  // the interrupt character quits, the terminal is restored
     EXPECT_EQ(WEXITSTATUS(console.wait_status()), 0);
     EXPECT_EQ(console.local_modes() & kKeyModes, kNewTerminalModes);
+}
+
+TEST_F(GivenTable, EndingSignalsPutTheTerminalBack) {
+    give(sample_runs());
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(sig);
+        Console console({bin_path("vboard"), "run", "--state", board_.dir(), "--", bin_path("memtally")});
+        ASSERT_TRUE(console.await("'F': File"));
+        console.signal(sig);  // vboard passes it on
+        EXPECT_EQ(WEXITSTATUS(console.wait_status()), 128 + sig);
+        EXPECT_EQ(console.local_modes() & kKeyModes, kNewTerminalModes);
+    }
+}
+
+// With /tmp read-only the device list cannot be made afresh: an old one
+// left there names nothing, and no row loses its label.
+TEST_F(GivenTable, OldDeviceListUnderAReadOnlyTmp) {
+    BlockDevice device = unique_block_device();
+    Runs runs = sample_runs(device.word);
+    give(runs);
+    std::string old_line = "brw-rw---- 1 root disk " + std::to_string(device.word >> 16 & 0xFF) + ", " +
+                           std::to_string(device.word >> 10 & 0x3F) + " Jan  1 00:00 old_name\n";
+    Result r = board_.run({"sh", "-c",
+                           "printf '" + old_line + "' > /tmp/memtally_dev.txt && mount -o remount,ro /tmp && " +
+                               bin_path("memtally") + " -d -file=1"},
+                          20000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    OwnerTable t = expected_table(runs, 0, UINT64_MAX, false);
+    EXPECT_EQ(r.out, expected_dump(t, 1, 1, page_count(runs), 0, 0x7FFFFFFE));
 }
 
 TEST_F(GivenTable, QuitsOnQAndStopsReadingKeysWhenInputEnds) {

@@ -71,8 +71,10 @@ TEST_F(Labels, ThreadAndProcessNamesWithOrWithoutUmaskLine) {
     write("proc/40/stat", "40 (player_with_a_very_long_name_over_39_chars) S 1\n");
     write("proc/43/stat", "43 (old) S 1\n");
     write("proc/43/status", "Name:\told\nState:\tS (sleeping)\nTgid:\t40\nPid:\t43\n");
+    write("proc/45/status", "Name:\tTgid: 1\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t40\nPid:\t45\n");
     EXPECT_EQ(thread_group(src_, 42), 40u);
     EXPECT_EQ(thread_group(src_, 43), 40u);
+    EXPECT_EQ(thread_group(src_, 45), 40u);  // the label inside its name is not the line
     EXPECT_EQ(thread_group(src_, 44), 44u);
     Window w = window({42, 44});
     find_symbols(src_, w);
@@ -126,6 +128,23 @@ TEST_F(Labels, FilesAndDevicesByFileMode) {
     EXPECT_STREQ(rows_[1].module, "null");
     EXPECT_FALSE(fs::exists(dir_ + "/victim"));
     EXPECT_FALSE(fs::is_symlink(src_.dev_list));
+}
+
+// A look-up file that cannot be made ends the look-ups: the later rows
+// keep their labels, not the kernel symbol below their keys.
+TEST_F(Labels, RowsAfterAFailedLookUpKeepTheirLabels) {
+    write("kallsyms", "c0008000 T stext\n");
+    src_.inum_list = dir_ + "/missing/inum.txt";
+    src_.dev_dir = dir_ + "/devnodes";
+    fs::create_directories(src_.dev_dir);
+    Window w = window({0xFF080401, 0xFF080402, 0xFE010C00});
+    find_symbols(src_, w);
+    find_files(src_, w, 1);
+    const char *labels[] = {"[FILE CACHE]", "[FILE CACHE]", "[DEVICE BUFFER]"};
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_STREQ(rows_[r].symbol, labels[r]) << r;
+        EXPECT_STREQ(rows_[r].module, "") << r;
+    }
 }
 
 TEST(Frame, RowsBlankRowsAndFooterInBothViews) {

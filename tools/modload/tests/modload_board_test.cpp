@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,9 @@ TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus) {
         {{modload, "/root/none.ko", "x=1"}, 2, "insmod: can't open '/root/none.ko', No such file or directory\n"},
         {{modload, "/etc"}, 21, "insmod: can't open '/etc', Is a directory\n"},
         {{modload, "/root/notes.txt"}, 8, "insmod: init_module '/root/notes.txt' failed (Exec format error)\n"},
+        {{"sh", "-c", "mkfifo /tmp/m.ko && exec " + modload + " /tmp/m.ko"}, 22,
+         "insmod: can't open '/tmp/m.ko', not a regular file\n"},
+        {{modload, "/dev/zero"}, 22, "insmod: can't open '/dev/zero', not a regular file\n"},
     };
     for (const Case &c : cases) {
         Result r = board.run(c.argv);
@@ -59,6 +64,19 @@ TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus) {
               std::vector<std::string>{"init_module - 13 bytes crc32 " + std::string(crc) +
                                        " not-ELF options \"\" = -1 ENOEXEC"});
     EXPECT_TRUE(vboard::loaded_modules(board.dir()).empty());
+}
+
+// Files under /proc say they hold 0 bytes: the kernel gets what they hold.
+TEST(Modload, ReadsAFileToItsEndWhateverItsSizeSays) {
+    Board board;
+    Result r = board.run({bin_path("modload"), "/proc/version"});
+    EXPECT_EQ(r.status, 8);
+    std::ifstream version("/proc/version");
+    std::string text((std::istreambuf_iterator<char>(version)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    std::vector<std::string> calls = board.journal_lines("init_module");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("init_module - " + std::to_string(text.size()) + " bytes", 0), 0u) << calls[0];
 }
 
 TEST(Modload, LoadsOncePerBootWithTheExactOptionText) {

@@ -1,6 +1,7 @@
 // tslines on the virtual board, with the clock of system call 370 set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -64,6 +65,18 @@ TEST(Tslines, StampsEveryLineAfterTheFirstAtItsFirstCharacterThatIsNoLineEnd) {
         stamps += static_cast<long long>((r.out.size() - std::string(c.in).size()) / 13);
     }
     EXPECT_EQ(clock_calls(board), stamps);  // the time is read once per stamped line
+}
+
+// Without the device library the host's kernel has no service behind
+// system call 370: the stamps keep their form at zero, and standard error
+// says so once.
+TEST(Tslines, FailingTimeServiceIsToldOnce) {
+    Board board;
+    Result r = board.run({"env", "-u", "LD_PRELOAD", bin_path("tslines")}, 10000, "a\nb\nc\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a\n00:00:00.000 b\n00:00:00.000 c\n");
+    EXPECT_EQ(r.err.rfind("tslines: time service failed (", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 // A console log of several MiB with a running clock: every stamp where it
