@@ -23,7 +23,7 @@ fi
 root=$out/rootfs
 search_path=$root/usr/lib:$interface
 
-is_dynamic() { readelf -d "$1" 2>/dev/null | grep -q '(NEEDED)'; }
+is_dynamic() { [[ $(readelf -d "$1" 2>/dev/null) == *"(NEEDED)"* ]]; }
 
 programs=()
 for file in "$root"/usr/bin/*; do
@@ -56,7 +56,7 @@ check() {
     shift
     listing=$(trace "$@")
     rc=$?
-    if [ $rc -ne 0 ] || grep -Eq 'not found|undefined symbol|cannot|error' <<<"$listing"; then
+    if [ $rc -ne 0 ] || grep -Eq 'not found|undefined symbol|cannot be preloaded|error while loading' <<<"$listing"; then
         echo "FAILED: $label"
         sed 's/^/    /' <<<"$listing"
         failures=$((failures + 1))
