@@ -3,6 +3,7 @@
 // application gives the buffers back with IQivPb_Ctrl_Ext_FreeEncCbBuffer.
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
 
 #include <cstddef>
@@ -68,7 +69,7 @@ void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char
                   const char *ps_buf_full)
 {
     uint8_t *base = mapped_base(c, b.h_mem);
-    if (!base || uint64_t{b.offset} + b.len > x_kmem_block_size(b.h_mem)) {
+    if (!base || !block_holds(b.h_mem, uint64_t{b.offset} + b.len)) {
         printf("%s\n", ps_map_full);
         return nullptr;
     }
@@ -158,10 +159,11 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     IQIV_PB_CTRL_ENC_VIDEO_BUF_T video{};
     std::unique_ptr<IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[]> frames;
     void *desc = nullptr;
-    const void *in = rpc_arg_ptr(pt_args[2]);
-    const void *frames_in = rpc_arg_ptr(pt_args[5]);
+    const uint32_t count = pt_args[4].u.ui4;
+    const void *in = engine_record(pt_args[2], kAudioDescSize);
+    const void *frames_in = engine_record(pt_args[5], uint64_t{count} * kFrameSize);
     bool ok = false;
-    if (e_strm == kEncAudio && in && rpc_local_region_size(in) >= kAudioDescSize) {
+    if (e_strm == kEncAudio && in) {
         uint32_t d[4];
         std::memcpy(d, in, sizeof d);
         audio.ui4_first = d[0];
@@ -172,11 +174,9 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
         ok = audio.pv_buf != nullptr;
         desc = &audio;
     } else if (e_strm == kEncVideo) {
-        const uint32_t count = pt_args[4].u.ui4;
         rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame ns is: %d\n", g_ps_exe_name,
                  __func__, __LINE__, static_cast<int>(count));
-        const bool sized = count > 0 && frames_in &&
-                           rpc_local_region_size(frames_in) / kFrameSize >= count;
+        const bool sized = count > 0 && frames_in;
         frames.reset(sized ? new (std::nothrow) IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[count] : nullptr);
         if (sized && !frames) {
             printf("<Client>malloc mem fail@Line: %d\n", __LINE__);

@@ -2,6 +2,7 @@
 // registration by name.
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "log_control.h"
 #include "push.h"
 #include "rpcipc.h"
@@ -67,9 +68,8 @@ int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_
 // that came as a plain value is shown as such, never dereferenced.
 void first_picture_line(const RPC_ARG_T &data)
 {
-    const void *p = rpc_arg_ptr(data);
-    const bool record = data.e_type == ARG_TYPE_DESC_IN || data.e_type == ARG_TYPE_DESC_OUT;
-    if (!record || !p || rpc_local_region_size(p) < sizeof(int64_t)) {
+    const void *p = engine_record(data, sizeof(int64_t));
+    if (!p) {
         printf("recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x%llx, no pts record \n",
                static_cast<unsigned long long>(data.u.ui8));
         return;

@@ -4,6 +4,7 @@
 // asynchronous read may end at once, inside the read call).
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
 
 #include <cinttypes>
@@ -29,7 +30,7 @@ constexpr Shape kOpen{3, 2, kPull}, kClose{2, 1, kPull}, kMap{5, 1, kPull}, kUnm
 constexpr size_t kReadTagBytes = 4;
 
 // Byte size of each map, beside the slot's table: reads stay inside it.
-uint32_t g_map_size[kSlots][kPulls][kPullMaps];
+uint64_t g_map_size[kSlots][kPulls][kPullMaps];
 
 void log_failure(const char *ps_name, const char *ps_reason, int i4_line)
 {
@@ -39,8 +40,8 @@ void log_failure(const char *ps_name, const char *ps_reason, int i4_line)
 // Copies a value into an out place the engine sent, if it is one that big.
 bool write_place(const RPC_ARG_T &arg, const void *pv_value, uint32_t ui4_size)
 {
-    void *p = rpc_arg_ptr(arg);
-    if (!p || rpc_local_region_size(p) < ui4_size)
+    void *p = engine_place(arg, ui4_size);
+    if (!p)
         return false;
     std::memcpy(p, pv_value, ui4_size);
     return true;
@@ -48,8 +49,7 @@ bool write_place(const RPC_ARG_T &arg, const void *pv_value, uint32_t ui4_size)
 
 bool has_place(const RPC_ARG_T &arg, uint32_t ui4_size)
 {
-    const void *p = rpc_arg_ptr(arg);
-    return p && rpc_local_region_size(p) >= ui4_size;
+    return engine_place(arg, ui4_size) != nullptr;
 }
 
 // The prologue every pull handler shares: the argument count, the entry
@@ -134,13 +134,6 @@ void unmap_entry(int slot, int pull, int map)
     g_map_size[slot][pull][map] = 0;
 }
 
-uint32_t slices_size(uint32_t ui4_count, const HANDLE_T *ph_list)
-{
-    uint64_t size = 0;
-    for (uint32_t i = 0; i < ui4_count; ++i)
-        size += x_kmem_block_size(ph_list[i]);
-    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
-}
 
 } // namespace
 
@@ -239,10 +232,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
     if (const int32_t st = enter(kMap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
         return st;
     const uint32_t count = pt_args[2].u.ui4;
-    const auto *list = static_cast<const HANDLE_T *>(rpc_arg_ptr(pt_args[3]));
+    const auto *list = static_cast<const HANDLE_T *>(engine_record(pt_args[3], uint64_t{count} * sizeof(HANDLE_T)));
     if (!has_place(pt_args[4], sizeof(uint32_t)))
         return fail(pt_return);
-    if (count == 0 || !list || rpc_local_region_size(list) / sizeof(HANDLE_T) < count) {
+    if (count == 0 || !list) {
         log_failure(__func__, "slice list shorter than its count", __LINE__);
         return fail(pt_return);
     }
@@ -272,7 +265,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
         r.at_map[j].b_used = 1;
         r.at_map[j].pv_addr = addr;
         r.at_map[j].ui4_map_id = id = static_cast<uint32_t>(j + 1);
-        g_map_size[slot][rec][j] = slices_size(count, list);
+        g_map_size[slot][rec][j] = blocks_bytes(count, list);
     }
     write_place(pt_args[4], &id, sizeof id);
     CLIENT_LOG(kLogData, "<Client> %s successful, @Line: %d \n", __func__, __LINE__);

@@ -4,6 +4,7 @@
 #include "push.h"
 
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
 
 #include <cstdio>
@@ -25,7 +26,7 @@ int any_slot(IQIV_PB_HANDLE_T h_handle)
 // nothing left mapped) when the list or a slot does not map.
 void *map_ex_buffer(uint32_t ui4_count, HANDLE_T h_list)
 {
-    if (ui4_count == 0 || ui4_count > kSlices || x_kmem_block_size(h_list) < ui4_count * sizeof(HANDLE_T))
+    if (ui4_count == 0 || ui4_count > kSlices || !block_holds(h_list, ui4_count * sizeof(HANDLE_T)))
         return nullptr;
     auto *list = static_cast<const HANDLE_T *>(x_skmem_block_map(h_list));
     if (!list)
