@@ -3,15 +3,23 @@
 
 set(BOARD_PC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/library.pc.in)
 
-# board_library(NAME <target> [DESCRIPTION <text>] SOURCES <src...>
+set(BOARD_C_API_MAP ${CMAKE_CURRENT_LIST_DIR}/c_api.map)
+
+# board_library(NAME <target> [VENDOR_NAME] [DESCRIPTION <text>] SOURCES <src...>
 #               [PUBLIC_HEADER_DIR <dir>] [LINK <libs...>])
 # A shared library of the board, installed with its public headers and a
-# pkg-config file named after the library.
+# pkg-config file named after the library. It exports its C names only.
+# VENDOR_NAME: a stand-in for a vendor library, which the board has under its
+# bare file name (libX.so, no version), so that is its SONAME too.
 function(board_library)
-    cmake_parse_arguments(ARG "" "NAME;DESCRIPTION;PUBLIC_HEADER_DIR" "SOURCES;LINK" ${ARGN})
+    cmake_parse_arguments(ARG "VENDOR_NAME" "NAME;DESCRIPTION;PUBLIC_HEADER_DIR" "SOURCES;LINK" ${ARGN})
     add_library(${ARG_NAME} SHARED ${ARG_SOURCES})
-    set_target_properties(${ARG_NAME} PROPERTIES
-        VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    if(NOT ARG_VENDOR_NAME)
+        set_target_properties(${ARG_NAME} PROPERTIES
+            VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    endif()
+    target_link_options(${ARG_NAME} PRIVATE -Wl,--version-script=${BOARD_C_API_MAP})
+    set_property(TARGET ${ARG_NAME} APPEND PROPERTY LINK_DEPENDS ${BOARD_C_API_MAP})
     if(ARG_LINK)
         target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK})
     endif()
@@ -28,9 +36,35 @@ function(board_library)
     endif()
     set(PC_NAME ${output_name})
     set(PC_DESCRIPTION "${ARG_DESCRIPTION}")
+    board_pc_libs_private(PC_LIBS_PRIVATE ${ARG_LINK})
     configure_file(${BOARD_PC_TEMPLATE} ${PROJECT_BINARY_DIR}/pkgconfig/${output_name}.pc @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${output_name}.pc
             DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+
+# The pkg-config line naming the shared libraries of this tree that <libs>
+# hold (the platform's, which have no pkg-config files on the board), for a
+# static or private link; empty when there are none.
+function(board_pc_libs_private out)
+    set(flags)
+    foreach(lib IN LISTS ARGN)
+        if(TARGET ${lib})
+            get_target_property(type ${lib} TYPE)
+            if(type STREQUAL SHARED_LIBRARY)
+                get_target_property(name ${lib} OUTPUT_NAME)
+                if(NOT name)
+                    set(name ${lib})
+                endif()
+                list(APPEND flags -l${name})
+            endif()
+        endif()
+    endforeach()
+    set(line "")
+    if(flags)
+        list(JOIN flags " " flags)
+        set(line "Libs.private: ${flags}")
+    endif()
+    set(${out} "${line}" PARENT_SCOPE)
 endfunction()
 
 # board_program(NAME <target> SOURCES <src...> [LINK <libs...>])

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +17,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -530,7 +534,30 @@ TEST_F(Transport, AThrowingHandlerIsAFailedCallNotACrash)
     EXPECT_EQ(rpc_do_op(0, "x_who", 0, nullptr, &ret, kWait), RPCR_OK);
 }
 
-// Each shared library exports its C API and nothing of its insides.
+// The names a shared library defines in its dynamic symbol table.
+std::vector<std::string> exported_names(const char *path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> image{std::istreambuf_iterator<char>(in), {}};
+    std::vector<std::string> names;
+    if (image.size() < sizeof(ElfW(Ehdr)))
+        return names;
+    const auto *header = reinterpret_cast<const ElfW(Ehdr) *>(image.data());
+    const auto *sections = reinterpret_cast<const ElfW(Shdr) *>(image.data() + header->e_shoff);
+    for (unsigned i = 0; i < header->e_shnum; ++i) {
+        if (sections[i].sh_type != SHT_DYNSYM)
+            continue;
+        const char *strings = image.data() + sections[sections[i].sh_link].sh_offset;
+        const auto *symbols = reinterpret_cast<const ElfW(Sym) *>(image.data() + sections[i].sh_offset);
+        for (size_t n = 0; n < sections[i].sh_size / sizeof(ElfW(Sym)); ++n)
+            if (symbols[n].st_shndx != SHN_UNDEF)
+                names.emplace_back(strings + symbols[n].st_name);
+    }
+    return names;
+}
+
+// Each shared library exports its C API and nothing of its insides: no C++
+// name at all.
 TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
 {
     struct Case {
@@ -546,6 +573,10 @@ TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
         {PBCTRL_PATH,
          {"IQivPb_Ctrl_Open", "Client_printf", "c_rpc_reg_qivpbctrl_cb_hndlrs"},
          {"_ZN6pbctrl13t_client_infoE", "_ZN6pbctrl14find_by_handleEj"}},
+        {PBMISC_PATH, {"IQivPb_Misc_Init"}, {}},
+        {CBAGENT_PATH, {"vCBAgent_User_Init"}, {}},
+        {APPIPC_PATH, {"app_send_ipc_msg"}, {}},
+        {NETIPC_PATH, {"network_app_send_ipc_msg"}, {}},
     };
     for (const Case &c : cases) {
         void *lib = dlopen(c.path, RTLD_NOW | RTLD_LOCAL);
@@ -555,6 +586,10 @@ TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
         for (const char *name : c.hidden)
             EXPECT_EQ(dlsym(lib, name), nullptr) << c.path << ": " << name;
         dlclose(lib);
+        const std::vector<std::string> names = exported_names(c.path);
+        EXPECT_FALSE(names.empty()) << c.path;
+        for (const std::string &name : names)
+            EXPECT_NE(name.rfind("_Z", 0), 0u) << c.path << " exports " << name;
     }
 }
 

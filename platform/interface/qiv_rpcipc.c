@@ -1,0 +1,20 @@
+/* libqiv_rpcipc.so as the board offers it: the RPC transport's interface. */
+#include "interface_only.h"
+
+const char *g_ps_exe_name = "";
+
+INTERFACE_FUNCTION(rpc_init, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_open_client, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_close_client, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_del, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_do_op, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_add_ref_desc, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_add_ref_str, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_add_ref_buff, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpc_add_ref_val, INTERFACE_FAILED)
+INTERFACE_FUNCTION(__rpc_get_desc__, INTERFACE_NONE)
+INTERFACE_FUNCTION(rpc_reg_cb_hndlr, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpcu_default_output_log, INTERFACE_NONE)
+INTERFACE_FUNCTION(rpcu_log, INTERFACE_NONE)
+INTERFACE_FUNCTION(rpcu_tl_log_start, INTERFACE_FAILED)
+INTERFACE_FUNCTION(rpcu_tl_log_end, INTERFACE_FAILED)
