@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,13 +34,19 @@ long long bytes_read(const Board &board, const std::string &port) {
     return sum;
 }
 
-termios peer_settings(const Board &board, const std::string &port) {
+// The program's terminal, opened from the peer end.
+int open_terminal(const Board &board, const std::string &port) {
     std::string pts;
     vboard::read_text_file(vboard::uart_peer_path(board.dir(), port, ".pts"), &pts);
     pts.resize(pts.find('\n') == std::string::npos ? 0 : pts.find('\n'));
-    termios t{};
     int fd = ::open(pts.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     EXPECT_GE(fd, 0) << "pseudo-terminal '" << pts << "'";
+    return fd;
+}
+
+termios peer_settings(const Board &board, const std::string &port) {
+    termios t{};
+    int fd = open_terminal(board, port);
     EXPECT_EQ(::tcgetattr(fd, &t), 0);
     ::close(fd);
     return t;
@@ -173,6 +180,27 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     std::vector<std::string> toggles = board.journal_lines(kToggle);
     ASSERT_EQ(toggles.size(), 9u);
     EXPECT_EQ(toggles.back(), std::string(kToggle) + "0 = 0");
+    p->kill();
+}
+
+// A hung-up port stays readable with nothing to read: the receive thread
+// says so once and ends (it used to print the line and spin for ever).
+TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine) {
+    Board board;
+    auto p = board.start({bin_path("uarttest")});
+    ASSERT_TRUE(p->await_out(kMenuEnd, 10000)) << p->out() << p->err();
+    int fd = open_terminal(board, "ttyQV1");
+    ASSERT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
+    ::close(fd);
+    ASSERT_TRUE(p->await_out("tty_Receive threat exit\n", 5000)) << p->out().substr(0, 2000);
+    long long from = cpu_ticks(board, "uarttest");
+    ::usleep(300 * 1000);
+    EXPECT_LE(cpu_ticks(board, "uarttest") - from, 2) << "processor ticks after the hang-up";
+    std::string out = p->out();
+    size_t null_line = out.find("Get NULL data from uart2\n");
+    ASSERT_NE(null_line, std::string::npos) << out;
+    EXPECT_EQ(out.find("Get NULL data", null_line + 1), std::string::npos) << "one line";
+    EXPECT_EQ(out.find("is invalid"), std::string::npos) << "the descriptor was valid";
     p->kill();
 }
 
