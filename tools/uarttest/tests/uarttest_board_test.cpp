@@ -2,7 +2,6 @@
 // the echo of a 128-byte block, the GPIO toggles, and the console lines.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -10,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -98,29 +96,6 @@ const std::string kMainLines =
     "               other: output 1 byte \n"
     "  **************************************\n";
 
-// Processor ticks used so far by the board's process named comm.
-long long cpu_ticks(const Board &board, const std::string &comm) {
-    std::string proc = board.host_path("/proc");
-    DIR *d = ::opendir(proc.c_str());
-    long long ticks = -1;
-    while (struct dirent *e = d ? ::readdir(d) : nullptr) {
-        std::ifstream stat(proc + "/" + e->d_name + "/stat");
-        std::string pid, name, skip;
-        if (stat >> pid >> name && name == "(" + comm + ")") {
-            for (int i = 0; i < 11; ++i) {
-                stat >> skip;
-            }
-            long long utime = 0, stime = 0;
-            stat >> utime >> stime;
-            ticks = utime + stime;
-        }
-    }
-    if (d) {
-        ::closedir(d);
-    }
-    return ticks;
-}
-
 }  // namespace
 
 TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
@@ -137,9 +112,9 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     EXPECT_EQ(board.journal_lines("ioctl /dev/gpio GPIO_PIN_CONFIG 13 0 0 = 0").size(), 1u);
 
     // Idle: the receive thread sleeps instead of polling.
-    long long idle_from = cpu_ticks(board, "uarttest");
+    long long idle_from = board.cpu_ticks("uarttest");
     ::usleep(300 * 1000);
-    EXPECT_LE(cpu_ticks(board, "uarttest") - idle_from, 2) << "processor ticks while the line was idle";
+    EXPECT_LE(board.cpu_ticks("uarttest") - idle_from, 2) << "processor ticks while the line was idle";
 
     std::string data;
     for (int i = 0; i < 128; ++i) {
@@ -193,9 +168,9 @@ TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine) {
     ASSERT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
     ::close(fd);
     ASSERT_TRUE(p->await_out("tty_Receive threat exit\n", 5000)) << p->out().substr(0, 2000);
-    long long from = cpu_ticks(board, "uarttest");
+    long long from = board.cpu_ticks("uarttest");
     ::usleep(300 * 1000);
-    EXPECT_LE(cpu_ticks(board, "uarttest") - from, 2) << "processor ticks after the hang-up";
+    EXPECT_LE(board.cpu_ticks("uarttest") - from, 2) << "processor ticks after the hang-up";
     std::string out = p->out();
     size_t null_line = out.find("Get NULL data from uart2\n");
     ASSERT_NE(null_line, std::string::npos) << out;
