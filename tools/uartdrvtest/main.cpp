@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,8 @@ constexpr unsigned long kStart = 32;
 constexpr size_t kBufferSize = 1024;
 constexpr size_t kReadSize = 50;
 constexpr char kQuit[] = "quit";
+constexpr int kQuitWaitSeconds = 2;                // for the writer's last write
+constexpr useconds_t kEmptyReadPauseUs = 10 * 1000;  // before asking the driver again
 
 struct Transmit {
     int fd = -1;
@@ -63,6 +66,10 @@ void *reader(void *arg) {
         if (n > 0) {
             total += n;
             std::printf("(%ld):%s\n", total, received);
+        } else if (n == 0) {
+            // A driver in polling mode answers at once when nothing came;
+            // asking again at once would keep a processor busy.
+            ::usleep(kEmptyReadPauseUs);
         } else if (n < 0 && errno != EINTR) {
             // A driver that fails reads would otherwise be asked again at once, for ever.
             if (!tx->closing) {
@@ -157,9 +164,10 @@ int main() {
     bool writing = start_thread(writer, &tx);
     start_thread(reader, &tx);
     command_loop(&tx);
-    // What was typed last is sent before the device closes.
-    if (writing) {
-        tools::wait_signal_idle(&tx.input);
+    // What was typed last is sent before the device closes, unless the
+    // writer is stuck in the driver.
+    if (writing && !tools::wait_signal_idle(&tx.input, std::chrono::seconds(kQuitWaitSeconds))) {
+        std::printf("quit: the last write did not finish in %d s, closing the device\n", kQuitWaitSeconds);
     }
     tx.closing = true;
     ::close(tx.fd);

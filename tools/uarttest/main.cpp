@@ -79,19 +79,27 @@ void toggle_activity(int gpio_fd, size_t position, bool *high) {
     *high = !*high;
 }
 
-void *tty_receive(void *arg) {
-    auto *port = static_cast<Port *>(arg);
-    std::puts("tty_Receive threat running...");
-    int gpio_fd = ::open(gpio::kDevice, gpio::kOpenFlags);
+// Collects what the port receives into blocks for the sender until the
+// port fails. A hung-up or failed port stays readable with nothing to read,
+// so the first empty or failed read ends it (asking again at once used to
+// print a line and burn a processor for ever).
+void receive_blocks(Port *port, int gpio_fd) {
     uint8_t block[kBlock] = {};
     size_t position = 0;
     bool high = false;
-    while (port->fd != 0 && await_input(port->fd)) {
+    for (;;) {
+        if (!await_input(port->fd)) {
+            std::printf("select failed: %s\n", std::strerror(errno));
+            return;
+        }
         uint8_t got[kReadSize];
         ssize_t n = ::read(port->fd, got, sizeof got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             std::puts("Get NULL data from uart2");
-            continue;
+            return;
         }
         for (ssize_t i = 0; i < n; ++i) {
             block[position++] = got[i];
@@ -105,7 +113,17 @@ void *tty_receive(void *arg) {
             toggle_activity(gpio_fd, position, &high);
         }
     }
-    std::printf("tty_Receive threat exit.rData.fd=0x%0x is invalid\n", static_cast<unsigned>(port->fd));
+}
+
+void *tty_receive(void *arg) {
+    auto *port = static_cast<Port *>(arg);
+    std::puts("tty_Receive threat running...");
+    int gpio_fd = ::open(gpio::kDevice, gpio::kOpenFlags);
+    if (port->fd == 0) {
+        std::printf("tty_Receive threat exit.rData.fd=0x%0x is invalid\n", static_cast<unsigned>(port->fd));
+    } else {
+        receive_blocks(port, gpio_fd);
+    }
     if (gpio_fd >= 0) {
         ::close(gpio_fd);
     }

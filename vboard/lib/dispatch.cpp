@@ -58,29 +58,34 @@ void unlock_table_after_fork() { table_lock.unlock(); }
 [[maybe_unused]] const int table_fork_guard =
     pthread_atfork(lock_table_for_fork, unlock_table_after_fork, unlock_table_after_fork);
 
-void clear_slot(Slot *slot) {
+// Empties a slot and hands its file back, to be dropped once the table is
+// let go: a file's destructor may wait for a thread that uses the table (a
+// terminal's relay draining its output on close).
+std::shared_ptr<EmulatedFile> release_slot(Slot *slot) {
     if (slot->file) {
         live_count.fetch_sub(1, std::memory_order_release);
     }
-    slot->file.reset();
+    return std::move(slot->file);
 }
 
 std::shared_ptr<EmulatedFile> lookup(int fd) {
     if (live_count.load(std::memory_order_acquire) == 0 || fd < 0 || fd >= kMaxFds) {
         return nullptr;
     }
+    std::shared_ptr<EmulatedFile> stale;  // dropped after the lock
     std::lock_guard<std::mutex> guard(table_lock);
     Slot &slot = table[fd];
     if (slot.file && vb_real_inode(fd) != slot.inode) {
-        clear_slot(&slot);
+        stale = release_slot(&slot);
     }
     return slot.file;
 }
 
 void put(int fd, std::shared_ptr<EmulatedFile> file) {
     uint64_t inode = file ? vb_real_inode(fd) : 0;
+    std::shared_ptr<EmulatedFile> old;  // dropped after the lock
     std::lock_guard<std::mutex> guard(table_lock);
-    clear_slot(&table[fd]);
+    old = release_slot(&table[fd]);
     if (file) {
         live_count.fetch_add(1, std::memory_order_release);
     }

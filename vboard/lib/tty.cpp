@@ -27,6 +27,7 @@ namespace {
 constexpr unsigned kTtyMajor = 204;
 constexpr unsigned kTtyMinorBase = 64;
 constexpr size_t kRelayChunk = 4096;
+constexpr int kDrainWaitMs = 5000;  // a close waits at most this long for the peer
 
 struct Relay {
     int master = -1;
@@ -47,9 +48,19 @@ bool copy_to_peer(const Relay &r) {
     return n > 0 && uart_append_tx(r.dir, r.port, buf, static_cast<size_t>(n)) == 0;
 }
 
+// Everything the program wrote before the close, as a real tty drains its
+// output: a non-blocking read of the master first flushes what the kernel
+// still buffers, so EAGAIN (or EIO once the terminal is closed) means all of
+// it reached the peer.
+void drain_to_peer(const Relay &r) {
+    ::fcntl(r.master, F_SETFL, ::fcntl(r.master, F_GETFL) | O_NONBLOCK);
+    while (copy_to_peer(r)) {
+    }
+}
+
 // Until the program closes the terminal (or the device is released): what
 // the peer feeds goes to the terminal's input, what the program writes to
-// the peer's file.
+// the peer's file. At the end the output is drained and the closer told.
 void relay(Relay r) {
     for (;;) {
         pollfd fds[3] = {{r.master, POLLIN, 0}, {r.rx, POLLIN, 0}, {r.wake[0], POLLIN, 0}};
@@ -59,13 +70,15 @@ void relay(Relay r) {
             }
             break;
         }
-        if ((fds[0].revents & POLLIN) && !copy_to_peer(r)) {
-            break;
-        }
         if ((fds[1].revents & POLLIN) && !copy_to(r.rx, r.master)) {
             break;
         }
         if ((fds[0].revents & (POLLHUP | POLLERR)) || fds[2].revents) {
+            drain_to_peer(r);
+            ::send(r.wake[0], "x", 1, MSG_NOSIGNAL);
+            break;
+        }
+        if ((fds[0].revents & POLLIN) && !copy_to_peer(r)) {
             break;
         }
     }
@@ -81,10 +94,13 @@ public:
     TtyFile(const std::string &path, int flags, const DeviceContext &context)
         : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
 
-    // Stops the relay (which may have ended already: no SIGPIPE then).
+    // Stops the relay (which may have ended already: no SIGPIPE then) and
+    // waits, as a tty's close does, until what was written reached the peer.
     ~TtyFile() override {
         if (wake_ >= 0) {
             ::send(wake_, "x", 1, MSG_NOSIGNAL);
+            pollfd drained = {wake_, POLLIN, 0};
+            ::poll(&drained, 1, kDrainWaitMs);
             ::close(wake_);
         }
     }

@@ -1,5 +1,6 @@
 #include "vboard/testkit.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -228,6 +230,28 @@ std::string Board::host_path(const std::string &board_path, int timeout_ms) cons
 
 std::string Board::written_path(const std::string &board_path) const {
     return state_path(dir_, kUpperDir) + board_path;
+}
+
+long long Board::cpu_ticks(const std::string &comm) const {
+    std::string proc = host_path("/proc");
+    DIR *d = ::opendir(proc.c_str());
+    long long ticks = -1;
+    while (struct dirent *e = d ? ::readdir(d) : nullptr) {
+        std::ifstream stat(proc + "/" + e->d_name + "/stat");
+        std::string pid, name, skip;
+        if (stat >> pid >> name && name == "(" + comm + ")") {
+            for (int i = 0; i < 11; ++i) {
+                stat >> skip;
+            }
+            long long utime = 0, stime = 0;
+            stat >> utime >> stime;
+            ticks = utime + stime;
+        }
+    }
+    if (d) {
+        ::closedir(d);
+    }
+    return ticks;
 }
 
 std::vector<std::string> Board::journal() const { return read_journal(dir_); }

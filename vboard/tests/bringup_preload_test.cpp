@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,17 +125,41 @@ TEST_F(BringupPreload, DrvUartRequestsAndData) {
         unsigned long request, value;
         int error;
     } cases[] = {{1, 3, EINVAL}, {1, 0, EINVAL}, {3, 4, EINVAL}, {4, 32, EINVAL},
-                 {2, 0, ENOTTY}, {1, 1, 0},      {4, 20, 0},     {32, 0, 0}};
+                 {2, 0, ENOTTY}, {1, 1, 0},      {3, 0, 0},      {4, 20, 0},     {32, 0, 0}};
     for (const Case &c : cases) {
         EXPECT_EQ(error_of(::ioctl(fd, c.request, c.value)), c.error) << c.request << " " << c.value;
     }
-    EXPECT_EQ(uart_settings(dir_, "drv_uart2"), "port 1\nbaud 20\nstarted 1\n");
+    EXPECT_EQ(uart_settings(dir_, "drv_uart2"), "port 1\nmode 0\nbaud 20\nstarted 1\n");
     EXPECT_EQ(::write(fd, "abc", 3), 3);
     EXPECT_EQ(uart_sent(dir_, "drv_uart2"), "abc");
     ASSERT_EQ(uart_feed(dir_, "drv_uart2", "xy"), 0);
     char buf[8];
     EXPECT_EQ(::read(fd, buf, sizeof buf), 2);
     EXPECT_EQ(std::string(buf, 2), "xy");
+    EXPECT_EQ(::read(fd, buf, sizeof buf), 0) << "polling mode: nothing came";
     ::close(fd);
     EXPECT_EQ(uart_feed(dir_, "drv_uart2", "late"), -1) << "nobody has the port open";
+}
+
+// What the program wrote just before the close reaches the peer whole, as a
+// tty drains its output on close (the relay used to stop after one chunk).
+TEST_F(BringupPreload, TtyDeliversEverythingWrittenBeforeTheClose) {
+    for (size_t n : {5000, 20000}) {
+        int fd = ::open("/dev/ttyQV1", O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        ::cfmakeraw(&t);
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        std::string data;
+        for (size_t i = 0; i < n; ++i) {
+            data += static_cast<char>(i * 13 + i / 256);
+        }
+        EXPECT_EQ(::write(fd, data.data(), n), static_cast<ssize_t>(n));
+        ::close(fd);
+        std::string sent = uart_sent(dir_, "ttyQV1");
+        EXPECT_EQ(sent.size(), n);
+        EXPECT_TRUE(sent == data) << n << " bytes";
+        std::filesystem::remove(uart_peer_path(dir_, "ttyQV1", ".tx"));
+    }
 }

@@ -37,6 +37,7 @@ const std::string kBaudMenu =
     "  **************************************\n";
 const std::string kOpened = " open uart device OK!\n";
 const std::string kMenus = kOpened + kPortMenu + kPinMenu + kModeMenu + kBaudMenu;
+const char kWriterStuck[] = "quit: the last write did not finish in 2 s, closing the device\n";
 
 std::vector<std::string> requests(const Board &board) {
     std::vector<std::string> out;
@@ -169,4 +170,33 @@ TEST(Uartdrvtest, QuitTypedAtOnceStillSendsWhatCameBefore) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(vboard::uart_sent(board.dir(), "drv_uart2"), "qui");
     EXPECT_EQ(r.out.find("input char 0x6e"), std::string::npos) << "nothing is read after the t";
+}
+
+// A driver in polling mode answers a read at once with nothing: the reader
+// pauses before it asks again instead of keeping a processor busy.
+TEST(Uartdrvtest, ReaderOfAPollingDriverDoesNotSpin) {
+    Board board;
+    Session s(board);
+    s.type("1\n1\n0\n1\n");
+    ASSERT_TRUE(await([&] { return requests(board).size() == 4; }, 10000)) << s.process().out();
+    long long from = board.cpu_ticks("uartdrvtest");
+    ::usleep(300 * 1000);
+    EXPECT_LE(board.cpu_ticks("uartdrvtest") - from, 3) << "processor ticks while nothing came";
+    ASSERT_EQ(vboard::uart_feed(board.dir(), "drv_uart2", "hello"), 0);
+    ASSERT_TRUE(s.process().await_out("(5):hello\n", 5000)) << s.process().out();
+    s.type("Q\n");
+    ASSERT_TRUE(s.process().wait(5000));
+}
+
+// A writer stuck in the driver (its far end takes nothing: a FIFO without a
+// reader) holds the quit up for a bounded time only.
+TEST(Uartdrvtest, QuitGivesUpOnAStuckWriter) {
+    Board board;
+    std::string tx = vboard::uart_peer_path(board.dir(), "drv_uart2", ".tx");
+    ::mkdir(tx.substr(0, tx.rfind('/')).c_str(), 0755);
+    ASSERT_EQ(::mkfifo(tx.c_str(), 0600), 0);
+    Result r = board.run({bin_path("uartdrvtest")}, 10000, "1\n1\n1\n1\n3\nQ\n");
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(kWriterStuck), std::string::npos) << r.out;
 }

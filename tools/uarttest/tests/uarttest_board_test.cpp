@@ -2,14 +2,13 @@
 // the echo of a 128-byte block, the GPIO toggles, and the console lines.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,13 +32,19 @@ long long bytes_read(const Board &board, const std::string &port) {
     return sum;
 }
 
-termios peer_settings(const Board &board, const std::string &port) {
+// The program's terminal, opened from the peer end.
+int open_terminal(const Board &board, const std::string &port) {
     std::string pts;
     vboard::read_text_file(vboard::uart_peer_path(board.dir(), port, ".pts"), &pts);
     pts.resize(pts.find('\n') == std::string::npos ? 0 : pts.find('\n'));
-    termios t{};
     int fd = ::open(pts.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     EXPECT_GE(fd, 0) << "pseudo-terminal '" << pts << "'";
+    return fd;
+}
+
+termios peer_settings(const Board &board, const std::string &port) {
+    termios t{};
+    int fd = open_terminal(board, port);
     EXPECT_EQ(::tcgetattr(fd, &t), 0);
     ::close(fd);
     return t;
@@ -91,29 +96,6 @@ const std::string kMainLines =
     "               other: output 1 byte \n"
     "  **************************************\n";
 
-// Processor ticks used so far by the board's process named comm.
-long long cpu_ticks(const Board &board, const std::string &comm) {
-    std::string proc = board.host_path("/proc");
-    DIR *d = ::opendir(proc.c_str());
-    long long ticks = -1;
-    while (struct dirent *e = d ? ::readdir(d) : nullptr) {
-        std::ifstream stat(proc + "/" + e->d_name + "/stat");
-        std::string pid, name, skip;
-        if (stat >> pid >> name && name == "(" + comm + ")") {
-            for (int i = 0; i < 11; ++i) {
-                stat >> skip;
-            }
-            long long utime = 0, stime = 0;
-            stat >> utime >> stime;
-            ticks = utime + stime;
-        }
-    }
-    if (d) {
-        ::closedir(d);
-    }
-    return ticks;
-}
-
 }  // namespace
 
 TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
@@ -130,9 +112,9 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     EXPECT_EQ(board.journal_lines("ioctl /dev/gpio GPIO_PIN_CONFIG 13 0 0 = 0").size(), 1u);
 
     // Idle: the receive thread sleeps instead of polling.
-    long long idle_from = cpu_ticks(board, "uarttest");
+    long long idle_from = board.cpu_ticks("uarttest");
     ::usleep(300 * 1000);
-    EXPECT_LE(cpu_ticks(board, "uarttest") - idle_from, 2) << "processor ticks while the line was idle";
+    EXPECT_LE(board.cpu_ticks("uarttest") - idle_from, 2) << "processor ticks while the line was idle";
 
     std::string data;
     for (int i = 0; i < 128; ++i) {
@@ -173,6 +155,27 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     std::vector<std::string> toggles = board.journal_lines(kToggle);
     ASSERT_EQ(toggles.size(), 9u);
     EXPECT_EQ(toggles.back(), std::string(kToggle) + "0 = 0");
+    p->kill();
+}
+
+// A hung-up port stays readable with nothing to read: the receive thread
+// says so once and ends (it used to print the line and spin for ever).
+TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine) {
+    Board board;
+    auto p = board.start({bin_path("uarttest")});
+    ASSERT_TRUE(p->await_out(kMenuEnd, 10000)) << p->out() << p->err();
+    int fd = open_terminal(board, "ttyQV1");
+    ASSERT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
+    ::close(fd);
+    ASSERT_TRUE(p->await_out("tty_Receive threat exit\n", 5000)) << p->out().substr(0, 2000);
+    long long from = board.cpu_ticks("uarttest");
+    ::usleep(300 * 1000);
+    EXPECT_LE(board.cpu_ticks("uarttest") - from, 2) << "processor ticks after the hang-up";
+    std::string out = p->out();
+    size_t null_line = out.find("Get NULL data from uart2\n");
+    ASSERT_NE(null_line, std::string::npos) << out;
+    EXPECT_EQ(out.find("Get NULL data", null_line + 1), std::string::npos) << "one line";
+    EXPECT_EQ(out.find("is invalid"), std::string::npos) << "the descriptor was valid";
     p->kill();
 }
 

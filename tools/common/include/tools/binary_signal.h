@@ -4,6 +4,7 @@
 // lock, so a block is never overwritten while it is being sent.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -41,10 +42,11 @@ inline void signal_done(BinarySignal *s) {
     s->changed.notify_all();
 }
 
-// Waits until every raise was taken and handled.
-inline void wait_signal_idle(BinarySignal *s) {
+// Waits until every raise was taken and handled, at most limit; false
+// when the waiter is still busy then.
+inline bool wait_signal_idle(BinarySignal *s, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> guard(s->lock);
-    s->changed.wait(guard, [s] { return !s->pending && !s->busy; });
+    return s->changed.wait_for(guard, limit, [s] { return !s->pending && !s->busy; });
 }
 
 }  // namespace tools

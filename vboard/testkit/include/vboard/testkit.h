@@ -69,6 +69,9 @@ public:
     std::string host_path(const std::string &board_path, int timeout_ms = 5000) const;
     // A file the board wrote (upper layer of its root), e.g. "/network.ini".
     std::string written_path(const std::string &board_path) const;
+    // Processor ticks used so far by the running board's process named comm
+    // (its /proc stat's utime + stime); -1 when there is none.
+    long long cpu_ticks(const std::string &comm) const;
 
     std::vector<std::string> journal() const;
     // Journal lines that begin with prefix.
