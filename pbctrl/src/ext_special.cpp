@@ -188,7 +188,7 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
                    shown(f.tDtcpParam.pcPort), __LINE__);
         break;
     default:
-        return arg_check_failure(m.name, m.line);
+        return arg_check_refusal(m.name, m.line);
     }
     const uint64_t values[kMaxMemberArgs] = {h_handle, addr(pt_param)};
     return carry(m, values, refs);

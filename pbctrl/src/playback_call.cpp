@@ -51,7 +51,7 @@ int32_t add_ref(const Ref &r, const uint64_t *values)
 
 } // namespace
 
-int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, int32_t &call_value)
+int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, CallValues &got)
 {
     if (!m.own_entry)
         CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", m.name, m.line);
@@ -65,7 +65,7 @@ int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, int3
     const Ref *refs = extra ? extra : m.refs;
     for (uint32_t i = 0; i < kMaxMemberRefs && refs[i].kind != RefKind::None; ++i) {
         if (add_ref(refs[i], values) != 0) {
-            call_value = -1;
+            got.transport = -1;
             return reg_failure(m.name, m.line);
         }
     }
@@ -73,14 +73,21 @@ int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, int3
     for (uint32_t i = 0; i < m.argc; ++i)
         rpc_arg_set(args[i], m.codes[i], values[i]);
     RPC_ARG_T result{};
-    call_value = do_call(m.name, m.line, m.op, m.argc, args, result);
-    return finish_call(m.name, m.line, call_value, result);
+    got.transport = do_call(m.name, m.line, m.op, m.argc, args, result);
+    got.engine = result.u.i1;
+    return finish_call(m.name, m.line, got.transport, result);
 }
 
 int32_t carry(const Member &m, const uint64_t *values, const Ref *extra)
 {
-    int32_t call_value = 0;
-    return carry_ex(m, values, extra, call_value);
+    CallValues got;
+    return carry_ex(m, values, extra, got);
+}
+
+void log_refused_call(const Member &m, const CallValues &got)
+{
+    CLIENT_LOG(kLogErr, "<Client> %s RPC return %ld, Server return %d\n", m.name, static_cast<long>(got.transport),
+               got.engine);
 }
 
 } // namespace pbctrl

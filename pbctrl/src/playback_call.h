@@ -63,9 +63,18 @@ struct Member {
 // engine's result.
 int32_t carry(const Member &m, const uint64_t *values, const Ref *extra = nullptr);
 
-// The same, and hands back the transport's own value of the call (for
-// members that print it).
-int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, int32_t &call_value);
+// What one call gave: the transport's own value and the value of the
+// engine's result record (0 when none came back).
+struct CallValues {
+    int32_t transport = 0;
+    int32_t engine = 0;
+};
+
+// The same, and hands back both values (for members that print them).
+int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, CallValues &got);
+
+// "RPC return %ld, Server return %d" of a call that failed or that the engine refused.
+void log_refused_call(const Member &m, const CallValues &got);
 
 template <typename T> uint64_t arg_value(T v)
 {

@@ -165,7 +165,7 @@ int32_t set_engine_param_async(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PA
     case IQIV_PB_BUF_MOD_DISC:
         return IQIVPB_NOT_IMPL;
     default:
-        return arg_check_failure(m.name, m.line);
+        return arg_check_refusal(m.name, m.line);
     }
 }
 
@@ -305,11 +305,10 @@ int32_t IQivPb_Ctrl_AudioReset(IQIV_PB_HANDLE_T h_handle)
         return IQIVPB_NO_CLIENT;
     }
     const uint64_t values[kMaxMemberArgs] = {h_handle};
-    int32_t call_value = 0;
-    const int32_t ret = carry_ex(m, values, nullptr, call_value);
-    if (call_value != 0 || ret != 0)
-        CLIENT_LOG(kLogErr, "<Client> %s RPC return %ld, Server return %d\n", m.name,
-                   static_cast<long>(call_value), ret);
+    CallValues got;
+    const int32_t ret = carry_ex(m, values, nullptr, got);
+    if (got.transport != 0 || ret != 0)
+        log_refused_call(m, got);
     return ret;
 }
 

@@ -232,7 +232,11 @@ int slot_of_tag(const void *pv_tag, uint32_t e_required_mod)
                    "Invalid client index", __LINE__);
         return -1;
     }
-    CLIENT_LOG(kLogData, "<Client> Use client[%d] info to call APP, @Line: %d \n", slot, __LINE__);
+    // The consumption notice's line carries no source line, the pull handlers' do.
+    if (e_required_mod == IQIV_PB_BUF_MOD_PUSH)
+        CLIENT_LOG(kLogData, "<Client> Use client[%d] info to call APP\n", slot);
+    else
+        CLIENT_LOG(kLogData, "<Client> Use client[%d] info to call APP, @Line: %d \n", slot, __LINE__);
     return slot;
 }
 

@@ -353,11 +353,10 @@ int32_t stop_with_cleanup(Id id, IQIV_PB_HANDLE_T h_handle)
         return IQIVPB_NO_CLIENT;
     }
     const uint64_t values[kMaxMemberArgs] = {h_handle};
-    int32_t call_value = 0;
-    const int32_t ret = carry_ex(m, values, nullptr, call_value);
-    if (call_value != 0 || ret != 0) {
-        CLIENT_LOG(kLogErr, "<Client> %s RPC return %ld, Server return %d\n", m.name, static_cast<long>(call_value),
-                   ret);
+    CallValues got;
+    const int32_t ret = carry_ex(m, values, nullptr, got);
+    if (got.transport != 0 || ret != 0) {
+        log_refused_call(m, got);
         return ret;
     }
     ClientInfo &c = t_client_info[slot];

@@ -21,9 +21,15 @@ int32_t reg_failure(const char *ps_name, int i4_line)
     return IQIVPB_FAIL;
 }
 
-int32_t arg_check_failure(const char *ps_name, int i4_line)
+int32_t arg_check_refusal(const char *ps_name, int i4_line)
 {
     printf("RPC Failure arg check:%s #%d\n", ps_name, i4_line);
+    return IQIVPB_FAIL;
+}
+
+int32_t arg_check_failure(const char *ps_name, int i4_line)
+{
+    arg_check_refusal(ps_name, i4_line);
     printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line, 0);
     return IQIVPB_FAIL;
 }

@@ -12,6 +12,8 @@ int32_t reg_failure(const char *ps_name, int i4_line);
 
 // The arguments do not fit the playback: its lines, no call, -1.
 int32_t arg_check_failure(const char *ps_name, int i4_line);
+// Only the arg-check line: for members that refuse before any call is begun.
+int32_t arg_check_refusal(const char *ps_name, int i4_line);
 
 // Makes the call (auto-connecting once on -6) and prints its line;
 // returns the call's value.

@@ -303,6 +303,9 @@ TEST_F(PbctrlExt, LocalChecksRefuseBeforeAnyCall)
     EXPECT_EQ(IQivPb_Ctrl_HttpsAuthenticateServer(h, nullptr), -3);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("RPC Failure arg check:IQivPb_Ctrl_SendFeatureCmd #"), std::string::npos) << out;
+    // An unknown feature type is refused before any call: the arg-check line alone.
+    EXPECT_NE(out.find("RPC Failure arg check:IQivPb_Ctrl_SetFeatureParam #"), std::string::npos) << out;
+    EXPECT_EQ(out.find("RPC Failure ret type:IQivPb_Ctrl_SetFeatureParam"), std::string::npos) << out;
     EXPECT_NE(out.find("<Client> IQivPb_Ctrl_PIP_GetHandleType, peHandleType is NULL \n"), std::string::npos);
     for (const char *op : {"x_QivPb_Ctrl_SendFeatureCmd", "x_QivPb_Ctrl_SetFeatureParam", "x_QivPb_Ctrl_PIP_GetHandleType",
                            "x_QivPb_Ctrl_Set_DRM_Info", "x_IQivPb_Ctrl_CustomizeHttpReqHdr",

@@ -498,6 +498,14 @@ TEST_F(Playback, MembersPrintTheirOwnLines)
              std::string("<Client>ptExtraInfo->eExtraInfoType = 3 ,@Line: [0-9]+\n"),
              std::string("IQivPb_Ctrl_GetSubtitleAttr had not been supported\n")})
         EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+
+    // A result of the wrong type fails the call (-1); the line still shows the engine's value.
+    engine_.ok("type x_QivPb_Ctrl_AudioReset 3");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(IQivPb_Ctrl_AudioReset(h), -1);
+    const std::string failed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(failed.find("<Client> IQivPb_Ctrl_AudioReset RPC return 0, Server return 5\n"), std::string::npos)
+        << failed;
 }
 
 TEST_F(Playback, PcmUploadIsKeptInThePushSlotAndAlwaysAnnounced)
