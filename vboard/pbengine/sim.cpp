@@ -617,6 +617,7 @@ void reset_all()
     misc_reset();
     ext_reset();
     push_reset();
+    pull_reset();
 }
 
 } // namespace
@@ -649,6 +650,8 @@ std::string command(const std::string &line)
         return pull_play(last_connection(), in);
     if (verb == "played")
         return played_command(in);
+    if (verb == "pull")
+        return pull_command(in);
     if (verb == "push")
         return push_command(in);
     if (verb == "conns")
@@ -658,7 +661,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played push "
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played pull push "
            "filternotice snapshot encmem encseg conns reset)";
 }
 
