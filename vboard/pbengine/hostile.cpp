@@ -386,6 +386,12 @@ void send(Hostile &h, int32_t conn, CallBack &cb)
                                  static_cast<uint32_t>(cb.args.size()), cb.args.data(), &result, kCallBackWaitMs);
     rpc_del(0);
     ++h.callbacks;
+    if (rc == RPCR_NOT_OPENED) {
+        // The client is gone (it may have crashed): wait for the next one.
+        std::lock_guard<std::mutex> lock(h.mu);
+        if (h.conn == conn)
+            h.conn = 0;
+    }
     if (rc == RPCR_TIMEOUT)
         ++h.stalled;
     else if (rc != RPCR_OK)
