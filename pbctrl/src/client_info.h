@@ -178,12 +178,11 @@ inline bool log_on(int32_t classes)
     return (i4_log_level.load(std::memory_order_relaxed) & classes) != 0;
 }
 
-// The slot's own mutex for pull and push playbacks; the others share the
-// library's (their t_mutex is never initialised).
+// The playback's own mutex, made at open for every model: a remote call
+// made under it keeps no other playback waiting.
 inline pthread_mutex_t &slot_mutex(ClientInfo &c)
 {
-    return c.e_buf_mod == IQIV_PB_BUF_MOD_PULL || c.e_buf_mod == IQIV_PB_BUF_MOD_PUSH ? c.t_mutex
-                                                                                     : t_info_mutex;
+    return c.t_mutex;
 }
 
 // Slot lookups: first match among slots 0, 1, 2, or -1.

@@ -3,7 +3,9 @@
 // application gives the buffers back with IQivPb_Ctrl_Ext_FreeEncCbBuffer.
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
+#include "slot_gate.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -43,9 +45,11 @@ struct EngineFrame {
 static_assert(sizeof(EngineFrame) == kFrameSize, "engine frame record");
 
 // The local address of an engine buffer, mapping its block on first use;
-// nullptr when the six maps are taken. Called with the mutex held.
-uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem)
+// nullptr when the six maps are taken (full) or the block does not map.
+// Called with the mutex held.
+uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem, bool &full)
 {
+    full = false;
     EncMap *free_map = nullptr;
     for (EncMap &m : c.at_enc_map) {
         if (m.b_used && m.h_mem == h_mem)
@@ -53,7 +57,8 @@ uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem)
         if (!m.b_used && !free_map)
             free_map = &m;
     }
-    if (!free_map)
+    full = !free_map;
+    if (full)
         return nullptr;
     void *addr = x_kmem_block_map(h_mem);
     if (!addr)
@@ -63,20 +68,27 @@ uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem)
 }
 
 // Records one buffer the application now holds; its local address, or
-// nullptr after printing the line of what was full.
-void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char *ps_map_full,
-                  const char *ps_buf_full)
+// nullptr after printing the line of what failed. ps_label names the
+// buffer in its trace line: "buf", "buf1" or "buf2".
+void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char *ps_label,
+                  const char *ps_map_full, const char *ps_buf_full)
 {
-    uint8_t *base = mapped_base(c, b.h_mem);
-    if (!base || uint64_t{b.offset} + b.len > x_kmem_block_size(b.h_mem)) {
+    bool full = false;
+    uint8_t *base = mapped_base(c, b.h_mem, full);
+    if (full) {
         printf("%s\n", ps_map_full);
+        return nullptr;
+    }
+    if (!base || !block_holds(b.h_mem, uint64_t{b.offset} + b.len)) {
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", "x_qivpbctrl_Enc_Buf_Cb_Fct",
+                   "x_kmem_block_map", __LINE__);
         return nullptr;
     }
     for (EncBuf &e : c.at_enc_buf) {
         if (!e.b_used) {
             e = EncBuf{1, e_strm, b.offset, b.len, b.h_mem, base + b.offset};
-            rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Ext info: buf: %p, strm type: %d, offset: %ld, buflen: %ld, mem handle: %x\n",
-                     g_ps_exe_name, __func__, __LINE__, e.pv_addr, static_cast<int>(e_strm),
+            rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Ext info: %s: %p, strm type: %d, offset: %ld, buflen: %ld, mem handle: %x\n",
+                     g_ps_exe_name, __func__, __LINE__, ps_label, e.pv_addr, static_cast<int>(e_strm),
                      static_cast<long>(b.offset), static_cast<long>(b.len), b.h_mem);
             return e.pv_addr;
         }
@@ -87,16 +99,21 @@ void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char
 
 // Gives back the entry of a buffer the application held, as the engine's
 // triple; false if the library never handed out that address.
-bool give_back(ClientInfo &c, uint32_t e_strm, const void *pv_buf, EngineBuf &out)
+EncBuf *find_enc_buf(ClientInfo &c, uint32_t e_strm, const void *pv_buf)
 {
-    for (EncBuf &e : c.at_enc_buf) {
-        if (e.b_used && e.e_strm_type == e_strm && e.pv_addr == pv_buf) {
-            out = EngineBuf{e.h_mem, e.ui4_offset, e.ui4_len};
-            std::memset(&e, 0, sizeof e);
-            return true;
-        }
-    }
-    return false;
+    for (EncBuf &e : c.at_enc_buf)
+        if (e.b_used && e.e_strm_type == e_strm && e.pv_addr == pv_buf)
+            return &e;
+    return nullptr;
+}
+
+EngineBuf give_back(EncBuf *e)
+{
+    if (!e)
+        return EngineBuf{};
+    const EngineBuf out{e->h_mem, e->ui4_offset, e->ui4_len};
+    std::memset(e, 0, sizeof *e);
+    return out;
 }
 
 // Entries taken for a call-back that then failed go back.
@@ -105,16 +122,29 @@ void undo(ClientInfo &c, const EncBuf (&before)[kEncBufs])
     std::memcpy(c.at_enc_buf, before, sizeof before);
 }
 
+// The six lines of a frame's two buffers.
+void trace_frame(int i, const EngineFrame &f)
+{
+    const struct {
+        const char *field;
+        uint32_t value;
+    } lines[] = {{"buf1handle", f.buf1.h_mem}, {"buf1offset", f.buf1.offset}, {"buf1len", f.buf1.len},
+                 {"buf2handle", f.buf2.h_mem}, {"buf2offset", f.buf2.offset}, {"buf2len", f.buf2.len}};
+    for (const auto &l : lines)
+        rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame[%d] %s is: %x\n", g_ps_exe_name,
+                 "_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct", __LINE__, i, l.field, l.value);
+}
+
 bool fill_frame(ClientInfo &c, const EngineFrame &in, IQIV_PB_CTRL_ENC_VIDEO_FRAME_T &out)
 {
     std::memset(&out, 0, sizeof out);
-    out.pv_buf1 = take_buffer(c, kEncVideo, in.buf1, "<Client>Video1 Encoder handle is full",
+    out.pv_buf1 = take_buffer(c, kEncVideo, in.buf1, "buf1", "<Client>Video1 Encoder handle is full",
                               "<Client>Video1 Encoder mapped info is full");
     if (!out.pv_buf1)
         return false;
     out.ui4_len1 = in.buf1.len;
     if (in.buf2.h_mem) {
-        out.pv_buf2 = take_buffer(c, kEncVideo, in.buf2, "<Client>Video2 Encoder handle is full",
+        out.pv_buf2 = take_buffer(c, kEncVideo, in.buf2, "buf2", "<Client>Video2 Encoder handle is full",
                                   "<Client>Video2 Encoder mapped info is full");
         if (!out.pv_buf2)
             return false;
@@ -139,7 +169,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct use pbHandle: 0x%x\n",
              g_ps_exe_name, __func__, __LINE__, h_pb);
     const int slot = find_by_handle(h_pb);
-    if (slot < 0) {
+    SlotHold hold;
+    if (slot < 0 || !hold.take(slot)) {
         printf("<Client>cannot find PBHandle\n");
         set_result(pt_return, kNoPlayback);
         return RPCR_INV_ARGS;
@@ -158,25 +189,24 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     IQIV_PB_CTRL_ENC_VIDEO_BUF_T video{};
     std::unique_ptr<IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[]> frames;
     void *desc = nullptr;
-    const void *in = rpc_arg_ptr(pt_args[2]);
-    const void *frames_in = rpc_arg_ptr(pt_args[5]);
+    const uint32_t count = pt_args[4].u.ui4;
+    const void *in = engine_record(pt_args[2], kAudioDescSize);
+    const void *frames_in = engine_record(pt_args[5], uint64_t{count} * kFrameSize);
     bool ok = false;
-    if (e_strm == kEncAudio && in && rpc_local_region_size(in) >= kAudioDescSize) {
+    if (e_strm == kEncAudio && in) {
         uint32_t d[4];
         std::memcpy(d, in, sizeof d);
         audio.ui4_first = d[0];
-        audio.pv_buf = take_buffer(c, kEncAudio, EngineBuf{d[1], d[2], d[3]},
+        audio.pv_buf = take_buffer(c, kEncAudio, EngineBuf{d[1], d[2], d[3]}, "buf",
                                    "<Client>Audio Encoder handle is full",
                                    "<Client>Audio Encoder mapped info is full");
         audio.ui4_len = d[3];
         ok = audio.pv_buf != nullptr;
         desc = &audio;
     } else if (e_strm == kEncVideo) {
-        const uint32_t count = pt_args[4].u.ui4;
         rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame ns is: %d\n", g_ps_exe_name,
                  __func__, __LINE__, static_cast<int>(count));
-        const bool sized = count > 0 && frames_in &&
-                           rpc_local_region_size(frames_in) / kFrameSize >= count;
+        const bool sized = count > 0 && frames_in;
         frames.reset(sized ? new (std::nothrow) IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[count] : nullptr);
         if (sized && !frames) {
             printf("<Client>malloc mem fail@Line: %d\n", __LINE__);
@@ -188,8 +218,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
         for (uint32_t i = 0; ok && i < count; ++i) {
             EngineFrame f;
             std::memcpy(&f, static_cast<const uint8_t *>(frames_in) + i * kFrameSize, sizeof f);
-            rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame[%d] buf1handle is: %x\n",
-                     g_ps_exe_name, __func__, __LINE__, static_cast<int>(i), f.buf1.h_mem);
+            trace_frame(static_cast<int>(i), f);
             ok = fill_frame(c, f, frames[i]);
         }
         video = IQIV_PB_CTRL_ENC_VIDEO_BUF_T{count, frames.get()};
@@ -243,13 +272,18 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
     {
         pthread_mutex_t &mu = slot_mutex(c);
         pthread_mutex_lock(&mu);
-        EngineBuf b1{}, b2{};
         if (e_strm_type == kEncAudio) {
-            found = give_back(c, kEncAudio, audio->pv_buf, b1);
+            EncBuf *e = find_enc_buf(c, kEncAudio, audio->pv_buf);
+            found = e != nullptr;
+            const EngineBuf b1 = give_back(e);
             audio_rec = IQIV_PB_CTRL_ENC_AUDIO_FREE_T{audio->ui4_first, b1.h_mem, b1.offset, b1.len};
         } else {
-            found = give_back(c, kEncVideo, frame->pv_buf1, b1) &&
-                    (!frame->pv_buf2 || give_back(c, kEncVideo, frame->pv_buf2, b2));
+            // Both buffers are known, or neither entry is given back.
+            EncBuf *e1 = find_enc_buf(c, kEncVideo, frame->pv_buf1);
+            EncBuf *e2 = frame->pv_buf2 ? find_enc_buf(c, kEncVideo, frame->pv_buf2) : nullptr;
+            found = e1 && (!frame->pv_buf2 || e2);
+            const EngineBuf b1 = found ? give_back(e1) : EngineBuf{};
+            const EngineBuf b2 = found ? give_back(e2) : EngineBuf{};
             const uint32_t bufs[6] = {b1.h_mem, b1.offset, b1.len, b2.h_mem, b2.offset, b2.len};
             std::memcpy(video_rec.au4Buf1, bufs, sizeof video_rec.au4Buf1);
             std::memcpy(video_rec.au4Buf2, bufs + 3, sizeof video_rec.au4Buf2);

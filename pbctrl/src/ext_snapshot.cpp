@@ -4,6 +4,7 @@
 #include "client_info.h"
 #include "ext_members.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "playback_call.h"
 
 #include "common/abi.h"
@@ -53,7 +54,7 @@ int32_t invalid_arg(int i4_line)
 void *map_plane(uintptr_t h, uint32_t size)
 {
     const auto handle = static_cast<HANDLE_T>(h);
-    if (!handle || x_kmem_block_size(handle) < size)
+    if (!handle || !block_holds(handle, size))
         return nullptr;
     return x_kmem_block_map(handle);
 }

@@ -4,6 +4,7 @@
 #include "client_info.h"
 #include "ext_members.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "playback_call.h"
 #include "remote_call.h"
 
@@ -63,9 +64,11 @@ uint8_t *encrypt_memory(IQIV_PB_HANDLE_T h_handle, ClientInfo &c, int32_t &ret)
         ret = IQIVPB_FAIL;
         return nullptr;
     }
-    // A block smaller than the layout would be written past its end.
-    void *p = x_kmem_block_size(rec.hMemHandle) >= IQIV_PB_CTRL_ENCRYPT_MEM_SIZE ? x_kmem_block_map(rec.hMemHandle)
-                                                                                 : nullptr;
+    // A block smaller than the layout would be written past its end: the
+    // engine's answer names its size, and the block must hold it too.
+    const bool holds = rec.u4MemSize >= IQIV_PB_CTRL_ENCRYPT_MEM_SIZE &&
+                       block_holds(rec.hMemHandle, IQIV_PB_CTRL_ENCRYPT_MEM_SIZE);
+    void *p = holds ? x_kmem_block_map(rec.hMemHandle) : nullptr;
     if (!p) {
         CLIENT_LOG(kLogErr, "<Client> %s, x_kmem_block_map fail @Line: %d \n", op, __LINE__);
         ret = kMapFailed;

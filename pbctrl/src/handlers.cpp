@@ -2,9 +2,11 @@
 // registration by name.
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "log_control.h"
 #include "push.h"
 #include "rpcipc.h"
+#include "slot_gate.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -67,9 +69,8 @@ int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_
 // that came as a plain value is shown as such, never dereferenced.
 void first_picture_line(const RPC_ARG_T &data)
 {
-    const void *p = rpc_arg_ptr(data);
-    const bool record = data.e_type == ARG_TYPE_DESC_IN || data.e_type == ARG_TYPE_DESC_OUT;
-    if (!record || !p || rpc_local_region_size(p) < sizeof(int64_t)) {
+    const void *p = engine_record(data, sizeof(int64_t));
+    if (!p) {
         printf("recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x%llx, no pts record \n",
                static_cast<unsigned long long>(data.u.ui8));
         return;
@@ -158,17 +159,28 @@ int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_fu
     return 0;
 }
 
-// The TS filter entry of a playback, searched in the slots in use.
-FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, ClientInfo *&owner)
+// The first TS filter entry of a playback still waiting for its buffer,
+// else its first entry, with the slot held and locked; null when the
+// playback has none.
+FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, SlotHold &hold, pthread_mutex_t *&mu)
 {
-    for (ClientInfo &c : t_client_info) {
-        if (c.b_used != 1)
+    for (int s = 0; s < kSlots; ++s) {
+        if (t_client_info[s].b_used != 1 || !hold.take(s))
             continue;
-        for (FilterEntry &f : c.at_filter)
-            if (f.b_used && f.h_pb == h_pb) {
-                owner = &c;
+        mu = &slot_mutex(t_client_info[s]);
+        pthread_mutex_lock(mu);
+        FilterEntry *first = nullptr;
+        for (FilterEntry &f : t_client_info[s].at_filter) {
+            if (!f.b_used || f.h_pb != h_pb)
+                continue;
+            if (!f.pv_buf)
                 return &f;
-            }
+            first = first ? first : &f;
+        }
+        if (first)
+            return first;
+        pthread_mutex_unlock(mu);
+        hold.release();
     }
     return nullptr;
 }
@@ -181,26 +193,34 @@ int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *
     if (ui4_num_args < 1)
         return RPCR_INV_ARGS;
     const IQIV_PB_HANDLE_T h_pb = pt_args[0].u.ui4;
-    ClientInfo *c = nullptr;
-    FilterEntry *f = find_filter(h_pb, c);
+    SlotHold hold;
+    pthread_mutex_t *mu = nullptr;
+    FilterEntry *f = find_filter(h_pb, hold, mu);
     if (!f)
         return kNoFilter;
-    pthread_mutex_t &mu = slot_mutex(*c);
-    pthread_mutex_lock(&mu);
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_FILTER_ALLOC_FCT>(f->pf_nfy);
     if (!fn || ui4_num_args != kFilterArgs) {
         if (fn)
             rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct RPCR_INV_ARGS\n",
                      g_ps_exe_name, __func__, __LINE__);
-        pthread_mutex_unlock(&mu);
+        pthread_mutex_unlock(mu);
         return RPCR_INV_ARGS;
     }
-    f->h_mem = pt_args[2].u.ui4;
+    // A buffer held keeps its mapping (a second one there would hide it),
+    // and the size handed on must lie inside the engine's block.
+    const uint32_t h_mem = pt_args[2].u.ui4, size = pt_args[3].u.ui4;
+    if (f->pv_buf || !block_holds(h_mem, size)) {
+        pthread_mutex_unlock(mu);
+        return fail(pt_return);
+    }
+    f->h_mem = h_mem;
     rpcu_log(kTraceInfo, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct is called\n",
              g_ps_exe_name, __func__, __LINE__);
     f->pv_buf = x_kmem_block_map(f->h_mem);
-    IQIV_PB_CTRL_FILTER_BUF_T buf{f->pv_buf, pt_args[3].u.ui4};
-    pthread_mutex_unlock(&mu);
+    if (!f->pv_buf)
+        f->h_mem = 0;
+    IQIV_PB_CTRL_FILTER_BUF_T buf{f->pv_buf, size};
+    pthread_mutex_unlock(mu);
     if (!buf.pv_addr)
         return fail(pt_return);
     return app_outcome(pt_return, fn(h_pb, pt_args[1].u.ui4, &buf, pt_args[4].u.ui4));

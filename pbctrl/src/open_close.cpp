@@ -6,6 +6,7 @@
 #include "log_control.h"
 #include "push.h"
 #include "remote_call.h"
+#include "slot_gate.h"
 
 #include <unistd.h>
 
@@ -19,11 +20,6 @@ namespace {
 template <typename T, size_t N> void clear(T (&table)[N])
 {
     std::memset(static_cast<void *>(table), 0, sizeof table);
-}
-
-bool uses_slot_mutex(uint32_t e_buf_mod)
-{
-    return e_buf_mod == IQIV_PB_BUF_MOD_PULL || e_buf_mod == IQIV_PB_BUF_MOD_PUSH;
 }
 
 // Takes the connection for one more playback. Called with t_info_mutex held.
@@ -75,11 +71,12 @@ void fill_slot(int slot, uint32_t e_buf_mod, uint32_t e_open_mod, IQIV_PB_HANDLE
     c.pf_cb = nullptr;
     c.pv_map_base = nullptr;
     c.b_slice_ready = 0;
-    if (uses_slot_mutex(e_buf_mod)) {
-        if (pthread_mutex_init(&c.t_mutex, nullptr) != 0)
-            CLIENT_LOG(kLogErr, "<Client>ERR: pthread_mutex_init fail@Line: %d\n", __LINE__);
+    // Every playback has its own lock, so that no call of one waits for
+    // another's engine answers.
+    if (pthread_mutex_init(&c.t_mutex, nullptr) != 0)
+        CLIENT_LOG(kLogErr, "<Client>ERR: pthread_mutex_init fail@Line: %d\n", __LINE__);
+    if (e_buf_mod == IQIV_PB_BUF_MOD_PULL || e_buf_mod == IQIV_PB_BUF_MOD_PUSH)
         c.ui1_client_idx = kNoClientIdx;
-    }
     std::memset(&c.t_share_mem, 0, sizeof c.t_share_mem);
 }
 
@@ -100,8 +97,7 @@ void release_slot(int slot)
     c.b_buf_pending = 0;
     c.b_slice_ready = 0;
     release_push_maps(c);
-    if (uses_slot_mutex(c.e_buf_mod))
-        pthread_mutex_destroy(&c.t_mutex);
+    pthread_mutex_destroy(&c.t_mutex);
     std::memset(&c.t_pull_fct, 0, sizeof c.t_pull_fct);
     release_pull_tables(slot);
     for (EncMap &m : c.at_enc_map)
@@ -182,6 +178,7 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     pthread_mutex_lock(&t_info_mutex);
     fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
     pthread_mutex_unlock(&t_info_mutex);
+    open_gate(slot);
     CLIENT_LOG(kLogOpen, "<Client> x_QivPb_Ctrl_Open succeed, t_client_info[%d].h_handle is: %d, @Line: %d \n",
                slot, c.h_handle, __LINE__);
     return finish_call(kName, __LINE__, value, result);
@@ -205,9 +202,14 @@ int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle)
     const int32_t value = do_call(kName, __LINE__, "x_QivPb_Ctrl_Close", 1, args, result);
     if (value == 0) {
         pthread_mutex_lock(&t_info_mutex);
-        b_client_opened.store(0);
         slot = find_by_handle(h_handle);
-        if (slot >= 0) {
+        pthread_mutex_unlock(&t_info_mutex);
+        // Call-backs of the playback that are still running use its slot.
+        if (slot >= 0)
+            drain_gate(slot);
+        pthread_mutex_lock(&t_info_mutex);
+        b_client_opened.store(0);
+        if (slot >= 0 && find_by_handle(h_handle) == slot) {
             release_ext_state(slot);
             clear(t_client_info[slot].at_filter);
             release_slot(slot);

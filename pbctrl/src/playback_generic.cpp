@@ -2,6 +2,8 @@
 // depend on the type.
 #include "client_info.h"
 #include "korm.h"
+#include "platform_sizes.h"
+#include "platform_sizes.h"
 #include "playback_call.h"
 #include "playback_members.h"
 
@@ -86,7 +88,8 @@ int32_t get_cover(const Member &m, const uint64_t *values, IQIV_PB_CTRL_MP3_COVE
     }
     const HANDLE_T h = c.u4LenOrHandle;
     c.u4LenOrHandle = length;
-    void *p = x_smem_block_map(h);
+    // The application's length must fit the engine's block.
+    void *p = block_holds(h, length) ? x_smem_block_map(h) : nullptr;
     if (!p) {
         printf("smem map failed for IQIV_PB_CTRL_MP3_COVER_INFO_T\n");
         x_smem_block_free(h);

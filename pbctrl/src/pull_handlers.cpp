@@ -4,12 +4,16 @@
 // asynchronous read may end at once, inside the read call).
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
+#include "slot_gate.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
 
 using namespace pbctrl;
 
@@ -28,8 +32,51 @@ constexpr Shape kOpen{3, 2, kPull}, kClose{2, 1, kPull}, kMap{5, 1, kPull}, kUnm
     kRead{6, 1, kPull}, kReadAsync{8, 1, kPull}, kAbort{3, 1, 0}, kSeek{5, 1, 0}, kLength{3, 1, 0};
 constexpr size_t kReadTagBytes = 4;
 
-// Byte size of each map, beside the slot's table: reads stay inside it.
-uint32_t g_map_size[kSlots][kPulls][kPullMaps];
+// Beside the slot's table, under its mutex: what each map holds and who
+// still reads into it. A map the engine unmaps while reads run into it
+// stays mapped until the last of them ends; a closed pull record stays
+// until its last map is gone.
+struct MapUse {
+    uint64_t size;      // reads stay inside it
+    uint32_t reads;     // synchronous reads running
+    uint8_t unmapping;  // unmapped by the engine, reads still running
+};
+MapUse g_map_use[kSlots][kPulls][kPullMaps];
+uint8_t g_pull_closing[kSlots][kPulls];
+
+// The read tags handed out and not yet taken back: a completion reads a
+// tag only once it is known to be one of them.
+std::mutex g_tags_mutex;
+std::set<const void *> g_live_tags;
+
+uint8_t *new_read_tag(const uint8_t (&indices)[kReadTagBytes])
+{
+    auto *tag = new (std::nothrow) uint8_t[kReadTagBytes];
+    if (!tag)
+        return nullptr;
+    std::memcpy(tag, indices, kReadTagBytes);
+    std::lock_guard<std::mutex> lock(g_tags_mutex);
+    g_live_tags.insert(tag);
+    return tag;
+}
+
+void delete_read_tag(void *pv_tag)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_tags_mutex);
+        g_live_tags.erase(pv_tag);
+    }
+    delete[] static_cast<uint8_t *>(pv_tag);
+}
+
+bool read_tag_indices(const void *pv_tag, uint8_t (&out)[kReadTagBytes])
+{
+    std::lock_guard<std::mutex> lock(g_tags_mutex);
+    if (!g_live_tags.count(pv_tag))
+        return false;
+    std::memcpy(out, pv_tag, kReadTagBytes);
+    return true;
+}
 
 void log_failure(const char *ps_name, const char *ps_reason, int i4_line)
 {
@@ -39,8 +86,8 @@ void log_failure(const char *ps_name, const char *ps_reason, int i4_line)
 // Copies a value into an out place the engine sent, if it is one that big.
 bool write_place(const RPC_ARG_T &arg, const void *pv_value, uint32_t ui4_size)
 {
-    void *p = rpc_arg_ptr(arg);
-    if (!p || rpc_local_region_size(p) < ui4_size)
+    void *p = engine_place(arg, ui4_size);
+    if (!p)
         return false;
     std::memcpy(p, pv_value, ui4_size);
     return true;
@@ -48,21 +95,21 @@ bool write_place(const RPC_ARG_T &arg, const void *pv_value, uint32_t ui4_size)
 
 bool has_place(const RPC_ARG_T &arg, uint32_t ui4_size)
 {
-    const void *p = rpc_arg_ptr(arg);
-    return p && rpc_local_region_size(p) >= ui4_size;
+    return engine_place(arg, ui4_size) != nullptr;
 }
 
 // The prologue every pull handler shares: the argument count, the entry
 // line and the slot the tag names. 0 with the slot, else what the handler
 // returns (its result set for a tag that names no slot).
+// The slot stays held (a close waits) until the handler returns.
 int32_t enter(const Shape &shape, const char *ps_name, int i4_line, uint32_t ui4_num_args,
-              const RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int &slot)
+              const RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int &slot, SlotHold &hold)
 {
     if (ui4_num_args != shape.argc)
         return RPCR_INV_ARGS;
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", ps_name, i4_line);
     slot = slot_of_tag(rpc_arg_ptr(pt_args[shape.tag_arg]), shape.model);
-    return slot < 0 ? fail(pt_return) : 0;
+    return slot < 0 || !hold.take(slot) ? fail(pt_return) : 0;
 }
 
 class SlotLock {
@@ -77,18 +124,20 @@ private:
 };
 
 // Called with the slot's mutex held.
-int find_pull(const ClientInfo &c, uint32_t h_pull)
+int find_pull(int slot, uint32_t h_pull)
 {
+    const ClientInfo &c = t_client_info[slot];
     for (int i = 0; i < kPulls; ++i)
-        if (c.at_pull[i].b_used && c.at_pull[i].h_pull == h_pull)
+        if (c.at_pull[i].b_used && !g_pull_closing[slot][i] && c.at_pull[i].h_pull == h_pull)
             return i;
     return -1;
 }
 
-int find_map(const PullRecord &r, uint32_t ui4_map_id)
+int find_map(int slot, int pull, uint32_t ui4_map_id)
 {
+    const PullRecord &r = t_client_info[slot].at_pull[pull];
     for (int j = 0; j < kPullMaps; ++j)
-        if (r.at_map[j].b_used && r.at_map[j].ui4_map_id == ui4_map_id)
+        if (r.at_map[j].b_used && !g_map_use[slot][pull][j].unmapping && r.at_map[j].ui4_map_id == ui4_map_id)
             return j;
     return -1;
 }
@@ -105,18 +154,18 @@ bool find_read_place(int slot, const char *ps_name, uint32_t h_pull, uint32_t ui
                      uint32_t ui4_offset, uint32_t ui4_len, ReadPlace &out)
 {
     ClientInfo &c = t_client_info[slot];
-    out.pull = find_pull(c, h_pull);
+    out.pull = find_pull(slot, h_pull);
     if (out.pull < 0) {
         log_failure(ps_name, "Invalid pull handle", __LINE__);
         return false;
     }
-    out.map = find_map(c.at_pull[out.pull], ui4_map_id);
+    out.map = find_map(slot, out.pull, ui4_map_id);
     if (out.map < 0) {
         log_failure(ps_name, "Cannot find ipc memory handle", __LINE__);
         return false;
     }
     const uint64_t end = uint64_t{ui4_offset} + ui4_len;
-    if (end > g_map_size[slot][out.pull][out.map]) {
+    if (end > g_map_use[slot][out.pull][out.map].size) {
         log_failure(ps_name, "Read outside the mapped slices", __LINE__);
         return false;
     }
@@ -131,16 +180,45 @@ void unmap_entry(int slot, int pull, int map)
     m.b_used = 0;
     m.ui4_map_id = 0;
     m.pv_addr = nullptr;
-    g_map_size[slot][pull][map] = 0;
+    g_map_use[slot][pull][map] = MapUse{};
 }
 
-uint32_t slices_size(uint32_t ui4_count, const HANDLE_T *ph_list)
+bool map_busy(int slot, int pull, int map)
 {
-    uint64_t size = 0;
-    for (uint32_t i = 0; i < ui4_count; ++i)
-        size += x_kmem_block_size(ph_list[i]);
-    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+    if (g_map_use[slot][pull][map].reads)
+        return true;
+    for (const ReadRequest &r : t_client_info[slot].at_pull[pull].at_map[map].at_req)
+        if (r.b_used)
+            return true;
+    return false;
 }
+
+// The engine is done with the map: unmapped now, or by the last read that
+// still writes into it.
+void retire_map(int slot, int pull, int map)
+{
+    if (map_busy(slot, pull, map))
+        g_map_use[slot][pull][map].unmapping = 1;
+    else
+        unmap_entry(slot, pull, map);
+}
+
+// After a read into the map ended: a retired map, and a closed record
+// whose last map that was, go now.
+void settle(int slot, int pull, int map)
+{
+    if (g_map_use[slot][pull][map].unmapping && !map_busy(slot, pull, map))
+        unmap_entry(slot, pull, map);
+    if (!g_pull_closing[slot][pull])
+        return;
+    PullRecord &r = t_client_info[slot].at_pull[pull];
+    for (const PullMap &m : r.at_map)
+        if (m.b_used)
+            return;
+    std::memset(&r, 0, sizeof r);
+    g_pull_closing[slot][pull] = 0;
+}
+
 
 } // namespace
 
@@ -161,7 +239,8 @@ int slot_of_tag(const void *pv_tag, uint32_t e_required_mod)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kOpen, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kOpen, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     if (!has_place(pt_args[1], sizeof(uint32_t)))
         return fail(pt_return);
@@ -212,22 +291,25 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kClose, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kClose, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pull = pt_args[0].u.ui4;
     {
         SlotLock lock(c);
-        const int rec = find_pull(c, h_pull);
+        const int rec = find_pull(slot, h_pull);
         if (rec < 0) {
             log_failure(__func__, "cannot find pull handle", __LINE__);
             return fail(pt_return);
         }
-        // Maps the engine left behind would stay mapped for good.
+        // Maps the engine left behind would stay mapped for good; those
+        // still read into go with their last read.
+        g_pull_closing[slot][rec] = 1;
         for (int j = 0; j < kPullMaps; ++j)
-            if (c.at_pull[rec].at_map[j].b_used)
-                unmap_entry(slot, rec, j);
-        std::memset(&c.at_pull[rec], 0, sizeof c.at_pull[rec]);
+            if (c.at_pull[rec].at_map[j].b_used && !g_map_use[slot][rec][j].unmapping)
+                retire_map(slot, rec, j);
+        settle(slot, rec, 0);
     }
     const auto close = reinterpret_cast<IQIV_PB_CTRL_PULL_CLOSE_FCT>(c.t_pull_fct.pf_close);
     return close ? app_outcome(pt_return, close(h_pull, c.t_pull_fct.pv_tag)) : fail(pt_return);
@@ -236,13 +318,14 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kMap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kMap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     const uint32_t count = pt_args[2].u.ui4;
-    const auto *list = static_cast<const HANDLE_T *>(rpc_arg_ptr(pt_args[3]));
+    const auto *list = static_cast<const HANDLE_T *>(engine_record(pt_args[3], uint64_t{count} * sizeof(HANDLE_T)));
     if (!has_place(pt_args[4], sizeof(uint32_t)))
         return fail(pt_return);
-    if (count == 0 || !list || rpc_local_region_size(list) / sizeof(HANDLE_T) < count) {
+    if (count == 0 || !list) {
         log_failure(__func__, "slice list shorter than its count", __LINE__);
         return fail(pt_return);
     }
@@ -250,7 +333,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
     uint32_t id = 0;
     {
         SlotLock lock(c);
-        const int rec = find_pull(c, pt_args[0].u.ui4);
+        const int rec = find_pull(slot, pt_args[0].u.ui4);
         if (rec < 0) {
             log_failure(__func__, "Invalid pull handle", __LINE__);
             return fail(pt_return);
@@ -272,7 +355,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
         r.at_map[j].b_used = 1;
         r.at_map[j].pv_addr = addr;
         r.at_map[j].ui4_map_id = id = static_cast<uint32_t>(j + 1);
-        g_map_size[slot][rec][j] = slices_size(count, list);
+        g_map_use[slot][rec][j] = MapUse{blocks_bytes(count, list), 0, 0};
     }
     write_place(pt_args[4], &id, sizeof id);
     CLIENT_LOG(kLogData, "<Client> %s successful, @Line: %d \n", __func__, __LINE__);
@@ -282,44 +365,52 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kUnmap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kUnmap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     ClientInfo &c = t_client_info[slot];
     SlotLock lock(c);
-    const int rec = find_pull(c, pt_args[0].u.ui4);
+    const int rec = find_pull(slot, pt_args[0].u.ui4);
     if (rec < 0) {
         log_failure(__func__, "Invalid pull handle", __LINE__);
         return fail(pt_return);
     }
-    const int map = find_map(c.at_pull[rec], pt_args[1].u.ui4);
+    const int map = find_map(slot, rec, pt_args[1].u.ui4);
     if (map < 0) {
         log_failure(__func__, "Cannot find ipc memory handle", __LINE__);
         return fail(pt_return);
     }
-    unmap_entry(slot, rec, map);
+    retire_map(slot, rec, map);
     return app_outcome(pt_return, 0);
 }
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kRead, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kRead, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     if (!has_place(pt_args[5], sizeof(uint32_t)))
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pull = pt_args[0].u.ui4, len = pt_args[4].u.ui4;
     ReadPlace place;
+    const auto read = reinterpret_cast<IQIV_PB_CTRL_PULL_READ_FCT>(c.t_pull_fct.pf_read);
+    if (!read)
+        return fail(pt_return);
     {
         SlotLock lock(c);
         if (!find_read_place(slot, __func__, h_pull, pt_args[2].u.ui4, pt_args[3].u.ui4, len, place))
             return fail(pt_return);
+        ++g_map_use[slot][place.pull][place.map].reads;
     }
-    const auto read = reinterpret_cast<IQIV_PB_CTRL_PULL_READ_FCT>(c.t_pull_fct.pf_read);
-    if (!read)
-        return fail(pt_return);
     uint32_t got = 0;
     const int32_t app = read(h_pull, c.t_pull_fct.pv_tag, place.buf, len, &got);
+    {
+        SlotLock lock(c);
+        --g_map_use[slot][place.pull][place.map].reads;
+        settle(slot, place.pull, place.map);
+    }
     write_place(pt_args[5], &got, sizeof got);
     return app_outcome(pt_return, app);
 }
@@ -327,7 +418,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kReadAsync, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kReadAsync, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     ClientInfo &c = t_client_info[slot];
     const auto read = reinterpret_cast<IQIV_PB_CTRL_PULL_READ_ASYNC_FCT>(c.t_pull_fct.pf_read_async);
@@ -349,15 +441,14 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
             log_failure(__func__, "Cannot find free server mem info", __LINE__);
             return fail(pt_return);
         }
-        tag = new (std::nothrow) uint8_t[kReadTagBytes];
+        const uint8_t indices[kReadTagBytes] = {static_cast<uint8_t>(slot), static_cast<uint8_t>(place.pull),
+                                                static_cast<uint8_t>(place.map), static_cast<uint8_t>(req)};
+        tag = new_read_tag(indices);
         if (!tag) {
             CLIENT_LOG(kLogErr, "<Client>ERR: alloc memory for read async tag error\n");
             set_result(pt_return, kHandlerFail);
             return kHandlerNoRoom;
         }
-        const uint8_t indices[kReadTagBytes] = {static_cast<uint8_t>(slot), static_cast<uint8_t>(place.pull),
-                                                static_cast<uint8_t>(place.map), static_cast<uint8_t>(req)};
-        std::memcpy(tag, indices, sizeof indices);
         ReadRequest &r = m.at_req[req];
         r.b_used = 1;
         r.pf_nfy = rpc_arg_ptr(pt_args[5]);
@@ -378,8 +469,9 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
         SlotLock lock(c);
         ReadRequest &r = c.at_pull[place.pull].at_map[place.map].at_req[req];
         if (r.b_used && r.pv_read_tag == tag) {
-            delete[] tag;
+            delete_read_tag(tag);
             std::memset(&r, 0, sizeof r);
+            settle(slot, place.pull, place.map);
         }
     }
     return app_outcome(pt_return, app);
@@ -388,7 +480,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kAbort, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kAbort, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     const PullFct &f = t_client_info[slot].t_pull_fct;
     const auto abort = reinterpret_cast<IQIV_PB_CTRL_PULL_ABORT_READ_FCT>(f.pf_abort_read);
@@ -399,7 +492,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kSeek, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kSeek, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     if (!has_place(pt_args[4], sizeof(uint64_t)))
         return fail(pt_return);
@@ -418,7 +512,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_get_input_length_nfy_fct)
 {
     int slot = -1;
-    if (const int32_t st = enter(kLength, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot))
+    SlotHold hold;
+    if (const int32_t st = enter(kLength, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     if (!has_place(pt_args[2], sizeof(uint64_t)))
         return fail(pt_return);
@@ -440,10 +535,11 @@ void release_pull_tables(int slot)
             PullMap &m = c.at_pull[i].at_map[j];
             for (ReadRequest &r : m.at_req)
                 if (r.b_used)
-                    delete[] static_cast<uint8_t *>(r.pv_read_tag);
+                    delete_read_tag(r.pv_read_tag);
             if (m.b_used)
                 unmap_entry(slot, i, j);
         }
+        g_pull_closing[slot][i] = 0;
     }
     std::memset(c.at_pull, 0, sizeof c.at_pull);
 }
@@ -453,20 +549,23 @@ void release_pull_tables(int slot)
 extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint32_t ui4_data1,
                                              uint32_t ui4_data2)
 {
-    if (!pv_tag)
-        return IQIVPB_FAIL;
+    // Only a tag this library handed out and has not taken back is read.
     uint8_t ix[kReadTagBytes];
-    std::memcpy(ix, pv_tag, sizeof ix);
+    if (!read_tag_indices(pv_tag, ix))
+        return IQIVPB_FAIL;
     if (ix[0] >= kSlots || ix[1] >= kPulls || ix[2] >= kPullMaps || ix[3] >= kReadReqs)
+        return IQIVPB_FAIL;
+    SlotHold hold;
+    if (!hold.take(ix[0]))
         return IQIVPB_FAIL;
     ClientInfo &c = t_client_info[ix[0]];
     if (!c.b_used || c.e_buf_mod != IQIV_PB_BUF_MOD_PULL)
         return IQIVPB_FAIL;
     void *pf_nfy = nullptr, *pv_engine_tag = nullptr;
+    bool closed = false;
     {
         SlotLock lock(c);
         ReadRequest &r = c.at_pull[ix[1]].at_map[ix[2]].at_req[ix[3]];
-        // Only a tag this library handed out and has not taken back.
         if (!r.b_used || r.pv_read_tag != pv_tag)
             return IQIVPB_FAIL;
         pf_nfy = r.pf_nfy;
@@ -476,9 +575,14 @@ extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint3
                    pv_tag, ix[1], ix[2], ix[3], pf_nfy, pv_engine_tag);
         // Taken back before the engine hears of the end: once it has, it may
         // close the pull handle, and its record with this request, at once.
-        delete[] static_cast<uint8_t *>(pv_tag);
+        delete_read_tag(pv_tag);
         std::memset(&r, 0, sizeof r);
+        // The engine closed the pull handle meanwhile: nobody waits for it.
+        closed = g_pull_closing[ix[0]][ix[1]] != 0;
+        settle(ix[0], ix[1], ix[2]);
     }
+    if (closed)
+        return IQIVPB_FAIL;
     RPC_ARG_T args[5];
     rpc_arg_set_ptr(args[0], ARG_TYPE_FUNC, pf_nfy);
     rpc_arg_set(args[1], ARG_TYPE_INT8, e_cond);

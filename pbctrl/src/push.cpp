@@ -6,6 +6,7 @@
 #include "push.h"
 
 #include "korm.h"
+#include "platform_sizes.h"
 #include "playback_call.h"
 #include "playback_members.h"
 #include "remote_call.h"
@@ -77,7 +78,7 @@ void fetch_slice_handles(ClientInfo &c)
 bool slices_tile(const ClientInfo &c)
 {
     for (uint32_t k = 0; k < c.ui4_slice_num; ++k)
-        if (x_kmem_block_size(c.ah_slice[k]) != c.ui4_slice_size)
+        if (!block_is(c.ah_slice[k], c.ui4_slice_size))
             return false;
     return true;
 }

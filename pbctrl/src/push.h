@@ -43,10 +43,13 @@ inline int find_buf(const ClientInfo &c, const void *pv_addr)
     return -1;
 }
 
+// Only buffers sent and not yet consumed have a request id of the engine's:
+// one handed out and still being filled holds whatever id it had before.
 inline int find_request(const ClientInfo &c, uint32_t ui4_req_id)
 {
     for (int i = 0; i < kSlices; ++i)
-        if (c.at_buf_info[i].pv_addr && c.at_buf_info[i].ui4_req_id == ui4_req_id)
+        if (c.at_buf_info[i].pv_addr && c.ab_slice_sent[c.at_buf_info[i].ui4_first] &&
+            c.at_buf_info[i].ui4_req_id == ui4_req_id)
             return i;
     return -1;
 }

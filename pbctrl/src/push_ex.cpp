@@ -4,6 +4,7 @@
 #include "push.h"
 
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
 
 #include <cstdio>
@@ -22,15 +23,16 @@ int any_slot(IQIV_PB_HANDLE_T h_handle)
 }
 
 // Maps the slots the engine listed in its handle-list block; null (and
-// nothing left mapped) when the list or a slot does not map.
-void *map_ex_buffer(uint32_t ui4_count, HANDLE_T h_list)
+// nothing left mapped) when the list or a slot does not map, or the slots
+// hold less than was asked for.
+void *map_ex_buffer(uint32_t ui4_count, HANDLE_T h_list, uint32_t ui4_size)
 {
-    if (ui4_count == 0 || ui4_count > kSlices || x_kmem_block_size(h_list) < ui4_count * sizeof(HANDLE_T))
+    if (ui4_count == 0 || ui4_count > kSlices || !block_holds(h_list, ui4_count * sizeof(HANDLE_T)))
         return nullptr;
     auto *list = static_cast<const HANDLE_T *>(x_skmem_block_map(h_list));
     if (!list)
         return nullptr;
-    void *addr = x_kmem_block_multimap(ui4_count, list);
+    void *addr = blocks_bytes(ui4_count, list) >= ui4_size ? x_kmem_block_multimap(ui4_count, list) : nullptr;
     x_skmem_block_unmap(const_cast<HANDLE_T *>(list));
     return addr;
 }
@@ -45,11 +47,12 @@ ExSlot *find_ex(ClientInfo &c, const void *pv_addr)
 
 // Keeps a buffer the engine handed out; -1 (and the buffer unmapped) when
 // it cannot be kept.
-int32_t keep_ex_buffer(const char *ps_name, int slot, uint32_t ui4_count, HANDLE_T h_list, void **ppv_buf)
+int32_t keep_ex_buffer(const char *ps_name, int slot, uint32_t ui4_count, HANDLE_T h_list, uint32_t ui4_size,
+                       void **ppv_buf)
 {
     ClientInfo &c = t_client_info[slot];
     MutexGuard lock(slot_mutex(c));
-    void *addr = map_ex_buffer(ui4_count, h_list);
+    void *addr = map_ex_buffer(ui4_count, h_list, ui4_size);
     if (!addr) {
         log_push_failure(ps_name, "Ex slots do not map", __LINE__);
         return IQIVPB_FAIL;
@@ -97,7 +100,7 @@ int32_t get_buffer_ex(IQIV_PB_HANDLE_T h_handle, uint32_t e_type, uint32_t ui4_s
         log_push_failure(kName, "Cannot find server info", __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    return keep_ex_buffer(kName, slot, count, h_list, ppv_buf);
+    return keep_ex_buffer(kName, slot, count, h_list, ui4_size, ppv_buf);
 }
 
 int32_t send_data_ex(IQIV_PB_HANDLE_T h_handle, uint32_t e_type, uint32_t ui4_size, void *pv_buf)

@@ -1,6 +1,7 @@
 // The engine's notice that it consumed a push buffer: the buffer's slices
 // are free again, and an application that found no room is told so.
 #include "push.h"
+#include "slot_gate.h"
 
 using namespace pbctrl;
 
@@ -22,7 +23,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Ipc_SendData_nfy_fct)
     }
     set_result(pt_return, 0);
     const int slot = slot_of_tag(rpc_arg_ptr(pt_args[1]), IQIV_PB_BUF_MOD_PUSH);
-    if (slot < 0)
+    SlotHold hold; // a close waits until the notice is done with the slot
+    if (slot < 0 || !hold.take(slot))
         return fail(pt_return);
     if (pt_args[0].u.ui4 != 0) {
         CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", __func__, "IQIV_PB_CTRL_IPC_SEND_DATA FAIL",

@@ -2,7 +2,9 @@
 // the application empties, in ring order, with IQivPb_Ctrl_SpDataRelease.
 #include "handler_common.h"
 #include "korm.h"
+#include "platform_sizes.h"
 #include "remote_call.h"
+#include "slot_gate.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -92,13 +94,14 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
     const uint32_t h_pb = pt_args[0].u.ui4;
     printf("<Client>_hndlr_x_qivpbctrl_sp_nfy_fct use hHandle: %d\n", static_cast<int>(h_pb));
     const int slot = find_by_handle(h_pb);
-    if (slot < 0) {
+    SlotHold hold;
+    if (slot < 0 || !hold.take(slot)) {
         printf("<Client> ERROR: wrong pb handle, %s, %d\n", __func__, __LINE__);
         return fail(pt_return);
     }
-    const auto *engine = static_cast<const uint8_t *>(rpc_arg_ptr(pt_args[3]));
+    const auto *engine = static_cast<const uint8_t *>(engine_record(pt_args[3], kEngineRecordSize));
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_SP_NFY_FCT>(pv_func);
-    if (!fn || !engine || rpc_local_region_size(engine) < kEngineRecordSize)
+    if (!fn || !engine)
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
     Lock one_notice(g_notice_mutex[slot]);
@@ -118,7 +121,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
         printf("<Client> x_kmem_block_map failed , %s, %d\n", __func__, __LINE__);
         return fail(pt_return);
     }
-    if (uint64_t{offset} >= x_kmem_block_size(h_mem)) {
+    if (!block_holds(h_mem, uint64_t{offset} + 1)) {
         x_kmem_block_unmap(mapped);
         return fail(pt_return);
     }

@@ -530,4 +530,20 @@ TEST_F(Pbctrl, SlotLookupsByHandleModelAndTag)
     IQivPb_Ctrl_Terminate();
 }
 
+// The board's platform libraries have no block or region sizes: the library
+// may use them only where they exist, never need them to load.
+TEST(PbctrlImports, SizeFunctionsOfTheVirtualBoardAreOnlyWeak)
+{
+    FILE *p = popen("nm -D --undefined-only " QIVPBCTRL_SO, "r");
+    ASSERT_NE(p, nullptr);
+    std::string imports;
+    char line[256];
+    while (std::fgets(line, sizeof line, p))
+        imports += line;
+    ASSERT_EQ(pclose(p), 0);
+    ASSERT_NE(imports.find(" x_kmem_block_map"), std::string::npos) << imports;
+    for (const char *name : {"x_kmem_block_size", "rpc_local_region_size"})
+        EXPECT_EQ(count(imports, std::string(" [^w] ") + name + "\\b"), 0u) << name;
+}
+
 } // namespace

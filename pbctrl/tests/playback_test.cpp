@@ -384,6 +384,16 @@ TEST_F(Playback, CoverPictureArrivesThroughASharedBlock)
     // The engine was told a destination waits.
     EXPECT_EQ(seen("x_QivPb_Ctrl_Get", 2).substr(24, 8), "01000000");
 
+    // A destination longer than the engine's block is not filled past it.
+    answer.u4LenOrHandle = static_cast<uint32_t>(std::stoul(engine_.ok("alloc smem 16"), nullptr, 0));
+    engine_.ok("outhex x_QivPb_Ctrl_Get 2 " + hex_of(&answer, offsetof(IQIV_PB_CTRL_MP3_COVER_INFO_T, pu1Dest)));
+    std::vector<uint8_t> large(1 << 20, 0xEE);
+    cover.u4LenOrHandle = static_cast<uint32_t>(large.size());
+    cover.pu1Dest = large.data();
+    EXPECT_EQ(IQivPb_Ctrl_Get(h, IQIV_PB_CTRL_GET_MP3_COVER_INFO, &cover, sizeof cover), -1);
+    EXPECT_EQ(large[0], 0xEE);
+    EXPECT_EQ(cover.u4LenOrHandle, large.size());
+
     engine_.ok("result x_QivPb_Ctrl_Get -4");
     EXPECT_EQ(IQivPb_Ctrl_Get(h, IQIV_PB_CTRL_GET_MP3_COVER_INFO, &cover, sizeof cover), -4);
 }

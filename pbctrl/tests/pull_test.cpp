@@ -9,10 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -207,6 +212,109 @@ TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
     EXPECT_EQ(open_pull(), "-1 2 1 out1=0");
     EXPECT_EQ(read_async(100, 1, 16), "-1 2 2 out6=0");
     EXPECT_EQ(bytes_of(info().at_pull), before);
+}
+
+// What a blocked application read or asynchronous read learns of the engine.
+struct Blocked {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool inside = false, go = false;
+    void *buf = nullptr;
+    uint32_t len = 0;
+    void *nfy_tag = nullptr;
+    void reset()
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        inside = go = false;
+    }
+};
+Blocked g_blocked;
+
+int32_t blocking_read(uint32_t, void *, void *buf, uint32_t len, uint32_t *got)
+{
+    std::unique_lock<std::mutex> lock(g_blocked.mu);
+    g_blocked.inside = true;
+    g_blocked.cv.notify_all();
+    g_blocked.cv.wait(lock, [] { return g_blocked.go; });
+    std::memset(buf, 0x5a, len); // the whole buffer, after the engine's unmap
+    *got = len;
+    return 0;
+}
+
+int32_t held_async_read(uint32_t, void *, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT, void *nfy_tag,
+                        uint32_t *req)
+{
+    std::lock_guard<std::mutex> lock(g_blocked.mu);
+    g_blocked.buf = buf;
+    g_blocked.len = len;
+    g_blocked.nfy_tag = nfy_tag;
+    *req = 1;
+    return 0;
+}
+
+// An engine that unmaps, closes the pull handle or the playback while the
+// application still reads into the map: nothing it reads into goes away
+// under it, and no read tag is lost or read after it was freed.
+TEST_F(Pull, MapsOutliveTheReadsIntoThem)
+{
+    ASSERT_EQ(open_pull(), "0 2 0 out1=100");
+    ASSERT_EQ(map(100, block(4096)), "0 2 0 out4=1");
+    const pbctrl::PullMap &m = info().at_pull[0].at_map[0];
+    g_blocked.reset();
+    info().t_pull_fct.pf_read = reinterpret_cast<void *>(&blocking_read);
+    std::thread reader([this] {
+        EXPECT_EQ(cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:100 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:4096 0x98:0"),
+                  "0 2 0 out5=4096");
+    });
+    {
+        std::unique_lock<std::mutex> lock(g_blocked.mu);
+        ASSERT_TRUE(g_blocked.cv.wait_for(lock, std::chrono::seconds(10), [] { return g_blocked.inside; }));
+    }
+    EXPECT_EQ(cb("x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", "0x48:100 0x48:1 0x50:" + tag_), "0 2 0");
+    EXPECT_EQ(cb("x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", "0x48:100 0x48:1 0x50:" + tag_), "-1 2 -1")
+        << "unmapped once";
+    EXPECT_EQ(m.b_used, 1) << "still read into";
+    {
+        std::lock_guard<std::mutex> lock(g_blocked.mu);
+        g_blocked.go = true;
+    }
+    g_blocked.cv.notify_all();
+    reader.join();
+    EXPECT_EQ(m.b_used, 0) << "gone with its last read";
+
+    // An asynchronous read still out when the pull handle closes.
+    ASSERT_EQ(map(100, block(4096)), "0 2 0 out4=1");
+    info().t_pull_fct.pf_read_async = reinterpret_cast<void *>(&held_async_read);
+    ASSERT_EQ(read_async(100, 1, 4096), "0 2 0 out6=1");
+    EXPECT_EQ(cb("x_qivpbctrl_pull_close_nfy_fct", "0x48:100 0x50:" + tag_), "0 2 0");
+    EXPECT_EQ(cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:100 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:8 0x98:0"),
+              "-1 2 -1 out5=0") << "closed";
+    std::memset(g_blocked.buf, 0x5a, g_blocked.len);
+    EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, g_blocked.nfy_tag, g_blocked.len, 0), -1) << "nobody waits for it";
+    EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, g_blocked.nfy_tag, g_blocked.len, 0), -1) << "a freed tag is not read";
+    for (const pbctrl::PullRecord &r : info().at_pull)
+        EXPECT_EQ(r.b_used, 0);
+
+    // The playback closes only after the read running into it ended.
+    ASSERT_EQ(open_pull(), "0 2 0 out1=101");
+    ASSERT_EQ(map(101, block(4096)), "0 2 0 out4=1");
+    g_blocked.reset();
+    std::thread late_reader([this] {
+        cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:101 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:4096 0x98:0");
+    });
+    {
+        std::unique_lock<std::mutex> lock(g_blocked.mu);
+        ASSERT_TRUE(g_blocked.cv.wait_for(lock, std::chrono::seconds(10), [] { return g_blocked.inside; }));
+    }
+    auto closed = std::async(std::launch::async, [this] { close(h_); });
+    EXPECT_EQ(closed.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    {
+        std::lock_guard<std::mutex> lock(g_blocked.mu);
+        g_blocked.go = true;
+    }
+    g_blocked.cv.notify_all();
+    closed.get();
+    late_reader.join();
 }
 
 } // namespace

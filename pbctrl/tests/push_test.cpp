@@ -207,6 +207,7 @@ TEST_F(Push, NoticesForNoRequestChangeNothing)
     ASSERT_EQ(IQivPb_Ctrl_SendData(h_, kPage, a), 0);
     const uint32_t req = info().at_buf_info[0].ui4_req_id;
     ASSERT_NE(req, 0u);
+    void *filling = get(kPage); // handed out, not sent: no request id of the engine's
     std::vector<uint8_t> before(reinterpret_cast<uint8_t *>(&info().ab_slice_used[0]),
                                 reinterpret_cast<uint8_t *>(&info().at_buf_info[pbctrl::kSlices]));
     // Unknown ids, 0 (which every free entry holds), a stranger's tag, a
@@ -224,6 +225,7 @@ TEST_F(Push, NoticesForNoRequestChangeNothing)
                                reinterpret_cast<uint8_t *>(&info().at_buf_info[pbctrl::kSlices]));
     EXPECT_EQ(before, after);
     EXPECT_TRUE(unlocked());
+    EXPECT_EQ(IQivPb_Ctrl_ReleaseBuffer(h_, filling), 0);
     ASSERT_EQ(engine_.ok("push go"), "");
     EXPECT_EQ(arrived().substr(0, 5), "4096 ");
     EXPECT_TRUE(slices_all_free());
@@ -356,17 +358,21 @@ TEST_F(Push, ExBuffersArriveAndTheirMapsGoAway)
     void *q = nullptr;
     ASSERT_EQ(IQivPb_Ctrl_GetBufferEx(h_, 1, 16, &q), 0);
     EXPECT_EQ(IQivPb_Ctrl_GetBufferEx(h_, 1, 16, &p), IQIVPB_PENDING);
-    const char *bad[] = {"3 0", "3 257", "4 123456", "4 JUNK"};
+    // and one slot of 4 KiB for a request of three pages.
+    const char *bad[] = {"3 0", "3 257", "4 123456", "4 JUNK", "4 SHORT"};
     for (std::string out : bad) {
         ASSERT_EQ(engine_.ok("reset"), "");
-        if (out == "4 JUNK") {
-            const std::string junk = engine_.ok("alloc kmem 4096");
-            ASSERT_EQ(engine_.ok("write " + junk + " 0 efbeadde"), "");
-            out = "4 " + junk;
+        if (out == "4 JUNK" || out == "4 SHORT") {
+            const std::string list = engine_.ok("alloc kmem 4096");
+            const uint32_t slot = out == "4 SHORT" ? static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem 4096"))) : 0xdeadbeef;
+            char le[9];
+            std::snprintf(le, sizeof le, "%02x%02x%02x%02x", slot & 0xFF, (slot >> 8) & 0xFF, (slot >> 16) & 0xFF, slot >> 24);
+            ASSERT_EQ(engine_.ok("write " + list + " 0 " + le), "");
+            out = out.substr(0, 2) + list;
         }
         ASSERT_EQ(engine_.ok("out x_QivPb_Ctrl_GetBufferEx 3 1"), "");
         ASSERT_EQ(engine_.ok("out x_QivPb_Ctrl_GetBufferEx " + out), "");
-        EXPECT_EQ(IQivPb_Ctrl_GetBufferEx(h_, 1, 16, &p), IQIVPB_FAIL) << out;
+        EXPECT_EQ(IQivPb_Ctrl_GetBufferEx(h_, 1, 3 * kPage, &p), IQIVPB_FAIL) << out;
         EXPECT_TRUE(unlocked()) << out;
     }
     EXPECT_EQ(korm_mappings(), 1) << "only the buffer held";
