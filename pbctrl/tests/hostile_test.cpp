@@ -441,6 +441,11 @@ void watch(const std::vector<std::unique_ptr<Player>> &players, const std::atomi
             if (p->stuck(Clock::now())) {
                 std::fprintf(stderr, "hostile: watchdog: a thread made no progress for %lld s\n",
                              static_cast<long long>(kWatchdog.count()));
+                // Every thread's stack, where gdb is installed, to see who waits for whom.
+                const std::string dump = "timeout 60 gdb -p " + std::to_string(getpid()) +
+                                         " -batch -ex 'thread apply all bt 16' 1>&2 2>/dev/null";
+                if (std::system(dump.c_str()) != 0)
+                    std::fprintf(stderr, "hostile: no stacks (gdb)\n");
                 std::abort();
             }
     }
