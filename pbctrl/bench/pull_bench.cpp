@@ -1,7 +1,8 @@
 // Pull-mode read throughput: the engine process (pbengine) reads a 64 MiB
 // source of the application through the pull handlers into its own memory,
 // in 64 KiB and in 1 MiB reads (synchronous and asynchronous in turn),
-// against a plain memcpy of the same bytes in the same chunks in this run;
+// against a plain memcpy of the same bytes in the same chunks in this run,
+// once with the engine checksumming every byte and once only counting them;
 // then the round trip of an engine event into the application's event
 // function, timed by the engine, beside the transport's bare call-back.
 #include "qivpbctrl.h"
@@ -82,6 +83,22 @@ double memcpy_mib_s(const std::vector<uint8_t> &src, size_t chunk)
     return kRounds * src.size() / kMiB / s;
 }
 
+// MiB/s of the engine reading the whole source kRounds times, 0 if a play
+// fell short.
+double pull_mib_s(pbharness::Engine &engine, pulltest::Source &src, IQIV_PB_HANDLE_T h, const char *tag,
+                  size_t chunk)
+{
+    // The engine reads halves of its map: two slices of one chunk each.
+    const std::string play = "pullplay " + std::to_string(h) + " " + tag + " 2 " + std::to_string(chunk);
+    const auto t0 = Clock::now();
+    for (int r = 0; r < kRounds; ++r) {
+        src.pos = 0;
+        if (engine.ok(play).rfind(std::to_string(kSourceBytes) + " ", 0) != 0)
+            return 0;
+    }
+    return kRounds * kSourceBytes / kMiB / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
 } // namespace
 
 int main()
@@ -102,24 +119,22 @@ int main()
     char tag[32];
     std::snprintf(tag, sizeof tag, "%p", static_cast<void *>(&pbctrl::t_client_info[slot].ui1_client_idx));
     std::vector<std::string> lines;
-    for (size_t chunk : {size_t{64} << 10, size_t{1} << 20}) {
-        // The engine reads halves of its map: two slices of one chunk each.
-        const std::string play = "pullplay " + std::to_string(h) + " " + tag + " 2 " + std::to_string(chunk);
-        const auto t0 = Clock::now();
-        for (int r = 0; r < kRounds; ++r) {
-            src.pos = 0;
-            if (engine.ok(play).rfind(std::to_string(kSourceBytes) + " ", 0) != 0) {
+    for (const char *check : {"on", "off"}) {
+        if (engine.ok(std::string("pull check ") + check) != "")
+            return 1;
+        lines.push_back(check[1] == 'n' ? "engine checksumming every byte:" : "engine counting bytes only:");
+        for (size_t chunk : {size_t{64} << 10, size_t{1} << 20}) {
+            const double pull = pull_mib_s(engine, src, h, tag, chunk);
+            if (pull == 0) {
                 std::fprintf(stderr, "pull_bench: the engine did not read the whole source\n");
                 return 1;
             }
+            const double plain = memcpy_mib_s(src.data, chunk);
+            char b[160];
+            std::snprintf(b, sizeof b, "%5zu KiB reads: pull %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f",
+                          chunk >> 10, pull, plain, pull / plain);
+            lines.push_back(b);
         }
-        const double pull = kRounds * kSourceBytes / kMiB /
-                             std::chrono::duration<double>(Clock::now() - t0).count();
-        const double plain = memcpy_mib_s(src.data, chunk);
-        char b[160];
-        std::snprintf(b, sizeof b, "%5zu KiB reads: pull %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f",
-                      chunk >> 10, pull, plain, pull / plain);
-        lines.push_back(b);
     }
     std::atomic<size_t> events{0};
     RPC_ARG_T func, event_tag;

@@ -38,6 +38,8 @@ void usage(FILE *out)
                  "  misc volume CH, misc lang TYPE C0 C1 C2, misc text VALUE [TEXT],\n"
                  "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback),\n"
                  "  played PB_HANDLE (what the last Play of a pull playback read),\n"
+                 "  pull check on|off (off: pull reads are counted, not checksummed),\n"
+                 "  hostile SEED [CASE...] | off | stat (every answer and call-back lies),\n"
                  "  filternotice SIZE|off, snapshot fresh|reuse [Y_BYTES C_BYTES],\n"
                  "  encmem, encseg J (the encryption memory the engine read last),\n"
                  "  push slices COUNT BYTES | ex BYTES MAX | delay MS | check on|off | hold | go |\n"

@@ -99,6 +99,8 @@ void play(int32_t conn, uint32_t h_pb, Playback pb, std::shared_ptr<Run> run)
     raise_event(conn, pb, kEventEndOfStream, &end, sizeof end);
 }
 
+} // namespace
+
 // The pull tag of a pull playback's engine parameters: the substitute
 // record's tag word.
 bool pull_tag_of(const RPC_ARG_T &arg, uint64_t &tag)
@@ -111,6 +113,8 @@ bool pull_tag_of(const RPC_ARG_T &arg, uint64_t &tag)
     tag = reinterpret_cast<uintptr_t>(v);
     return true;
 }
+
+namespace {
 
 // Starts a play of a pull playback; false when the playback is no such one.
 bool start_play(int32_t conn, uint32_t h_pb, int8_t &result)

@@ -22,6 +22,9 @@ bool playback_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_AR
 // "played PB" -> the last play's "ok BYTES CHECKSUM", or an error.
 std::string played_command(std::istringstream &in);
 
+// The pull tag of a pull playback's engine parameters (the record in arg).
+bool pull_tag_of(const RPC_ARG_T &arg, uint64_t &tag);
+
 // Stops every play and forgets every playback.
 void playbacks_reset();
 

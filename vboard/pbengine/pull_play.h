@@ -32,6 +32,10 @@ using PullProgress = std::function<void(uint64_t bytes, uint64_t length)>;
 PullOutcome run_pull(int32_t conn, uint32_t pb, uint64_t tag, uint32_t slices, uint32_t slice_bytes,
                      const PullProgress &progress, const std::atomic<bool> &stop);
 
+// "pull check on|off": off, the reads are counted but not checksummed.
+std::string pull_command(std::istringstream &in);
+void pull_reset();
+
 // "ok BYTES CHECKSUM" (checksum in 16 hex digits) or the error.
 std::string outcome_line(const PullOutcome &out);
 

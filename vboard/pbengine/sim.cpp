@@ -2,6 +2,7 @@
 
 #include "blocks.h"
 #include "ext_engine.h"
+#include "hostile.h"
 #include "misc.h"
 #include "playbacks.h"
 #include "pull_play.h"
@@ -367,6 +368,7 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     result->e_type = script.type;
     result->u.ui8 = 0;
     result->u.i1 = script.has_result ? script.result : own;
+    hostile_answer(conn, op, argc, args, result);
     return script.status;
 }
 
@@ -594,6 +596,7 @@ std::string background_command(const std::string &verb, std::istringstream &in)
 // call-back still waiting.
 void reset_all()
 {
+    hostile_reset();
     {
         Background &b = background();
         std::unique_lock<std::mutex> lock(b.mu);
@@ -617,6 +620,7 @@ void reset_all()
     misc_reset();
     ext_reset();
     push_reset();
+    pull_reset();
 }
 
 } // namespace
@@ -649,6 +653,10 @@ std::string command(const std::string &line)
         return pull_play(last_connection(), in);
     if (verb == "played")
         return played_command(in);
+    if (verb == "pull")
+        return pull_command(in);
+    if (verb == "hostile")
+        return hostile_command(in);
     if (verb == "push")
         return push_command(in);
     if (verb == "conns")
@@ -658,7 +666,7 @@ std::string command(const std::string &line)
         return "ok";
     }
     return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played push "
+           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played pull push hostile "
            "filternotice snapshot encmem encseg conns reset)";
 }
 

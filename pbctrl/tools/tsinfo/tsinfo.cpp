@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -17,6 +19,7 @@ constexpr int kExitFound = 0;
 constexpr int kExitNoTs = 1;
 constexpr int kExitUsage = 2;
 constexpr uint32_t kDefaultBytes = 1u << 20;
+constexpr size_t kReadChunk = 1u << 20;
 constexpr double kPtsHz = 90000.0;
 
 const char kUsage[] =
@@ -28,8 +31,8 @@ const char kUsage[] =
     "  --json    print one JSON object instead of text\n"
     "  -v        also show the parser's own log lines\n"
     "  -h, --help  show this text\n"
-    "Exit status: 0 streams found, 1 no transport stream found or FILE unreadable,\n"
-    "2 usage error.\n";
+    "Exit status: 0 streams found, 1 no transport stream found, no PMT listing a\n"
+    "stream, or FILE unreadable, 2 usage error.\n";
 
 struct Options {
     uint32_t bytes = kDefaultBytes;
@@ -101,31 +104,44 @@ int parse_args(int argc, char **argv, Options &opt, bool &help)
     return opt.path == nullptr ? usage_error("FILE is missing") : 0;
 }
 
+// Reads at most `bytes`, growing the buffer by what arrives: a count far
+// beyond the file never asks for that much memory up front.
 bool read_start(const char *path, uint32_t bytes, std::vector<uint8_t> &data)
 {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    data.resize(bytes);
-    size_t got = 0;
-    while (got < data.size()) {
-        const ssize_t n = read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n < 0)
-                got = SIZE_MAX;
-            break;
+    bool ok = true;
+    try {
+        while (data.size() < bytes) {
+            const size_t at = data.size();
+            data.resize(at + std::min<size_t>(kReadChunk, bytes - at));
+            const ssize_t n = read(fd, data.data() + at, data.size() - at);
+            data.resize(at + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
         }
-        got += static_cast<size_t>(n);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        ok = false;
     }
     const int saved = errno;
     close(fd);
     errno = saved;
-    if (got == SIZE_MAX)
-        return false;
-    data.resize(got);
-    return true;
+    return ok;
+}
+
+// Streams listed by the PMTs read: a PAT alone finds none.
+int stream_count(const IQIV_PB_TS_INFO_T &info)
+{
+    int n = 0;
+    for (int k = 0; k < info.ui1_prog_num; ++k)
+        n += info.at_program[k].ui1_stream_num;
+    return n;
 }
 
 // Runs the parser with its log lines sent to /dev/null unless they are wanted.
@@ -216,5 +232,10 @@ int main(int argc, char **argv)
         print_json(info);
     else
         print_text(info);
+    if (stream_count(info) == 0) {
+        fprintf(stderr, "tsinfo: %s: no PMT listing a stream in the first %zu bytes\n", opt.path,
+                data.size());
+        return kExitNoTs;
+    }
     return kExitFound;
 }
