@@ -61,6 +61,15 @@ void undo_open(int slot)
     pthread_mutex_unlock(&t_info_mutex);
 }
 
+// t_info_mutex held. Whether a slot other than slot has the handle.
+bool handle_held_elsewhere(int slot, IQIV_PB_HANDLE_T h_handle)
+{
+    for (int i = 0; i < kSlots; ++i)
+        if (i != slot && t_client_info[i].b_used && t_client_info[i].h_handle == h_handle)
+            return true;
+    return false;
+}
+
 void fill_slot(int slot, uint32_t e_buf_mod, uint32_t e_open_mod, IQIV_PB_HANDLE_T h_handle)
 {
     ClientInfo &c = t_client_info[slot];
@@ -174,10 +183,19 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     b_client_opened.store(1);
     IQivPb_Ctrl_Reg_CLI(x_QivPb_Ctrl_ClientSetDbgLevel, x_QivPb_Ctrl_ClientPrintDbgLevel,
                         x_QivPb_Ctrl_ClientForceOpenLog);
-    // Other threads look slots up by handle meanwhile.
+    // Other threads look slots up by handle meanwhile. Two playbacks on one
+    // engine handle would free each other's buffers: the second is refused.
     pthread_mutex_lock(&t_info_mutex);
-    fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
+    const bool duplicate = handle_held_elsewhere(slot, *ph_handle);
+    if (!duplicate)
+        fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
     pthread_mutex_unlock(&t_info_mutex);
+    if (duplicate) {
+        undo_open(slot);
+        rpc_del(0);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName, "handle already open", __LINE__);
+        return IQIVPB_FAIL;
+    }
     open_gate(slot);
     CLIENT_LOG(kLogOpen, "<Client> x_QivPb_Ctrl_Open succeed, t_client_info[%d].h_handle is: %d, @Line: %d \n",
                slot, c.h_handle, __LINE__);

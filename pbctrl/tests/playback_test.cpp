@@ -589,4 +589,19 @@ TEST(PlaybackLocal, RealVideoPictureHeaderAndPprInfo)
     EXPECT_EQ(IQivPb_Ctrl_GetP0PPRInfo(1, nullptr), -3);
 }
 
+// An engine that answers a handle another playback holds: refused, so one
+// playback's stop cannot free the other's buffers.
+TEST_F(Playback, AnEngineHandleAlreadyOpenIsRefused)
+{
+    const IQIV_PB_HANDLE_T first = open(IQIV_PB_BUF_MOD_PUSH, 1);
+    engine_.ok("out x_QivPb_Ctrl_Open 0 " + std::to_string(first));
+    IQIV_PB_HANDLE_T second = 0;
+    EXPECT_EQ(IQivPb_Ctrl_Open(&second, IQIV_PB_BUF_MOD_PUSH, 1, "file:///b.ts"), -1);
+    int holders = 0;
+    for (const pbctrl::ClientInfo &c : pbctrl::t_client_info)
+        holders += c.b_used && c.h_handle == first;
+    EXPECT_EQ(holders, 1);
+    engine_.ok("reset");
+}
+
 } // namespace
