@@ -41,9 +41,9 @@ constexpr uint32_t kBlockSizes[] = {16, 100, 4096, 12288};
 constexpr int8_t kFailures[] = {-1, -2, -3, -4, -9, -100, 1};
 constexpr uint32_t kEvents[] = {12, 16, 55, 200, 201};
 
-// Lies the library is known not to survive yet; made only when named.
+// Lies kept out of the default run; made only when named.
 // open-handle: an open answered with a handle that may be another open
-// playback's, after which two slots answer to one handle.
+// playback's (the library refuses such an open; new, so kept apart).
 const char *const kKeptApart[] = {"open-handle"};
 
 // The last distinct values of one kind.
