@@ -29,7 +29,8 @@ typedef uint32_t IQIV_PB_HANDLE_T;
  *                          map or is smaller than needed, a full table)
  *   IQIVPB_NO_CLIENT -2    no open playback has that handle
  *   IQIVPB_INV_ARG   -3    null pointer, zero size, model not allowed
- *   IQIVPB_NO_SLOT   -4    "not enough": no playback for the handle in
+ *   IQIVPB_NOT_ENOUGH -4   (IQIVPB_NO_SLOT, its older name) not enough:
+ *                          no playback for the handle in
  *                          SetEngineParam, push slices smaller than the
  *                          request (GetBuffer), no memory (SendData)
  *   IQIVPB_NO_MEM    -9    only handlers answer it to the engine: no pull
@@ -51,7 +52,8 @@ typedef uint32_t IQIV_PB_HANDLE_T;
 #define IQIVPB_FAIL (-1)
 #define IQIVPB_NO_CLIENT (-2)
 #define IQIVPB_INV_ARG (-3)
-#define IQIVPB_NO_SLOT (-4)
+#define IQIVPB_NOT_ENOUGH (-4)
+#define IQIVPB_NO_SLOT IQIVPB_NOT_ENOUGH
 #define IQIVPB_NO_MEM (-9)
 #define IQIVPB_PENDING (-100)
 

@@ -169,7 +169,7 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uint32_t ui4_uid, uint8_t, IQIV_PB_
     if (!r) {
         pthread_mutex_unlock(mu);
         CLIENT_LOG(kLogErr, "<Client>memory is not enought@Line: %d\n", __LINE__);
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     }
     SnapMem **tail = &t_client_info[ui4_uid].p_snap_list;
     while (*tail)
@@ -295,7 +295,7 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext(uint32_t ui4_uid, uint8_t,
         head = new_record(*pt_local, *pt_engine);
         if (!head) {
             printf("<Client>memory is not enought@Line: %d\n", __LINE__);
-            ret = IQIVPB_NO_SLOT;
+            ret = IQIVPB_NOT_ENOUGH;
         }
     } else {
         printf("<Client> Has malloc memory for storing mem handler in %s @Line %d\n", kWrapperSource, __LINE__);

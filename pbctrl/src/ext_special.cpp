@@ -161,7 +161,7 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
 {
     const Member &m = ext_member(ExtId::SetFeatureParam);
     if (feature_slot(h_handle) < 0)
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     if (!pt_param)
         return IQIVPB_INV_ARG;
     constexpr uint32_t u = offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam);
@@ -199,7 +199,7 @@ int32_t IQivPb_Ctrl_SendFeatureCmd(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEATU
     const Member &m = ext_member(ExtId::SendFeatureCmd);
     uint32_t e_buf_mod = 0;
     if (feature_slot(h_handle, &e_buf_mod) < 0)
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     if (e_buf_mod != IQIV_PB_BUF_MOD_URI) {
         printf("RPC Failure arg check:%s #%d\n", m.name, m.line);
         return IQIVPB_FAIL;

@@ -92,7 +92,7 @@ int32_t set_engine_param(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PARAM_T 
         return IQIVPB_INV_ARG;
     const SlotModes s = engine_param_slot(h_handle);
     if (s.slot < 0)
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     const IQIV_PB_CTRL_ENGINE_PARAM_T &p = *pt_param;
     Ref refs[kMaxMemberRefs] = {};
     uint64_t values[kMaxMemberArgs] = {h_handle, addr(pt_param)};
@@ -152,7 +152,7 @@ int32_t set_engine_param_async(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PA
         return IQIVPB_INV_ARG;
     const SlotModes s = engine_param_slot(h_handle);
     if (s.slot < 0)
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     switch (s.e_buf_mod) {
     case IQIV_PB_BUF_MOD_URI: {
         Ref refs[kMaxMemberRefs] = {};

@@ -133,7 +133,7 @@ int32_t fetch_slices(ClientInfo &c, uint32_t ui4_size)
     fetch_slice_handles(c);
     if (uint64_t{c.ui4_slice_num} * c.ui4_slice_size < ui4_size) {
         CLIENT_LOG(kLogErr, "Slice mem is not enough\n");
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     }
     if (!map_slices(c))
         return IQIVPB_FAIL;
@@ -192,7 +192,7 @@ int32_t get_buffer(IQIV_PB_HANDLE_T h_handle, uint32_t ui4_size, void **ppv_buf)
     // A run longer than all slices would stay pending for ever.
     if (count > c.ui4_slice_num) {
         CLIENT_LOG(kLogErr, "Slice mem is not enough\n");
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     }
     bool ran_out = false;
     const int i = first_fit(c, count, ran_out);
@@ -238,7 +238,7 @@ int32_t send_slices(ClientInfo &c, BufInfo &b, uint32_t ui4_size, uint32_t count
     auto *list = static_cast<HANDLE_T *>(std::malloc(count * sizeof(HANDLE_T)));
     if (!list) {
         CLIENT_LOG(kLogErr, "no enough mem left\n");
-        return IQIVPB_NO_SLOT;
+        return IQIVPB_NOT_ENOUGH;
     }
     std::memcpy(list, c.ah_slice + b.ui4_first, count * sizeof(HANDLE_T));
     for (uint32_t k = 0; k < count; ++k)
