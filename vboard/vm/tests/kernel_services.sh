@@ -2,7 +2,8 @@
 # The programs that meet the kernel itself, on the real-kernel board, in one
 # boot: libappipc and libnetipc between two processes on the kernel's
 # System V queues, sigscript with an openssl-made key, modload loading a
-# real module with options.
+# real module with options; the playback client pushing 16 MiB to the
+# armhf engine simulator inside the board.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$top/vboard/vm/tests/lib.sh"
@@ -17,7 +18,21 @@ printf 'echo signed script ran "$1" >%s/sig.out\n' "$work" >ok.sh
 cp ok.sig tampered.sig
 printf 'X' | dd of=tampered.sig bs=1 seek=300 conv=notrunc 2>/dev/null
 
+# The checksum the engine reports for a push of FILE, from pbpush's last line.
+push_checksum() { sed -n 's/.* checksum \([0-9a-f]*\) .*/\1/p' "$1"; }
+head -c 16M /dev/urandom >stream.bin
+mkdir rpc
+QIV_RPC_DIR=$work/rpc "$host_bin/pbengine" >/dev/null 2>&1 &
+engine=$!
+await_engine='i=0; while [ ! -e "$QIV_RPC_DIR/qivpbctrl" ] && [ $i -lt 200 ]; do i=$((i + 1)); sleep 0.05; done'
+QIV_RPC_DIR=$work/rpc sh -c "$await_engine"
+QIV_RPC_DIR=$work/rpc "$host_bin/pbpush" -q -b 1M stream.bin 2>host_push.err >/dev/null
+kill $engine
+
 vm_boot "$work/board" "
+export QIV_RPC_DIR=/tmp/rpc; mkdir -p /tmp/rpc; pbengine >/dev/null 2>&1 &
+$await_engine
+pbpush -q -b 1M $work/stream.bin 2>$work/push.err >/dev/null; echo \$? >$work/push.status
 mkdir -p /usr/local/bin && touch /usr/local/bin/plrmain
 ipcmsg watch -n 1 bdp0 >$work/bdp0.out 2>&1 & watcher=\$!
 sleep 1; cat /proc/sysvipc/msg >$work/sysvipc.out
@@ -41,4 +56,7 @@ check "sigscript refuses a tampered script" \
 check "modload loads a real module" grep -qx 0 modload.status
 check "the module shows in /proc/modules" grep -q '^dummy ' modules
 check "the options reached the module (numdummies=3)" sh -c 'grep -qx dummy2 net && ! grep -qx dummy3 net'
+check "pbpush pushes 16 MiB to the engine on the board" grep -qx 0 push.status
+check "the engine on the board got the bytes the PC's engine got" \
+    sh -c '[ -n "$1" ] && [ "$1" = "$2" ]' - "$(push_checksum push.err)" "$(push_checksum host_push.err)"
 finish
