@@ -11,10 +11,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "devices.h"
 #include "vboard/ir.h"
@@ -37,6 +39,18 @@ const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevic
                                              &kCbagentDevice};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
+
+// On the real-kernel board (scripts/vm) the kernel and the board module serve
+// these; the library passes them through and models only the board-only rest.
+constexpr const char kRealKernelEnv[] = "VBOARD_REAL_KERNEL";
+const void *const kKernelServed[] = {&kMtdDevice,    &kProcMtdFile,  &kI2cDevice,
+                                     &kBspDevice,    &kLircDevice,   &kKallsymsFile,
+                                     &kInitModuleSyscallModel};
+
+bool served_by_kernel(const void *model) {
+    static const bool real_kernel = std::getenv(kRealKernelEnv) != nullptr;
+    return real_kernel && std::find(std::begin(kKernelServed), std::end(kKernelServed), model) != std::end(kKernelServed);
+}
 
 // An emulated descriptor and the memfd inode it was registered with: a
 // descriptor that libc closed behind our back (fclose of an fdopen stream)
@@ -118,7 +132,7 @@ const DeviceType *device_type_of(const char *path) {
     }
     std::string p(path);
     for (const DeviceType *type : kDeviceTypes) {
-        if (type->matches(p)) {
+        if (type->matches(p) && !served_by_kernel(type)) {
             return type;
         }
     }
@@ -544,7 +558,7 @@ int vb_syscall(long number, const long args[6], long *result) {
     }
     const char *dir = state_dir();
     for (const SyscallModel *model : kSyscallModels) {
-        if (dir && model->number == number) {
+        if (dir && model->number == number && !served_by_kernel(model)) {
             journal_bind(&process_journal(), dir);
             *result = finish(model->call(dir, &process_journal(), args));
             return 1;
