@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -602,6 +604,44 @@ TEST_F(Playback, AnEngineHandleAlreadyOpenIsRefused)
         holders += c.b_used && c.h_handle == first;
     EXPECT_EQ(holders, 1);
     engine_.ok("reset");
+}
+
+// One playback's remote call holds only that playback: while A's
+// SetPlayModeEx waits for the engine, a call-back sets B's engine parameters.
+struct CrossCall {
+    IQIV_PB_HANDLE_T other = 0;
+    std::atomic<bool> in_call{false};
+    std::atomic<bool> done_during_call{false};
+    std::atomic<int32_t> result{1};
+};
+CrossCall g_cross;
+
+int32_t set_other_playback(uint32_t, void *, void *)
+{
+    char url[] = "file:///b.ts";
+    IQIV_PB_CTRL_ENGINE_PARAM_T p{};
+    p.uBufferModelParam.tUriInfo.pcUrl = url;
+    g_cross.result = IQivPb_Ctrl_SetEngineParam(g_cross.other, &p);
+    g_cross.done_during_call = g_cross.in_call.load();
+    return 0;
+}
+
+TEST_F(Playback, AnotherPlaybacksCallRunsWhileOneWaitsForTheEngine)
+{
+    const IQIV_PB_HANDLE_T a = open();
+    g_cross.other = open();
+    pbctrl::ClientInfo &c = pbctrl::t_client_info[pbctrl::find_by_handle(a)];
+    c.at_filter[0].h_pb = 777;
+    c.at_filter[0].b_used = 1;
+    engine_.ok("during x_QivPb_Ctrl_SetPlayModeEx callback x_qivpbctrl_nfy_fct " +
+               hex_addr(reinterpret_cast<void *>(&set_other_playback)) + " 0x48:7 0x50:0 0x48:0");
+    IQIV_PB_CTRL_PLAY_MODE_EX_T mode{1, 2, 3};
+    g_cross.in_call = true;
+    EXPECT_EQ(IQivPb_Ctrl_SetPlayModeEx(777, &mode), 0);
+    g_cross.in_call = false;
+    EXPECT_EQ(g_cross.result.load(), 0);
+    EXPECT_TRUE(g_cross.done_during_call.load());
+    c.at_filter[0] = {};
 }
 
 } // namespace
