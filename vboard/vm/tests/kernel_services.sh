@@ -7,9 +7,7 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$top/vboard/vm/tests/lib.sh"
-work=$(mktemp -d /tmp/vm-kernel.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+enter_work_dir kernel
 
 openssl genrsa -out device.pem 2048 2>/dev/null
 "$host_bin/sigsign" pubkey device.pem shpub

@@ -23,6 +23,14 @@ finish() {
     [ "$failed" -eq 0 ]
 }
 
+# enter_work_dir NAME: a fresh folder for one test, removed at its exit,
+# made the current directory (the board shares it); its path in $work.
+enter_work_dir() {
+    work=$(mktemp -d "/tmp/vm-$1.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    cd "$work" || exit 1
+}
+
 # vm_boot STATE SCRIPT: one boot of the board on STATE running the shell
 # SCRIPT (in the current directory, which the board shares); its status.
 vm_boot() {

@@ -6,9 +6,7 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$top/vboard/vm/tests/lib.sh"
-work=$(mktemp -d /tmp/vm-upgprog.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+enter_work_dir upgprog
 export PATH=$host_bin:$PATH  # upgprog on the virtual board
 make_image "$work/image"
 
