@@ -67,10 +67,18 @@ function(board_pc_libs_private out)
     set(${out} "${line}" PARENT_SCOPE)
 endfunction()
 
+# Every console tool prints the project's one version with --version
+# (common/version.h); the number is set only in project() at the top.
+function(board_program_version target)
+    target_compile_definitions(${target} PRIVATE BOARD_VERSION="${PROJECT_VERSION}")
+    target_link_libraries(${target} PRIVATE board::layout)
+endfunction()
+
 # board_program(NAME <target> SOURCES <src...> [LINK <libs...>])
 function(board_program)
     cmake_parse_arguments(ARG "" "NAME" "SOURCES;LINK" ${ARGN})
     add_executable(${ARG_NAME} ${ARG_SOURCES})
+    board_program_version(${ARG_NAME})
     if(ARG_LINK)
         target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK})
     endif()
