@@ -9,7 +9,7 @@
 
 #include "common/text.h"
 #include "sandbox.h"
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 #include "vboard/state.h"
 
 namespace vboard {
