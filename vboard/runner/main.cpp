@@ -11,7 +11,7 @@
 #include "bringup.h"
 #include "cba_raise.h"
 #include "report.h"
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 #include "sandbox.h"
 

@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "i2c_request.h"
-#include "vboard/ir.h"
 #include "vboard/journal.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 
 using namespace vboard;

@@ -1,4 +1,4 @@
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 
 #include <dirent.h>
 #include <fcntl.h>
