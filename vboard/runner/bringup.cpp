@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "vboard/clock370.h"
 #include "vboard/gpio.h"
-#include "vboard/modules.h"
+#include "vboard/module.h"
 #include "vboard/uart_peer.h"
 #include "vboard/state.h"
 
