@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "cbagent.h"
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 #include "vboard/state.h"
 
 namespace {

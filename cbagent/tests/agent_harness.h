@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cbagent.h"
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 
 namespace cbatest {
 

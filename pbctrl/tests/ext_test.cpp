@@ -473,7 +473,7 @@ TEST_F(PbctrlExt, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
     const std::vector<uint8_t> want = expected_memory(good);
     char sum[32];
     std::snprintf(sum, sizeof sum, "%016llx",
-                  static_cast<unsigned long long>(pbsim::checksum(pbsim::kChecksumStart, want.data(), want.size())));
+                  static_cast<unsigned long long>(pbsim::checksum_of(want.data(), want.size())));
     EXPECT_EQ(engine_.ok("encmem"), "segs=8 zero=0 bytes=1654788 sum=" + std::string(sum));
     EXPECT_EQ(engine_.ok("encseg 4"), hex_of(want.data() + 4 + 808 * 4, 32) + " " +
                                           std::to_string(good[4].u4Value) + " 64 " +

@@ -51,8 +51,7 @@ protected:
         std::ofstream(path_, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
         char sum[32];
         std::snprintf(sum, sizeof sum, "%016llx",
-                      static_cast<unsigned long long>(pbsim::checksum(
-                          pbsim::kChecksumStart, reinterpret_cast<const uint8_t *>(data.data()), data.size())));
+                      static_cast<unsigned long long>(pbsim::checksum_of(data.data(), data.size())));
         checksum_ = sum;
     }
 

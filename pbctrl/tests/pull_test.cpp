@@ -78,7 +78,7 @@ protected:
 
 TEST_F(Pull, PlaysAFileByteExactWithSynchronousAndAsynchronousReads)
 {
-    const uint64_t want = pbsim::checksum(pbsim::kChecksumStart, src_.data.data(), src_.data.size());
+    const uint64_t want = pbsim::checksum_of(src_.data.data(), src_.data.size());
     char expected[64];
     std::snprintf(expected, sizeof expected, "%zu %016llx", src_.data.size(), static_cast<unsigned long long>(want));
     EXPECT_EQ(engine_.ok("pullplay " + std::to_string(h_) + " " + tag_ + " 4 65536"), expected);
@@ -102,7 +102,7 @@ TEST_F(Pull, PlayReadsThePullPlaybackAndRaisesItsEvents)
     ASSERT_EQ(IQivPb_Ctrl_Play(h_, 0), 0);
     std::unique_lock<std::mutex> lock(events.mu);
     ASSERT_TRUE(events.wait_end(lock));
-    const uint64_t want = pbsim::checksum(pbsim::kChecksumStart, src_.data.data(), src_.data.size());
+    const uint64_t want = pbsim::checksum_of(src_.data.data(), src_.data.size());
     EXPECT_EQ(events.ends[0].i4_result, 0);
     EXPECT_EQ(events.ends[0].ui8_bytes, src_.data.size());
     EXPECT_EQ(events.ends[0].ui8_checksum, want);

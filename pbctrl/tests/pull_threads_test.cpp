@@ -36,7 +36,7 @@ TEST(PullThreads, TwoPlaybacksPlayAtOnce)
         std::snprintf(b, sizeof b, "pullplay %u %p 2 16384", h[i], static_cast<void *>(&pbctrl::t_client_info[slot].ui1_client_idx));
         play[i] = b;
         std::snprintf(b, sizeof b, "%zu %016llx", src[i].data.size(),
-                      static_cast<unsigned long long>(pbsim::checksum(pbsim::kChecksumStart, src[i].data.data(), src[i].data.size())));
+                      static_cast<unsigned long long>(pbsim::checksum_of(src[i].data.data(), src[i].data.size())));
         expected[i] = b;
     }
     std::string answer[kPlaybacks];
@@ -93,7 +93,7 @@ TEST(PullThreads, TwoPlaybacksPlayedByTheEngineAtOnce)
         std::unique_lock<std::mutex> lock(events[i].mu);
         ASSERT_TRUE(events[i].wait_end(lock));
         EXPECT_EQ(events[i].ends[0].ui8_checksum,
-                  pbsim::checksum(pbsim::kChecksumStart, src[i].data.data(), src[i].data.size()));
+                  pbsim::checksum_of(src[i].data.data(), src[i].data.size()));
         EXPECT_EQ(events[i].ends[0].ui8_bytes, src[i].data.size());
     }
     for (int i = 0; i < kPlaybacks; ++i) {

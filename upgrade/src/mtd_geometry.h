@@ -11,7 +11,7 @@ namespace upg {
 constexpr unsigned long kMemGetInfo = 0x80204D01;
 constexpr unsigned long kMemErase = 0x40084D02;
 constexpr unsigned long kMemGetBadBlock = 0x40084D0B;
-constexpr unsigned long kNocptFlag = 0xC0044D14;
+constexpr unsigned long kNocptRequest = 0xC0044D14;
 static_assert(kMemGetInfo == MEMGETINFO && kMemErase == MEMERASE && kMemGetBadBlock == MEMGETBADBLOCK,
               "MTD request numbers");
 

@@ -350,7 +350,7 @@ int nocpt(uint32_t id, uint32_t flag, const char *who, const char *fail_text)
         std::printf("[NAND] <%s,%d> Can't open %s\n", who, __LINE__, mtd_path(id).c_str());
         return -1;
     }
-    int rc = ioctl(fd, kNocptFlag, static_cast<unsigned long>(id * 2 + flag));
+    int rc = ioctl(fd, kNocptRequest, static_cast<unsigned long>(id * 2 + flag));
     close(fd);
     if (rc != 0) {
         std::puts(fail_text);

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/text.h"
+
 namespace vboard {
 
 namespace {
@@ -170,24 +172,6 @@ int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std
     return 0;
 }
 
-// "EIO" or a number -> positive errno value. Returns 0 or -1.
-int parse_errno(const std::string &text, int *error) {
-    constexpr int kLastErrno = 200;
-    for (int e = 1; e <= kLastErrno; ++e) {
-        const char *name = ::strerrorname_np(e);
-        if (name && text == name) {
-            *error = e;
-            return 0;
-        }
-    }
-    uint64_t v = 0;
-    if (parse_size(text, &v) != 0 || v == 0 || v > kLastErrno) {
-        return -1;
-    }
-    *error = static_cast<int>(v);
-    return 0;
-}
-
 bool faultable(const std::string &request) {
     for (const char *name : kFaultableIoctls) {
         if (request == name) {
@@ -213,7 +197,8 @@ int parse_ioctl_fault(const std::string &value, int line, IoctlFault *fault, std
         *error = at_line(line, "fail_ioctl: unknown request '" + w[1] + "'");
         return -1;
     }
-    if (parse_errno(w[2], &fault->error) != 0) {
+    fault->error = board::parse_errno(w[2]);
+    if (fault->error == 0) {
         *error = at_line(line, "fail_ioctl: unknown errno '" + w[2] + "'");
         return -1;
     }
@@ -313,13 +298,8 @@ int parse_size(const std::string &text, uint64_t *value) {
     if (unit != 1) {
         digits.pop_back();
     }
-    if (digits.empty() || digits[0] == '-' || digits[0] == '+') {
-        return -1;
-    }
-    errno = 0;
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(digits.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > UINT64_MAX / unit) {
+    uint64_t v = 0;
+    if (!board::parse_number(digits, UINT64_MAX / unit, &v)) {
         return -1;
     }
     *value = v * unit;

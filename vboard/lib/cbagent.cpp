@@ -1,7 +1,7 @@
 // "/dev/cbagent": the callback driver. Per process a shared block of
 // 2048-byte items (a korm block, so that the application maps it with
 // x_kmem_block_map) and a queue of notifications raised by other processes
-// (vboard/cba.h). The block and the queue are made at the process's first
+// (vboard/cbagent.h). The block and the queue are made at the process's first
 // request, as stat and inherited descriptors open models too.
 #include <dlfcn.h>
 #include <sys/sysmacros.h>
@@ -12,7 +12,7 @@
 
 #include "cbagent.h"
 #include "devices.h"
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 
 namespace vboard {
 

@@ -19,7 +19,7 @@
 #include <iterator>
 
 #include "devices.h"
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 
 namespace vboard {

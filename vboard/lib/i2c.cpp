@@ -9,7 +9,7 @@
 
 #include "common/abi.h"
 #include "devices.h"
-#include "vboard/leds.h"
+#include "vboard/i2c.h"
 #include "vboard/state.h"
 
 namespace vboard {

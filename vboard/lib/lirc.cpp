@@ -1,5 +1,5 @@
 // "/dev/lirc0": an infrared receiver in mode 2, fed from outside (see
-// vboard/ir.h). The descriptor is the read end of a FIFO of its own, so
+// vboard/lirc.h). The descriptor is the read end of a FIFO of its own, so
 // blocking and non-blocking reads, poll and epoll behave as the kernel's.
 #include <fcntl.h>
 #include <linux/lirc.h>
@@ -14,7 +14,7 @@
 
 #include "devices.h"
 #include "dispatch.h"
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 
 namespace vboard {

@@ -1,11 +1,11 @@
 // The init_module system call: the image and the option text are recorded
-// (vboard/modules.h) and answered as the kernel would.
+// (vboard/module.h) and answered as the kernel would.
 #include <sys/syscall.h>
 
 #include <cerrno>
 
 #include "devices.h"
-#include "vboard/modules.h"
+#include "vboard/module.h"
 
 namespace vboard {
 

@@ -19,7 +19,7 @@ namespace {
 
 // The board's MTD driver request that brackets partition writes; its
 // argument is the value partition id * 2 + flag.
-constexpr unsigned long kMemNocpt = 0xC0044D14;
+constexpr unsigned long kNocptRequest = 0xC0044D14;
 constexpr unsigned kMtdCharMajor = 90;
 constexpr const char kMtdPrefix[] = "/dev/mtd";
 
@@ -49,7 +49,7 @@ const char *request_name(unsigned long request) {
     case MEMGETINFO: return "MEMGETINFO";
     case MEMERASE: return "MEMERASE";
     case MEMGETBADBLOCK: return "MEMGETBADBLOCK";
-    case kMemNocpt: return "NOCPT";
+    case kNocptRequest: return "NOCPT";
     default: return nullptr;
     }
 }
@@ -108,7 +108,7 @@ public:
         case MEMGETINFO: return get_info(static_cast<mtd_info_user *>(arg));
         case MEMERASE: return erase(static_cast<const erase_info_user *>(arg));
         case MEMGETBADBLOCK: return bad_block(static_cast<const int64_t *>(arg));
-        case kMemNocpt: return nocpt(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)));
+        case kNocptRequest: return nocpt(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)));
         default: {
             int rc = -ENOTTY;
             journal_ioctl(nand_.journal, path(), format("0x%08lx", request), rc);

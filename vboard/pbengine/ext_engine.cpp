@@ -198,7 +198,7 @@ std::string describe_memory(const std::vector<uint8_t> &m)
     std::memcpy(&zero, m.data() + 2, sizeof zero);
     char b[96];
     std::snprintf(b, sizeof b, "ok segs=%u zero=%u bytes=%zu sum=%016" PRIx64, count, zero, m.size(),
-                  checksum(kChecksumStart, m.data(), m.size()));
+                  checksum_of(m.data(), m.size()));
     return b;
 }
 

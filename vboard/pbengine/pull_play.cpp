@@ -116,7 +116,7 @@ public:
         PullOutcome out;
         out.error = open_and_stream(slices, slice_bytes);
         out.bytes = total_;
-        out.sum = sum_;
+        out.sum = sum_.value();
         out.length = length_;
         return out;
     }
@@ -204,7 +204,7 @@ private:
             if (got == 0 || got > half)
                 return "error read gave " + std::to_string(got) + " bytes at " + std::to_string(total_);
             if (g_check.load())
-                sum_ = checksum(sum_, local_ + offset, got);
+                sum_.update(local_ + offset, got);
             total_ += got;
             if (progress_)
                 progress_(total_, length);
@@ -262,7 +262,7 @@ private:
     uint32_t map_bytes_ = 0;
     std::vector<uint64_t> places_;
     uint64_t total_ = 0;
-    uint64_t sum_ = kChecksumStart;
+    Checksum sum_;
 };
 
 } // namespace

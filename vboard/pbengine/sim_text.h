@@ -11,7 +11,8 @@ namespace pbsim {
 
 std::string hex(const uint8_t *p, size_t n);
 bool parse_hex(const std::string &text, std::vector<uint8_t> &out);
-// Decimal, 0x hex, or negative.
+// Decimal, 0x hex, or negative (as its two's complement); false if it does
+// not fit.
 bool parse_number(const std::string &text, uint64_t &out);
 
 } // namespace pbsim

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
+#include "common/text.h"
 #include "vboard/clock370.h"
 #include "vboard/gpio.h"
-#include "vboard/modules.h"
+#include "vboard/module.h"
 #include "vboard/uart_peer.h"
 #include "vboard/state.h"
 
@@ -18,29 +18,20 @@ namespace {
 
 constexpr int kVerbFailed = 2;
 
-// A whole decimal number within [0, limit].
-bool parse_number(const std::string &text, unsigned long limit, unsigned *value) {
-    char *end = nullptr;
-    unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || text[0] == '-' || v > limit) {
-        return false;
-    }
-    *value = static_cast<unsigned>(v);
-    return true;
-}
-
 // "3725.042" as microseconds: whole seconds and up to six decimals.
 bool parse_seconds(const std::string &text, int64_t *us) {
     size_t dot = text.find('.');
     std::string whole = text.substr(0, dot);
     std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
-    unsigned seconds = 0;
-    if (!parse_number(whole, UINT32_MAX, &seconds) || fraction.size() > 6 ||
-        fraction.find_first_not_of("0123456789") != std::string::npos) {
+    uint64_t seconds = 0, micros = 0;
+    if (!board::parse_number(whole, UINT32_MAX, &seconds, board::kDecimal) || fraction.size() > 6) {
         return false;
     }
     fraction.resize(6, '0');
-    *us = static_cast<int64_t>(seconds) * 1000000 + std::atoll(fraction.c_str());
+    if (!board::parse_number(fraction, 999999, &micros, board::kDecimal)) {
+        return false;
+    }
+    *us = static_cast<int64_t>(seconds * 1000000 + micros);
     return true;
 }
 
@@ -60,13 +51,14 @@ int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
         print_gpio(dir);
         return 0;
     }
-    unsigned pin = 0, level = 0;
-    if (args.size() != 2 || !parse_number(args[0], kGpioPins - 1, &pin) || !parse_number(args[1], 255, &level)) {
+    uint64_t pin = 0, level = 0;
+    if (args.size() != 2 || !board::parse_number(args[0], kGpioPins - 1, &pin, board::kDecimal) ||
+        !board::parse_number(args[1], 255, &level, board::kDecimal)) {
         std::fprintf(stderr, "vboard: gpio needs a PIN (0-%u) and a LEVEL (0-255)\n", kGpioPins - 1);
         return kVerbFailed;
     }
-    int rc = gpio_update(dir, pin, [&](GpioPin *p) {
-        p->input = level;
+    int rc = gpio_update(dir, static_cast<unsigned>(pin), [&](GpioPin *p) {
+        p->input = static_cast<unsigned>(level);
         return 0;
     });
     if (rc != 0) {

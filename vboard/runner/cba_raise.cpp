@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "sandbox.h"
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -18,40 +18,12 @@ namespace {
 
 constexpr int kRaiseFailed = 1;
 
-bool parse_number(const std::string &text, uint64_t max, uint64_t *value) {
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || v > max) {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
-int parse_hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool parse_info(const std::string &text, CbaNote *note) {
-    std::string bytes = text;
-    if (text.rfind("hex:", 0) == 0) {
-        std::string hex = text.substr(4);
-        bytes.clear();
-        if (hex.size() % 2 != 0) {
-            return false;
-        }
-        for (size_t i = 0; i < hex.size(); i += 2) {
-            int hi = parse_hex_digit(hex[i]);
-            int lo = parse_hex_digit(hex[i + 1]);
-            if (hi < 0 || lo < 0) {
-                return false;
-            }
-            bytes.push_back(static_cast<char>(hi * 16 + lo));
-        }
+    std::string bytes;
+    if (text.rfind("hex:", 0) != 0) {
+        bytes = text;
+    } else if (!board::parse_hex_bytes(text.substr(4), &bytes)) {
+        return false;
     }
     if (bytes.size() > kCbaInfoMax) {
         return false;
@@ -59,20 +31,6 @@ bool parse_info(const std::string &text, CbaNote *note) {
     std::memcpy(note->info, bytes.data(), bytes.size());
     note->info_size = static_cast<uint32_t>(bytes.size());
     return true;
-}
-
-int errno_of(const std::string &name) {
-    uint64_t n = 0;
-    if (parse_number(name, 4095, &n)) {
-        return static_cast<int>(n);
-    }
-    for (int e = 1; e < 4096; ++e) {
-        const char *known = ::strerrorname_np(e);
-        if (known && name == known) {
-            return e;
-        }
-    }
-    return 0;
 }
 
 int bad(const std::string &what) {
@@ -88,20 +46,20 @@ int parse_note(const std::vector<std::string> &args, CbaNote *note, uint32_t *co
     }
     if (args.size() == 3 && args[1] == "fail") {
         note->kind = CbaKind::Fail;
-        note->error = errno_of(args[2]);
+        note->error = board::parse_errno(args[2]);
         return note->error > 0 ? 0 : bad("unknown error " + args[2]);
     }
     uint64_t fct = 0, tag = 0, n = 1;
     if (args.size() < 3 || args.size() > 5) {
         return bad("needs PID FCT TAG [INFO [COUNT]], PID wake or PID fail ERRNO");
     }
-    if (!parse_number(args[1], UINTPTR_MAX, &fct) || !parse_number(args[2], UINT32_MAX, &tag)) {
+    if (!board::parse_number(args[1], UINTPTR_MAX, &fct) || !board::parse_number(args[2], UINT32_MAX, &tag)) {
         return bad("FCT and TAG are numbers (FCT an address of the process)");
     }
     if (args.size() > 3 && !parse_info(args[3], note)) {
         return bad("INFO is at most 2024 bytes (hex: an even number of hex digits)");
     }
-    if (args.size() > 4 && (!parse_number(args[4], UINT32_MAX, &n) || n == 0)) {
+    if (args.size() > 4 && (!board::parse_number(args[4], UINT32_MAX, &n) || n == 0)) {
         return bad("COUNT is a number above 0");
     }
     note->fct = fct;
@@ -114,7 +72,7 @@ int parse_note(const std::vector<std::string> &args, CbaNote *note, uint32_t *co
 
 int cba_raise_command(const std::string &dir, const std::vector<std::string> &args) {
     uint64_t pid = 0;
-    if (dir.empty() || args.empty() || !parse_number(args[0], INT32_MAX, &pid) || pid == 0) {
+    if (dir.empty() || args.empty() || !board::parse_number(args[0], INT32_MAX, &pid) || pid == 0) {
         return bad("needs --state DIR (or a board's VBOARD_STATE) and a process id");
     }
     if (::access(state_path(dir, kBoardFile).c_str(), F_OK) != 0) {

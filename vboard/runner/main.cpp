@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "bringup.h"
+#include "common/version.h"
 #include "cba_raise.h"
 #include "report.h"
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 #include "sandbox.h"
 
@@ -26,6 +27,7 @@ const char kUsage[] =
     "       vboard gpio --state DIR [PIN LEVEL]\n"
     "       vboard clock --state DIR [SECONDS[.FRACTION] [run]]\n"
     "       vboard cba-raise [--state DIR] PID FCT TAG [INFO [COUNT]]  (or PID wake, PID fail ERRNO)\n"
+    "       vboard -h | --help | --version\n"
     "\n"
     "run    boots a board (private mount and PID namespace over an overlay of\n"
     "       this host's root, devices emulated by libvboard.so), runs COMMAND\n"
@@ -153,6 +155,9 @@ int main(int argc, char **argv) {
     if (args.verb == "help" || args.verb == "--help" || args.verb == "-h") {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    if (args.verb == "--version") {
+        return print_version("vboard");
     }
     if (args.verb == "run") {
         if (args.rest.empty()) {

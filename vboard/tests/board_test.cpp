@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "vboard/testkit.h"
@@ -353,6 +354,17 @@ std::pair<std::string, int> host_run(const std::string &command) {
 }
 
 }  // namespace
+
+TEST(Board, RunnerAnswersHelpAndVersionOnStandardOutput) {
+    for (const char *option : {"-h", "--help"}) {
+        auto r = host_run(bin_path("vboard") + " " + option + " 2>/dev/null");
+        EXPECT_EQ(r.second, 0) << option;
+        EXPECT_EQ(r.first.rfind("usage: vboard run ", 0), 0u) << option << ": " << r.first;
+    }
+    auto version = host_run(bin_path("vboard") + " --version 2>/dev/null");
+    EXPECT_EQ(version.second, 0);
+    EXPECT_TRUE(std::regex_match(version.first, std::regex("vboard [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.first;
+}
 
 // The runner seeds a fresh board from files beside its board file, and the
 // default board from vboard's data directory; a bad seed fails the boot.

@@ -15,7 +15,7 @@
 
 #include "vboard/clock370.h"
 #include "vboard/gpio.h"
-#include "vboard/modules.h"
+#include "vboard/module.h"
 #include "vboard/state.h"
 #include "vboard/uart_peer.h"
 

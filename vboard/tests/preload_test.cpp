@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "i2c_request.h"
-#include "vboard/ir.h"
 #include "vboard/journal.h"
+#include "vboard/lirc.h"
 #include "vboard/state.h"
 
 using namespace vboard;
@@ -32,7 +32,7 @@ using namespace vboard;
 namespace {
 
 constexpr size_t kPage = 2048;
-constexpr unsigned long kMemNocpt = 0xC0044D14;
+constexpr unsigned long kNocptRequest = 0xC0044D14;
 const char kBoard[] =
     "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\nnand.name = chip\n"
     "partition = part_info 1M\npartition = data rest\nbad_blocks = 31\n";
@@ -117,7 +117,7 @@ TEST_F(Preload, MtdRequestsAndPageRules) {
     EXPECT_EQ(::ioctl(fd, MEMGETBADBLOCK, &bad), 1);
     bad = 0;
     EXPECT_EQ(::ioctl(fd, MEMGETBADBLOCK, &bad), 0);
-    EXPECT_EQ(::ioctl(fd, kMemNocpt, 2 * 2 + 1), 0);
+    EXPECT_EQ(::ioctl(fd, kNocptRequest, 2 * 2 + 1), 0);
     EXPECT_EQ(::ioctl(fd, 0x4d99, nullptr), -1);
     EXPECT_EQ(errno, ENOTTY);
     struct stat st;
@@ -506,7 +506,7 @@ TEST_F(Preload, InjectedIoctlFailures) {
     }
     EXPECT_EQ(::ioctl(part_info, MEMGETINFO, &info), 0) << "other devices answer";
     EXPECT_EQ(info.size, 1u << 20);
-    EXPECT_EQ(::ioctl(part_info, kMemNocpt, 3ul), -1);
+    EXPECT_EQ(::ioctl(part_info, kNocptRequest, 3ul), -1);
     EXPECT_EQ(errno, EPERM);
     erase_info_user range = {0, 128 * 1024};
     EXPECT_EQ(::ioctl(whole, MEMERASE, &range), -1);

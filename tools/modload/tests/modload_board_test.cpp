@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "vboard/modules.h"
+#include "vboard/module.h"
 #include "vboard/state.h"
 #include "vboard/testkit.h"
 

@@ -1,20 +1,23 @@
-// The checksum the engine reports for the bytes a pull playback read:
-// 64-bit FNV-1a, continued over successive pieces.
+// The checksum the engine reports for bytes a pull playback read or a
+// request left in memory: the stream hash that push playbacks and pbpush
+// report too, so one file has one checksum however it travelled.
 #ifndef PBENGINE_CHECKSUM_H
 #define PBENGINE_CHECKSUM_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/stream_hash.h"
+
 namespace pbsim {
 
-constexpr uint64_t kChecksumStart = 0xcbf29ce484222325ULL;
+using Checksum = board::StreamHash;
 
-inline uint64_t checksum(uint64_t h, const uint8_t *p, size_t n)
+inline uint64_t checksum_of(const void *data, size_t n)
 {
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001b3ULL;
-    return h;
+    Checksum sum;
+    sum.update(data, n);
+    return sum.value();
 }
 
 } // namespace pbsim

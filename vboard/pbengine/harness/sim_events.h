@@ -20,7 +20,7 @@ struct PlayEnd {
     int32_t i4_result; // 0: the whole input was read; -1: a pull call failed or Stop came first
     uint32_t ui4_reserved;
     uint64_t ui8_bytes;
-    uint64_t ui8_checksum; // 64-bit FNV-1a of what was read (checksum.h)
+    uint64_t ui8_checksum; // stream hash of what was read (checksum.h)
 };
 
 static_assert(sizeof(PlayProgress) == 16, "progress record: 16 bytes");

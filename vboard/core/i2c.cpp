@@ -1,4 +1,4 @@
-#include "vboard/leds.h"
+#include "vboard/i2c.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

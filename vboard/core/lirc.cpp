@@ -1,4 +1,4 @@
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/le_bytes.h"
+#include "common/text.h"
 #include "vboard/state.h"
 
 namespace vboard {
@@ -40,10 +41,9 @@ int parse_text(const std::string &text, std::vector<uint32_t> *words, std::strin
         for (const IrKind &k : kKinds) {
             match = kind == k.name ? &k : match;
         }
-        char *end = nullptr;
-        bool have_value = static_cast<bool>(fields >> value);
-        unsigned long duration = have_value ? std::strtoul(value.c_str(), &end, 10) : 0;
-        if (!match || !have_value || *end != '\0' || value[0] == '-' || duration > kIrValueMask || (fields >> extra)) {
+        uint64_t duration = 0;
+        if (!match || !(fields >> value) || !board::parse_number(value, kIrValueMask, &duration, board::kDecimal) ||
+            (fields >> extra)) {
             *error = "line " + std::to_string(number) +
                      ": expected 'pulse N', 'space N' or 'timeout N' (N <= 16777215)";
             return -1;

@@ -1,4 +1,4 @@
-#include "vboard/cba.h"
+#include "vboard/cbagent.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "vboard/modules.h"
+#include "vboard/module.h"
 
 #include <elf.h>
 #include <fcntl.h>

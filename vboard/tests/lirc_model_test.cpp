@@ -2,7 +2,7 @@
 // word reaches a reader.
 #include <gtest/gtest.h>
 
-#include "vboard/ir.h"
+#include "vboard/lirc.h"
 
 using namespace vboard;
 
