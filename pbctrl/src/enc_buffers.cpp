@@ -294,8 +294,10 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
         printf("<Client>cannot find IPC Mem handle by buffer address@Line: %d\n", __LINE__);
         return IQIVPB_INV_ARG;
     }
-    const void *rec = e_strm_type == kEncAudio ? static_cast<const void *>(&audio_rec) : &video_rec;
-    if (rpc_add_ref_desc(0, rec, __rpc_get_desc__(e_strm_type == kEncAudio ? 301 : 299), nullptr) != 0)
+    const bool is_audio = e_strm_type == kEncAudio;
+    const void *rec = is_audio ? static_cast<const void *>(&audio_rec) : &video_rec;
+    const uint32_t desc_num = is_audio ? RPC_DESC_ENC_AUDIO_FREE : RPC_DESC_ENC_VIDEO_FREE;
+    if (rpc_add_ref_desc(0, rec, __rpc_get_desc__(desc_num), nullptr) != 0)
         return reg_failure(__func__, __LINE__);
     RPC_ARG_T args[3];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_pb);

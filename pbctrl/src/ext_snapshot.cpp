@@ -147,18 +147,6 @@ void release_ext_state(int slot)
 
 extern "C" {
 
-int32_t IQivPb_Ctrl_Ext_Ipc_StartSnapshot(IQIV_PB_HANDLE_T h_handle, uint8_t u1Mode, IQIV_PB_CTRL_RECT_T *pt_rect,
-                                          IQIV_PB_CTRL_SNAPSHOT_PARAM_T *pt_param,
-                                          IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_desc)
-{
-    return call_member(ext_member(ExtId::Ext_Ipc_StartSnapshot), h_handle, u1Mode, pt_rect, pt_param, pt_desc);
-}
-
-int32_t IQivPb_Ctrl_Ext_Ipc_StopSnapshot(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_desc)
-{
-    return call_member(ext_member(ExtId::Ext_Ipc_StopSnapshot), h_handle, pt_desc);
-}
-
 int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uint32_t ui4_uid, uint8_t, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_local,
                                              IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_engine)
 {

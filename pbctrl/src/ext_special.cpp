@@ -165,11 +165,11 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
     if (!pt_param)
         return IQIVPB_INV_ARG;
     constexpr uint32_t u = offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam);
-    Ref refs[kMaxMemberRefs] = {ref_desc(1, 189)};
+    Ref refs[kMaxMemberRefs] = {ref_desc(1, RPC_DESC_FEATURE_PARAM)};
     const IQIV_PB_CTRL_FEATURE_PARAM_U &f = pt_param->uFeatureParam;
     switch (pt_param->eFeatureType) {
     case IQIV_PB_CTRL_FEATURE_HLS: {
-        refs[1] = ref_desc(1, 188, "uFeatureParam.tHlsParam", u);
+        refs[1] = ref_desc(1, RPC_DESC_FEATURE_PARAM_U, "uFeatureParam.tHlsParam", u);
         constexpr uint32_t texts = offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tHlsParam.pcUrl);
         constexpr uint32_t stride = offsetof(IQIV_PB_CTRL_HLS_PARAM_T, pcKeyUrl);
         for (uint32_t i = 0; i < kHlsTexts; ++i)
@@ -181,7 +181,7 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
         break;
     }
     case IQIV_PB_CTRL_FEATURE_DTCP:
-        refs[1] = ref_desc(1, 188, "uFeatureParam.tDtcpParam", u);
+        refs[1] = ref_desc(1, RPC_DESC_FEATURE_PARAM_U, "uFeatureParam.tDtcpParam", u);
         refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcHost));
         refs[3] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcPort));
         CLIENT_LOG(kLogEntry, "<Client> Host is: %s, PORT is: %s, @Line: %d \n", shown(f.tDtcpParam.pcHost),

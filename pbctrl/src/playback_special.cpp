@@ -6,6 +6,7 @@
 #include "playback_members.h"
 #include "push.h"
 #include "remote_call.h"
+#include "rpc_desc.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,15 +20,6 @@ constexpr uint32_t kDiscOpenMod = 2;
 constexpr uint32_t kDashEntryBytes = 8;
 
 constexpr uint32_t kParamMember = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam);
-
-Ref desc(uint8_t arg, uint16_t num, const char *member = nullptr, uint32_t offset = 0)
-{
-    return Ref{RefKind::Desc, arg, num, member, offset, 0};
-}
-Ref text_at(uint8_t arg, uint32_t offset)
-{
-    return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0};
-}
 
 template <typename T> uint64_t addr(T *p)
 {
@@ -63,9 +55,9 @@ SlotModes engine_param_slot(IQIV_PB_HANDLE_T h_handle)
 
 void uri_refs(Ref *refs, const IQIV_PB_CTRL_ENGINE_PARAM_T &p)
 {
-    refs[0] = desc(1, 273);
-    refs[1] = desc(1, 272, "uBufferModelParam.tUriInfo", kParamMember);
-    refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl));
+    refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+    refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tUriInfo", kParamMember);
+    refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl));
     CLIENT_LOG(kLogData, "<Client> Url is: %s, @Line: %d \n", p.uBufferModelParam.tUriInfo.pcUrl, __LINE__);
 }
 
@@ -105,36 +97,37 @@ int32_t set_engine_param(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PARAM_T 
     case IQIV_PB_BUF_MOD_PULL:
         take_pull_functions(s.slot, p, subst);
         values[1] = addr(&subst);
-        refs[0] = desc(1, 280);
-        refs[1] = desc(1, 279, "uBufferModelParam.tPullInfo", offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo));
+        refs[0] = ref_desc(1, RPC_DESC_PULL_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_PULL_SUBST_INFO, "uBufferModelParam.tPullInfo",
+                           offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo));
         refs[2] = Ref{RefKind::Val, 1, 0, nullptr, offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo.pvTag), 0};
         break;
     case IQIV_PB_BUF_MOD_PUSH:
         if (s.e_open_mod != kPushOpenMod)
             return IQIVPB_INV_ARG;
-        refs[0] = desc(1, 273);
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
         break;
     case IQIV_PB_BUF_MOD_DISC:
         if (s.e_open_mod != kDiscOpenMod)
             return IQIVPB_INV_ARG;
-        refs[0] = desc(1, 273);
-        refs[1] = desc(1, 272, "uBufferModelParam.tDiscInfo", kParamMember);
-        refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath));
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDiscInfo", kParamMember);
+        refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath));
         CLIENT_LOG(kLogData, "<Client> Disc File Path is: %s, @Line: %d \n",
                    p.uBufferModelParam.tDiscInfo.pcPath, __LINE__);
         break;
     case IQIV_PB_BUF_MOD_DASH: {
         const uint32_t entries = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries);
-        refs[0] = desc(1, 273);
-        refs[1] = desc(1, 272, "uBufferModelParam.tDashInfo", kParamMember);
-        refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl));
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDashInfo", kParamMember);
+        refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl));
         refs[3] = Ref{RefKind::Val, 1, 0, nullptr, entries, 0};
         refs[4] = Ref{RefKind::BuffAt, 1, 0, nullptr, entries,
                       p.uBufferModelParam.tDashInfo.u4EntryNum * kDashEntryBytes};
         break;
     }
     case IQIV_PB_BUF_MOD_OTHER:
-        refs[0] = desc(1, 273);
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
         break;
     default:
         return arg_check_failure(m.name, m.line);
@@ -246,9 +239,10 @@ int32_t IQivPb_Ctrl_SetExtraInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_EXTRA_I
     if (pt_info->eExtraInfoType != IQIV_PB_CTRL_EXTRA_INFO_STREAM)
         return carry(m, values);
     const Ref refs[kMaxMemberRefs] = {
-        desc(1, 97),
-        desc(1, 96, "uExtraInfoParam.tStreamInfo", offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
-        text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam.tStreamInfo.pcInfo))};
+        ref_desc(1, RPC_DESC_EXTRA_INFO),
+        ref_desc(1, RPC_DESC_EXTRA_INFO_PARAM_U, "uExtraInfoParam.tStreamInfo",
+                 offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
+        ref_text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam.tStreamInfo.pcInfo))};
     return carry(m, values, refs);
 }
 

@@ -183,7 +183,7 @@ int32_t IQivPb_Ctrl_SpDataRelease(uint32_t h_pb, uint32_t ui4_value, void *pv_da
     }
     printf("<client> SpDataRelease: handle=%d, offset=%d\n", static_cast<int>(rel.hMemHandle),
            static_cast<int>(rel.u4Offset));
-    if (rpc_add_ref_desc(0, &rel, __rpc_get_desc__(298), nullptr) != 0)
+    if (rpc_add_ref_desc(0, &rel, __rpc_get_desc__(RPC_DESC_SP_RELEASE), nullptr) != 0)
         return reg_failure(__func__, __LINE__);
     RPC_ARG_T args[3];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_pb);
