@@ -3,9 +3,8 @@
 #ifndef PBCTRL_EXT_MEMBERS_H
 #define PBCTRL_EXT_MEMBERS_H
 
+#include "client_info.h"
 #include "member_rows.h"
-
-#include <pthread.h>
 
 namespace pbctrl {
 
@@ -24,8 +23,8 @@ inline const Member &ext_member(ExtId id)
     return kExtMembers[static_cast<int>(id)];
 }
 
-// Locks the mutex of a slot in use; nullptr (nothing locked) when it is not.
-pthread_mutex_t *lock_slot(int slot);
+// Holds the mutex of a slot in use; empty (nothing locked) when it is not.
+MutexGuard lock_slot(int slot);
 
 // A closing playback leaves no snapshot record, plane or filter buffer mapped.
 // Called with t_info_mutex held, when no call can reach the slot any more.

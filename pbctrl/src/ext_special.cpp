@@ -27,11 +27,10 @@ template <typename T> uint64_t addr(T *p)
 // The slot of a handle under t_info_mutex, or -1.
 int slot_by_handle(IQIV_PB_HANDLE_T h_handle, uint32_t *pe_buf_mod = nullptr)
 {
-    pthread_mutex_lock(&t_info_mutex);
+    MutexGuard lock(t_info_mutex);
     const int slot = find_by_handle(h_handle);
     if (slot >= 0 && pe_buf_mod)
         *pe_buf_mod = t_client_info[slot].e_buf_mod;
-    pthread_mutex_unlock(&t_info_mutex);
     return slot;
 }
 
@@ -142,13 +141,13 @@ int32_t IQivPb_Ctrl_SetEncryptInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENCRY
         return IQIVPB_INV_ARG;
     if (pt_info->eType == IQIV_PB_CTRL_ENCRYPT_SAMPLE) {
         ClientInfo &c = t_client_info[slot];
-        pthread_mutex_t &mu = slot_mutex(c);
-        pthread_mutex_lock(&mu);
         int32_t ret = 0;
-        uint8_t *mem = encrypt_memory(h_handle, c, ret);
-        if (mem)
-            ret = write_segments(mem, *pt_info, m.name);
-        pthread_mutex_unlock(&mu);
+        {
+            MutexGuard lock(slot_mutex(c));
+            uint8_t *mem = encrypt_memory(h_handle, c, ret);
+            if (mem)
+                ret = write_segments(mem, *pt_info, m.name);
+        }
         if (ret != 0)
             return ret;
         // The engine takes the segments from its memory.

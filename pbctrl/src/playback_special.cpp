@@ -35,14 +35,16 @@ struct SlotModes {
 // The slot of an engine parameter call, with its lines; slot -1 when none.
 SlotModes engine_param_slot(IQIV_PB_HANDLE_T h_handle)
 {
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    SlotModes s{slot, 0, 0};
-    if (slot >= 0) {
-        s.e_buf_mod = t_client_info[slot].e_buf_mod;
-        s.e_open_mod = t_client_info[slot].e_open_mod;
+    SlotModes s{-1, 0, 0};
+    {
+        MutexGuard lock(t_info_mutex);
+        s.slot = find_by_handle(h_handle);
+        if (s.slot >= 0) {
+            s.e_buf_mod = t_client_info[s.slot].e_buf_mod;
+            s.e_open_mod = t_client_info[s.slot].e_open_mod;
+        }
     }
-    pthread_mutex_unlock(&t_info_mutex);
+    const int slot = s.slot;
     if (slot < 0) {
         CLIENT_LOG(kLogErr, "Invalid client index\n");
         return s;
@@ -67,11 +69,12 @@ void take_pull_functions(int slot, const IQIV_PB_CTRL_ENGINE_PARAM_T &p, IQIV_PB
 {
     ClientInfo &c = t_client_info[slot];
     const IQIV_PB_CTRL_PULL_INFO_T &in = p.uBufferModelParam.tPullInfo;
-    pthread_mutex_lock(&c.t_mutex);
-    c.t_pull_fct = PullFct{in.pvAppTag, in.pfOpen,      in.pfClose,      in.pfRead,
-                           in.pfReadAsync, in.pfAbortRead, in.pfByteSeek, in.pfGetInputLen};
-    c.ui1_client_idx = static_cast<uint8_t>(slot);
-    pthread_mutex_unlock(&c.t_mutex);
+    {
+        MutexGuard lock(slot_mutex(c));
+        c.t_pull_fct = PullFct{in.pvAppTag, in.pfOpen,      in.pfClose,      in.pfRead,
+                               in.pfReadAsync, in.pfAbortRead, in.pfByteSeek, in.pfGetInputLen};
+        c.ui1_client_idx = static_cast<uint8_t>(slot);
+    }
     std::memset(&subst, 0, sizeof subst);
     subst.u4Word0 = p.u4Word0;
     subst.tPullInfo.pvTag = &c.ui1_client_idx;
@@ -188,6 +191,20 @@ HANDLE_T codec_data_to_block(IQIV_PB_CTRL_MEDIA_INFO_T &t)
     return h;
 }
 
+// The slot in use whose filter table has an entry of the playback, or -1.
+int slot_with_filter(IQIV_PB_HANDLE_T h_handle)
+{
+    MutexGuard lock(t_info_mutex);
+    for (int i = 0; i < kSlots; ++i) {
+        if (t_client_info[i].b_used != 1)
+            continue;
+        for (const FilterEntry &f : t_client_info[i].at_filter)
+            if (f.b_used && f.h_pb == h_handle)
+                return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 extern "C" {
@@ -248,27 +265,13 @@ int32_t IQivPb_Ctrl_SetExtraInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_EXTRA_I
 
 int32_t IQivPb_Ctrl_SetPlayModeEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PLAY_MODE_EX_T *pt_mode)
 {
-    int found = -1;
-    pthread_mutex_lock(&t_info_mutex);
-    for (int i = 0; i < kSlots && found < 0; ++i) {
-        if (t_client_info[i].b_used != 1)
-            continue;
-        for (const FilterEntry &f : t_client_info[i].at_filter)
-            if (f.b_used && f.h_pb == h_handle) {
-                found = i;
-                break;
-            }
-    }
-    pthread_mutex_unlock(&t_info_mutex);
+    const int found = slot_with_filter(h_handle);
     if (found < 0) {
         printf("<CLIENT> can't find handle %d in IQivPb_Ctrl_SetPlayModeEx @Line: %d\n", h_handle, __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    pthread_mutex_t &mutex = slot_mutex(t_client_info[found]);
-    pthread_mutex_lock(&mutex);
-    const int32_t ret = call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
-    pthread_mutex_unlock(&mutex);
-    return ret;
+    const MutexGuard lock(slot_mutex(t_client_info[found]));
+    return call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
 }
 
 int32_t IQivPb_Ctrl_SetDisplayRectangle(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_RECT_T *pt_src,
@@ -291,10 +294,7 @@ int32_t IQivPb_Ctrl_SetDisplayRectangleEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTR
 int32_t IQivPb_Ctrl_AudioReset(IQIV_PB_HANDLE_T h_handle)
 {
     const Member &m = member(Id::AudioReset);
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    pthread_mutex_unlock(&t_info_mutex);
-    if (slot < 0) {
+    if (find_by_handle_locked(h_handle) < 0) {
         printf("<CLIENT> can not find server info@Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;
     }

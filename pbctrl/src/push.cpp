@@ -444,12 +444,9 @@ int32_t IQivPb_Ctrl_RegCallback(uint32_t h_pb, void *pv_tag, IQIV_PB_CTRL_NFY_FC
         if (slot >= 0) {
             ClientInfo &c = t_client_info[slot];
             // A closed slot has no mutex, and no notice can reach it.
-            if (c.b_used)
-                pthread_mutex_lock(&c.t_mutex);
+            const MutexGuard lock = c.b_used ? MutexGuard(slot_mutex(c)) : MutexGuard();
             c.pv_cb_tag = pv_tag;
             c.pf_cb = pf_nfy;
-            if (c.b_used)
-                pthread_mutex_unlock(&c.t_mutex);
         }
     }
     return call_member(member(Id::RegCallback), h_pb, pv_tag, pf_nfy);
