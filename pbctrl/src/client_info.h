@@ -185,8 +185,40 @@ inline pthread_mutex_t &slot_mutex(ClientInfo &c)
     return c.t_mutex;
 }
 
+// Holds a mutex until its scope ends or unlock(): every path out unlocks.
+// Empty when default-made; moving hands the held mutex on.
+class MutexGuard {
+public:
+    MutexGuard() = default;
+    explicit MutexGuard(pthread_mutex_t &m) : m_(&m) { pthread_mutex_lock(m_); }
+    MutexGuard(MutexGuard &&o) noexcept : m_(o.m_) { o.m_ = nullptr; }
+    MutexGuard &operator=(MutexGuard &&o) noexcept
+    {
+        unlock();
+        m_ = o.m_;
+        o.m_ = nullptr;
+        return *this;
+    }
+    MutexGuard(const MutexGuard &) = delete;
+    MutexGuard &operator=(const MutexGuard &) = delete;
+    ~MutexGuard() { unlock(); }
+
+    explicit operator bool() const { return m_ != nullptr; }
+    void unlock()
+    {
+        if (m_)
+            pthread_mutex_unlock(m_);
+        m_ = nullptr;
+    }
+
+private:
+    pthread_mutex_t *m_ = nullptr;
+};
+
 // Slot lookups: first match among slots 0, 1, 2, or -1.
 int find_by_handle(IQIV_PB_HANDLE_T h_handle);
+// The same, taking t_info_mutex for the lookup.
+int find_by_handle_locked(IQIV_PB_HANDLE_T h_handle);
 int find_by_handle_and_model(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);
 // The same without testing b_used: where call-back registrations are kept.
 int find_registration_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod);

@@ -179,8 +179,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     if (!fn)
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
-    pthread_mutex_t &mu = slot_mutex(c);
-    pthread_mutex_lock(&mu);
+    MutexGuard lock(slot_mutex(c));
     rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>x_qivpbctrl_Enc_Buf_Cb_Fct, stream type is: %d\n",
              g_ps_exe_name, __func__, __LINE__, static_cast<int>(e_strm));
     static EncBuf before[kSlots][kEncBufs]; // under the mutex
@@ -210,7 +209,6 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
         frames.reset(sized ? new (std::nothrow) IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[count] : nullptr);
         if (sized && !frames) {
             printf("<Client>malloc mem fail@Line: %d\n", __LINE__);
-            pthread_mutex_unlock(&mu);
             set_result(pt_return, kNoMem);
             return kHandlerNoRoom;
         }
@@ -226,10 +224,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
     }
     if (!ok) {
         undo(c, before[slot]);
-        pthread_mutex_unlock(&mu);
         return fail(pt_return);
     }
-    pthread_mutex_unlock(&mu);
+    // The application is called without the slot's mutex.
+    lock.unlock();
     return app_outcome(pt_return, fn(pt_args[0].u.ui4, e_strm, desc));
 }
 
@@ -270,8 +268,7 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
     IQIV_PB_CTRL_ENC_VIDEO_FREE_T video_rec{};
     bool found;
     {
-        pthread_mutex_t &mu = slot_mutex(c);
-        pthread_mutex_lock(&mu);
+        MutexGuard lock(slot_mutex(c));
         if (e_strm_type == kEncAudio) {
             EncBuf *e = find_enc_buf(c, kEncAudio, audio->pv_buf);
             found = e != nullptr;
@@ -288,14 +285,15 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
             std::memcpy(video_rec.au4Buf1, bufs, sizeof video_rec.au4Buf1);
             std::memcpy(video_rec.au4Buf2, bufs + 3, sizeof video_rec.au4Buf2);
         }
-        pthread_mutex_unlock(&mu);
     }
     if (!found) {
         printf("<Client>cannot find IPC Mem handle by buffer address@Line: %d\n", __LINE__);
         return IQIVPB_INV_ARG;
     }
-    const void *rec = e_strm_type == kEncAudio ? static_cast<const void *>(&audio_rec) : &video_rec;
-    if (rpc_add_ref_desc(0, rec, __rpc_get_desc__(e_strm_type == kEncAudio ? 301 : 299), nullptr) != 0)
+    const bool is_audio = e_strm_type == kEncAudio;
+    const void *rec = is_audio ? static_cast<const void *>(&audio_rec) : &video_rec;
+    const uint32_t desc_num = is_audio ? RPC_DESC_ENC_AUDIO_FREE : RPC_DESC_ENC_VIDEO_FREE;
+    if (rpc_add_ref_desc(0, rec, __rpc_get_desc__(desc_num), nullptr) != 0)
         return reg_failure(__func__, __LINE__);
     RPC_ARG_T args[3];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_pb);

@@ -14,49 +14,39 @@ namespace {
 
 struct Found {
     FilterEntry *entry = nullptr;
-    pthread_mutex_t *mu = nullptr; // held while entry is set
+    MutexGuard lock; // holds the slot's mutex while entry is set
 };
 
 // The in-use entry of a playback that also matches, with its slot's mutex held.
 template <typename Match> Found lock_entry(IQIV_PB_HANDLE_T h_pb, Match match)
 {
     for (int s = 0; s < kSlots; ++s) {
-        pthread_mutex_t *mu = lock_slot(s);
-        if (!mu)
+        MutexGuard lock = lock_slot(s);
+        if (!lock)
             continue;
         for (FilterEntry &f : t_client_info[s].at_filter)
             if (f.b_used && f.h_pb == h_pb && match(f))
-                return Found{&f, mu};
-        pthread_mutex_unlock(mu);
+                return Found{&f, std::move(lock)};
     }
     return Found{};
-}
-
-int slot_of(IQIV_PB_HANDLE_T h_handle)
-{
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    pthread_mutex_unlock(&t_info_mutex);
-    return slot;
 }
 
 // A free entry of the playback's own table, marked, its mutex held.
 Found take_entry(IQIV_PB_HANDLE_T h_handle, void *pf_nfy)
 {
-    const int slot = slot_of(h_handle);
-    pthread_mutex_t *mu = lock_slot(slot);
-    if (!mu)
+    const int slot = find_by_handle_locked(h_handle);
+    MutexGuard lock = lock_slot(slot);
+    if (!lock)
         return Found{};
     ClientInfo &c = t_client_info[slot];
     if (c.h_handle == h_handle) {
         for (FilterEntry &f : c.at_filter) {
             if (!f.b_used) {
                 f = FilterEntry{1, h_handle, pf_nfy, nullptr, 0, 0};
-                return Found{&f, mu};
+                return Found{&f, std::move(lock)};
             }
         }
     }
-    pthread_mutex_unlock(mu);
     return Found{};
 }
 
@@ -72,24 +62,21 @@ void unmap_buffer(FilterEntry &f)
 
 namespace pbctrl {
 
-pthread_mutex_t *lock_slot(int slot)
+MutexGuard lock_slot(int slot)
 {
     if (slot < 0 || slot >= kSlots)
-        return nullptr;
+        return MutexGuard();
     ClientInfo &c = t_client_info[slot];
-    pthread_mutex_lock(&t_info_mutex);
-    const bool used = c.b_used == 1;
-    pthread_mutex_t *mu = &slot_mutex(c);
-    pthread_mutex_unlock(&t_info_mutex);
-    if (!used)
-        return nullptr;
-    pthread_mutex_lock(mu);
-    // Closed meanwhile: nothing of it is left to use.
-    if (c.b_used != 1) {
-        pthread_mutex_unlock(mu);
-        return nullptr;
+    bool used;
+    {
+        MutexGuard info_lock(t_info_mutex);
+        used = c.b_used == 1;
     }
-    return mu;
+    if (!used)
+        return MutexGuard();
+    MutexGuard lock(slot_mutex(c));
+    // Closed meanwhile: nothing of it is left to use.
+    return c.b_used == 1 ? std::move(lock) : MutexGuard();
 }
 
 void release_filter_buffers(int slot)
@@ -107,14 +94,13 @@ int32_t IQivPb_Ctrl_TS_Filter_Alloc(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_TS_F
                                     IQIV_PB_CTRL_TS_FILTER_NFY_FCT pf_nfy, void *pv_tag, uint32_t *ph_filter)
 {
     auto *fn = reinterpret_cast<void *>(pf_nfy);
-    const Found found = take_entry(h_handle, fn);
+    Found found = take_entry(h_handle, fn);
     if (!found.entry) {
         printf("<CLIENT>there isn't space for IQivPb_Ctrl_TS_Filter_Alloc @Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;
     }
     if (!fn) {
         printf("<Client>IQivPb_Ctrl_TS_Filter_Nfy_Fct Callback Function is NULL@Line: %d\n", __LINE__);
-        pthread_mutex_unlock(found.mu);
         return IQIVPB_INV_ARG;
     }
     uint32_t h_filter = 0;
@@ -124,7 +110,7 @@ int32_t IQivPb_Ctrl_TS_Filter_Alloc(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_TS_F
         std::memset(found.entry, 0, sizeof *found.entry);
     else
         found.entry->h_filter = h_filter;
-    pthread_mutex_unlock(found.mu);
+    found.lock.unlock();
     if (ret == 0 && ph_filter)
         *ph_filter = h_filter;
     return ret;
@@ -141,7 +127,6 @@ int32_t IQivPb_Ctrl_TS_Filter_Free(IQIV_PB_HANDLE_T h_handle, uint32_t h_filter)
     // The buffer cannot be given back once its filter is gone.
     unmap_buffer(*found.entry);
     std::memset(found.entry, 0, sizeof *found.entry);
-    pthread_mutex_unlock(found.mu);
     return ret;
 }
 
@@ -156,9 +141,7 @@ int32_t IQivPb_Ctrl_TS_Filter_FreeBuffer(IQIV_PB_HANDLE_T h_handle, void *pv_buf
     const uint32_t h_mem = found.entry->h_mem;
     // Forgotten at once: a second free of the address must not unmap it again.
     unmap_buffer(*found.entry);
-    const int32_t ret = call_member(ext_member(ExtId::TS_Filter_FreeBuffer), h_handle, h_mem);
-    pthread_mutex_unlock(found.mu);
-    return ret;
+    return call_member(ext_member(ExtId::TS_Filter_FreeBuffer), h_handle, h_mem);
 }
 
 } // extern "C"

@@ -102,21 +102,9 @@ template <typename Desc> SnapMem *new_record(const Desc &local, const Desc &engi
 // Whether the slot's second-form record holds the planes of d.
 bool ext_record_holds(uint32_t uid, const IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T &d)
 {
-    pthread_mutex_t *mu = lock_slot(static_cast<int>(uid));
-    if (!mu)
-        return false;
-    const SnapMem *r = t_client_info[uid].p_snap_ext;
-    const bool held = r && r->pv_y == as_addr(d.uY) && r->pv_c == as_addr(d.uC);
-    pthread_mutex_unlock(mu);
-    return held;
-}
-
-int find_slot(IQIV_PB_HANDLE_T h_handle)
-{
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    pthread_mutex_unlock(&t_info_mutex);
-    return slot;
+    const MutexGuard lock = lock_slot(static_cast<int>(uid));
+    const SnapMem *r = lock ? t_client_info[uid].p_snap_ext : nullptr;
+    return r && r->pv_y == as_addr(d.uY) && r->pv_c == as_addr(d.uC);
 }
 
 } // namespace
@@ -147,27 +135,14 @@ void release_ext_state(int slot)
 
 extern "C" {
 
-int32_t IQivPb_Ctrl_Ext_Ipc_StartSnapshot(IQIV_PB_HANDLE_T h_handle, uint8_t u1Mode, IQIV_PB_CTRL_RECT_T *pt_rect,
-                                          IQIV_PB_CTRL_SNAPSHOT_PARAM_T *pt_param,
-                                          IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_desc)
-{
-    return call_member(ext_member(ExtId::Ext_Ipc_StartSnapshot), h_handle, u1Mode, pt_rect, pt_param, pt_desc);
-}
-
-int32_t IQivPb_Ctrl_Ext_Ipc_StopSnapshot(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_desc)
-{
-    return call_member(ext_member(ExtId::Ext_Ipc_StopSnapshot), h_handle, pt_desc);
-}
-
 int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uint32_t ui4_uid, uint8_t, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_local,
                                              IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_engine)
 {
-    pthread_mutex_t *mu = pt_local && pt_engine ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    if (!mu)
+    const MutexGuard lock = pt_local && pt_engine ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    if (!lock)
         return invalid_arg(__LINE__);
     SnapMem *r = new_record(*pt_local, *pt_engine);
     if (!r) {
-        pthread_mutex_unlock(mu);
         CLIENT_LOG(kLogErr, "<Client>memory is not enought@Line: %d\n", __LINE__);
         return IQIVPB_NOT_ENOUGH;
     }
@@ -175,15 +150,14 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uint32_t ui4_uid, uint8_t, IQIV_PB_
     while (*tail)
         tail = &(*tail)->next;
     *tail = r;
-    pthread_mutex_unlock(mu);
     return 0;
 }
 
 int32_t IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(uint32_t ui4_uid, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_local,
                                                  IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_out)
 {
-    pthread_mutex_t *mu = pt_local && pt_out ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    if (!mu)
+    const MutexGuard lock = pt_local && pt_out ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    if (!lock)
         return invalid_arg(__LINE__);
     const SnapMem *r = t_client_info[ui4_uid].p_snap_list;
     while (r && r->pv_y != as_addr(pt_local->uY))
@@ -192,27 +166,23 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(uint32_t ui4_uid, IQIV_PB_CTRL_
         pt_out->uY = r->h_y;
         pt_out->uC = r->h_c;
     }
-    pthread_mutex_unlock(mu);
     return r ? 0 : invalid_arg(__LINE__);
 }
 
 int32_t IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem(uint32_t ui4_uid, IQIV_PB_CTRL_SNAPSHOT_DESC_T *pt_local)
 {
-    pthread_mutex_t *mu = pt_local ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    if (!mu)
+    const MutexGuard lock = pt_local ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    if (!lock)
         return invalid_arg(__LINE__);
     SnapMem **link = &t_client_info[ui4_uid].p_snap_list;
-    if (!*link) {
-        pthread_mutex_unlock(mu);
+    if (!*link)
         return invalid_arg(__LINE__);
-    }
     while (*link && (*link)->pv_y != as_addr(pt_local->uY))
         link = &(*link)->next;
     if (SnapMem *r = *link) {
         *link = r->next;
         std::free(r);
     }
-    pthread_mutex_unlock(mu);
     return 0;
 }
 
@@ -222,7 +192,7 @@ int32_t IQivPb_Ctrl_Ext_StartSnapshot(IQIV_PB_HANDLE_T h_handle, uint8_t u1Mode,
     const char *const name = __func__;
     if (!pt_desc)
         return invalid_arg(__LINE__);
-    const int slot = find_slot(h_handle);
+    const int slot = find_by_handle_locked(h_handle);
     if (slot < 0) {
         CLIENT_LOG(kLogErr, "Cannot find server info\n");
         return IQIVPB_NO_CLIENT;
@@ -247,7 +217,7 @@ int32_t IQivPb_Ctrl_Ext_StopSnapshot(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SNA
         CLIENT_LOG(kLogErr, "Invalid handle\n");
         return IQIVPB_NO_CLIENT;
     }
-    const int slot = find_slot(h_handle);
+    const int slot = find_by_handle_locked(h_handle);
     if (slot < 0) {
         CLIENT_LOG(kLogErr, "Cannot find server info\n");
         return IQIVPB_NO_CLIENT;
@@ -283,8 +253,8 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext(uint32_t ui4_uid, uint8_t,
                                                  IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_engine)
 {
     printf("<Client>IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext is called, Uid %d\n", ui4_uid);
-    pthread_mutex_t *mu = pt_local && pt_engine ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    if (!mu) {
+    const MutexGuard lock = pt_local && pt_engine ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    if (!lock) {
         printf("<Client>invalid arg@Line: %d\n", __LINE__);
         return IQIVPB_INV_ARG;
     }
@@ -324,7 +294,6 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext(uint32_t ui4_uid, uint8_t,
             ret = IQIVPB_NO_CLIENT;
         }
     }
-    pthread_mutex_unlock(mu);
     return ret;
 }
 
@@ -332,8 +301,8 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd_Ext(uint32_t ui4_uid, IQIV_PB_C
                                                      IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_out)
 {
     printf("<Client>IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd_Ext is called");
-    pthread_mutex_t *mu = pt_local && pt_out ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    const SnapMem *r = mu ? t_client_info[ui4_uid].p_snap_ext : nullptr;
+    const MutexGuard lock = pt_local && pt_out ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    const SnapMem *r = lock ? t_client_info[ui4_uid].p_snap_ext : nullptr;
     int32_t ret = IQIVPB_INV_ARG;
     if (r && r->pv_y == as_addr(pt_local->uY)) {
         pt_out->uY = r->h_y;
@@ -346,16 +315,14 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd_Ext(uint32_t ui4_uid, IQIV_PB_C
     } else {
         printf("<Client>invalid arg@Line: %d\n", __LINE__);
     }
-    if (mu)
-        pthread_mutex_unlock(mu);
     return ret;
 }
 
 int32_t IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem_Ext(uint32_t ui4_uid, IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_local)
 {
     printf("<Client>IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem_Ext is called, Uid %d\n", ui4_uid);
-    pthread_mutex_t *mu = pt_local ? lock_slot(static_cast<int>(ui4_uid)) : nullptr;
-    SnapMem **head = mu ? &t_client_info[ui4_uid].p_snap_ext : nullptr;
+    const MutexGuard lock = pt_local ? lock_slot(static_cast<int>(ui4_uid)) : MutexGuard();
+    SnapMem **head = lock ? &t_client_info[ui4_uid].p_snap_ext : nullptr;
     int32_t ret = IQIVPB_INV_ARG;
     if (head && *head && (*head)->pv_y == as_addr(pt_local->uY)) {
         std::free(*head);
@@ -367,8 +334,6 @@ int32_t IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem_Ext(uint32_t ui4_uid, IQIV_PB_CTRL_
     } else {
         printf("<Client>invalid arg@Line: %d\n", __LINE__);
     }
-    if (mu)
-        pthread_mutex_unlock(mu);
     return ret;
 }
 
@@ -381,7 +346,7 @@ int32_t IQivPb_Ctrl_Ext_StartSnapshot_Ext(IQIV_PB_HANDLE_T h_handle, uint8_t u1M
         printf("<Client>invalid arg@Line: %d\n", __LINE__);
         return IQIVPB_INV_ARG;
     }
-    const int slot = find_slot(h_handle);
+    const int slot = find_by_handle_locked(h_handle);
     if (slot < 0) {
         printf("<CLIENT>can not find server info@Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;
@@ -429,7 +394,7 @@ int32_t IQivPb_Ctrl_Ext_StopSnapshot_Ext(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL
         printf("<Client>invalid handleLine: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    const int slot = find_slot(h_handle);
+    const int slot = find_by_handle_locked(h_handle);
     if (slot < 0) {
         printf("<CLIENT>can not find server info@Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;

@@ -27,11 +27,10 @@ template <typename T> uint64_t addr(T *p)
 // The slot of a handle under t_info_mutex, or -1.
 int slot_by_handle(IQIV_PB_HANDLE_T h_handle, uint32_t *pe_buf_mod = nullptr)
 {
-    pthread_mutex_lock(&t_info_mutex);
+    MutexGuard lock(t_info_mutex);
     const int slot = find_by_handle(h_handle);
     if (slot >= 0 && pe_buf_mod)
         *pe_buf_mod = t_client_info[slot].e_buf_mod;
-    pthread_mutex_unlock(&t_info_mutex);
     return slot;
 }
 
@@ -142,13 +141,13 @@ int32_t IQivPb_Ctrl_SetEncryptInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENCRY
         return IQIVPB_INV_ARG;
     if (pt_info->eType == IQIV_PB_CTRL_ENCRYPT_SAMPLE) {
         ClientInfo &c = t_client_info[slot];
-        pthread_mutex_t &mu = slot_mutex(c);
-        pthread_mutex_lock(&mu);
         int32_t ret = 0;
-        uint8_t *mem = encrypt_memory(h_handle, c, ret);
-        if (mem)
-            ret = write_segments(mem, *pt_info, m.name);
-        pthread_mutex_unlock(&mu);
+        {
+            MutexGuard lock(slot_mutex(c));
+            uint8_t *mem = encrypt_memory(h_handle, c, ret);
+            if (mem)
+                ret = write_segments(mem, *pt_info, m.name);
+        }
         if (ret != 0)
             return ret;
         // The engine takes the segments from its memory.
@@ -165,11 +164,11 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
     if (!pt_param)
         return IQIVPB_INV_ARG;
     constexpr uint32_t u = offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam);
-    Ref refs[kMaxMemberRefs] = {ref_desc(1, 189)};
+    Ref refs[kMaxMemberRefs] = {ref_desc(1, RPC_DESC_FEATURE_PARAM)};
     const IQIV_PB_CTRL_FEATURE_PARAM_U &f = pt_param->uFeatureParam;
     switch (pt_param->eFeatureType) {
     case IQIV_PB_CTRL_FEATURE_HLS: {
-        refs[1] = ref_desc(1, 188, "uFeatureParam.tHlsParam", u);
+        refs[1] = ref_desc(1, RPC_DESC_FEATURE_PARAM_U, "uFeatureParam.tHlsParam", u);
         constexpr uint32_t texts = offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tHlsParam.pcUrl);
         constexpr uint32_t stride = offsetof(IQIV_PB_CTRL_HLS_PARAM_T, pcKeyUrl);
         for (uint32_t i = 0; i < kHlsTexts; ++i)
@@ -181,7 +180,7 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
         break;
     }
     case IQIV_PB_CTRL_FEATURE_DTCP:
-        refs[1] = ref_desc(1, 188, "uFeatureParam.tDtcpParam", u);
+        refs[1] = ref_desc(1, RPC_DESC_FEATURE_PARAM_U, "uFeatureParam.tDtcpParam", u);
         refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcHost));
         refs[3] = ref_text_at(1, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tDtcpParam.pcPort));
         CLIENT_LOG(kLogEntry, "<Client> Host is: %s, PORT is: %s, @Line: %d \n", shown(f.tDtcpParam.pcHost),

@@ -162,13 +162,12 @@ int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_fu
 // The first TS filter entry of a playback still waiting for its buffer,
 // else its first entry, with the slot held and locked; null when the
 // playback has none.
-FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, SlotHold &hold, pthread_mutex_t *&mu)
+FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, SlotHold &hold, MutexGuard &lock)
 {
     for (int s = 0; s < kSlots; ++s) {
         if (t_client_info[s].b_used != 1 || !hold.take(s))
             continue;
-        mu = &slot_mutex(t_client_info[s]);
-        pthread_mutex_lock(mu);
+        lock = MutexGuard(slot_mutex(t_client_info[s]));
         FilterEntry *first = nullptr;
         for (FilterEntry &f : t_client_info[s].at_filter) {
             if (!f.b_used || f.h_pb != h_pb)
@@ -179,7 +178,7 @@ FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, SlotHold &hold, pthread_mutex_t 
         }
         if (first)
             return first;
-        pthread_mutex_unlock(mu);
+        lock.unlock();
         hold.release();
     }
     return nullptr;
@@ -194,8 +193,8 @@ int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *
         return RPCR_INV_ARGS;
     const IQIV_PB_HANDLE_T h_pb = pt_args[0].u.ui4;
     SlotHold hold;
-    pthread_mutex_t *mu = nullptr;
-    FilterEntry *f = find_filter(h_pb, hold, mu);
+    MutexGuard lock;
+    FilterEntry *f = find_filter(h_pb, hold, lock);
     if (!f)
         return kNoFilter;
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_FILTER_ALLOC_FCT>(f->pf_nfy);
@@ -203,16 +202,13 @@ int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *
         if (fn)
             rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct RPCR_INV_ARGS\n",
                      g_ps_exe_name, __func__, __LINE__);
-        pthread_mutex_unlock(mu);
         return RPCR_INV_ARGS;
     }
     // A buffer held keeps its mapping (a second one there would hide it),
     // and the size handed on must lie inside the engine's block.
     const uint32_t h_mem = pt_args[2].u.ui4, size = pt_args[3].u.ui4;
-    if (f->pv_buf || !block_holds(h_mem, size)) {
-        pthread_mutex_unlock(mu);
+    if (f->pv_buf || !block_holds(h_mem, size))
         return fail(pt_return);
-    }
     f->h_mem = h_mem;
     rpcu_log(kTraceInfo, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_filter_allocate_nfy_fct is called\n",
              g_ps_exe_name, __func__, __LINE__);
@@ -220,7 +216,7 @@ int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *
     if (!f->pv_buf)
         f->h_mem = 0;
     IQIV_PB_CTRL_FILTER_BUF_T buf{f->pv_buf, size};
-    pthread_mutex_unlock(mu);
+    lock.unlock();
     if (!buf.pv_addr)
         return fail(pt_return);
     return app_outcome(pt_return, fn(h_pb, pt_args[1].u.ui4, &buf, pt_args[4].u.ui4));

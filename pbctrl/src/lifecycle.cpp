@@ -52,7 +52,7 @@ int32_t c_rpc_uninit_qivpbctrl_client(int32_t i4_id)
 
 int32_t IQivPb_Ctrl_Init(void)
 {
-    pthread_mutex_lock(&t_init_mutex);
+    pbctrl::MutexGuard lock(t_init_mutex);
     if (!b_inited) {
         c_rpc_client_init();
         rpcu_tl_log_start(0);
@@ -64,14 +64,13 @@ int32_t IQivPb_Ctrl_Init(void)
         b_inited = 1;
     }
     ++ui4_init_count;
-    pthread_mutex_unlock(&t_init_mutex);
     return 0;
 }
 
 int32_t IQivPb_Ctrl_Terminate(void)
 {
     printf("<Client> %s ------> is Called %d\n", __func__, __LINE__);
-    pthread_mutex_lock(&t_init_mutex);
+    pbctrl::MutexGuard lock(t_init_mutex);
     if (b_inited) {
         if (--ui4_init_count > 0) {
             printf("not the last caller,ui4_init_count=%x \n", ui4_init_count);
@@ -83,7 +82,6 @@ int32_t IQivPb_Ctrl_Terminate(void)
             b_inited = 0;
         }
     }
-    pthread_mutex_unlock(&t_init_mutex);
     return 0;
 }
 

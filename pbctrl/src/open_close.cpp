@@ -55,10 +55,9 @@ int take_free_slot()
 // A failed open leaves neither its slot nor its share of the connection.
 void undo_open(int slot)
 {
-    pthread_mutex_lock(&t_info_mutex);
+    MutexGuard lock(t_info_mutex);
     t_client_info[slot].b_used = 0;
     count_close();
-    pthread_mutex_unlock(&t_info_mutex);
 }
 
 // t_info_mutex held. Whether a slot other than slot has the handle.
@@ -140,12 +139,12 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     if (!ph_handle)
         return IQIVPB_INV_ARG;
 
-    pthread_mutex_lock(&t_info_mutex);
+    MutexGuard info_lock(t_info_mutex);
     count_open();
     const int slot = take_free_slot();
     if (slot < 0) {
         count_close();
-        pthread_mutex_unlock(&t_info_mutex);
+        info_lock.unlock();
         CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName,
                    "no enough client info", __LINE__);
         return IQIVPB_FAIL;
@@ -153,7 +152,7 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     // Only this playback's tables: the others may be in use.
     clear(t_client_info[slot].at_filter);
     clear(t_client_info[slot].at_ex_slot);
-    pthread_mutex_unlock(&t_info_mutex);
+    info_lock.unlock();
 
     ClientInfo &c = t_client_info[slot];
     clear(c.at_sp_data);
@@ -185,11 +184,13 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
                         x_QivPb_Ctrl_ClientForceOpenLog);
     // Other threads look slots up by handle meanwhile. Two playbacks on one
     // engine handle would free each other's buffers: the second is refused.
-    pthread_mutex_lock(&t_info_mutex);
-    const bool duplicate = handle_held_elsewhere(slot, *ph_handle);
-    if (!duplicate)
-        fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
-    pthread_mutex_unlock(&t_info_mutex);
+    bool duplicate;
+    {
+        MutexGuard lock(t_info_mutex);
+        duplicate = handle_held_elsewhere(slot, *ph_handle);
+        if (!duplicate)
+            fill_slot(slot, e_buf_mod, e_open_mod, *ph_handle);
+    }
     if (duplicate) {
         undo_open(slot);
         rpc_del(0);
@@ -206,26 +207,25 @@ int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle)
 {
     static const char *const kName = "IQivPb_Ctrl_Close";
     CLIENT_LOG(kLogOpen, "<Client> %s ---> is called @Line: %d!\n", kName, __LINE__);
-    pthread_mutex_lock(&t_info_mutex);
-    int slot = find_by_handle(h_handle);
-    if (slot >= 0) {
-        CLIENT_LOG(kLogOpen, "<Client> Find client[%d] info succeed, @Line: %d \n", slot, __LINE__);
-        unmap_share_mem(t_client_info[slot]);
+    {
+        MutexGuard lock(t_info_mutex);
+        const int slot = find_by_handle(h_handle);
+        if (slot >= 0) {
+            CLIENT_LOG(kLogOpen, "<Client> Find client[%d] info succeed, @Line: %d \n", slot, __LINE__);
+            unmap_share_mem(t_client_info[slot]);
+        }
     }
-    pthread_mutex_unlock(&t_info_mutex);
 
     RPC_ARG_T args[1];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_handle);
     RPC_ARG_T result{};
     const int32_t value = do_call(kName, __LINE__, "x_QivPb_Ctrl_Close", 1, args, result);
     if (value == 0) {
-        pthread_mutex_lock(&t_info_mutex);
-        slot = find_by_handle(h_handle);
-        pthread_mutex_unlock(&t_info_mutex);
+        const int slot = find_by_handle_locked(h_handle);
         // Call-backs of the playback that are still running use its slot.
         if (slot >= 0)
             drain_gate(slot);
-        pthread_mutex_lock(&t_info_mutex);
+        MutexGuard lock(t_info_mutex);
         b_client_opened.store(0);
         if (slot >= 0 && find_by_handle(h_handle) == slot) {
             release_ext_state(slot);
@@ -234,7 +234,6 @@ int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle)
             // Only a playback that was open gives back its share.
             count_close();
         }
-        pthread_mutex_unlock(&t_info_mutex);
     }
     return finish_call(kName, __LINE__, value, result);
 }

@@ -24,13 +24,14 @@ int32_t IQivPb_Ctrl_Start_PcmUpload_cb(uint32_t h_pb, void *pv_tag, IQIV_PB_CTRL
 {
     const Member &m = member(Id::Start_PcmUpload_cb);
     print_entry(m);
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_registration_slot(h_pb, IQIV_PB_BUF_MOD_PUSH);
-    if (slot >= 0) {
-        t_client_info[slot].pv_pcm_tag = pv_tag;
-        t_client_info[slot].pf_pcm_cb = reinterpret_cast<void *>(pf_nfy);
+    {
+        MutexGuard lock(t_info_mutex);
+        const int slot = find_registration_slot(h_pb, IQIV_PB_BUF_MOD_PUSH);
+        if (slot >= 0) {
+            t_client_info[slot].pv_pcm_tag = pv_tag;
+            t_client_info[slot].pf_pcm_cb = reinterpret_cast<void *>(pf_nfy);
+        }
     }
-    pthread_mutex_unlock(&t_info_mutex);
     return call_member(m, h_pb, pv_tag, pf_nfy);
 }
 

@@ -49,19 +49,32 @@ int32_t add_ref(const Ref &r, const uint64_t *values)
     return 0;
 }
 
+void trace(const Member &m, uint32_t h_handle)
+{
+    switch (m.trace) {
+    case Trace::Called:
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><Client>%s is called\n", g_ps_exe_name, m.name, m.line, m.name);
+        break;
+    case Trace::Handle:
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d>%s is called, hHandle is: %d\n", g_ps_exe_name, m.name, m.line,
+                 m.name, h_handle);
+        break;
+    case Trace::Subtitle:
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><Client>%s[%d] is called,\n", g_ps_exe_name, m.name, m.line,
+                 m.name, h_handle);
+        break;
+    case Trace::None:
+        break;
+    }
+}
+
 } // namespace
 
 int32_t carry_ex(const Member &m, const uint64_t *values, const Ref *extra, CallValues &got)
 {
     if (!m.own_entry)
         CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", m.name, m.line);
-    if (m.trace) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        rpcu_log(kTraceLevel, m.trace, g_ps_exe_name, m.name, m.line,
-                 static_cast<uint32_t>(values[0]));
-#pragma GCC diagnostic pop
-    }
+    trace(m, static_cast<uint32_t>(values[0]));
     const Ref *refs = extra ? extra : m.refs;
     for (uint32_t i = 0; i < kMaxMemberRefs && refs[i].kind != RefKind::None; ++i) {
         if (add_ref(refs[i], values) != 0) {

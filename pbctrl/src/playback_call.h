@@ -46,6 +46,14 @@ constexpr Ref ref_text_at(uint8_t arg, uint32_t offset)
     return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0};
 }
 
+// The line a member sends with rpcu_log at level 1 before its call.
+enum class Trace : uint8_t {
+    None,
+    Called,   // "<Client>NAME is called"
+    Handle,   // "NAME is called, hHandle is: %d"
+    Subtitle, // "<Client>NAME[%d] is called,"
+};
+
 struct Member {
     const char *name; // public name, for its log lines
     const char *op;
@@ -53,8 +61,8 @@ struct Member {
     uint32_t argc;
     uint8_t codes[kMaxMemberArgs];
     Ref refs[kMaxMemberRefs];
-    const char *trace = nullptr; // sent with rpcu_log at level 1 before the call
-    bool own_entry = false;      // the member prints an entry line of its own
+    Trace trace = Trace::None;
+    bool own_entry = false; // the member prints an entry line of its own
 };
 
 // Runs one remote call of m with the argument values (pointers as their

@@ -3,9 +3,9 @@
 #include "client_info.h"
 #include "korm.h"
 #include "platform_sizes.h"
-#include "platform_sizes.h"
 #include "playback_call.h"
 #include "playback_members.h"
+#include "rpc_desc.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,11 +22,11 @@ constexpr uint32_t kTextInfoTexts = 7;
 
 Ref desc(uint16_t num, const char *member = nullptr, uint32_t offset = 0)
 {
-    return Ref{RefKind::Desc, kInfoArg, num, member, offset, 0};
+    return ref_desc(kInfoArg, num, member, offset);
 }
 Ref text_at(uint32_t offset)
 {
-    return Ref{RefKind::TextAt, kInfoArg, 0, nullptr, offset, 0};
+    return ref_text_at(kInfoArg, offset);
 }
 
 // The member with the info argument's code of this type.
@@ -49,9 +49,9 @@ void print_pts_adjustment(const char *ps_name, const IQIV_PB_CTRL_PTS_ADJ_T &a)
 bool drm_refs(const IQIV_PB_CTRL_DRM_INFO_T &d, Ref *refs)
 {
     constexpr uint32_t u = offsetof(IQIV_PB_CTRL_DRM_INFO_T, u);
-    refs[0] = desc(108);
+    refs[0] = desc(RPC_DESC_DRM_INFO);
     if (d.e_drm_type == IQIV_PB_CTRL_DRM_MLN) {
-        refs[1] = desc(107, "u.t_mln_drm_inf", u);
+        refs[1] = desc(RPC_DESC_DRM_INFO_U, "u.t_mln_drm_inf", u);
         const uint32_t texts[kMlnTexts] = {
             offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcLicenseUrl),
             offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData),
@@ -62,7 +62,7 @@ bool drm_refs(const IQIV_PB_CTRL_DRM_INFO_T &d, Ref *refs)
         return true;
     }
     if (d.e_drm_type == IQIV_PB_CTRL_DRM_RAW) {
-        refs[1] = desc(107, "u.t_raw_drm_info", u);
+        refs[1] = desc(RPC_DESC_DRM_INFO_U, "u.t_raw_drm_info", u);
         refs[2] = text_at(offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_raw_drm_info.pcInfo));
         return true;
     }
@@ -73,7 +73,7 @@ bool drm_refs(const IQIV_PB_CTRL_DRM_INFO_T &d, Ref *refs)
 // engine writes in the length field; its bytes go to the destination.
 int32_t get_cover(const Member &m, const uint64_t *values, IQIV_PB_CTRL_MP3_COVER_INFO_T &c)
 {
-    const Ref refs[kMaxMemberRefs] = {desc(118)};
+    const Ref refs[kMaxMemberRefs] = {desc(RPC_DESC_MP3_COVER_INFO)};
     if (!c.pu1Dest) {
         c.u4LenOrHandle = 0;
         return carry(m, values, refs);
@@ -130,10 +130,10 @@ int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv
         break;
     case IQIV_PB_CTRL_SET_PTS_ADJ:
         print_pts_adjustment(name, *static_cast<IQIV_PB_CTRL_PTS_ADJ_T *>(pv_set_info));
-        refs[0] = desc(140);
+        refs[0] = desc(RPC_DESC_PTS_ADJ);
         break;
     case IQIV_PB_CTRL_SET_INFO:
-        refs[0] = desc(143);
+        refs[0] = desc(RPC_DESC_SET_INFO);
         break;
     case IQIV_PB_CTRL_SET_DEFAULT_FS:
         code = ARG_TYPE_REF_UINT8_IN;
@@ -161,7 +161,7 @@ int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv
     uint8_t code = ARG_TYPE_DESC_OUT;
     switch (e_get_type) {
     case IQIV_PB_CTRL_GET_INFO:
-        refs[0] = desc(103, "pv_get_info");
+        refs[0] = desc(RPC_DESC_GET_INFO, "pv_get_info");
         break;
     case IQIV_PB_CTRL_GET_DRM_INFO:
         if (!drm_refs(*static_cast<IQIV_PB_CTRL_DRM_INFO_T *>(pv_get_info), refs)) {
@@ -173,12 +173,12 @@ int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv
         return get_cover(with_info_code(Id::Get, ARG_TYPE_DESC_OUT), values,
                          *static_cast<IQIV_PB_CTRL_MP3_COVER_INFO_T *>(pv_get_info));
     case IQIV_PB_CTRL_GET_TEXT_INFO:
-        refs[0] = desc(114, "pv_get_info");
+        refs[0] = desc(RPC_DESC_TEXT_INFO, "pv_get_info");
         for (uint32_t i = 0; i < kTextInfoTexts; ++i)
             refs[1 + i] = text_at(offsetof(IQIV_PB_CTRL_TEXT_INFO_T, apcText) + i * sizeof(char *));
         break;
     case IQIV_PB_CTRL_GET_INFO_EX:
-        refs[0] = desc(115);
+        refs[0] = desc(RPC_DESC_GET_INFO_EX);
         break;
     case IQIV_PB_CTRL_GET_UINT32:
         code = ARG_TYPE_REF_UINT32_OUT;

@@ -1,86 +1,17 @@
-// The remote members of the playback API, in the order of their table.
+// The remote members of the playback API by id (rows in playback_members.def).
 #ifndef PBCTRL_PLAYBACK_MEMBERS_H
 #define PBCTRL_PLAYBACK_MEMBERS_H
 
-#include "playback_call.h"
+#include "member_rows.h"
 
 namespace pbctrl {
 
 enum class Id {
-    SetAudTrack,
-    SetURL,
-    ExtSbtl_SetURL,
-    SendCmd,
-    PreLoadData,
-    Play,
-    PlayEx,
-    Pause,
-    PauseEx,
-    AudioReset,
-    Stop,
-    Step,
-    TimeSeek,
-    TimeSeekEx,
-    TimeSeekMS,
-    ChangeAudio,
-    ChangeVideo,
-    SetSpeed,
-    SetPlayMode,
-    ClearVideo,
-    GetMediaInfo,
-    GetBufferFullness,
-    GetBufferStatus,
-    GetPlayParam,
-    GetAudTrackInfo,
-    GetAudTrackInfoEx,
-    GetCurAudTrackInfo,
-    GetCurAudTrackInfoEx,
-    GetVidTrackInfo,
-    GetVidTrackInfoEx,
-    GetCurrentPos,
-    GetCurrentPTS,
-    GetState,
-    SetAudioFifoSize,
-    GetMaxAudioFifoSize,
-    SetVideoFifoSize,
-    GetMaxVideoFifoSize,
-    GetBufferRemainingDataLen,
-    StartTSPreparse,
-    StopTSPreparse,
-    SetTSMediaInfo,
-    SetBufNfyThrd,
-    TSPlay,
-    TSStop,
-    SetSubtitleShowHide,
-    SetSubtitleShowHideEx,
-    SetSubtitleTrack,
-    GetSubTrackInfo,
-    SetSubtitleInfo,
-    SubtitleSelect,
-    ChangeSubtitle,
-    SetSubtitlePlane,
-    SetSubtitlePlaneEx,
-    SetSubtitleAttr,
-    GetAvInInfo,
-    GetSpInfo,
-    GetSpTrackInfo,
-    GetCurSpTrackInfo,
-    SetSpTrack,
-    CancelGetBufferPending,
-    SetPushModelEOS,
-    RegCallback,
-    SetEngineParam,
-    SetEngineParamAsync,
-    SetMediaInfo,
-    SetExtraInfo,
-    SetPlayModeEx,
-    SetDisplayRectangle,
-    Set,
-    Get,
-    ParseMediaInfo,
-    Start_PcmUpload_cb,
-    Stop_PcmUpload_cb,
-    Count
+#define MEMBER PBCTRL_ROW_ID
+#define OWN_MEMBER PBCTRL_ROW_ID
+#include "playback_members.def"
+#undef MEMBER
+#undef OWN_MEMBER
 };
 
 extern const Member kMembers[];

@@ -6,6 +6,7 @@
 #include "playback_members.h"
 #include "push.h"
 #include "remote_call.h"
+#include "rpc_desc.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,15 +20,6 @@ constexpr uint32_t kDiscOpenMod = 2;
 constexpr uint32_t kDashEntryBytes = 8;
 
 constexpr uint32_t kParamMember = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam);
-
-Ref desc(uint8_t arg, uint16_t num, const char *member = nullptr, uint32_t offset = 0)
-{
-    return Ref{RefKind::Desc, arg, num, member, offset, 0};
-}
-Ref text_at(uint8_t arg, uint32_t offset)
-{
-    return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0};
-}
 
 template <typename T> uint64_t addr(T *p)
 {
@@ -43,14 +35,16 @@ struct SlotModes {
 // The slot of an engine parameter call, with its lines; slot -1 when none.
 SlotModes engine_param_slot(IQIV_PB_HANDLE_T h_handle)
 {
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    SlotModes s{slot, 0, 0};
-    if (slot >= 0) {
-        s.e_buf_mod = t_client_info[slot].e_buf_mod;
-        s.e_open_mod = t_client_info[slot].e_open_mod;
+    SlotModes s{-1, 0, 0};
+    {
+        MutexGuard lock(t_info_mutex);
+        s.slot = find_by_handle(h_handle);
+        if (s.slot >= 0) {
+            s.e_buf_mod = t_client_info[s.slot].e_buf_mod;
+            s.e_open_mod = t_client_info[s.slot].e_open_mod;
+        }
     }
-    pthread_mutex_unlock(&t_info_mutex);
+    const int slot = s.slot;
     if (slot < 0) {
         CLIENT_LOG(kLogErr, "Invalid client index\n");
         return s;
@@ -63,9 +57,9 @@ SlotModes engine_param_slot(IQIV_PB_HANDLE_T h_handle)
 
 void uri_refs(Ref *refs, const IQIV_PB_CTRL_ENGINE_PARAM_T &p)
 {
-    refs[0] = desc(1, 273);
-    refs[1] = desc(1, 272, "uBufferModelParam.tUriInfo", kParamMember);
-    refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl));
+    refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+    refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tUriInfo", kParamMember);
+    refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl));
     CLIENT_LOG(kLogData, "<Client> Url is: %s, @Line: %d \n", p.uBufferModelParam.tUriInfo.pcUrl, __LINE__);
 }
 
@@ -75,11 +69,12 @@ void take_pull_functions(int slot, const IQIV_PB_CTRL_ENGINE_PARAM_T &p, IQIV_PB
 {
     ClientInfo &c = t_client_info[slot];
     const IQIV_PB_CTRL_PULL_INFO_T &in = p.uBufferModelParam.tPullInfo;
-    pthread_mutex_lock(&c.t_mutex);
-    c.t_pull_fct = PullFct{in.pvAppTag, in.pfOpen,      in.pfClose,      in.pfRead,
-                           in.pfReadAsync, in.pfAbortRead, in.pfByteSeek, in.pfGetInputLen};
-    c.ui1_client_idx = static_cast<uint8_t>(slot);
-    pthread_mutex_unlock(&c.t_mutex);
+    {
+        MutexGuard lock(slot_mutex(c));
+        c.t_pull_fct = PullFct{in.pvAppTag, in.pfOpen,      in.pfClose,      in.pfRead,
+                               in.pfReadAsync, in.pfAbortRead, in.pfByteSeek, in.pfGetInputLen};
+        c.ui1_client_idx = static_cast<uint8_t>(slot);
+    }
     std::memset(&subst, 0, sizeof subst);
     subst.u4Word0 = p.u4Word0;
     subst.tPullInfo.pvTag = &c.ui1_client_idx;
@@ -105,36 +100,37 @@ int32_t set_engine_param(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PARAM_T 
     case IQIV_PB_BUF_MOD_PULL:
         take_pull_functions(s.slot, p, subst);
         values[1] = addr(&subst);
-        refs[0] = desc(1, 280);
-        refs[1] = desc(1, 279, "uBufferModelParam.tPullInfo", offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo));
+        refs[0] = ref_desc(1, RPC_DESC_PULL_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_PULL_SUBST_INFO, "uBufferModelParam.tPullInfo",
+                           offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo));
         refs[2] = Ref{RefKind::Val, 1, 0, nullptr, offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo.pvTag), 0};
         break;
     case IQIV_PB_BUF_MOD_PUSH:
         if (s.e_open_mod != kPushOpenMod)
             return IQIVPB_INV_ARG;
-        refs[0] = desc(1, 273);
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
         break;
     case IQIV_PB_BUF_MOD_DISC:
         if (s.e_open_mod != kDiscOpenMod)
             return IQIVPB_INV_ARG;
-        refs[0] = desc(1, 273);
-        refs[1] = desc(1, 272, "uBufferModelParam.tDiscInfo", kParamMember);
-        refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath));
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDiscInfo", kParamMember);
+        refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath));
         CLIENT_LOG(kLogData, "<Client> Disc File Path is: %s, @Line: %d \n",
                    p.uBufferModelParam.tDiscInfo.pcPath, __LINE__);
         break;
     case IQIV_PB_BUF_MOD_DASH: {
         const uint32_t entries = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries);
-        refs[0] = desc(1, 273);
-        refs[1] = desc(1, 272, "uBufferModelParam.tDashInfo", kParamMember);
-        refs[2] = text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl));
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
+        refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDashInfo", kParamMember);
+        refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl));
         refs[3] = Ref{RefKind::Val, 1, 0, nullptr, entries, 0};
         refs[4] = Ref{RefKind::BuffAt, 1, 0, nullptr, entries,
                       p.uBufferModelParam.tDashInfo.u4EntryNum * kDashEntryBytes};
         break;
     }
     case IQIV_PB_BUF_MOD_OTHER:
-        refs[0] = desc(1, 273);
+        refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
         break;
     default:
         return arg_check_failure(m.name, m.line);
@@ -195,6 +191,20 @@ HANDLE_T codec_data_to_block(IQIV_PB_CTRL_MEDIA_INFO_T &t)
     return h;
 }
 
+// The slot in use whose filter table has an entry of the playback, or -1.
+int slot_with_filter(IQIV_PB_HANDLE_T h_handle)
+{
+    MutexGuard lock(t_info_mutex);
+    for (int i = 0; i < kSlots; ++i) {
+        if (t_client_info[i].b_used != 1)
+            continue;
+        for (const FilterEntry &f : t_client_info[i].at_filter)
+            if (f.b_used && f.h_pb == h_handle)
+                return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 extern "C" {
@@ -246,35 +256,22 @@ int32_t IQivPb_Ctrl_SetExtraInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_EXTRA_I
     if (pt_info->eExtraInfoType != IQIV_PB_CTRL_EXTRA_INFO_STREAM)
         return carry(m, values);
     const Ref refs[kMaxMemberRefs] = {
-        desc(1, 97),
-        desc(1, 96, "uExtraInfoParam.tStreamInfo", offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
-        text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam.tStreamInfo.pcInfo))};
+        ref_desc(1, RPC_DESC_EXTRA_INFO),
+        ref_desc(1, RPC_DESC_EXTRA_INFO_PARAM_U, "uExtraInfoParam.tStreamInfo",
+                 offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
+        ref_text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam.tStreamInfo.pcInfo))};
     return carry(m, values, refs);
 }
 
 int32_t IQivPb_Ctrl_SetPlayModeEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_PLAY_MODE_EX_T *pt_mode)
 {
-    int found = -1;
-    pthread_mutex_lock(&t_info_mutex);
-    for (int i = 0; i < kSlots && found < 0; ++i) {
-        if (t_client_info[i].b_used != 1)
-            continue;
-        for (const FilterEntry &f : t_client_info[i].at_filter)
-            if (f.b_used && f.h_pb == h_handle) {
-                found = i;
-                break;
-            }
-    }
-    pthread_mutex_unlock(&t_info_mutex);
+    const int found = slot_with_filter(h_handle);
     if (found < 0) {
         printf("<CLIENT> can't find handle %d in IQivPb_Ctrl_SetPlayModeEx @Line: %d\n", h_handle, __LINE__);
         return IQIVPB_NO_CLIENT;
     }
-    pthread_mutex_t &mutex = slot_mutex(t_client_info[found]);
-    pthread_mutex_lock(&mutex);
-    const int32_t ret = call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
-    pthread_mutex_unlock(&mutex);
-    return ret;
+    const MutexGuard lock(slot_mutex(t_client_info[found]));
+    return call_member(member(Id::SetPlayModeEx), h_handle, pt_mode);
 }
 
 int32_t IQivPb_Ctrl_SetDisplayRectangle(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_RECT_T *pt_src,
@@ -297,10 +294,7 @@ int32_t IQivPb_Ctrl_SetDisplayRectangleEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTR
 int32_t IQivPb_Ctrl_AudioReset(IQIV_PB_HANDLE_T h_handle)
 {
     const Member &m = member(Id::AudioReset);
-    pthread_mutex_lock(&t_info_mutex);
-    const int slot = find_by_handle(h_handle);
-    pthread_mutex_unlock(&t_info_mutex);
-    if (slot < 0) {
+    if (find_by_handle_locked(h_handle) < 0) {
         printf("<CLIENT> can not find server info@Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;
     }

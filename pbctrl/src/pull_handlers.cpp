@@ -112,17 +112,6 @@ int32_t enter(const Shape &shape, const char *ps_name, int i4_line, uint32_t ui4
     return slot < 0 || !hold.take(slot) ? fail(pt_return) : 0;
 }
 
-class SlotLock {
-public:
-    explicit SlotLock(ClientInfo &c) : m_(c.t_mutex) { pthread_mutex_lock(&m_); }
-    ~SlotLock() { pthread_mutex_unlock(&m_); }
-    SlotLock(const SlotLock &) = delete;
-    SlotLock &operator=(const SlotLock &) = delete;
-
-private:
-    pthread_mutex_t &m_;
-};
-
 // Called with the slot's mutex held.
 int find_pull(int slot, uint32_t h_pull)
 {
@@ -261,7 +250,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
         return fail(pt_return);
     int rec = -1;
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         for (int i = 0; i < kPulls && rec < 0; ++i)
             if (!c.at_pull[i].b_used)
                 rec = i;
@@ -278,7 +267,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
     uint32_t h_pull = 0;
     const int32_t app = open(h_pb, &h_pull, c.t_pull_fct.pv_tag);
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         if ((app & 0xFF) == 0)
             c.at_pull[rec].h_pull = h_pull;
         else
@@ -301,7 +290,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct)
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pull = pt_args[0].u.ui4;
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         const int rec = find_pull(slot, h_pull);
         if (rec < 0) {
             log_failure(__func__, "cannot find pull handle", __LINE__);
@@ -336,7 +325,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_MapMemSlice_nfy_fct)
     ClientInfo &c = t_client_info[slot];
     uint32_t id = 0;
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         const int rec = find_pull(slot, pt_args[0].u.ui4);
         if (rec < 0) {
             log_failure(__func__, "Invalid pull handle", __LINE__);
@@ -373,7 +362,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_UnmapMemSlice_nfy_fct)
     if (const int32_t st = enter(kUnmap, __func__, __LINE__, ui4_num_args, pt_args, pt_return, slot, hold))
         return st;
     ClientInfo &c = t_client_info[slot];
-    SlotLock lock(c);
+    MutexGuard lock(slot_mutex(c));
     const int rec = find_pull(slot, pt_args[0].u.ui4);
     if (rec < 0) {
         log_failure(__func__, "Invalid pull handle", __LINE__);
@@ -403,7 +392,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
     if (!read)
         return fail(pt_return);
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         if (!find_read_place(slot, __func__, h_pull, pt_args[2].u.ui4, pt_args[3].u.ui4, len, place))
             return fail(pt_return);
         ++g_map_use[slot][place.pull][place.map].reads;
@@ -411,7 +400,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_nfy_fct)
     uint32_t got = 0;
     const int32_t app = read(h_pull, c.t_pull_fct.pv_tag, place.buf, len, &got);
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         --g_map_use[slot][place.pull][place.map].reads;
         settle(slot, place.pull, place.map);
     }
@@ -434,7 +423,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
     uint8_t *tag = nullptr;
     int req = -1;
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         if (!find_read_place(slot, __func__, h_pull, pt_args[2].u.ui4, pt_args[3].u.ui4, len, place))
             return fail(pt_return);
         PullMap &m = c.at_pull[place.pull].at_map[place.map];
@@ -470,7 +459,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
     write_place(pt_args[6], &req_id, sizeof req_id);
     if ((app & 0xFF) != 0) {
         // A read that never started never ends: its request and tag go now.
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         ReadRequest &r = c.at_pull[place.pull].at_map[place.map].at_req[req];
         if (r.b_used && r.pv_read_tag == tag) {
             delete_read_tag(tag);
@@ -568,7 +557,7 @@ extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint3
     void *pf_nfy = nullptr, *pv_engine_tag = nullptr;
     bool closed = false;
     {
-        SlotLock lock(c);
+        MutexGuard lock(slot_mutex(c));
         ReadRequest &r = c.at_pull[ix[1]].at_map[ix[2]].at_req[ix[3]];
         if (!r.b_used || r.pv_read_tag != pv_tag)
             return IQIVPB_FAIL;

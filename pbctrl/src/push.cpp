@@ -20,7 +20,6 @@ using namespace pbctrl;
 
 namespace {
 
-constexpr uint16_t kSliceInfoDesc = 281;
 constexpr uint32_t kSendArgs = 5;
 constexpr const char *kSliceInfoName = "x_QivPb_Ctrl_Get_Mem_Slice_Info";
 constexpr const char *kSliceHandleName = "x_QivPb_Ctrl_Get_Mem_Slice_Handle";
@@ -51,7 +50,7 @@ void forget_buffers(ClientInfo &c)
 int32_t fetch_slice_info(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_MEM_SLICE_INFO_T &info)
 {
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", kSliceInfoName, __LINE__);
-    if (rpc_add_ref_desc(0, &info, __rpc_get_desc__(kSliceInfoDesc), nullptr) != 0)
+    if (rpc_add_ref_desc(0, &info, __rpc_get_desc__(RPC_DESC_MEM_SLICE_INFO), nullptr) != 0)
         return reg_failure(kSliceInfoName, __LINE__);
     RPC_ARG_T args[2];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_handle);
@@ -445,25 +444,12 @@ int32_t IQivPb_Ctrl_RegCallback(uint32_t h_pb, void *pv_tag, IQIV_PB_CTRL_NFY_FC
         if (slot >= 0) {
             ClientInfo &c = t_client_info[slot];
             // A closed slot has no mutex, and no notice can reach it.
-            if (c.b_used)
-                pthread_mutex_lock(&c.t_mutex);
+            const MutexGuard lock = c.b_used ? MutexGuard(slot_mutex(c)) : MutexGuard();
             c.pv_cb_tag = pv_tag;
             c.pf_cb = pf_nfy;
-            if (c.b_used)
-                pthread_mutex_unlock(&c.t_mutex);
         }
     }
     return call_member(member(Id::RegCallback), h_pb, pv_tag, pf_nfy);
-}
-
-int32_t IQivPb_Ctrl_CancelGetBufferPending(uint32_t h_pb)
-{
-    return call_member(member(Id::CancelGetBufferPending), h_pb);
-}
-
-int32_t IQivPb_Ctrl_SetPushModelEOS(uint32_t h_pb)
-{
-    return call_member(member(Id::SetPushModelEOS), h_pb);
 }
 
 } // extern "C"

@@ -8,18 +8,6 @@
 
 namespace pbctrl {
 
-// Holds a mutex for a scope: every path out of it unlocks.
-class MutexGuard {
-public:
-    explicit MutexGuard(pthread_mutex_t &m) : m_(m) { pthread_mutex_lock(&m_); }
-    ~MutexGuard() { pthread_mutex_unlock(&m_); }
-    MutexGuard(const MutexGuard &) = delete;
-    MutexGuard &operator=(const MutexGuard &) = delete;
-
-private:
-    pthread_mutex_t &m_;
-};
-
 inline void log_push_failure(const char *ps_name, const char *ps_reason, int i4_line)
 {
     CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", ps_name, ps_reason, i4_line);

@@ -33,17 +33,6 @@ pthread_mutex_t g_ring_mutex[kSlots] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX
 pthread_mutex_t g_notice_mutex[kSlots] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
                                           PTHREAD_MUTEX_INITIALIZER};
 
-class Lock {
-public:
-    explicit Lock(pthread_mutex_t &m) : m_(m) { pthread_mutex_lock(&m_); }
-    ~Lock() { pthread_mutex_unlock(&m_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-private:
-    pthread_mutex_t &m_;
-};
-
 uint32_t next_index(uint32_t i)
 {
     return i + 1 == kSpData ? 0 : i + 1;
@@ -104,10 +93,10 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
     if (!fn || !engine)
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
-    Lock one_notice(g_notice_mutex[slot]);
+    MutexGuard one_notice(g_notice_mutex[slot]);
     uint32_t at;
     {
-        Lock ring(g_ring_mutex[slot]);
+        MutexGuard ring(g_ring_mutex[slot]);
         at = c.ui4SpDatCbPnt;
         if (at == c.ui4SpDatRelPnt && c.at_sp_data[at].b_used) {
             printf("<Client> ERROR: no more sp handle, %s, %d\n", __func__, __LINE__);
@@ -134,7 +123,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
         return kHandlerFail;
     }
     // The entry is taken only once the application accepted the data.
-    Lock ring(g_ring_mutex[slot]);
+    MutexGuard ring(g_ring_mutex[slot]);
     c.at_sp_data[at] = SpDataEntry{1, h_mem, offset, local.pv_data};
     c.ui4SpDatCbPnt = next_index(at);
     return 0;
@@ -165,7 +154,7 @@ int32_t IQivPb_Ctrl_SpDataRelease(uint32_t h_pb, uint32_t ui4_value, void *pv_da
     ClientInfo &c = t_client_info[slot];
     IQIV_PB_CTRL_SP_RELEASE_T rel{};
     {
-        Lock ring(g_ring_mutex[slot]);
+        MutexGuard ring(g_ring_mutex[slot]);
         printf("<Client> ui4SpDatCbPnt=%d, ui4SpDatRelPnt=%d, %s, %d\n",
                static_cast<int>(c.ui4SpDatCbPnt), static_cast<int>(c.ui4SpDatRelPnt), __func__, __LINE__);
         const int found = find_release(c, pv_data);
@@ -183,7 +172,7 @@ int32_t IQivPb_Ctrl_SpDataRelease(uint32_t h_pb, uint32_t ui4_value, void *pv_da
     }
     printf("<client> SpDataRelease: handle=%d, offset=%d\n", static_cast<int>(rel.hMemHandle),
            static_cast<int>(rel.u4Offset));
-    if (rpc_add_ref_desc(0, &rel, __rpc_get_desc__(298), nullptr) != 0)
+    if (rpc_add_ref_desc(0, &rel, __rpc_get_desc__(RPC_DESC_SP_RELEASE), nullptr) != 0)
         return reg_failure(__func__, __LINE__);
     RPC_ARG_T args[3];
     rpc_arg_set(args[0], ARG_TYPE_UINT32, h_pb);

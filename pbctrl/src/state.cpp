@@ -19,6 +19,12 @@ int find_by_handle(IQIV_PB_HANDLE_T h_handle)
     return -1;
 }
 
+int find_by_handle_locked(IQIV_PB_HANDLE_T h_handle)
+{
+    MutexGuard lock(t_info_mutex);
+    return find_by_handle(h_handle);
+}
+
 namespace {
 
 int find_model_slot(IQIV_PB_HANDLE_T h_handle, uint32_t e_buf_mod, bool b_need_used)
