@@ -7,7 +7,6 @@
 // function, timed by the engine, beside the transport's bare call-back.
 #include "qivpbctrl.h"
 
-#include "checksum.h"
 #include "client_info.h"
 #include "engine_harness.h"
 #include "rpcipc.h"

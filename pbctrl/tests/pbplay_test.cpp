@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,25 +15,12 @@
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
+using pbharness::Outcome;
 
 // pbplay's exit status and standard output (the library's lines included).
 Outcome pbplay(const std::string &args)
 {
-    Outcome r;
-    FILE *f = popen((std::string(PBPLAY_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
-    if (!f)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        r.out.append(buf, n);
-    const int st = pclose(f);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return pbharness::run(std::string(PBPLAY_PATH) + " " + args + " 2>/dev/null");
 }
 
 class Pbplay : public ::testing::Test {
@@ -98,6 +83,16 @@ TEST_F(Pbplay, ExitStatusesTellWhatWentWrong)
         EXPECT_EQ(pbplay(c.args).status, c.status) << c.args;
     engine_.stop();
     EXPECT_EQ(pbplay(path_).status, 4) << "no engine";
+}
+
+TEST(PbplayOptions, HelpAndVersionGoToStandardOutput)
+{
+    const Outcome help = pbplay("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: pbplay ", 0), 0u) << help.out;
+    const Outcome version = pbplay("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("pbplay [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 
 #include "client_info.h"
 #include "remote_call.h"
-#include "sim_events.h"
+#include "pbengine/events.h"
 
 #include <algorithm>
 #include <atomic>

@@ -90,11 +90,6 @@ std::string alloc_list(uint64_t count, uint64_t size)
 
 } // namespace
 
-bool is_block_command(const std::string &verb)
-{
-    return verb == "alloc" || verb == "write" || verb == "read" || verb == "free";
-}
-
 std::string block_command(const std::string &verb, std::istringstream &in)
 {
     std::string a, b, c;

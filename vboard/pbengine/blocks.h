@@ -12,7 +12,6 @@ namespace pbsim {
 // alloc kmem|smem SIZE, alloc skmem COUNT SIZE, write H OFFSET HEX,
 // read H OFFSET LEN, free H. The answer starts with "ok" or "error".
 std::string block_command(const std::string &verb, std::istringstream &in);
-bool is_block_command(const std::string &verb);
 void free_all_blocks();
 // A kernel block the simulator makes and reset frees; 0 when none is left.
 uint32_t alloc_kmem_block(uint32_t size);

@@ -2,7 +2,6 @@
 
 #include "blocks.h"
 #include "checksum.h"
-#include "misc.h"
 #include "qiv_records.h"
 #include "sim.h"
 #include "sim_text.h"
@@ -122,7 +121,7 @@ int8_t filter_alloc(int32_t conn, uint32_t argc, RPC_ARG_T *args)
     return 0;
 }
 
-int8_t filter_free(uint32_t argc, RPC_ARG_T *args)
+int8_t filter_free(int32_t, uint32_t argc, RPC_ARG_T *args)
 {
     ExtState &s = ext();
     std::lock_guard<std::mutex> lock(s.mu);
@@ -139,7 +138,7 @@ Planes planes()
     return s.last_planes;
 }
 
-template <typename Desc> int8_t start_snapshot(uint32_t argc, RPC_ARG_T *args)
+template <typename Desc> int8_t start_snapshot(int32_t, uint32_t argc, RPC_ARG_T *args)
 {
     Desc *d = argc == 5 ? record<Desc>(args[4]) : nullptr;
     if (!d)
@@ -157,7 +156,7 @@ template <typename Desc> int8_t start_snapshot(uint32_t argc, RPC_ARG_T *args)
     return 0;
 }
 
-int8_t share_mem(uint32_t argc, RPC_ARG_T *args)
+int8_t share_mem(int32_t, uint32_t argc, RPC_ARG_T *args)
 {
     auto *rec = argc == 2 ? record<IQIV_PB_CTRL_SHARE_MEM_T>(args[1]) : nullptr;
     if (!rec || rec->eMemType != kEncryptMemType || !rec->u4MemSize || rec->u4MemSize > kEncryptMemMax)
@@ -171,7 +170,7 @@ int8_t share_mem(uint32_t argc, RPC_ARG_T *args)
 }
 
 // Reads back the playback's encryption memory, as the engine uses it.
-int8_t encrypt_info(uint32_t argc, RPC_ARG_T *args)
+int8_t encrypt_info(int32_t, uint32_t argc, RPC_ARG_T *args)
 {
     if (argc != 2)
         return kUnknown;
@@ -188,6 +187,21 @@ int8_t encrypt_info(uint32_t argc, RPC_ARG_T *args)
     x_kmem_block_unmap(p);
     return 0;
 }
+
+int8_t free_filter_buffer(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    return argc == 2 && free_made_block(args[1].u.ui4) ? 0 : kUnknown;
+}
+
+const Operation kExtOps[] = {
+    {"x_QivPb_Ctrl_TS_Filter_Alloc", scripted<filter_alloc>},
+    {"x_QivPb_Ctrl_TS_Filter_Free", scripted<filter_free>},
+    {"x_QivPb_Ctrl_TS_Filter_FreeBuffer", scripted<free_filter_buffer>},
+    {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot", scripted<start_snapshot<IQIV_PB_CTRL_SNAPSHOT_DESC_T>>},
+    {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext", scripted<start_snapshot<IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T>>},
+    {"x_QivPb_Ctrl_Get_Share_Mem_Handle", scripted<share_mem>},
+    {"x_QivPb_Ctrl_SetEncryptInfo", scripted<encrypt_info>},
+};
 
 std::string describe_memory(const std::vector<uint8_t> &m)
 {
@@ -217,30 +231,9 @@ std::string describe_segment(const std::vector<uint8_t> &m, uint64_t j)
 
 } // namespace
 
-bool ext_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result)
+void install_ext()
 {
-    if (op == "x_QivPb_Ctrl_TS_Filter_Alloc")
-        result = filter_alloc(conn, argc, args);
-    else if (op == "x_QivPb_Ctrl_TS_Filter_Free")
-        result = filter_free(argc, args);
-    else if (op == "x_QivPb_Ctrl_TS_Filter_FreeBuffer")
-        result = argc == 2 && free_made_block(args[1].u.ui4) ? 0 : kUnknown;
-    else if (op == "x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot")
-        result = start_snapshot<IQIV_PB_CTRL_SNAPSHOT_DESC_T>(argc, args);
-    else if (op == "x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext")
-        result = start_snapshot<IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T>(argc, args);
-    else if (op == "x_QivPb_Ctrl_Get_Share_Mem_Handle")
-        result = share_mem(argc, args);
-    else if (op == "x_QivPb_Ctrl_SetEncryptInfo")
-        result = encrypt_info(argc, args);
-    else
-        return false;
-    return true;
-}
-
-bool is_ext_command(const std::string &verb)
-{
-    return verb == "filternotice" || verb == "snapshot" || verb == "encmem" || verb == "encseg";
+    register_ops(kExtOps);
 }
 
 std::string ext_command(const std::string &verb, std::istringstream &in)

@@ -4,19 +4,15 @@
 #ifndef PBENGINE_EXT_ENGINE_H
 #define PBENGINE_EXT_ENGINE_H
 
-#include "rpcipc.h"
-
-#include <cstdint>
 #include <sstream>
 #include <string>
 
 namespace pbsim {
 
-// True for the extension operations it serves; result is its answer.
-bool ext_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result);
+// Registers the extension operations.
+void install_ext();
 
 // filternotice SIZE|off, snapshot fresh|reuse [Y_BYTES C_BYTES], encmem, encseg J.
-bool is_ext_command(const std::string &verb);
 std::string ext_command(const std::string &verb, std::istringstream &in);
 void ext_reset();
 

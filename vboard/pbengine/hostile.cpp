@@ -4,8 +4,6 @@
 #include "playbacks.h"
 #include "sim_text.h"
 
-#include "wire.h"
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -439,11 +437,11 @@ void note_handed_over(Hostile &h, const std::string &op, uint32_t argc, const RP
 void note_answered(Hostile &h, const std::string &op, uint32_t argc, RPC_ARG_T *args)
 {
     for (uint32_t i = 0; i < argc; ++i) {
-        rpcwire::ArgClass c{};
-        if (!rpcwire::classify(args[i].e_type, c) || c.kind != rpcwire::ArgKind::PlaceOut || !rpc_arg_ptr(args[i]))
+        uint32_t width = 0;
+        if (rpc_arg_kind(args[i].e_type, &width) != RPC_ARG_KIND_PLACE_OUT || !rpc_arg_ptr(args[i]))
             continue;
         uint64_t v = 0;
-        std::memcpy(&v, rpc_arg_ptr(args[i]), c.width);
+        std::memcpy(&v, rpc_arg_ptr(args[i]), width);
         if (op == "x_QivPb_Ctrl_Open")
             h.playbacks.note(v);
         else if (op.find("SendData") != std::string::npos)
@@ -456,15 +454,16 @@ void lie_in_answer(Hostile &h, const std::string &op, uint32_t argc, RPC_ARG_T *
 {
     const bool handles = op != "x_QivPb_Ctrl_Open" || asked_for(h, "open-handle");
     for (uint32_t i = 0; i < argc && handles; ++i) {
-        rpcwire::ArgClass c{};
-        if (!rpcwire::classify(args[i].e_type, c) || h.rng() % 2)
+        uint32_t width = 0;
+        const int32_t kind = rpc_arg_kind(args[i].e_type, &width);
+        if (kind < 0 || h.rng() % 2)
             continue;
         void *p = rpc_arg_ptr(args[i]);
-        if (c.kind == rpcwire::ArgKind::ValueOut) {
+        if (kind == RPC_ARG_KIND_VALUE_OUT) {
             args[i].u.ui8 = lie(h);
-        } else if (c.kind == rpcwire::ArgKind::PlaceOut && p) {
+        } else if (kind == RPC_ARG_KIND_PLACE_OUT && p) {
             const uint64_t v = lie(h);
-            std::memcpy(p, &v, c.width);
+            std::memcpy(p, &v, width);
         } else if (args[i].e_type == ARG_TYPE_DESC_OUT && p) {
             const uint32_t words = rpc_local_region_size(p) / sizeof(uint32_t);
             for (uint32_t w = 0; w < words; ++w) {

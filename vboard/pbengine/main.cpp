@@ -1,9 +1,10 @@
 // pbengine: the playback engine and misc service side of the transport, for
 // tests and demos. Tests script its answers through a line-based control
 // socket beside the engine's endpoints.
+#include "control.h"
 #include "sim.h"
 
-#include "peer.h"
+#include "common/version.h"
 #include "rpcipc.h"
 
 #include <signal.h>
@@ -27,26 +28,14 @@ constexpr size_t kMaxLine = 4096;
 void usage(FILE *out)
 {
     std::fprintf(out,
-                 "usage: pbengine [--endpoint NAME]... [--control NAME]\n"
+                 "usage: pbengine [--endpoint NAME]... [--control NAME] | -h | --help | --version\n"
                  "  Serves the engine endpoints (default: qivpbctrl qivpbmisc) and a\n"
                  "  control socket (default: pbengine.ctl), all in $%s (default %s).\n"
-                 "  Control lines: result|type|status OP N, out OP I N, outhex OP I HEX\n"
-                 "  (OP, OP@HANDLE or OP#NTH-CALL), during|after OP callback CB,\n"
-                 "  callback CB, timer MS callback CB, cbdone, cbanswer I, calls OP,\n"
-                 "  last OP I, codes OP, alloc kmem|smem SIZE, alloc skmem COUNT SIZE,\n"
-                 "  write H OFF HEX, read H OFF LEN, free H, conns, reset,\n"
-                 "  misc volume CH, misc lang TYPE C0 C1 C2, misc text VALUE [TEXT],\n"
-                 "  pullplay PB_HANDLE TAG [SLICES SLICE_BYTES] (plays a pull playback),\n"
-                 "  played PB_HANDLE (what the last Play of a pull playback read),\n"
-                 "  pull check on|off (off: pull reads are counted, not checksummed),\n"
-                 "  hostile SEED [CASE...] | off | stat (every answer and call-back lies),\n"
-                 "  filternotice SIZE|off, snapshot fresh|reuse [Y_BYTES C_BYTES],\n"
-                 "  encmem, encseg J (the encryption memory the engine read last),\n"
-                 "  push slices COUNT BYTES | ex BYTES MAX | delay MS | check on|off | hold | go |\n"
-                 "  stat H | drain H\n"
-                 "  (push playbacks: slices, Ex buffers, consumption, what arrived).\n"
-                 "  CB is [@CONN] NAME FUNC ARGS...; ARGS are CODE:VALUE or CODE=HEX.\n",
+                 "  Control lines, each answered by one line that starts with ok or error:\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
+    pbsim::print_control_usage(out);
+    std::fprintf(out, "  OP is NAME, NAME@HANDLE or NAME#NTH-CALL; CB is [@CONN] NAME FUNC ARGS...;\n"
+                      "  ARGS are CODE:VALUE or CODE=HEX.\n");
 }
 
 int listen_control(const char *name, std::string &path)
@@ -97,7 +86,7 @@ void serve_control_client(int fd)
 void serve_control(int listen_fd)
 {
     int fd;
-    while ((fd = rpcpeer::accept_next(listen_fd)) >= 0)
+    while ((fd = rpc_accept(listen_fd)) >= 0)
         std::thread(serve_control_client, fd).detach();
 }
 
@@ -117,6 +106,8 @@ int main(int argc, char **argv)
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
+        } else if (arg == "--version") {
+            return print_version("pbengine");
         } else {
             usage(stderr);
             return 2;

@@ -1,5 +1,6 @@
 #include "misc.h"
 
+#include "sim.h"
 #include "sim_text.h"
 
 #include "korm.h"
@@ -68,43 +69,66 @@ int8_t get_text(Misc &m, RPC_ARG_T *args)
     return 0;
 }
 
-} // namespace
-
-bool misc_builtin(const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result)
+// Each answers kBadArgs to a call of another shape.
+int8_t init_or_terminate(int32_t, uint32_t argc, RPC_ARG_T *args)
 {
-    if (op.compare(0, 13, "x_QivPb_Misc_") != 0)
-        return false;
+    return has_codes(argc, args, {ARG_TYPE_INT8}) ? 0 : kBadArgs;
+}
+
+int8_t get_volume(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (!has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT8_OUT}))
+        return kBadArgs;
     Misc &m = misc();
     std::lock_guard<std::mutex> lock(m.mu);
-    result = kBadArgs;
-    if (op == "x_QivPb_Misc_Init" || op == "x_QivPb_Misc_Terminate") {
-        if (has_codes(argc, args, {ARG_TYPE_INT8}))
-            result = 0;
-    } else if (op == "x_QivPb_Misc_GetAudioVolume") {
-        if (has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT8_OUT})) {
-            auto it = m.volumes.find(args[0].u.ui4);
-            write_out(args[1], it == m.volumes.end() ? kDefaultVolume : it->second);
-            result = 0;
-        }
-    } else if (op == "x_QivPb_Misc_SetAudioVolume") {
-        if (has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_UINT8})) {
-            const uint32_t channel = args[0].u.ui4;
-            const bool room = m.volumes.count(channel) || m.volumes.size() < kMaxChannels;
-            if (room)
-                m.volumes[channel] = args[1].u.ui1;
-            result = room ? 0 : kNoRoom;
-        }
-    } else if (op == "x_QivPb_Misc_GetUserPref" && argc == kPrefArgs) {
-        if (args[0].u.ui4 == kPrefLanguage &&
-            has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT8_OUT,
-                                   ARG_TYPE_REF_UINT8_OUT, ARG_TYPE_REF_UINT8_OUT}))
-            result = get_language(m, args);
-        else if (args[0].u.ui4 == kPrefText &&
-                 has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32,
-                                        ARG_TYPE_REF_UINT16_OUT, ARG_TYPE_UINT32}))
-            result = get_text(m, args);
-    }
-    return true;
+    auto it = m.volumes.find(args[0].u.ui4);
+    write_out(args[1], it == m.volumes.end() ? kDefaultVolume : it->second);
+    return 0;
+}
+
+int8_t set_volume(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (!has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_UINT8}))
+        return kBadArgs;
+    Misc &m = misc();
+    std::lock_guard<std::mutex> lock(m.mu);
+    const uint32_t channel = args[0].u.ui4;
+    const bool room = m.volumes.count(channel) || m.volumes.size() < kMaxChannels;
+    if (room)
+        m.volumes[channel] = args[1].u.ui1;
+    return room ? 0 : kNoRoom;
+}
+
+int8_t get_user_pref(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (argc != kPrefArgs)
+        return kBadArgs;
+    Misc &m = misc();
+    std::lock_guard<std::mutex> lock(m.mu);
+    if (args[0].u.ui4 == kPrefLanguage &&
+        has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT8_OUT,
+                               ARG_TYPE_REF_UINT8_OUT, ARG_TYPE_REF_UINT8_OUT}))
+        return get_language(m, args);
+    if (args[0].u.ui4 == kPrefText &&
+        has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32,
+                               ARG_TYPE_REF_UINT16_OUT, ARG_TYPE_UINT32}))
+        return get_text(m, args);
+    return kBadArgs;
+}
+
+const Operation kMiscOps[] = {
+    {"x_QivPb_Misc_Init", scripted<init_or_terminate>},
+    {"x_QivPb_Misc_Terminate", scripted<init_or_terminate>},
+    {"x_QivPb_Misc_GetAudioVolume", scripted<get_volume>},
+    {"x_QivPb_Misc_SetAudioVolume", scripted<set_volume>},
+    {"x_QivPb_Misc_GetUserPref", scripted<get_user_pref>},
+};
+
+} // namespace
+
+void install_misc()
+{
+    register_ops(kMiscOps);
 }
 
 std::string misc_command(std::istringstream &in)

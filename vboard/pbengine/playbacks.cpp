@@ -1,8 +1,10 @@
 #include "playbacks.h"
 
 #include "pull_play.h"
-#include "sim_events.h"
+#include "sim.h"
 #include "sim_text.h"
+
+#include "pbengine/events.h"
 
 #include "qiv_records.h"
 
@@ -116,8 +118,8 @@ bool pull_tag_of(const RPC_ARG_T &arg, uint64_t &tag)
 
 namespace {
 
-// Starts a play of a pull playback; false when the playback is no such one.
-bool start_play(int32_t conn, uint32_t h_pb, int8_t &result)
+// Starts a play of a pull playback; the answer is 0 for any other playback.
+int8_t start_play(int32_t conn, uint32_t h_pb)
 {
     std::shared_ptr<Run> previous;
     {
@@ -125,31 +127,27 @@ bool start_play(int32_t conn, uint32_t h_pb, int8_t &result)
         std::lock_guard<std::mutex> lock(ps.mu);
         auto it = ps.by_handle.find(h_pb);
         if (it == ps.by_handle.end() || it->second.model != kPullModel || !it->second.pull_tag)
-            return false;
+            return 0;
         Playback &pb = it->second;
-        if (pb.run && !pb.run->done) {
-            result = kAlreadyPlaying;
-            return true;
-        }
+        if (pb.run && !pb.run->done)
+            return kAlreadyPlaying;
         previous = pb.run;
         pb.run = std::make_shared<Run>();
         try {
             pb.run->thread = std::thread(play, conn, h_pb, pb, pb.run);
         } catch (...) {
             pb.run.reset();
-            result = kPlayFailed;
-            return true;
+            return kPlayFailed;
         }
     }
     if (previous)
         previous->finish();
-    result = 0;
-    return true;
+    return 0;
 }
 
 // Stops a play and waits for its end; the answer is -1 only for a play
 // that failed on its own.
-bool stop_play(uint32_t h_pb, bool forget, int8_t &result)
+int8_t stop_play(uint32_t h_pb, bool forget)
 {
     std::shared_ptr<Run> run;
     bool was_running = false;
@@ -158,25 +156,61 @@ bool stop_play(uint32_t h_pb, bool forget, int8_t &result)
         std::lock_guard<std::mutex> lock(ps.mu);
         auto it = ps.by_handle.find(h_pb);
         if (it == ps.by_handle.end())
-            return false;
+            return 0;
         run = it->second.run;
         was_running = run && !run->done;
         if (forget)
             ps.by_handle.erase(it);
     }
     if (!run)
-        return false;
+        return 0;
     run->finish();
     Playbacks &ps = playbacks();
     std::lock_guard<std::mutex> lock(ps.mu);
-    result = run->outcome.error.empty() || was_running ? 0 : kPlayFailed;
     if (forget) {
         ps.closed[h_pb] = run->outcome;
         if (ps.closed.size() > kKeptOutcomes)
             ps.closed.erase(ps.closed.begin());
     }
-    return true;
+    return run->outcome.error.empty() || was_running ? 0 : kPlayFailed;
 }
+
+// The playback an operation names in argument 0, or nullptr; with the
+// playbacks' lock held.
+Playback *named_playback(uint32_t argc, const RPC_ARG_T *args)
+{
+    if (argc < 1)
+        return nullptr;
+    auto it = playbacks().by_handle.find(args[0].u.ui4);
+    return it == playbacks().by_handle.end() ? nullptr : &it->second;
+}
+
+int8_t register_events(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    std::lock_guard<std::mutex> lock(playbacks().mu);
+    Playback *pb = named_playback(argc, args);
+    if (pb && argc >= 3) {
+        pb->event_tag = args[1].u.ui8;
+        pb->event_func = args[2].u.ui8;
+    }
+    return 0;
+}
+
+int8_t set_engine_param(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    std::lock_guard<std::mutex> lock(playbacks().mu);
+    Playback *pb = named_playback(argc, args);
+    uint64_t tag = 0;
+    if (pb && argc >= 2 && pb->model == kPullModel && pull_tag_of(args[1], tag))
+        pb->pull_tag = tag;
+    return 0;
+}
+
+const Operation kPlaybackOps[] = {
+    {"x_QivPb_Ctrl_RegCallback", scripted<register_events>},
+    {"x_QivPb_Ctrl_SetEngineParam", scripted<set_engine_param>},
+    {"x_QivPb_Ctrl_SetEngineParamAsync", scripted<set_engine_param>},
+};
 
 } // namespace
 
@@ -186,34 +220,24 @@ void playback_opened(uint32_t h_pb, uint32_t e_buf_mod)
     playbacks().by_handle[h_pb] = Playback{e_buf_mod, 0, 0, 0, nullptr};
 }
 
-bool playback_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result)
+int8_t playback_play(int32_t conn, uint32_t h_pb)
 {
-    if (argc < 1)
-        return false;
-    const uint32_t h_pb = args[0].u.ui4;
-    if (op == "x_QivPb_Ctrl_Play")
-        return start_play(conn, h_pb, result);
-    if (op == "x_QivPb_Ctrl_Stop")
-        return stop_play(h_pb, false, result);
-    if (op == "x_QivPb_Ctrl_Close") {
-        int8_t ignored = 0;
-        stop_play(h_pb, true, ignored);
-        return false;
-    }
-    Playbacks &ps = playbacks();
-    std::lock_guard<std::mutex> lock(ps.mu);
-    auto it = ps.by_handle.find(h_pb);
-    if (it == ps.by_handle.end())
-        return false;
-    if (op == "x_QivPb_Ctrl_RegCallback" && argc >= 3) {
-        it->second.event_tag = args[1].u.ui8;
-        it->second.event_func = args[2].u.ui8;
-    }
-    uint64_t tag = 0;
-    if ((op == "x_QivPb_Ctrl_SetEngineParam" || op == "x_QivPb_Ctrl_SetEngineParamAsync") && argc >= 2 &&
-        it->second.model == kPullModel && pull_tag_of(args[1], tag))
-        it->second.pull_tag = tag;
-    return false;
+    return start_play(conn, h_pb);
+}
+
+int8_t playback_stop(uint32_t h_pb)
+{
+    return stop_play(h_pb, false);
+}
+
+void playback_closed(uint32_t h_pb)
+{
+    stop_play(h_pb, true);
+}
+
+void install_playbacks()
+{
+    register_ops(kPlaybackOps);
 }
 
 std::string played_command(std::istringstream &in)

@@ -12,12 +12,16 @@
 
 namespace pbsim {
 
-void playback_opened(uint32_t h_pb, uint32_t e_buf_mod);
+// Registers the operations that tell a playback its event function and
+// pull tag.
+void install_playbacks();
 
-// True when the operation's answer is the playback's own (Play and Stop of
-// a pull playback); result is that answer. Notes what other operations say
-// of a playback and lets them be answered as usual.
-bool playback_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result);
+void playback_opened(uint32_t h_pb, uint32_t e_buf_mod);
+// The answers to Play and Stop: a pull playback's own, else 0.
+int8_t playback_play(int32_t conn, uint32_t h_pb);
+int8_t playback_stop(uint32_t h_pb);
+// Stops its play and keeps what it read for "played".
+void playback_closed(uint32_t h_pb);
 
 // "played PB" -> the last play's "ok BYTES CHECKSUM", or an error.
 std::string played_command(std::istringstream &in);

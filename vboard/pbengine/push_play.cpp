@@ -1,5 +1,6 @@
 #include "push_play.h"
 
+#include "sim.h"
 #include "sim_text.h"
 
 #include "common/stream_hash.h"
@@ -18,8 +19,6 @@
 #include <vector>
 
 namespace pbsim {
-
-void write_out(RPC_ARG_T &a, uint64_t value);
 
 namespace {
 
@@ -497,27 +496,90 @@ Config config()
     return push().cfg;
 }
 
-// The operations that only drop what a playback holds.
-bool stop_or_close(const std::string &op, uint32_t h)
+// The playback handle of a push operation's argument 0.
+bool push_handle(const RPC_ARG_T &arg, uint32_t &h)
 {
-    if (op == "x_QivPb_Ctrl_Stop" || op == "x_QivPb_Ctrl_TSStop") {
-        if (auto s = find_stream(h, false))
-            s->flush();
-        return true;
-    }
-    if (op == "x_QivPb_Ctrl_Close") {
-        if (auto s = take_stream(h)) {
-            s->end();
-            const std::string last = s->stat();
-            std::lock_guard<std::mutex> lock(push().mu);
-            if (push().closed.size() >= kMaxStreams)
-                push().closed.erase(push().closed.begin());
-            push().closed[h] = last;
-        }
-        return true;
-    }
-    return false;
+    h = arg.u.ui4;
+    return arg.e_type == ARG_TYPE_UINT32;
 }
+
+// What push mode does with the stream of the playback in argument 0
+// (made on first use).
+using StreamOp = int8_t (*)(Stream &s, const Config &cfg, int32_t conn, RPC_ARG_T *args);
+
+// A call of another shape is no push call: it gets the usual answer, 0.
+int8_t on_stream(int32_t conn, uint32_t argc, RPC_ARG_T *args, uint32_t shape, StreamOp op)
+{
+    uint32_t h = 0;
+    if (argc != shape || !push_handle(args[0], h))
+        return 0;
+    const Config cfg = config();
+    auto s = find_stream(h, true);
+    return s ? op(*s, cfg, conn, args) : kFail;
+}
+
+int8_t slice_info(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 2, [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) {
+        return s.slice_info(cfg, a[1]);
+    });
+}
+
+int8_t slice_handles(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 3, [](Stream &s, const Config &, int32_t, RPC_ARG_T *a) {
+        return s.slice_handles(a[1].u.ui4, a[2]);
+    });
+}
+
+int8_t register_notice(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 2, [](Stream &s, const Config &, int32_t c, RPC_ARG_T *a) {
+        s.register_notice(c, a[1].u.ui8);
+        return int8_t{0};
+    });
+}
+
+int8_t send_data(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 5, [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) {
+        return s.send(a[1].u.ui4, a[2].u.ui4, a[3], a[4], cfg.delay_ms);
+    });
+}
+
+int8_t get_buffer_ex(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 5, [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) {
+        return s.get_ex(cfg, a[2].u.ui4, a[3], a[4]);
+    });
+}
+
+int8_t send_data_ex(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return on_stream(conn, argc, args, 5, [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) {
+        return s.send_ex(a[2].u.ui4, a[3].u.ui4, a[4].u.ui4, cfg.delay_ms);
+    });
+}
+
+// The end of the stream: answered once all that was sent is consumed.
+int8_t end_of_stream(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    uint32_t h = 0;
+    if (argc < 1 || !push_handle(args[0], h))
+        return 0;
+    auto s = find_stream(h, false);
+    return !s || s->drain() ? 0 : kFail;
+}
+
+const Operation kPushOps[] = {
+    {"x_QivPb_Ctrl_SetPushModelEOS", scripted<end_of_stream>},
+    {"x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info", scripted<slice_info>},
+    {"x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle", scripted<slice_handles>},
+    {"x_QivPb_Ctrl_Ipc_RegSendDataNfyCallback", scripted<register_notice>},
+    {"x_QivPb_Ctrl_SendData", scripted<send_data>},
+    {"x_QivPb_Ctrl_GetBufferEx", scripted<get_buffer_ex>},
+    {"x_QivPb_Ctrl_SendDataEx", scripted<send_data_ex>},
+};
 
 std::string config_command(const std::string &what, std::istringstream &in)
 {
@@ -546,44 +608,32 @@ std::string config_command(const std::string &what, std::istringstream &in)
 
 } // namespace
 
-bool push_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result)
+void install_push()
 {
-    if (argc < 1 || args[0].e_type != ARG_TYPE_UINT32)
-        return false;
-    const uint32_t h = args[0].u.ui4;
-    if (stop_or_close(op, h))
-        return false;
-    const Config cfg = config();
-    if (op == "x_QivPb_Ctrl_SetPushModelEOS") {
-        auto s = find_stream(h, false);
-        result = !s || s->drain() ? 0 : kFail;
-        return true;
-    }
-    const bool known = (op == "x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info" && argc == 2) ||
-                       (op == "x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle" && argc == 3) ||
-                       (op == "x_QivPb_Ctrl_Ipc_RegSendDataNfyCallback" && argc == 2) ||
-                       (op == "x_QivPb_Ctrl_SendData" && argc == 5) || (op == "x_QivPb_Ctrl_GetBufferEx" && argc == 5) ||
-                       (op == "x_QivPb_Ctrl_SendDataEx" && argc == 5);
-    if (!known)
-        return false;
-    auto s = find_stream(h, true);
-    if (!s) {
-        result = kFail;
-        return true;
-    }
-    if (op == "x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info")
-        result = s->slice_info(cfg, args[1]);
-    else if (op == "x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle")
-        result = s->slice_handles(args[1].u.ui4, args[2]);
-    else if (op == "x_QivPb_Ctrl_Ipc_RegSendDataNfyCallback")
-        s->register_notice(conn, args[1].u.ui8), result = 0;
-    else if (op == "x_QivPb_Ctrl_SendData")
-        result = s->send(args[1].u.ui4, args[2].u.ui4, args[3], args[4], cfg.delay_ms);
-    else if (op == "x_QivPb_Ctrl_GetBufferEx")
-        result = s->get_ex(cfg, args[2].u.ui4, args[3], args[4]);
-    else
-        result = s->send_ex(args[2].u.ui4, args[3].u.ui4, args[4].u.ui4, cfg.delay_ms);
-    return true;
+    register_ops(kPushOps);
+}
+
+void push_stopped(const RPC_ARG_T &pb)
+{
+    uint32_t h = 0;
+    if (!push_handle(pb, h))
+        return;
+    if (auto s = find_stream(h, false))
+        s->flush();
+}
+
+void push_closed(const RPC_ARG_T &pb)
+{
+    uint32_t h = 0;
+    auto s = push_handle(pb, h) ? take_stream(h) : nullptr;
+    if (!s)
+        return;
+    s->end();
+    const std::string last = s->stat();
+    std::lock_guard<std::mutex> lock(push().mu);
+    if (push().closed.size() >= kMaxStreams)
+        push().closed.erase(push().closed.begin());
+    push().closed[h] = last;
 }
 
 std::string push_command(std::istringstream &in)

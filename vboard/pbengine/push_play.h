@@ -13,10 +13,14 @@
 
 namespace pbsim {
 
-// Serves op if it is one of push mode's; false otherwise. Stop, TS stop
-// and close also drop what the playback still holds, and answer false so
-// that their usual answer follows.
-bool push_builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args, int8_t &result);
+// Registers push mode's operations.
+void install_push();
+
+// Stop and TS stop of the playback whose handle is pb: what was sent and not
+// yet consumed is dropped. Close also ends its stream and keeps its last
+// figures for "push stat".
+void push_stopped(const RPC_ARG_T &pb);
+void push_closed(const RPC_ARG_T &pb);
 
 // "push slices COUNT BYTES | ex BYTES MAX | delay MS | hold | go | stat H | drain H".
 std::string push_command(std::istringstream &in);

@@ -1,5 +1,6 @@
 #include "sim.h"
 
+#include "bench_ops.h"
 #include "blocks.h"
 #include "ext_engine.h"
 #include "hostile.h"
@@ -8,9 +9,6 @@
 #include "pull_play.h"
 #include "push_play.h"
 #include "sim_text.h"
-
-#include "rpcipc.h"
-#include "wire.h"
 
 #include <algorithm>
 #include <chrono>
@@ -145,20 +143,20 @@ std::string decode_region(const uint8_t *p, int depth)
 // How an argument looked when it arrived, for the "last" command.
 std::string describe(const RPC_ARG_T &a)
 {
-    rpcwire::ArgClass c{};
-    rpcwire::classify(a.e_type, c);
+    uint32_t width = 0;
+    const int32_t kind = rpc_arg_kind(a.e_type, &width);
     const void *p = rpc_arg_ptr(a);
     char b[32];
-    switch (c.kind) {
-    case rpcwire::ArgKind::Text:
+    switch (kind) {
+    case RPC_ARG_KIND_TEXT:
         return p ? std::string(static_cast<const char *>(p)).substr(0, kMaxShownBytes) : "(null)";
-    case rpcwire::ArgKind::PlaceIn:
-    case rpcwire::ArgKind::PlaceOut:
+    case RPC_ARG_KIND_PLACE_IN:
+    case RPC_ARG_KIND_PLACE_OUT:
         if (!p)
             return "(null)";
-        std::snprintf(b, sizeof b, "%" PRIu64, load_place(p, c.width));
+        std::snprintf(b, sizeof b, "%" PRIu64, load_place(p, width));
         return b;
-    case rpcwire::ArgKind::Record:
+    case RPC_ARG_KIND_RECORD:
         return p ? decode_region(static_cast<const uint8_t *>(p), 0) : "(null)";
     default:
         if (a.e_type == ARG_TYPE_INT8)
@@ -169,6 +167,11 @@ std::string describe(const RPC_ARG_T &a)
             std::snprintf(b, sizeof b, "%" PRIu64, a.u.ui8);
         return b;
     }
+}
+
+bool is_place(int32_t kind)
+{
+    return kind == RPC_ARG_KIND_PLACE_IN || kind == RPC_ARG_KIND_PLACE_OUT;
 }
 
 bool resolve_func(const std::string &text, uint64_t &out)
@@ -195,12 +198,11 @@ std::string call_back(int32_t conn, const CbSpec &spec)
     std::vector<std::unique_ptr<uint64_t>> places;
     for (size_t i = 0; i < spec.args.size(); ++i) {
         const CbArg &in = spec.args[i];
-        rpcwire::ArgClass c{};
-        rpcwire::classify(in.code, c);
-        if (c.kind == rpcwire::ArgKind::Record) {
+        const int32_t kind = rpc_arg_kind(in.code, nullptr);
+        if (kind == RPC_ARG_KIND_RECORD) {
             rpc_add_ref_buff(0, in.bytes.data(), static_cast<uint32_t>(in.bytes.size()));
             rpc_arg_set_ptr(args[i], in.code, in.bytes.data());
-        } else if (c.kind == rpcwire::ArgKind::PlaceIn || c.kind == rpcwire::ArgKind::PlaceOut) {
+        } else if (is_place(kind)) {
             places.push_back(std::make_unique<uint64_t>(in.value));
             rpc_arg_set_ptr(args[i], in.code, places.back().get());
         } else {
@@ -217,11 +219,11 @@ std::string call_back(int32_t conn, const CbSpec &spec)
     out << "ok " << (rc == RPCR_PEER_FAILED ? rpc_peer_status() : rc) << " " << result.e_type << " " << static_cast<int>(result.u.i1);
     size_t place = 0;
     for (size_t i = 0; i < spec.args.size(); ++i) {
-        rpcwire::ArgClass c{};
-        rpcwire::classify(spec.args[i].code, c);
-        if (c.kind == rpcwire::ArgKind::PlaceOut)
-            out << " out" << i << "=" << load_place(places[place].get(), c.width);
-        if (c.kind == rpcwire::ArgKind::PlaceIn || c.kind == rpcwire::ArgKind::PlaceOut)
+        uint32_t width = 0;
+        const int32_t kind = rpc_arg_kind(spec.args[i].code, &width);
+        if (kind == RPC_ARG_KIND_PLACE_OUT)
+            out << " out" << i << "=" << load_place(places[place].get(), width);
+        if (is_place(kind))
             ++place;
     }
     return out.str();
@@ -231,49 +233,91 @@ std::string call_back(int32_t conn, const CbSpec &spec)
 
 void write_out(RPC_ARG_T &a, uint64_t value)
 {
-    rpcwire::ArgClass c{};
-    rpcwire::classify(a.e_type, c);
-    if (c.kind == rpcwire::ArgKind::ValueOut)
+    uint32_t width = 0;
+    const int32_t kind = rpc_arg_kind(a.e_type, &width);
+    if (kind == RPC_ARG_KIND_VALUE_OUT)
         a.u.ui8 = value;
-    else if (c.kind == rpcwire::ArgKind::PlaceOut && rpc_arg_ptr(a))
-        std::memcpy(rpc_arg_ptr(a), &value, c.width);
+    else if (kind == RPC_ARG_KIND_PLACE_OUT && rpc_arg_ptr(a))
+        std::memcpy(rpc_arg_ptr(a), &value, width);
 }
 
 namespace {
 
-// What the simulator itself does for the operations it knows; the result
-// it returns is used unless a script sets one.
-int8_t builtin(int32_t conn, const std::string &op, uint32_t argc, RPC_ARG_T *args)
+// Operations without an answer of their own.
+int8_t nothing_of_its_own(int32_t, uint32_t, RPC_ARG_T *)
 {
-    int8_t misc_result = 0;
-    if (misc_builtin(op, argc, args, misc_result))
-        return misc_result;
-    int8_t push_result = 0;
-    if (push_builtin(conn, op, argc, args, push_result))
-        return push_result;
-    int8_t play_result = 0;
-    if (playback_builtin(conn, op, argc, args, play_result))
-        return play_result;
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mu);
-    if (op == "x_QivPb_Ctrl_Open" && argc >= 1) {
-        if (s.handles.size() >= kMaxHandles)
-            return kNoHandleLeft;
-        const uint32_t h = s.next_handle++;
-        s.handles.insert(h);
-        write_out(args[0], h);
-        if (argc >= 2)
-            playback_opened(h, args[1].u.ui4);
-        return 0;
-    }
-    if (op == "x_QivPb_Ctrl_Close" && argc >= 1)
-        return s.handles.erase(args[0].u.ui4) ? 0 : kUnknownHandle;
-    if (op == "x_QivPb_Ctrl_Reg_CLI") {
-        for (uint32_t i = 0; i < argc && i < kCliFunctions; ++i)
-            s.cli[i] = args[i].u.ui8;
-    }
     return 0;
 }
+
+// The operations on playback handles; what push mode and pull playbacks
+// keep of a playback goes first at a stop and a close.
+int8_t ctrl_open(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (argc < 1)
+        return 0;
+    uint32_t h = 0;
+    {
+        State &s = state();
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (s.handles.size() >= kMaxHandles)
+            return kNoHandleLeft;
+        h = s.next_handle++;
+        s.handles.insert(h);
+        write_out(args[0], h);
+    }
+    if (argc >= 2)
+        playback_opened(h, args[1].u.ui4);
+    return 0;
+}
+
+int8_t ctrl_close(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (argc < 1)
+        return 0;
+    push_closed(args[0]);
+    playback_closed(args[0].u.ui4);
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.handles.erase(args[0].u.ui4) ? 0 : kUnknownHandle;
+}
+
+int8_t ctrl_play(int32_t conn, uint32_t argc, RPC_ARG_T *args)
+{
+    return argc < 1 ? 0 : playback_play(conn, args[0].u.ui4);
+}
+
+int8_t ctrl_stop(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (argc < 1)
+        return 0;
+    push_stopped(args[0]);
+    return playback_stop(args[0].u.ui4);
+}
+
+int8_t ctrl_ts_stop(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    if (argc >= 1)
+        push_stopped(args[0]);
+    return 0;
+}
+
+int8_t ctrl_reg_cli(int32_t, uint32_t argc, RPC_ARG_T *args)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mu);
+    for (uint32_t i = 0; i < argc && i < kCliFunctions; ++i)
+        s.cli[i] = args[i].u.ui8;
+    return 0;
+}
+
+const Operation kCtrlOps[] = {
+    {"x_QivPb_Ctrl_Open", scripted<ctrl_open>},
+    {"x_QivPb_Ctrl_Close", scripted<ctrl_close>},
+    {"x_QivPb_Ctrl_Play", scripted<ctrl_play>},
+    {"x_QivPb_Ctrl_Stop", scripted<ctrl_stop>},
+    {"x_QivPb_Ctrl_TSStop", scripted<ctrl_ts_stop>},
+    {"x_QivPb_Ctrl_Reg_CLI", scripted<ctrl_reg_cli>},
+};
 
 // Makes a call-back from a thread of its own after delay_ms, unless a reset
 // comes first; its answer joins the background answers.
@@ -322,8 +366,9 @@ OpScript find_script(State &s, const std::string &op, uint32_t k, uint32_t argc,
     return OpScript{};
 }
 
-int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_ARG_T *args,
-                 RPC_ARG_T *result)
+} // namespace
+
+int32_t serve_op(int32_t conn, const char *ps_name, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result, Builtin own)
 {
     const std::string op = ps_name;
     OpScript script;
@@ -348,16 +393,13 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
     }
     for (const CbSpec &cb : script.during)
         call_back(conn, cb);
-    int8_t own = 0;
-    if (!ext_builtin(conn, op, argc, args, own))
-        own = builtin(conn, op, argc, args);
+    const int8_t own_result = own(conn, argc, args);
     for (const auto &out : script.outs)
         if (out.first < argc)
             write_out(args[out.first], out.second);
     for (const auto &out : script.out_bytes) {
-        rpcwire::ArgClass c{};
-        if (out.first < argc && rpcwire::classify(args[out.first].e_type, c) &&
-            c.kind == rpcwire::ArgKind::Record && rpc_arg_ptr(args[out.first])) {
+        if (out.first < argc && rpc_arg_kind(args[out.first].e_type, nullptr) == RPC_ARG_KIND_RECORD &&
+            rpc_arg_ptr(args[out.first])) {
             // Never past the record the client sent.
             void *p = rpc_arg_ptr(args[out.first]);
             std::memcpy(p, out.second.data(), std::min<size_t>(out.second.size(), rpc_local_region_size(p)));
@@ -367,10 +409,12 @@ int32_t serve_op(int32_t conn, const char *ps_name, void *, uint32_t argc, RPC_A
         call_back_later(conn, cb, 0);
     result->e_type = script.type;
     result->u.ui8 = 0;
-    result->u.i1 = script.has_result ? script.result : own;
+    result->u.i1 = script.has_result ? script.result : own_result;
     hostile_answer(conn, op, argc, args, result);
     return script.status;
 }
+
+namespace {
 
 bool parse_cb(std::istringstream &in, CbSpec &spec)
 {
@@ -393,14 +437,12 @@ bool parse_cb(std::istringstream &in, CbSpec &spec)
         if (colon == std::string::npos || !parse_number(word.substr(0, colon), code))
             return false;
         arg.code = static_cast<uint32_t>(code);
-        rpcwire::ArgClass c{};
-        if (!rpcwire::classify(arg.code, c))
+        const int32_t kind = rpc_arg_kind(arg.code, nullptr);
+        if (kind < 0)
             return false;
         const std::string value = word.substr(colon + 1);
-        const bool ok = word[colon] == '=' ? c.kind == rpcwire::ArgKind::Record &&
-                                                 parse_hex(value, arg.bytes)
-                                           : c.kind != rpcwire::ArgKind::Record &&
-                                                 c.kind != rpcwire::ArgKind::Text &&
+        const bool ok = word[colon] == '=' ? kind == RPC_ARG_KIND_RECORD && parse_hex(value, arg.bytes)
+                                           : kind != RPC_ARG_KIND_RECORD && kind != RPC_ARG_KIND_TEXT &&
                                                  parse_number(value, arg.value);
         if (!ok)
             return false;
@@ -408,6 +450,8 @@ bool parse_cb(std::istringstream &in, CbSpec &spec)
     }
     return true;
 }
+
+} // namespace
 
 std::string script_command(const std::string &verb, std::istringstream &in)
 {
@@ -473,74 +517,16 @@ std::string query_command(const std::string &verb, std::istringstream &in)
     return "ok " + log.last_args[i];
 }
 
-} // namespace
-
-// Answers at once: the transport's own cost, for benchmarks.
-static int32_t noop_op(int32_t, const char *, void *, uint32_t, RPC_ARG_T *, RPC_ARG_T *result)
-{
-    rpc_arg_set(*result, ARG_TYPE_RESULT, 0);
-    return RPCR_OK;
-}
-
-// Makes one call-back per 64-bit slot of the buffer in argument 0 and
-// writes each round trip's nanoseconds there.
-template <typename CallBack> static int32_t time_call_backs(const RPC_ARG_T &buffer, RPC_ARG_T *result,
-                                                           CallBack call_back_once)
-{
-    auto *slots = static_cast<uint8_t *>(rpc_arg_ptr(buffer));
-    if (!slots)
-        return RPCR_INV_ARGS;
-    const uint32_t n = rpc_local_region_size(slots) / sizeof(uint64_t);
-    for (uint32_t i = 0; i < n; ++i) {
-        RPC_ARG_T cb_ret{};
-        const auto t0 = std::chrono::steady_clock::now();
-        if (call_back_once(cb_ret) != RPCR_OK)
-            return RPCR_ERROR;
-        const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                      std::chrono::steady_clock::now() - t0)
-                                                      .count());
-        std::memcpy(slots + i * sizeof ns, &ns, sizeof ns);
-    }
-    rpc_arg_set(*result, ARG_TYPE_RESULT, 0);
-    return RPCR_OK;
-}
-
-// The transport's own call-back: the client's "x_pbengine_echo".
-static int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                               RPC_ARG_T *result)
-{
-    if (argc != 1)
-        return RPCR_INV_ARGS;
-    return time_call_backs(args[0], result, [conn](RPC_ARG_T &cb_ret) {
-        return rpc_do_cb(conn, "x_pbengine_echo", nullptr, 0, nullptr, &cb_ret, -1);
-    });
-}
-
-// An event into the application: "x_qivpbctrl_nfy_fct" with the event
-// function (argument 1) and tag (argument 2) the client gave.
-static int32_t event_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                            RPC_ARG_T *result)
-{
-    if (argc != 3)
-        return RPCR_INV_ARGS;
-    void *func = reinterpret_cast<void *>(static_cast<uintptr_t>(args[1].u.ui8));
-    const uint64_t tag = args[2].u.ui8;
-    return time_call_backs(args[0], result, [conn, func, tag](RPC_ARG_T &cb_ret) {
-        RPC_ARG_T ev[3];
-        rpc_arg_set(ev[0], ARG_TYPE_UINT32, 1);
-        rpc_arg_set(ev[1], ARG_TYPE_TAG, tag);
-        rpc_arg_set(ev[2], ARG_TYPE_UINT32, 0);
-        return rpc_do_cb(conn, "x_qivpbctrl_nfy_fct", func, 3, ev, &cb_ret, -1);
-    });
-}
-
 void install()
 {
-    rpc_reg_op_hndlr(nullptr, serve_op);
-    rpc_reg_op_hndlr("x_pbengine_noop", noop_op);
-    rpc_reg_op_hndlr("x_pbengine_cb_rtt", callback_rtt_op);
-    rpc_reg_op_hndlr("x_pbengine_event_rtt", event_rtt_op);
+    rpc_reg_op_hndlr(nullptr, scripted<nothing_of_its_own>);
+    register_ops(kCtrlOps);
+    install_misc();
+    install_push();
+    install_playbacks();
+    install_ext();
     install_pull();
+    install_bench();
 }
 
 std::string call_back_soon(int32_t conn, const std::string &name, uint64_t func,
@@ -558,9 +544,6 @@ std::string call_back_soon(int32_t conn, const std::string &name, uint64_t func,
     return call_back_later(conn, spec, 0);
 }
 
-namespace {
-
-// The connection a call-back goes to when its spec names none.
 int32_t last_connection()
 {
     std::lock_guard<std::mutex> lock(state().mu);
@@ -592,8 +575,14 @@ std::string background_command(const std::string &verb, std::istringstream &in)
     return call_back_later(last_connection(), spec, delay);
 }
 
-// Back to a fresh start: no scripts, logs, handles or blocks, and no
-// call-back still waiting.
+std::string callback_command(std::istringstream &in)
+{
+    CbSpec spec;
+    if (!parse_cb(in, spec))
+        return "error usage: callback [@CONN] NAME FUNC ARGS...";
+    return call_back(last_connection(), spec);
+}
+
 void reset_all()
 {
     hostile_reset();
@@ -621,53 +610,6 @@ void reset_all()
     ext_reset();
     push_reset();
     pull_reset();
-}
-
-} // namespace
-
-std::string command(const std::string &line)
-{
-    std::istringstream in(line);
-    std::string verb;
-    in >> verb;
-    if (verb == "result" || verb == "type" || verb == "status" || verb == "out" ||
-        verb == "outhex" || verb == "during" || verb == "after")
-        return script_command(verb, in);
-    if (verb == "calls" || verb == "last" || verb == "codes")
-        return query_command(verb, in);
-    if (verb == "timer" || verb == "cbdone" || verb == "cbanswer")
-        return background_command(verb, in);
-    if (is_block_command(verb))
-        return block_command(verb, in);
-    if (verb == "callback") {
-        CbSpec spec;
-        if (!parse_cb(in, spec))
-            return "error usage: callback [@CONN] NAME FUNC ARGS...";
-        return call_back(last_connection(), spec);
-    }
-    if (verb == "misc")
-        return misc_command(in);
-    if (is_ext_command(verb))
-        return ext_command(verb, in);
-    if (verb == "pullplay")
-        return pull_play(last_connection(), in);
-    if (verb == "played")
-        return played_command(in);
-    if (verb == "pull")
-        return pull_command(in);
-    if (verb == "hostile")
-        return hostile_command(in);
-    if (verb == "push")
-        return push_command(in);
-    if (verb == "conns")
-        return "ok " + std::to_string(rpc_engine_conn_count());
-    if (verb == "reset") {
-        reset_all();
-        return "ok";
-    }
-    return "error unknown command '" + verb + "' (result type status out outhex during after "
-           "callback timer cbdone cbanswer calls last codes misc alloc write read free pullplay played pull push hostile "
-           "filternotice snapshot encmem encseg conns reset)";
 }
 
 } // namespace pbsim

@@ -3,7 +3,8 @@
 // engine's events and waits for the end.
 #include "qivpbctrl.h"
 
-#include "sim_events.h"
+#include "common/version.h"
+#include "pbengine/events.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,13 +34,14 @@ constexpr uint32_t kPullHandle = 1;
 constexpr uint64_t kPercent = 100;
 
 const char kUsage[] =
-    "usage: pbplay [-t SECONDS] FILE\n"
+    "usage: pbplay [-t SECONDS] FILE | -h | --help | --version\n"
     "Plays FILE in pull mode through libqivpbctrl against the playback engine\n"
     "(pbengine, at $QIV_RPC_DIR or /tmp/qiv_rpc): opens a playback with the pull\n"
     "buffering model, hands the engine pull functions that read FILE, plays it,\n"
     "prints the engine's events and progress, waits for the end, stops and closes.\n"
     "  -t SECONDS  how long to wait for the end (default 60)\n"
     "  -h, --help  show this text\n"
+    "  --version   show the version\n"
     "Exit status: 0 the engine played the whole file, 1 the engine reported a\n"
     "failure, 2 usage error, 3 FILE cannot be read, 4 no engine or a call to it\n"
     "failed, 5 no end within the time.\n";
@@ -241,6 +243,8 @@ int main(int argc, char **argv)
             std::fputs(kUsage, stdout);
             return kExitPlayed;
         }
+        if (!std::strcmp(a, "--version"))
+            return print_version("pbplay");
         if (!std::strcmp(a, "-t")) {
             if (++i == argc || !parse_seconds(argv[i], wait_s))
                 return usage_error("-t takes a number of seconds from 1 to 86400");

@@ -169,6 +169,24 @@ int32_t rpc_engine_conn_count(void);
 /* Socket path of an endpoint into buf; 0, or RPCR_INV_ARGS if it does not fit. */
 int32_t rpc_endpoint_path(const char *ps_name, char *ps_buf, uint32_t ui4_size);
 
+/* How an argument code travels, for an engine that reads its arguments
+ * generically: a value, a value written back, a text, a record (or buffer),
+ * or a place read or written through its pointer. */
+#define RPC_ARG_KIND_VALUE 0
+#define RPC_ARG_KIND_VALUE_OUT 1
+#define RPC_ARG_KIND_TEXT 2
+#define RPC_ARG_KIND_RECORD 3
+#define RPC_ARG_KIND_PLACE_IN 4
+#define RPC_ARG_KIND_PLACE_OUT 5
+/* The kind of an argument code (RPCR_INV_ARGS for a code the transport does
+ * not carry); *pui4_width gets the byte width of a place, else 0. */
+int32_t rpc_arg_kind(uint32_t ui4_code, uint32_t *pui4_width);
+
+/* Accepts the next connection on a listening socket of the engine's own
+ * (close-on-exec), riding out interrupted calls and clients that gave up
+ * while queued; -1 once the socket fails. */
+int32_t rpc_accept(int32_t i4_listen_fd);
+
 #pragma GCC visibility pop
 #ifdef __cplusplus
 }

@@ -445,6 +445,11 @@ int accept_next(int listen_fd)
 
 } // namespace rpcpeer
 
+extern "C" int32_t rpc_accept(int32_t i4_listen_fd)
+{
+    return rpcpeer::accept_next(i4_listen_fd);
+}
+
 extern "C" uint32_t rpc_local_region_size(const void *pv_addr)
 {
     return rpcpeer::t_serving && pv_addr ? rpcmarshal::local_size(*rpcpeer::t_serving, pv_addr) : 0;

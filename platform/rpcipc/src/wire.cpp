@@ -187,6 +187,20 @@ bool classify(uint32_t code, ArgClass &out)
     }
 }
 
+} // namespace rpcwire
+
+extern "C" int32_t rpc_arg_kind(uint32_t ui4_code, uint32_t *pui4_width)
+{
+    rpcwire::ArgClass c{};
+    if (!rpcwire::classify(ui4_code, c))
+        return RPCR_INV_ARGS;
+    if (pui4_width)
+        *pui4_width = c.width;
+    return static_cast<int32_t>(c.kind);
+}
+
+namespace rpcwire {
+
 std::vector<uint8_t> encode(const Call &call)
 {
     Writer w;

@@ -30,7 +30,14 @@ constexpr uint8_t kFlagOut = 1;
 constexpr uint8_t kVersion = 1;
 
 // How an argument code is carried.
-enum class ArgKind { Value, ValueOut, Text, Record, PlaceIn, PlaceOut };
+enum class ArgKind {
+    Value = RPC_ARG_KIND_VALUE,
+    ValueOut = RPC_ARG_KIND_VALUE_OUT,
+    Text = RPC_ARG_KIND_TEXT,
+    Record = RPC_ARG_KIND_RECORD,
+    PlaceIn = RPC_ARG_KIND_PLACE_IN,
+    PlaceOut = RPC_ARG_KIND_PLACE_OUT
+};
 struct ArgClass {
     ArgKind kind;
     uint32_t width; // bytes of a place

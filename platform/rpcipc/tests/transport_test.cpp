@@ -567,7 +567,8 @@ TEST(Visibility, SharedLibrariesExportOnlyTheirCApi)
     };
     const Case cases[] = {
         {RPCIPC_PATH,
-         {"rpc_do_op", "rpc_do_cb", "rpc_peer_status", "__rpc_get_desc__", "g_ps_exe_name"},
+         {"rpc_do_op", "rpc_do_cb", "rpc_peer_status", "__rpc_get_desc__", "g_ps_exe_name", "rpc_arg_kind",
+          "rpc_accept"},
          {"_ZN7rpcpeer11accept_nextEi", "rpcu_set_log", "_ZN7rpcwire8classifyEjRNS_8ArgClassE"}},
         {KORM_PATH, {"x_kmem_block_multimap", "x_smem_block_free"}, {}},
         {PBCTRL_PATH,

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -154,6 +155,21 @@ std::string Engine::ok(const std::string &line)
     if (answer == "ok")
         return "";
     return answer.compare(0, 3, "ok ") == 0 ? answer.substr(3) : "error";
+}
+
+Outcome run(const std::string &command)
+{
+    Outcome r;
+    FILE *f = popen(command.c_str(), "r");
+    if (!f)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        r.out.append(buf, n);
+    const int st = pclose(f);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
 }
 
 } // namespace pbharness

@@ -12,6 +12,14 @@ namespace pbharness {
 // fresh directory, removed again at exit; parallel tests never meet.
 const std::string &use_private_rpc_dir();
 
+// A program's exit status (-1: it did not exit) and standard output.
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+// Runs a shell command line and waits for its end.
+Outcome run(const std::string &command);
+
 class Engine {
 public:
     Engine() = default;

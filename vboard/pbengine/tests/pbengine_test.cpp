@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -61,6 +62,27 @@ TEST_F(PbEngine, ScriptedOutputsStayInsideWhatTheClientSent)
     EXPECT_EQ(engine_.ok("last x_Get 5"), "error");
     EXPECT_EQ(engine_.cmd("bogus").substr(0, 5), "error");
     EXPECT_EQ(engine_.cmd("result x_Get many").substr(0, 5), "error");
+}
+
+TEST(PbEngineOptions, HelpListsTheControlVerbsAndVersionGoesToStandardOutput)
+{
+    const pbharness::Outcome help = pbharness::run(PBENGINE_PATH " --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: pbengine ", 0), 0u) << help.out;
+    // Every verb the unknown-command answer names has its usage line.
+    pbharness::Engine engine;
+    ASSERT_TRUE(engine.start());
+    const std::string unknown = engine.cmd("bogus");
+    const size_t open = unknown.find('(');
+    ASSERT_NE(open, std::string::npos) << unknown;
+    std::istringstream verbs(unknown.substr(open + 1, unknown.size() - open - 2));
+    int listed = 0;
+    for (std::string verb; verbs >> verb; ++listed)
+        EXPECT_NE(help.out.find("\n    " + verb + " "), std::string::npos) << verb;
+    EXPECT_GT(listed, 20);
+    const pbharness::Outcome version = pbharness::run(PBENGINE_PATH " --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("pbengine [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
 std::atomic<int> g_calls{0};
