@@ -21,8 +21,8 @@ cp \$peer/drv_uart2.tx $work/drv_uart2.tx
 sleep 10 | uarttest >$work/uarttest.out 2>&1 & i=0
 while ! grep -q '^  \*\*\*\*' $work/uarttest.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
 cat $work/block.bin >\$peer/ttyQV1.rx
-i=0; while ! grep -q 'send start' $work/uarttest.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
-kill \$(pidof uarttest); sleep 0.2
+i=0; while [ \$(cat \$peer/ttyQV1.tx 2>/dev/null | wc -c) -lt 128 ] && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+kill \$(pidof uarttest)
 cp \$peer/ttyQV1.tx $work/ttyQV1.tx
 cbademo >$work/cbademo.out 2>&1 & cba=\$!; sleep 1
 for t in /proc/\$cba/task/*; do echo \$(cat \$t/comm) \$(cut -d')' -f2 \$t/stat | cut -d' ' -f39,40); done >$work/cbademo.threads
