@@ -5,6 +5,8 @@ set(BOARD_PC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/library.pc.in)
 
 set(BOARD_C_API_MAP ${CMAKE_CURRENT_LIST_DIR}/c_api.map)
 
+set(BOARD_HELP_VERSION_TEST ${CMAKE_CURRENT_LIST_DIR}/help_version_test.sh)
+
 # board_library(NAME <target> [VENDOR_NAME] [DESCRIPTION <text>] SOURCES <src...>
 #               [PUBLIC_HEADER_DIR <dir>] [LINK <libs...>])
 # A shared library of the board, installed with its public headers and a
@@ -83,6 +85,30 @@ function(board_program)
         target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK})
     endif()
     install(TARGETS ${ARG_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    set_property(GLOBAL APPEND PROPERTY BOARD_PROGRAMS ${ARG_NAME})
+endfunction()
+
+# Programs whose --help and --version are still to come; each leaves this
+# list when it answers them.
+set(BOARD_PROGRAMS_WITHOUT_VERSION pbengine pbplay)
+
+# One test over every board_program(): -h, --help and --version each exit 0,
+# the help shows a usage line, the version line is "NAME <project version>".
+# Call once, after every program is defined.
+function(board_programs_help_test)
+    if(NOT BOARD_BUILD_TESTS)
+        return()
+    endif()
+    get_property(programs GLOBAL PROPERTY BOARD_PROGRAMS)
+    list(REMOVE_ITEM programs ${BOARD_PROGRAMS_WITHOUT_VERSION})
+    set(args)
+    foreach(program IN LISTS programs)
+        list(APPEND args ${program}=$<TARGET_FILE:${program}>)
+    endforeach()
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+    add_test(NAME ConsoleTools.AnswerHelpAndVersion
+        COMMAND sh ${BOARD_HELP_VERSION_TEST} "${PROJECT_VERSION}" "${emulator}" ${args})
+    set_tests_properties(ConsoleTools.AnswerHelpAndVersion PROPERTIES LABELS unit)
 endfunction()
 
 # board_test(NAME <target> SOURCES <src...> [LINK <libs...>] [LABELS <label>]

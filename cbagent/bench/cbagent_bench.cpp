@@ -25,6 +25,7 @@
 #include "cbagent.h"
 #include "vboard/cbagent.h"
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 
 namespace {
 
@@ -217,13 +218,13 @@ int relaunch(char **argv) {
     }
     self[n] = '\0';
     std::filesystem::path lib = std::filesystem::path(self).parent_path().parent_path() / "lib" / "libvboard.so";
-    char tmpl[] = "/tmp/cbagent-bench.XXXXXX";
+    const vboard::testkit::TempDir state("cbagent-bench");
     std::string board = "nand.size = 1M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n", error;
-    if (!::mkdtemp(tmpl) || vboard::prepare_state(tmpl, &board, &error) != 0) {
+    if (vboard::prepare_state(state.path(), &board, &error) != 0) {
         std::fprintf(stderr, "cbagent_bench: no state directory: %s\n", error.c_str());
         return 1;
     }
-    ::setenv(vboard::kStateEnv, tmpl, 1);
+    ::setenv(vboard::kStateEnv, state.path().c_str(), 1);
     ::setenv("LD_PRELOAD", lib.c_str(), 1);
     pid_t child = ::fork();
     if (child == 0) {
@@ -232,7 +233,6 @@ int relaunch(char **argv) {
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    std::filesystem::remove_all(tmpl);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 

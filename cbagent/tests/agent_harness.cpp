@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -26,38 +25,32 @@
 namespace cbatest {
 
 DriverBoard::DriverBoard() {
-    char tmpl[] = "/tmp/cbagent-test.XXXXXX";
-    if (!::mkdtemp(tmpl)) {
-        throw std::runtime_error("mkdtemp");
-    }
-    dir_ = tmpl;
     std::string error;
     std::string board = "nand.size = 1M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n";
-    if (vboard::prepare_state(dir_, &board, &error) != 0) {
+    if (vboard::prepare_state(dir(), &board, &error) != 0) {
         throw std::runtime_error(error);
     }
-    ::setenv(vboard::kStateEnv, dir_.c_str(), 1);
+    ::setenv(vboard::kStateEnv, dir().c_str(), 1);
 }
 
 DriverBoard::~DriverBoard() {
     ::unsetenv(vboard::kStateEnv);
-    std::filesystem::remove_all(dir_);
 }
 
 bool DriverBoard::await_driver(int timeout_ms) const {
     vboard::CbaStats s;
-    return await([&] { return vboard::cba_stats(dir_, ::getpid(), &s) == 0; }, timeout_ms);
+    return await([&] { return vboard::cba_stats(dir(), ::getpid(), &s) == 0; }, timeout_ms);
 }
 
 vboard::CbaStats DriverBoard::stats() const {
     vboard::CbaStats s;
-    vboard::cba_stats(dir_, ::getpid(), &s);
+    vboard::cba_stats(dir(), ::getpid(), &s);
     return s;
 }
 
 std::vector<std::string> DriverBoard::journal_lines(const std::string &prefix) const {
     std::vector<std::string> out;
-    for (const std::string &line : vboard::read_journal(dir_)) {
+    for (const std::string &line : vboard::read_journal(dir())) {
         if (line.rfind(prefix, 0) == 0) {
             out.push_back(line);
         }

@@ -12,6 +12,7 @@
 
 #include "cbagent.h"
 #include "vboard/cbagent.h"
+#include "vboard/temp_dir.h"
 
 namespace cbatest {
 
@@ -20,14 +21,14 @@ class DriverBoard {
 public:
     DriverBoard();
     ~DriverBoard();
-    const std::string &dir() const { return dir_; }
+    const std::string &dir() const { return dir_.path(); }
     // Waits until this process's dispatcher has asked the driver for work.
     bool await_driver(int timeout_ms = 5000) const;
     vboard::CbaStats stats() const;
     std::vector<std::string> journal_lines(const std::string &prefix) const;
 
 private:
-    std::string dir_;
+    vboard::testkit::TempDir dir_{"cbagent-test"};
 };
 
 // What one callback saw.

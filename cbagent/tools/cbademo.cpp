@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "cbagent.h"
+#include "common/help_option.h"
 
 namespace {
 
@@ -50,6 +51,9 @@ void sleep_callback(void *info, uint32_t tag) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (answered_help_or_version(argc, argv, "cbademo", kUsage)) {
+        return 0;
+    }
     int opt;
     while ((opt = getopt(argc, argv, "d:h")) != -1) {
         if (opt == 'd') {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "appipc.h"
+#include "common/help_option.h"
 #include "ipcq/queues.h"
 #include "netipc.h"
 
@@ -346,6 +347,9 @@ int remove_command(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    if (answered_help_or_version(argc, argv, "ipcmsg", kUsage)) {
+        return kExitOk;
+    }
     if (argc < 2) {
         return usage_error("no command");
     }
@@ -364,7 +368,7 @@ int main(int argc, char **argv)
     if (command == "remove") {
         return remove_command(argc, argv);
     }
-    if (command == "help" || command == "--help" || command == "-h") {
+    if (command == "help") {
         fputs(kUsage, stdout);
         return kExitOk;
     }

@@ -3,6 +3,7 @@
 // and the MPEG audio layer of every file must agree. Also the tsinfo tool.
 #include "qivpbctrl_ts.h"
 #include "ts_stream_builder.h"
+#include "vboard/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -93,25 +94,7 @@ std::vector<uint8_t> read_file(const fs::path &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "tsinfo.XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    const fs::path &path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using vboard::testkit::TempDir;
 
 void write_file(const fs::path &path, const std::vector<uint8_t> &data)
 {
@@ -242,17 +225,17 @@ Counts compare_with_ffprobe(const fs::path &file, size_t packet_size)
 
 TEST(TsInfoFfprobe, AgreesWithFfprobeOnRealStreams)
 {
-    TempDir dir;
+    TempDir dir("tsinfo");
     ASSERT_FALSE(dir.path().empty());
     int programs = 0;
     int streams = 0;
     for (const Sample &s : samples()) {
         SCOPED_TRACE(s.name);
         ASSERT_TRUE(make_sample(dir.path(), s));
-        const Counts c = compare_with_ffprobe(dir.path() / s.name, s.packet_size);
+        const Counts c = compare_with_ffprobe(dir.file(s.name), s.packet_size);
         EXPECT_GT(c.streams, 0);
         printf("%-24s %7ju bytes  %3d-byte packets  %d program(s)  %d stream(s)\n", s.name,
-               static_cast<uintmax_t>(fs::file_size(dir.path() / s.name)), static_cast<int>(s.packet_size),
+               static_cast<uintmax_t>(fs::file_size(dir.file(s.name))), static_cast<int>(s.packet_size),
                c.programs, c.streams);
         programs += c.programs;
         streams += c.streams;
@@ -270,14 +253,14 @@ constexpr const char *kAddressSpaceLimit = "ulimit -v 1048576; ";
 
 TEST(TsInfoTool, ShowsWhatTheParserFindsWithClearExitStatuses)
 {
-    TempDir dir;
+    TempDir dir("tsinfo");
     ASSERT_FALSE(dir.path().empty());
     const Sample &ts = samples()[0];
     ASSERT_TRUE(make_sample(dir.path(), ts));
-    const std::string file = "'" + (dir.path() / ts.name).string() + "'";
+    const std::string file = "'" + dir.file(ts.name) + "'";
     const std::string tool = TSINFO_PATH;
-    std::ofstream(dir.path() / "text.txt") << std::string(4000, 'x');
-    write_file(dir.path() / "pat_only.ts", tstest::Stream().packet(0, true, tstest::pat({0x1000})).filler(20).bytes);
+    std::ofstream(dir.file("text.txt")) << std::string(4000, 'x');
+    write_file(dir.file("pat_only.ts"), tstest::Stream().packet(0, true, tstest::pat({0x1000})).filler(20).bytes);
 
     int status = -1;
     const std::string json = run_output(tool + " --json " + file, &status);
@@ -293,10 +276,10 @@ TEST(TsInfoTool, ShowsWhatTheParserFindsWithClearExitStatuses)
     struct Case {
         std::string args;
         int status;
-    } cases[] = {{"'" + (dir.path() / "text.txt").string() + "'", 1},
-                 {"'" + (dir.path() / "missing.ts").string() + "'", 1},
+    } cases[] = {{"'" + dir.file("text.txt") + "'", 1},
+                 {"'" + dir.file("missing.ts") + "'", 1},
                  {"-n 100 " + file, 1},
-                 {"'" + (dir.path() / "pat_only.ts").string() + "'", 1},
+                 {"'" + dir.file("pat_only.ts") + "'", 1},
                  {"", 2},
                  {"-n 0 " + file, 2},
                  {"--bogus " + file, 2},

@@ -3,6 +3,7 @@
 // ships to the board.
 #include "script_format.h"
 
+#include "common/help_option.h"
 #include "common/le_bytes.h"
 
 #include <openssl/bn.h>
@@ -210,8 +211,10 @@ int verify(const std::string &pub_path, const std::string &signed_path)
 
 int main(int argc, char **argv)
 {
+    if (answered_help_or_version(argc, argv, "sigsign", kUsageText))
+        return kDone;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
+    if (!args.empty() && args[0] == "help") {
         fputs(kUsageText, stdout);
         return kDone;
     }

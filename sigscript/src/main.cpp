@@ -10,6 +10,8 @@
 #include "sha256.h"
 #include "signed_script.h"
 
+#include "common/help_option.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,11 @@ constexpr int kFailure = 255; // exit(-1)
 constexpr size_t kPathSize = 256;
 constexpr size_t kCommandSize = 1024;
 constexpr char kTempTemplate[] = "/tmp/XXXXXX";
+constexpr char kUsage[] =
+    "usage: sigscript SIGNED-SCRIPT [ARGS...]\n"
+    "Runs the shell script in SIGNED-SCRIPT with ARGS if its signature checks out\n"
+    "against the key in /etc/shpub.\n"
+    "Exit status: 0 once the shell has run the script, 255 on every failure before.\n";
 
 uint8_t pubkey[script_format::kKeySize];
 signed_script_t signed_script;
@@ -127,6 +134,8 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    if (answered_help_or_version(argc, argv, "sigscript", kUsage))
+        return 0;
     int status = run(argc, argv);
     free_script(&signed_script);
     return status;

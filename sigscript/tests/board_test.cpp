@@ -2,6 +2,7 @@
 // signed by sigsign and by `openssl pkeyutl` directly, and every refusal.
 // Each run lists the board's /tmp before and after sigscript and copies
 // out whatever appeared there.
+#include "vboard/temp_dir.h"
 #include "vboard/testkit.h"
 
 #include "common/le_bytes.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 
@@ -73,11 +75,10 @@ class SigscriptBoard : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/sigscript-keys.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        keys_ = dir;
+        keys_dir_ = std::make_unique<vboard::testkit::TempDir>("sigscript-keys");
+        keys_ = keys_dir_->path();
     }
-    static void TearDownTestSuite() { host("rm -rf " + keys_); }
+    static void TearDownTestSuite() { keys_dir_.reset(); }
 
     // A key made by `openssl genrsa` (of bits bits) when first asked for.
     static std::string key(const std::string &name = "key.pem", int bits = 2048)
@@ -189,10 +190,12 @@ protected:
         EXPECT_EQ(o.new_tmp_files.begin()->second, script);
     }
 
+    static std::unique_ptr<vboard::testkit::TempDir> keys_dir_;
     static std::string keys_;
     Board board_;
 };
 
+std::unique_ptr<vboard::testkit::TempDir> SigscriptBoard::keys_dir_;
 std::string SigscriptBoard::keys_;
 
 TEST_F(SigscriptBoard, RunsScriptSignedBySigsignWithItsArguments)

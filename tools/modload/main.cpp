@@ -8,12 +8,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/help_option.h"
 #include "image.h"
 #include "options.h"
 
 namespace {
 
 constexpr char kUsage[] = "usage: insmod <module.o>\n";
+constexpr char kHelp[] =
+    "usage: modload MODULE [OPTION...]\n"
+    "Loads the kernel module file MODULE with the OPTIONs (name=value words)\n"
+    "joined by single spaces.\n"
+    "Exit status: 0 loaded, 22 no MODULE given, otherwise the errno of the step\n"
+    "that failed.\n";
 constexpr int kNoPathStatus = 22;
 // As the kernel's own file loader answers for what is no regular file.
 constexpr int kNotRegularStatus = EINVAL;
@@ -26,6 +33,9 @@ int cannot_open(const char *path, const char *reason, int status) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (answered_help_or_version(argc, argv, "modload", kHelp)) {
+        return 0;
+    }
     if (argc < 2) {
         // Nothing else is left to say when standard error is gone.
         (void)!::write(STDERR_FILENO, kUsage, sizeof kUsage - 1);

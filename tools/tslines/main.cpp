@@ -6,11 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/help_option.h"
 #include "stamp.h"
 
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
+constexpr char kUsage[] =
+    "usage: tslines < INPUT\n"
+    "Copies standard input to standard output and puts the time (HH:MM:SS.mmm)\n"
+    "in front of every line after the first.\n";
 
 // A line has just ended: the next character other than a line end gets a stamp.
 bool line_ended = false;
@@ -47,7 +52,10 @@ void copy_chunk(const char *p, size_t n) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (answered_help_or_version(argc, argv, "tslines", kUsage)) {
+        return 0;
+    }
     static char out_buffer[kChunk];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     static char chunk[kChunk];

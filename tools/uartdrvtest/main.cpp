@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/help_option.h"
 #include "menus.h"
 #include "tools/binary_signal.h"
 
@@ -23,6 +24,11 @@ constexpr unsigned long kStart = 32;
 constexpr size_t kBufferSize = 1024;
 constexpr size_t kReadSize = 50;
 constexpr char kQuit[] = "quit";
+constexpr char kUsage[] =
+    "usage: uartdrvtest\n"
+    "Interactive test of the UART driver /dev/drv_uart2: menus pick the port,\n"
+    "pin group, work mode and baud rate, then what arrives is printed and what\n"
+    "is typed is sent (\"quit\" ends).\n";
 constexpr int kQuitWaitSeconds = 2;                // for the writer's last write
 constexpr useconds_t kEmptyReadPauseUs = 10 * 1000;  // before asking the driver again
 
@@ -142,7 +148,10 @@ void command_loop(Transmit *tx) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (answered_help_or_version(argc, argv, "uartdrvtest", kUsage)) {
+        return 0;
+    }
     // Lines show as they happen also when the console is a pipe or a log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Never destroyed: the threads still wait on it when the program ends.

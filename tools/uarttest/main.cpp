@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/help_option.h"
 #include "gpio_ops.h"
 #include "port.h"
 #include "tools/binary_signal.h"
@@ -25,6 +26,10 @@ constexpr size_t kReadSize = 16;
 constexpr unsigned kReadyPin = 13;     // configured once the port is set up
 constexpr unsigned kActivityPin = 62;  // toggled while data comes in
 constexpr unsigned kDriveMode = 1;     // pin config: drive the given level
+constexpr char kUsage[] =
+    "usage: uarttest\n"
+    "Echo test of the serial port at 115200 baud: every 128 bytes received are\n"
+    "sent back, GPIO pin 62 toggles as data comes in. Runs until killed.\n";
 
 // What the two worker threads share.
 struct Port {
@@ -145,7 +150,10 @@ void print_menu() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (answered_help_or_version(argc, argv, "uarttest", kUsage)) {
+        return 0;
+    }
     // Lines show as they happen also when the console is a pipe or a log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Never destroyed: a thread may still wait on it when the program ends.

@@ -7,6 +7,8 @@
 #include "options.h"
 #include "stream_server.h"
 
+#include "common/version.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 
@@ -22,6 +24,12 @@ using namespace tulka;
 constexpr int32_t startup_log_flags = 3;
 constexpr const char *boot_copy_command = "cp /mnt/ubi_boot/*.conf /etc/lirc/lircd.conf.d";
 constexpr const char *capture_device = "/dev/lirc0";
+
+void print_usage(const char *program)
+{
+    std::fputs(usage_text(program).c_str(), stdout);
+    std::fflush(stdout);
+}
 
 void run_daemon(int argc, const char *const argv[])
 {
@@ -60,10 +68,15 @@ void run_daemon(int argc, const char *const argv[])
 
 int main(int argc, char *argv[])
 {
+    if (wants_version(argc, argv))
+        return print_version("tulkad");
+    if (wants_long_help(argc, argv)) {
+        print_usage(argv[0]);
+        return 0;
+    }
     log_flags = startup_log_flags;
     exec_sync(boot_copy_command);
-    std::fputs(usage_text(argv[0]).c_str(), stdout);
-    std::fflush(stdout);
+    print_usage(argv[0]);
     if (wants_help(argc, argv))
         return 0;
     try {

@@ -10,6 +10,8 @@ namespace tulka {
 namespace {
 
 const char *const opt_help = "-h";
+const char *const opt_long_help = "--help";
+const char *const opt_version = "--version";
 const char *const opt_repeat = "-r";
 const char *const opt_config_dir = "-c";
 const char *const opt_sample = "-s";
@@ -24,6 +26,11 @@ std::optional<std::string> option_value(int argc, const char *const argv[], cons
     if (found + 1 == end)
         throw std::invalid_argument(option + " expects parameter");
     return std::string(found[1]);
+}
+
+bool has_option(int argc, const char *const argv[], const char *option)
+{
+    return std::find(argv + std::min(argc, 1), argv + argc, std::string(option)) != argv + argc;
 }
 
 uint32_t number_option(int argc, const char *const argv[], const char *option, uint32_t fallback)
@@ -50,7 +57,17 @@ std::string usage_text(const std::string &program)
 
 bool wants_help(int argc, const char *const argv[])
 {
-    return std::find(argv + std::min(argc, 1), argv + argc, std::string(opt_help)) != argv + argc;
+    return has_option(argc, argv, opt_help);
+}
+
+bool wants_long_help(int argc, const char *const argv[])
+{
+    return has_option(argc, argv, opt_long_help);
+}
+
+bool wants_version(int argc, const char *const argv[])
+{
+    return has_option(argc, argv, opt_version);
 }
 
 settings read_settings(int argc, const char *const argv[])

@@ -22,6 +22,11 @@ std::string usage_text(const std::string &program);
 
 bool wants_help(int argc, const char *const argv[]);
 
+// --help and --version answer before anything starts: unlike -h they do not
+// copy the boot partition's configurations first.
+bool wants_long_help(int argc, const char *const argv[]);
+bool wants_version(int argc, const char *const argv[]);
+
 // Reads -r, -c and -s. Throws std::invalid_argument for an option without a
 // value and boost::bad_lexical_cast for a value that is not a number.
 settings read_settings(int argc, const char *const argv[]);

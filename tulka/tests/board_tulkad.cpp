@@ -9,7 +9,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <regex>
@@ -40,14 +39,6 @@ std::string read_text(const std::string &path)
     } catch (const std::ios_base::failure &) {
         return {};
     }
-}
-
-std::string make_temp_dir()
-{
-    char name[] = "/tmp/tulka_board.XXXXXX";
-    if (!mkdtemp(name))
-        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    return name;
 }
 
 // Starts argv with stdout and stderr going to files. The child's pid.
@@ -138,9 +129,9 @@ bool await_for(const std::function<bool()> &done, std::chrono::milliseconds limi
     return vboard::testkit::await(done, static_cast<int>(limit.count()));
 }
 
-host_program::host_program(const std::vector<std::string> &argv) : m_dir(make_temp_dir())
+host_program::host_program(const std::vector<std::string> &argv)
 {
-    m_pid = spawn(argv, m_dir + "/out", m_dir + "/err");
+    m_pid = spawn(argv, m_dir.file("out"), m_dir.file("err"));
 }
 
 host_program::~host_program()
@@ -149,15 +140,13 @@ host_program::~host_program()
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
 }
 
 int host_program::pid() const { return m_pid; }
 
-std::string host_program::out() const { return read_text(m_dir + "/out"); }
+std::string host_program::out() const { return read_text(m_dir.file("out")); }
 
-std::string host_program::err() const { return read_text(m_dir + "/err"); }
+std::string host_program::err() const { return read_text(m_dir.file("err")); }
 
 bool host_program::wait_out(const std::string &pattern, std::chrono::milliseconds limit) const
 {

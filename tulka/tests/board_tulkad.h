@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tulka/protocol.h"
+#include "vboard/temp_dir.h"
 
 #include <chrono>
 #include <cstdint>
@@ -39,7 +40,7 @@ public:
     run_result stop(int signal_number, std::chrono::milliseconds limit);
 
 private:
-    std::string m_dir;
+    vboard::testkit::TempDir m_dir{"tulka_board"};
     int m_pid = -1;
 };
 

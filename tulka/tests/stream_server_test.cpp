@@ -28,10 +28,6 @@ class StreamServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir_template[] = "/tmp/tulka_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir_template), nullptr);
-        m_dir = dir_template;
-        m_path = m_dir + "/socket";
         server = std::make_shared<stream_server>(io);
     }
 
@@ -42,8 +38,6 @@ protected:
         server->stop();
         server.reset();
         io.poll();
-        unlink(m_path.c_str());
-        rmdir(m_dir.c_str());
     }
 
     void start(stream_server::message_handler handler) { server->start(std::move(handler), m_path); }
@@ -126,8 +120,8 @@ protected:
     std::vector<message> received;
 
 private:
-    std::string m_dir;
-    std::string m_path;
+    vboard::testkit::TempDir m_dir{"tulka_test"};
+    std::string m_path = m_dir.file("socket");
     std::vector<int> m_clients;
 };
 

@@ -86,36 +86,26 @@ inline ir_signal sony_frame(unsigned code) {
 
 }  // namespace tulka::test
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "vboard/temp_dir.h"
 
 namespace tulka::test {
 
 // A fresh directory, removed with everything in it at the end of the test.
 class temp_dir {
 public:
-    temp_dir() {
-        char name[] = "/tmp/tulka_lirc_XXXXXX";
-        m_path = ::mkdtemp(name) ? name : "";
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
     // With a trailing "/", as configuration directories are given.
-    std::string dir() const { return m_path + "/"; }
+    std::string dir() const { return m_dir.path() + "/"; }
     std::string sub(const std::string &name) const {
-        std::filesystem::create_directories(m_path + "/" + name);
-        return m_path + "/" + name + "/";
+        std::filesystem::create_directories(m_dir.file(name));
+        return m_dir.file(name) + "/";
     }
 
 private:
-    std::string m_path;
+    vboard::testkit::TempDir m_dir{"tulka_lirc"};
 };
 
 inline std::string read_text(const std::string &path) {

@@ -1,4 +1,5 @@
 // tulkactl: command-line client of tulkad's socket, for people and scripts.
+#include "common/help_option.h"
 #include "tulka/key_table.h"
 #include "tulka/protocol.h"
 #include "tulka/socket_io.h"
@@ -242,6 +243,8 @@ int run_watch(int fd, const command_line &cl)
 
 int main(int argc, char *argv[])
 {
+    if (answered_help_or_version(argc, argv, "tulkactl", usage))
+        return EXIT_OK;
     command_line cl;
     const int parsed = parse_command_line(argc, argv, cl);
     if (parsed != 0) {

@@ -1,6 +1,7 @@
 #include "image_tables.h"
 #include "raw_bytes.h"
 #include "upgimage.h"
+#include "vboard/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +19,13 @@ class UpgImage : public testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/upgimage_test.XXXXXX";
-        dir = mkdtemp(tmpl);
         write("kernel.bin", std::string(3000, 'K'));
         write("rootfs.bin", std::string(0x20000 + 5, 'R'));
     }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
 
     void write(const std::string &name, const std::string &bytes)
     {
-        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+        std::ofstream(temp_.file(name), std::ios::binary) << bytes;
     }
     int build(const std::string &text, std::vector<uint8_t> *img, std::string *err)
     {
@@ -54,7 +52,8 @@ protected:
         return rc;
     }
 
-    std::string dir;
+    vboard::testkit::TempDir temp_{"upgimage_test"};
+    const std::string dir = temp_.path();
 };
 
 const char kLayout[] = "nand 256M block=128K start=0x100000\n"

@@ -1,5 +1,7 @@
 #include "upgimage.h"
 
+#include "common/help_option.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -119,10 +121,8 @@ int dump(const char *path)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+    if (answered_help_or_version(argc, argv, "upgimage", kUsage))
         return 0;
-    }
     if (argc == 4 && std::strcmp(argv[1], "build") == 0)
         return build(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "tables") == 0)

@@ -1,7 +1,7 @@
 // The layout a board boots with, from the tables its flash holds.
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,7 @@
 #include "vboard/journal.h"
 #include "vboard/nand.h"
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 
 using namespace vboard;
 
@@ -76,15 +77,10 @@ std::string adaptive(const Layout &l) { return table(kAdaptiveHead, l); }
 class BootLayoutTest : public ::testing::Test {
 protected:
     void SetUp() override { make(kBoardText); }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     void make(const std::string &text) {
-        if (!dir_.empty()) {
-            std::filesystem::remove_all(dir_);
-        }
-        char tmpl[] = "/tmp/vboard-layout.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        temp_ = std::make_unique<testkit::TempDir>("vboard-layout");
+        dir_ = temp_->path();
         std::string error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ASSERT_EQ(load_state_board(dir_, &board_, &error), 0) << error;
@@ -113,6 +109,7 @@ protected:
         }
     }
 
+    std::unique_ptr<testkit::TempDir> temp_;
     std::string dir_;
     BoardConfig board_;
 };

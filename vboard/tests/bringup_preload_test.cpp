@@ -17,6 +17,7 @@
 #include "vboard/gpio.h"
 #include "vboard/module.h"
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 #include "vboard/uart_peer.h"
 
 using namespace vboard;
@@ -29,18 +30,13 @@ const char kBoard[] =
 class BringupPreload : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vboard-bringup.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         std::string text = kBoard, error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ::setenv(kStateEnv, dir_.c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv(kStateEnv);
-        std::filesystem::remove_all(dir_);
-    }
-    std::string dir_;
+    void TearDown() override { ::unsetenv(kStateEnv); }
+    testkit::TempDir temp_{"vboard-bringup"};
+    const std::string dir_ = temp_.path();
 };
 
 // errno of a failed call, 0 when it succeeded.

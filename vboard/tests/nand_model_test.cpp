@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "vboard/nand.h"
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 
 using namespace vboard;
 
@@ -21,9 +23,8 @@ void count_power_cut() { ++power_cuts; }
 class NandModel : public ::testing::Test {
 protected:
     void boot(const std::string &extra = "") {
-        char tmpl[] = "/tmp/vboard-nand.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        temp_ = std::make_unique<testkit::TempDir>("vboard-nand");
+        dir_ = temp_->path();
         std::string text =
             "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
             "partition = first 1M\npartition = second rest\n" + extra;
@@ -37,10 +38,7 @@ protected:
         ASSERT_EQ(mtd_region(nand_.board, 2, &second_), 0);
     }
     void SetUp() override { boot(); }
-    void TearDown() override {
-        nand_close(&nand_);
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { nand_close(&nand_); }
 
     std::string page_of(char c) { return std::string(kPage, c); }
     // Compared as booleans: a failing page comparison would print kilobytes.
@@ -54,6 +52,7 @@ protected:
         return nand_program(&nand_, r, off, data.data(), data.size());
     }
 
+    std::unique_ptr<testkit::TempDir> temp_;
     std::string dir_;
     Journal journal_;
     Nand nand_;
@@ -168,9 +167,8 @@ TEST_F(NandModel, SeededBytesReadBackAmidErasedBytesAndCountAsProgrammed) {
 
 // Seeds go into a NAND that prepare_state makes, never into one that is there.
 TEST(NandSeeds, FreshNandGetsTheSeedsOnceAndBadSeedsLeaveNoNand) {
-    char tmpl[] = "/tmp/vboard-seed.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string base = tmpl, dir = base + "/state";
+    const testkit::TempDir temp("vboard-seed");
+    std::string base = temp.path(), dir = base + "/state";
     {
         std::ofstream(base + "/pit.bin") << "PIT!";
         std::ofstream(base + "/big.bin") << std::string(kBlock + 1, 'b');
@@ -208,5 +206,4 @@ TEST(NandSeeds, FreshNandGetsTheSeedsOnceAndBadSeedsLeaveNoNand) {
         EXPECT_FALSE(std::filesystem::exists(other + "/nand.img")) << bad;
     }
     EXPECT_NE(error.find("does not fit in its partition"), std::string::npos) << error;
-    std::filesystem::remove_all(base);
 }

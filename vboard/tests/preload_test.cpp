@@ -19,13 +19,13 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include "i2c_request.h"
 #include "vboard/journal.h"
 #include "vboard/lirc.h"
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 
 using namespace vboard;
 
@@ -40,22 +40,17 @@ const char kBoard[] =
 class Preload : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vboard-preload.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         std::string text = kBoard, error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ::setenv(kStateEnv, dir_.c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv(kStateEnv);
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { ::unsetenv(kStateEnv); }
     bool journal_has(const std::string &line) {
         std::vector<std::string> lines = read_journal(dir_);
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
-    std::string dir_;
+    testkit::TempDir temp_{"vboard-preload"};
+    const std::string dir_ = temp_.path();
 };
 
 std::string page_of(char c) { return std::string(kPage, c); }

@@ -4,6 +4,7 @@
 // output).
 #include "qivpbctrl.h"
 
+#include "common/help_option.h"
 #include "common/stream_hash.h"
 
 #include <fcntl.h>
@@ -42,19 +43,16 @@ void on_signal(int)
     g_stop = 1;
 }
 
-void usage(FILE *out)
-{
-    std::fprintf(out,
-                 "usage: pbpush [-b BYTES] [-q] [FILE | -]\n"
-                 "  Pushes FILE (standard input when none or -) to the playback engine in\n"
-                 "  push mode, in buffers of BYTES (default 65536; K and M suffixes, at most\n"
-                 "  64M), with a progress bar and the throughput on standard error, and\n"
-                 "  ends with the byte count and the stream's checksum (the one pbengine's\n"
-                 "  \"push stat\" reports).\n"
-                 "  -q  no progress bar\n"
-                 "exit status: 0 every byte consumed by the engine, 1 the engine or the\n"
-                 "library failed, 2 bad usage, 3 the input cannot be read, 130 interrupted\n");
-}
+const char kUsage[] =
+    "usage: pbpush [-b BYTES] [-q] [FILE | -]\n"
+    "  Pushes FILE (standard input when none or -) to the playback engine in\n"
+    "  push mode, in buffers of BYTES (default 65536; K and M suffixes, at most\n"
+    "  64M), with a progress bar and the throughput on standard error, and\n"
+    "  ends with the byte count and the stream's checksum (the one pbengine's\n"
+    "  \"push stat\" reports).\n"
+    "  -q  no progress bar\n"
+    "exit status: 0 every byte consumed by the engine, 1 the engine or the\n"
+    "library failed, 2 bad usage, 3 the input cannot be read, 130 interrupted\n";
 
 bool parse_size(const char *text, uint32_t &out)
 {
@@ -257,6 +255,8 @@ int run(int fd, uint32_t size, bool quiet)
 
 int main(int argc, char **argv)
 {
+    if (answered_help_or_version(argc, argv, "pbpush", kUsage))
+        return kExitOk;
     uint32_t size = kDefaultBuffer;
     bool quiet = false;
     int opt;
@@ -267,11 +267,11 @@ int main(int argc, char **argv)
             quiet = true;
             continue;
         }
-        usage(opt == 'h' ? stdout : stderr);
+        std::fputs(kUsage, opt == 'h' ? stdout : stderr);
         return opt == 'h' ? kExitOk : kExitUsage;
     }
     if (argc - optind > 1) {
-        usage(stderr);
+        std::fputs(kUsage, stderr);
         return kExitUsage;
     }
     const char *path = optind < argc ? argv[optind] : "-";

@@ -1,6 +1,8 @@
 // tsinfo: shows what IQivPb_Ctrl_GetTSInfo finds at the start of a file.
 #include "qivpbctrl_ts.h"
 
+#include "common/help_option.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -208,6 +210,8 @@ void print_json(const IQIV_PB_TS_INFO_T &info)
 
 int main(int argc, char **argv)
 {
+    if (answered_help_or_version(argc, argv, "tsinfo", kUsage))
+        return kExitFound;
     Options opt;
     bool help = false;
     if (const int rc = parse_args(argc, argv, opt, help))

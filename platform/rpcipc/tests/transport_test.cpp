@@ -2,6 +2,7 @@
 #include "rpcipc.h"
 
 #include "common/le_bytes.h"
+#include "vboard/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -30,18 +32,17 @@ namespace {
 constexpr const char *kEndpoint = "rpctest";
 constexpr int32_t kWait = 5000; // ms; a hang fails instead of blocking the suite
 
-std::string g_dir;
+std::unique_ptr<vboard::testkit::TempDir> g_dir;
 
 class Transport : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char tmpl[] = "/tmp/rpctest.XXXXXX";
-        g_dir = ::mkdtemp(tmpl);
-        ::setenv(RPC_DIR_ENV, g_dir.c_str(), 1);
+        g_dir = std::make_unique<vboard::testkit::TempDir>("rpctest");
+        ::setenv(RPC_DIR_ENV, g_dir->path().c_str(), 1);
         rpc_init(0);
     }
-    static void TearDownTestSuite() { ::rmdir(g_dir.c_str()); }
+    static void TearDownTestSuite() { g_dir.reset(); }
     void SetUp() override
     {
         ASSERT_EQ(rpc_engine_serve(kEndpoint), RPCR_OK);

@@ -15,6 +15,7 @@
 
 #include "monitor.h"
 #include "vboard/mem_tally.h"
+#include "vboard/temp_dir.h"
 
 namespace {
 
@@ -61,14 +62,11 @@ void write_file(const std::string &path, const std::string &bytes) {
 }  // namespace
 
 int main() {
-    char dir[] = "/tmp/memtally-bench.XXXXXX";
-    if (!::mkdtemp(dir)) {
-        return 1;
-    }
+    const vboard::testkit::TempDir dir("memtally-bench");
     vboard::KernelSymbols symbols = vboard::generate_kallsyms(1);
     static memtally::Monitor monitor;
-    monitor.src.mem_tally = std::string(dir) + "/mem_tally";
-    monitor.src.kallsyms = std::string(dir) + "/kallsyms";
+    monitor.src.mem_tally = dir.file("mem_tally");
+    monitor.src.kallsyms = dir.file("kallsyms");
     write_file(monitor.src.kallsyms, symbols.text);
     std::printf("kallsyms: %zu lines\n", static_cast<size_t>(std::count(symbols.text.begin(), symbols.text.end(), '\n')));
     std::printf("%10s %8s %10s %10s %12s %8s\n", "pages", "owners", "read ms", "scan ms", "refresh ms", "ratio");
@@ -90,8 +88,5 @@ int main() {
                     refresh_ms / read_ms);
     }
     std::printf("ratio: refresh (scan, merges, sort, symbols, names, frame) / bare read of the page file\n");
-    ::unlink(monitor.src.mem_tally.c_str());
-    ::unlink(monitor.src.kallsyms.c_str());
-    ::rmdir(dir);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "frame.h"
+#include "vboard/temp_dir.h"
 
 using namespace memtally;
 namespace fs = std::filesystem;
@@ -19,9 +20,6 @@ namespace {
 class Labels : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/memtally-labels.XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        dir_ = name;
         src_.kallsyms = dir_ + "/kallsyms";
         src_.proc = dir_ + "/proc";
         src_.dev_list = dir_ + "/dev.txt";
@@ -29,7 +27,6 @@ protected:
         src_.find_root = dir_ + "/files";
         fs::create_directories(dir_ + "/files/sub");
     }
-    void TearDown() override { fs::remove_all(dir_); }
     void write(const std::string &name, const std::string &text) {
         fs::create_directories(fs::path(dir_ + "/" + name).parent_path());
         std::ofstream(dir_ + "/" + name) << text;
@@ -41,7 +38,8 @@ protected:
         }
         return Window{&table_, 0, rows_};
     }
-    std::string dir_;
+    vboard::testkit::TempDir temp_{"memtally-labels"};
+    const std::string dir_ = temp_.path();
     Sources src_;
     OwnerTable table_;
     RowText rows_[kWindowRows];

@@ -14,11 +14,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "vboard/state.h"
+#include "vboard/temp_dir.h"
 
 namespace {
 
@@ -112,18 +112,13 @@ void report(const char *name, const char *clock, double s, const Log &log) {
 
 int main(int argc, char **argv) {
     size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 8;
-    char tmpl[] = "/tmp/tslines-bench.XXXXXX";
-    if (!::mkdtemp(tmpl)) {
-        std::perror("tslines_bench: mkdtemp");
-        return 1;
-    }
-    std::string dir = tmpl;
-    Log log = make_log(dir + "/console.log", mib ? mib : 8);
+    const vboard::testkit::TempDir dir("tslines-bench");
+    Log log = make_log(dir.file("console.log"), mib ? mib : 8);
     std::printf("log: %.1f MB, %zu lines; tslines best of %d runs, ts %d\n", log.bytes / 1e6, log.lines,
                 kTslinesRounds, kTsRounds);
 
     std::vector<std::string> board_env = {std::string("LD_PRELOAD=") + VBOARD_LIBRARY,
-                                          std::string(vboard::kStateEnv) + "=" + dir};
+                                          std::string(vboard::kStateEnv) + "=" + dir.path()};
     Timing tslines = best_of(kTslinesRounds, {TSLINES_PATH}, board_env, log);
     Timing ts = best_of(kTsRounds, {"ts", "-m", "%H:%M:%.S"}, {}, log);
     report("tslines (syscall 370 via libvboard)", "wall", tslines.wall, log);
@@ -132,6 +127,5 @@ int main(int argc, char **argv) {
     report("", "cpu", ts.cpu, log);
     std::printf("ratio (ts time / tslines time): wall %.1fx, cpu %.1fx\n", ts.wall / tslines.wall,
                 ts.cpu / tslines.cpu);
-    std::filesystem::remove_all(dir);
     return 0;
 }
