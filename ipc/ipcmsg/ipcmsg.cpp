@@ -100,6 +100,7 @@ int32_t receive_network(int32_t, Message *message)
     return result;
 }
 
+// clang-format off
 #define CHANNEL_QUEUES(n)                                                                    \
     QueueEntry{"bdp" #n, "application -> player", ipcq::kChannelProjects[n].bdp, n,          \
                APP_IPC_DATA_SIZE, send_channel<app_send_ipc_msg>,                            \
@@ -107,6 +108,7 @@ int32_t receive_network(int32_t, Message *message)
         QueueEntry{"app" #n, "player -> application", ipcq::kChannelProjects[n].app, n,      \
                    APP_IPC_DATA_SIZE, send_channel<bdp_send_ipc_msg>,                        \
                    receive_channel<app_recv_ipc_msg>}
+// clang-format on
 
 const QueueEntry kQueues[] = {
     CHANNEL_QUEUES(0),

@@ -9,6 +9,7 @@ namespace {
 
 // Every code from 0 to 247 with a KEY_ name, except 240 (unknown key) and 246.
 // Where the kernel knows two names for a code, the name listed here wins.
+// clang-format off
 #define KEY_ENTRY(name) {name, #name}
 const std::pair<int32_t, const char *> key_list[] = {
     KEY_ENTRY(KEY_RESERVED), KEY_ENTRY(KEY_ESC), KEY_ENTRY(KEY_1), KEY_ENTRY(KEY_2),
@@ -72,6 +73,7 @@ const std::pair<int32_t, const char *> key_list[] = {
     KEY_ENTRY(KEY_WLAN), KEY_ENTRY(KEY_UWB), KEY_ENTRY(KEY_VIDEO_NEXT), KEY_ENTRY(KEY_VIDEO_PREV),
     KEY_ENTRY(KEY_BRIGHTNESS_CYCLE), KEY_ENTRY(KEY_BRIGHTNESS_ZERO), KEY_ENTRY(KEY_DISPLAY_OFF), KEY_ENTRY(KEY_RFKILL),
 };
+// clang-format on
 #undef KEY_ENTRY
 
 std::map<int32_t, std::string> build_key_names()

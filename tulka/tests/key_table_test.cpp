@@ -31,6 +31,7 @@ TEST(KeyTable, NamesAndCodesAgreeBothWays)
 
 // Every name in order of its code, as the kernel's input event codes give
 // them (with the preferred of two names), codes 84, 195-199, 240 and 246 left out.
+// clang-format off
 const char *const names_by_code[] = {
     "KEY_RESERVED", "KEY_ESC", "KEY_1", "KEY_2", "KEY_3", "KEY_4", "KEY_5", "KEY_6", "KEY_7",
     "KEY_8", "KEY_9", "KEY_0", "KEY_MINUS", "KEY_EQUAL", "KEY_BACKSPACE", "KEY_TAB", "KEY_Q",
@@ -70,6 +71,7 @@ const char *const names_by_code[] = {
     "KEY_SAVE", "KEY_DOCUMENTS", "KEY_BATTERY", "KEY_BLUETOOTH", "KEY_WLAN", "KEY_UWB",
     "KEY_VIDEO_NEXT", "KEY_VIDEO_PREV", "KEY_BRIGHTNESS_CYCLE", "KEY_BRIGHTNESS_ZERO",
     "KEY_DISPLAY_OFF", "KEY_RFKILL"};
+// clang-format on
 
 TEST(KeyTable, EveryPairOfTheWholeTable)
 {

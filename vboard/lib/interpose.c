@@ -34,6 +34,7 @@ static void *resolve(void **slot, const char *name) {
 #define REAL_SLOT(name) static void *real_##name
 #define REAL(name) ((__typeof__(&name))resolve(&real_##name, #name))
 
+// clang-format off
 REAL_SLOT(open); REAL_SLOT(open64); REAL_SLOT(openat); REAL_SLOT(openat64);
 REAL_SLOT(__open_2); REAL_SLOT(__open64_2); REAL_SLOT(__openat_2); REAL_SLOT(__openat64_2);
 REAL_SLOT(fopen); REAL_SLOT(fopen64);
@@ -43,6 +44,7 @@ REAL_SLOT(lseek); REAL_SLOT(lseek64); REAL_SLOT(ioctl);
 REAL_SLOT(fstat); REAL_SLOT(fstat64); REAL_SLOT(__fxstat); REAL_SLOT(__fxstat64);
 REAL_SLOT(dup); REAL_SLOT(dup2); REAL_SLOT(dup3); REAL_SLOT(fcntl); REAL_SLOT(fcntl64);
 REAL_SLOT(syscall);
+// clang-format on
 
 /* Not declared by current headers, still exported by libc for old binaries. */
 int __fxstat(int ver, int fd, struct stat *st);
@@ -129,7 +131,9 @@ EXPORT int close(int fd) {
     return REAL(close)(fd);
 }
 
+// clang-format off
 REAL_SLOT(close_range); REAL_SLOT(closefrom);
+// clang-format on
 
 EXPORT int close_range(unsigned first, unsigned last, int flags) {
     int rc = REAL(close_range)(first, last, flags);
@@ -256,9 +260,11 @@ EXPORT int __fxstat64(int ver, int fd, struct stat64 *st) {
 
 /* stat and access on emulated paths: the record of a character device (or,
  * for a kernel text file, a read-only regular file) as the host has one. */
+// clang-format off
 REAL_SLOT(stat); REAL_SLOT(stat64); REAL_SLOT(lstat); REAL_SLOT(lstat64);
 REAL_SLOT(__xstat); REAL_SLOT(__xstat64); REAL_SLOT(__lxstat); REAL_SLOT(__lxstat64);
 REAL_SLOT(fstatat); REAL_SLOT(fstatat64); REAL_SLOT(statx); REAL_SLOT(access); REAL_SLOT(faccessat);
+// clang-format on
 
 int __xstat(int ver, const char *path, struct stat *st);
 int __xstat64(int ver, const char *path, struct stat64 *st);
@@ -387,7 +393,9 @@ EXPORT int faccessat(int dirfd, const char *path, int how, int flags) {
 }
 
 /* Emulated device nodes carry no extended attributes (ls -l asks). */
+// clang-format off
 REAL_SLOT(getxattr); REAL_SLOT(lgetxattr); REAL_SLOT(listxattr); REAL_SLOT(llistxattr);
+// clang-format on
 
 static int is_emulated_path(const char *path) {
     mode_t mode;

@@ -15,8 +15,10 @@ namespace {
 // The record's own variant without pointer members.
 const RPC_DESC_VARIANT_T kPlain[] = {{nullptr, 0, nullptr}};
 
+// clang-format off
 #define PLAIN(num, T) {num, #T, sizeof(T), 1, kPlain}
 #define WITH(num, T, variants) {num, #T, sizeof(T), COUNT(variants), variants}
+// clang-format on
 
 const uint32_t kMediaPtrs[] = {OFF(IQIV_PB_CTRL_MEDIA_INFO_T, pu1CodecPriv)};
 const RPC_DESC_VARIANT_T kMedia[] = {{nullptr, COUNT(kMediaPtrs), kMediaPtrs}};
