@@ -31,9 +31,10 @@ namespace {
 
 constexpr uint32_t kThroughputNotes = 10000;
 constexpr size_t kRaiseBatch = 64;
-constexpr long kHoldNs = 300000;  // a callback of a burst lasts this long, so the burst is in flight together
+constexpr long kHoldNs = 300000; // a callback of a burst lasts this long, so the burst is in flight together
 
-int64_t now_ns() {
+int64_t now_ns()
+{
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
@@ -43,7 +44,8 @@ struct Figures {
     double median_us = 0, p99_us = 0;
 };
 
-Figures figures_of(std::vector<int64_t> ns) {
+Figures figures_of(std::vector<int64_t> ns)
+{
     std::sort(ns.begin(), ns.end());
     Figures f;
     if (!ns.empty()) {
@@ -60,7 +62,8 @@ std::atomic<uint32_t> callbacks_done{0};
 std::atomic<bool> hold{false};
 std::condition_variable callbacks_changed;
 
-void timed_callback(void *info, uint32_t) {
+void timed_callback(void *info, uint32_t)
+{
     int64_t start = now_ns(), stamp = 0;
     std::memcpy(&stamp, info, sizeof stamp);
     {
@@ -77,7 +80,8 @@ void timed_callback(void *info, uint32_t) {
 }
 
 // The raiser: another process, told over a pipe how many notes to raise.
-void raiser_main(const std::string &dir, int target, int commands, int acks) {
+void raiser_main(const std::string &dir, int target, int commands, int acks)
+{
     vboard::Journal journal;
     vboard::journal_bind(&journal, dir);
     uint32_t n;
@@ -107,7 +111,8 @@ void raiser_main(const std::string &dir, int target, int commands, int acks) {
 struct Raiser {
     int commands = -1, acks = -1;
     pid_t pid = -1;
-    void raise(uint32_t n) {
+    void raise(uint32_t n)
+    {
         if (::write(commands, &n, sizeof n) != sizeof n || ::read(acks, &n, sizeof n) != sizeof n) {
             std::fprintf(stderr, "cbagent_bench: the raiser is gone\n");
             std::exit(1);
@@ -115,7 +120,8 @@ struct Raiser {
     }
 };
 
-Raiser start_raiser(const std::string &dir) {
+Raiser start_raiser(const std::string &dir)
+{
     int to[2], from[2];
     if (::pipe(to) != 0 || ::pipe(from) != 0) {
         std::exit(1);
@@ -124,7 +130,7 @@ Raiser start_raiser(const std::string &dir) {
     Raiser r;
     r.pid = ::fork();
     if (r.pid == 0) {
-        ::close(to[1]);  // so that the parent's close ends the raiser
+        ::close(to[1]); // so that the parent's close ends the raiser
         ::close(from[0]);
         raiser_main(dir, target, to[0], from[1]);
     }
@@ -135,12 +141,14 @@ Raiser start_raiser(const std::string &dir) {
     return r;
 }
 
-void await_callbacks(uint32_t n) {
+void await_callbacks(uint32_t n)
+{
     std::unique_lock<std::mutex> guard(latency_lock);
     callbacks_changed.wait(guard, [&] { return callbacks_done.load() >= n; });
 }
 
-Figures agent_latency(Raiser &raiser, uint32_t in_flight, int rounds) {
+Figures agent_latency(Raiser &raiser, uint32_t in_flight, int rounds)
+{
     latencies.clear();
     hold = in_flight > 1;
     uint32_t base = callbacks_done.load();
@@ -151,7 +159,8 @@ Figures agent_latency(Raiser &raiser, uint32_t in_flight, int rounds) {
     return figures_of(latencies);
 }
 
-double agent_throughput(Raiser &raiser) {
+double agent_throughput(Raiser &raiser)
+{
     hold = false;
     uint32_t base = callbacks_done.load();
     int64_t t0 = now_ns();
@@ -168,13 +177,15 @@ struct HandOff {
     bool full = false, stop = false;
 };
 
-void make_realtime() {
+void make_realtime()
+{
     sched_param p{};
     p.sched_priority = CBA_THREAD_PRIORITY;
     pthread_setschedparam(pthread_self(), SCHED_RR, &p);
 }
 
-void baseline(int rounds, Figures *latency, double *per_second) {
+void baseline(int rounds, Figures *latency, double *per_second)
+{
     HandOff h;
     std::vector<int64_t> ns;
     ns.reserve(static_cast<size_t>(rounds));
@@ -210,7 +221,8 @@ void baseline(int rounds, Figures *latency, double *per_second) {
 }
 
 // A fresh state directory and the preload, then this program again.
-int relaunch(char **argv) {
+int relaunch(char **argv)
+{
     char self[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
@@ -236,14 +248,15 @@ int relaunch(char **argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-}  // namespace
+} // namespace
 
-int main(int, char **argv) {
+int main(int, char **argv)
+{
     const char *dir = std::getenv(vboard::kStateEnv);
     if (!dir) {
         return relaunch(argv);
     }
-    Raiser raiser = start_raiser(dir);  // before the agent's threads exist
+    Raiser raiser = start_raiser(dir); // before the agent's threads exist
     vCBAgent_User_Init();
     vboard::CbaStats stats;
     for (int i = 0; i < 5000 && vboard::cba_stats(dir, ::getpid(), &stats) != 0; ++i) {
@@ -257,21 +270,24 @@ int main(int, char **argv) {
     Figures base;
     double base_rate = 0;
     baseline(20000, &base, &base_rate);
-    std::printf("baseline: condition-variable hand-off between two threads: median %.1f us, p99 %.1f us, %.0f per second\n",
-                base.median_us, base.p99_us, base_rate);
+    std::printf(
+        "baseline: condition-variable hand-off between two threads: median %.1f us, p99 %.1f us, %.0f per second\n",
+        base.median_us, base.p99_us, base_rate);
     const struct {
         uint32_t in_flight;
         int rounds;
     } kBursts[] = {{1, 2000}, {3, 600}, {16, 120}};
     for (const auto &b : kBursts) {
         Figures f = agent_latency(raiser, b.in_flight, b.rounds);
-        std::printf("agent: raise to callback start, %2u in flight: median %.1f us, p99 %.1f us "
-                    "(x%.1f and x%.1f the baseline)\n",
-                    b.in_flight, f.median_us, f.p99_us, f.median_us / base.median_us, f.p99_us / base.p99_us);
+        std::printf(
+            "agent: raise to callback start, %2u in flight: median %.1f us, p99 %.1f us "
+            "(x%.1f and x%.1f the baseline)\n",
+            b.in_flight, f.median_us, f.p99_us, f.median_us / base.median_us, f.p99_us / base.p99_us);
     }
     double rate = agent_throughput(raiser);
-    std::printf("agent: %.0f notifications per second (%u raised in bursts of %zu), %.1f%% of the baseline's hand-offs\n",
-                rate, kThroughputNotes, kRaiseBatch, 100.0 * rate / base_rate);
+    std::printf(
+        "agent: %.0f notifications per second (%u raised in bursts of %zu), %.1f%% of the baseline's hand-offs\n", rate,
+        kThroughputNotes, kRaiseBatch, 100.0 * rate / base_rate);
     ::close(raiser.commands);
     ::waitpid(raiser.pid, nullptr, 0);
     vCBAgent_User_Uninit();

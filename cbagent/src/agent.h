@@ -1,6 +1,7 @@
 // Inside libcbagent: the log gate, flags shared between threads, and the
 // helpers that start threads under the agent's scheduling.
-#pragma once
+#ifndef CBAGENT_AGENT_H
+#define CBAGENT_AGENT_H
 
 // Only the C API leaves the library.
 #pragma GCC visibility push(default)
@@ -21,7 +22,7 @@ constexpr int32_t kCalls = 3;
 constexpr int32_t kDetail = 9;
 constexpr int32_t kFlood = 100;
 
-constexpr int32_t kExtraFirst = CBA_POOL_THREADS;  // slots 3..15 hold one-shot threads
+constexpr int32_t kExtraFirst = CBA_POOL_THREADS; // slots 3..15 hold one-shot threads
 constexpr int32_t kLastSlot = CBA_WORK_THREADS - 1;
 constexpr int32_t kEventRun = 1;
 constexpr int32_t kEventExit = 2;
@@ -66,4 +67,6 @@ void dispatcher_started();
 void dispatcher_ended();
 void wait_dispatcher_end();
 
-}  // namespace cba
+} // namespace cba
+
+#endif

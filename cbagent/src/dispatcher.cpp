@@ -15,7 +15,7 @@ using namespace cba;
 namespace {
 
 constexpr int32_t kNoFreeSlot = -2;
-constexpr size_t kThreadNameBytes = 16;  // what the kernel keeps, with the end mark
+constexpr size_t kThreadNameBytes = 16; // what the kernel keeps, with the end mark
 // Without the priority the agent never dispatches; init cannot say so.
 constexpr const char *kNoPriorityLine =
     "[CBA] SCHED_RR priority 70 refused (needs CAP_SYS_NICE or RLIMIT_RTPRIO >= 70): no callback will run";
@@ -23,12 +23,14 @@ constexpr const char *kNoPriorityLine =
 WorkThread &slot_of(int32_t slot) { return _arWork_Thread[slot]; }
 
 // The slot the allocator reserved last.
-int32_t reserved_slot(int32_t pool) {
+int32_t reserved_slot(int32_t pool)
+{
     int32_t cur = _arCbAgentUser.cur_index;
     return pool == 0 && cur == kExtraFirst ? kLastSlot : cur - 1;
 }
 
-bool reserve_from(int32_t first, int32_t end, int32_t *hit) {
+bool reserve_from(int32_t first, int32_t end, int32_t *hit)
+{
     for (int32_t i = first; i < end; ++i) {
         if (!slot_of(i).reserved) {
             *hit = i;
@@ -40,7 +42,8 @@ bool reserve_from(int32_t first, int32_t end, int32_t *hit) {
 
 // Main lock held. A new one-shot thread, busy, for the next item: its slot,
 // -1 when it could not be started, kNoFreeSlot when all slots are taken.
-int32_t start_extra_thread(const char *counted) {
+int32_t start_extra_thread(const char *counted)
+{
     if (_iGet_a_free_index() != 0) {
         return kNoFreeSlot;
     }
@@ -55,7 +58,8 @@ int32_t start_extra_thread(const char *counted) {
 }
 
 // A work thread for the next item, or a negative value when there is none.
-int32_t choose_work_thread() {
+int32_t choose_work_thread()
+{
     lock_main();
     int32_t slot = _i4Get_A_Work_Thread_EX();
     if (slot < 0) {
@@ -78,7 +82,8 @@ int32_t choose_work_thread() {
 
 // Maps the driver's block once; a block that cannot be mapped is tried
 // again with the next item (its items are reported unrun meanwhile).
-void map_block(uint32_t hmem) {
+void map_block(uint32_t hmem)
+{
     log_line(kDetail, "[CBA]main will map");
     auto map = reinterpret_cast<void *(*)(uint32_t)>(::dlsym(RTLD_DEFAULT, "x_kmem_block_map"));
     void *items = map ? map(hmem) : nullptr;
@@ -89,7 +94,8 @@ void map_block(uint32_t hmem) {
     }
 }
 
-void dispatch(int32_t pid) {
+void dispatch(int32_t pid)
+{
     while (load_flag(_arCbAgentUser.running) == 1) {
         CbaRequest request = {{static_cast<uint32_t>(pid), 0}};
         if (::ioctl(_arCbAgentUser.fd, CBA_GET_CB_INFO, &request) < 0) {
@@ -109,7 +115,7 @@ void dispatch(int32_t pid) {
         int32_t slot = choose_work_thread();
         if (slot < 0) {
             log(kInfo, "[CBA] thread id err:%d\n ", -1);
-            return_item(index, slot);  // unrun, but the driver's block keeps only 32 items
+            return_item(index, slot); // unrun, but the driver's block keeps only 32 items
             continue;
         }
         _i4Run_A_Work_Thread(slot, index);
@@ -119,7 +125,8 @@ void dispatch(int32_t pid) {
 // Pool slots that were never filled are left alone. The exit command is
 // added to a pending hand-over rather than replacing it, so an item handed
 // out just before the stop is still run and returned.
-void stop_pool() {
+void stop_pool()
+{
     for (int32_t slot = 0; slot < CBA_POOL_THREADS; ++slot) {
         lock_main();
         bool reserved = slot_of(slot).reserved;
@@ -139,7 +146,8 @@ void stop_pool() {
 }
 
 // Waits for the pool, as long as the agent is meant to run.
-void wait_for_pool() {
+void wait_for_pool()
+{
     lock_main();
     if (_arCbAgentUser.thread_num != CBA_POOL_THREADS) {
         log(kInfo, "[CBA] only %d of %d pool threads started: no callback will run\n", _arCbAgentUser.thread_num,
@@ -152,11 +160,12 @@ void wait_for_pool() {
     unlock_main();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-void *_vCBAgent_User_Thread_Main_fct(void *pv_pid) {
+void *_vCBAgent_User_Thread_Main_fct(void *pv_pid)
+{
     int32_t pid = *static_cast<int32_t *>(pv_pid);
     mark_agent_thread();
     if (make_self_realtime() != 0) {
@@ -177,7 +186,8 @@ void *_vCBAgent_User_Thread_Main_fct(void *pv_pid) {
     return nullptr;
 }
 
-int32_t _i4Create_Cb_Work_Thread_Pool(int32_t i4_num) {
+int32_t _i4Create_Cb_Work_Thread_Pool(int32_t i4_num)
+{
     for (int32_t i = 0; i < i4_num; ++i) {
         lock_main();
         _iGet_a_free_index();
@@ -192,7 +202,8 @@ int32_t _i4Create_Cb_Work_Thread_Pool(int32_t i4_num) {
     return 0;
 }
 
-int32_t _iGet_a_free_index(void) {
+int32_t _iGet_a_free_index(void)
+{
     int32_t cur = _arCbAgentUser.cur_index;
     int32_t hit = -1;
     log(kTrace, "[CBA]cur_index:%d\n", cur);
@@ -211,7 +222,8 @@ int32_t _iGet_a_free_index(void) {
     return -1;
 }
 
-int32_t _i4Create_A_Cb_Work_Thread(int32_t i4_pool) {
+int32_t _i4Create_A_Cb_Work_Thread(int32_t i4_pool)
+{
     pthread_attr_t attr;
     agent_thread_attr(&attr, true);
     int32_t slot = reserved_slot(i4_pool);
@@ -226,7 +238,8 @@ int32_t _i4Create_A_Cb_Work_Thread(int32_t i4_pool) {
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         // The slot is given back, so that a failure does not keep it taken for good.
-        log_line(rc == EPERM ? kAlways : kInfo, rc == EPERM ? " main set thread pri fail" : "[CBA] main pthread_create() failed");
+        log_line(rc == EPERM ? kAlways : kInfo,
+                 rc == EPERM ? " main set thread pri fail" : "[CBA] main pthread_create() failed");
         store_flag(w.alive, 0);
         w.reserved = 0;
         destroy_lock_and_cond(&w.lock, &w.cond);
@@ -238,7 +251,8 @@ int32_t _i4Create_A_Cb_Work_Thread(int32_t i4_pool) {
     return slot;
 }
 
-int32_t _i4Get_A_Work_Thread_EX(void) {
+int32_t _i4Get_A_Work_Thread_EX(void)
+{
     for (int32_t slot = 0; slot < CBA_POOL_THREADS; ++slot) {
         if (slot_of(slot).reserved && !slot_of(slot).busy) {
             slot_of(slot).busy = 1;
@@ -248,7 +262,8 @@ int32_t _i4Get_A_Work_Thread_EX(void) {
     return -1;
 }
 
-int32_t _iWait_A_Work_Thread_Done(void) {
+int32_t _iWait_A_Work_Thread_Done(void)
+{
     lock_main();
     while (_arCbAgentUser.thread_num > kLastSlot) {
         log_line(kTrace, "[CBA] main wait a work th done");
@@ -261,7 +276,8 @@ int32_t _iWait_A_Work_Thread_Done(void) {
     return done;
 }
 
-int32_t _i4Run_A_Work_Thread(int32_t i4_slot, int32_t i4_index) {
+int32_t _i4Run_A_Work_Thread(int32_t i4_slot, int32_t i4_index)
+{
     WorkThread &w = slot_of(i4_slot);
     pthread_mutex_lock(&w.lock);
     w.mem_index = i4_index;
@@ -276,4 +292,4 @@ int32_t _i4Run_A_Work_Thread(int32_t i4_slot, int32_t i4_index) {
     return 0;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -13,7 +13,8 @@ using namespace cba;
 namespace {
 
 // thread_num under the main lock, waiting up to a second for a change.
-int32_t thread_num_after_a_while() {
+int32_t thread_num_after_a_while()
+{
     lock_main();
     if (_arCbAgentUser.thread_num != 0) {
         wait_main_a_while();
@@ -23,18 +24,20 @@ int32_t thread_num_after_a_while() {
     return n;
 }
 
-void unmap_block(void *items) {
+void unmap_block(void *items)
+{
     auto unmap = reinterpret_cast<int32_t (*)(void *)>(::dlsym(RTLD_DEFAULT, "x_kmem_block_unmap"));
     if (items && unmap) {
         unmap(items);
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-void vCBAgent_User_Init(void) {
+void vCBAgent_User_Init(void)
+{
     if (_fgCbAgentUserInit) {
         return;
     }
@@ -46,7 +49,8 @@ void vCBAgent_User_Init(void) {
     _fgCbAgentUserInit = 1;
 }
 
-void vCBAgent_User_Uninit(void) {
+void vCBAgent_User_Uninit(void)
+{
     if (!_fgCbAgentUserInit) {
         return;
     }
@@ -60,7 +64,8 @@ void vCBAgent_User_Uninit(void) {
     _fgCbAgentUserInit = 0;
 }
 
-int32_t _i4CBAgent_Create_EX(int32_t i4_pid) {
+int32_t _i4CBAgent_Create_EX(int32_t i4_pid)
+{
     pthread_attr_t attr;
     agent_thread_attr(&attr, false);
     _arCbAgentUser.pid = i4_pid;
@@ -87,16 +92,17 @@ int32_t _i4CBAgent_Create_EX(int32_t i4_pid) {
     return 0;
 }
 
-void _vCBAgent_Finish_EX(void) {
+void _vCBAgent_Finish_EX(void)
+{
     store_flag(_arCbAgentUser.running, 0);
     if (::ioctl(_arCbAgentUser.fd, CBA_FINISH, nullptr) < 0) {
         log_line(kInfo, "[CBA] CBA_FINISH fail");
     }
     log_line(kInfo, "ioctl finish ");
-    wait_dispatcher_end();  // it starts no thread after this, and has told the pool to exit
+    wait_dispatcher_end(); // it starts no thread after this, and has told the pool to exit
     while (thread_num_after_a_while() != 0) {
     }
-    unmap_block(_arCbAgentUser.items);  // skipped when nothing was ever mapped
+    unmap_block(_arCbAgentUser.items); // skipped when nothing was ever mapped
     if (_arCbAgentUser.fd >= 0) {
         ::close(_arCbAgentUser.fd);
     }
@@ -109,4 +115,4 @@ int32_t _vCBAgent_Cli_Init(void) { return 0; }
 
 int32_t _vCBAgent_Cli_Uninit(void) { return 0; }
 
-}  // extern "C"
+} // extern "C"

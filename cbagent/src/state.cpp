@@ -36,13 +36,15 @@ bool dispatcher_live;
 
 thread_local bool agent_thread;
 
-bool shown(int32_t threshold) {
+bool shown(int32_t threshold)
+{
     return threshold == kAlways || __atomic_load_n(&CBA_debug_level, __ATOMIC_RELAXED) >= threshold;
 }
 
-}  // namespace
+} // namespace
 
-void log(int32_t threshold, const char *format, ...) {
+void log(int32_t threshold, const char *format, ...)
+{
     if (!shown(threshold)) {
         return;
     }
@@ -52,15 +54,17 @@ void log(int32_t threshold, const char *format, ...) {
     va_end(ap);
 }
 
-void log_line(int32_t threshold, const char *text) {
+void log_line(int32_t threshold, const char *text)
+{
     if (shown(threshold)) {
         std::puts(text);
     }
 }
 
-void agent_thread_attr(pthread_attr_t *attr, bool realtime) {
+void agent_thread_attr(pthread_attr_t *attr, bool realtime)
+{
     pthread_attr_init(attr);
-    pthread_attr_setstacksize(attr, kRequestedStack);  // refused where the minimum is larger
+    pthread_attr_setstacksize(attr, kRequestedStack); // refused where the minimum is larger
     if (realtime) {
         sched_param param{};
         param.sched_priority = CBA_THREAD_PRIORITY;
@@ -70,7 +74,8 @@ void agent_thread_attr(pthread_attr_t *attr, bool realtime) {
     }
 }
 
-int make_self_realtime() {
+int make_self_realtime()
+{
     sched_param param{};
     param.sched_priority = CBA_THREAD_PRIORITY;
     return pthread_setschedparam(pthread_self(), SCHED_RR, &param);
@@ -83,14 +88,16 @@ void lock_main() { pthread_mutex_lock(&_arCbAgentUser.lock); }
 void unlock_main() { pthread_mutex_unlock(&_arCbAgentUser.lock); }
 void wake_main() { pthread_cond_broadcast(&_arCbAgentUser.cond); }
 
-void wait_main_a_while() {
+void wait_main_a_while()
+{
     timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
     ++until.tv_sec;
     pthread_cond_timedwait(&_arCbAgentUser.cond, &_arCbAgentUser.lock, &until);
 }
 
-void destroy_lock_and_cond(pthread_mutex_t *lock, pthread_cond_t *cond) {
+void destroy_lock_and_cond(pthread_mutex_t *lock, pthread_cond_t *cond)
+{
     if (pthread_mutex_destroy(lock) != 0) {
         log_line(kInfo, "[CBA] destroy mutex fail");
     }
@@ -99,20 +106,23 @@ void destroy_lock_and_cond(pthread_mutex_t *lock, pthread_cond_t *cond) {
     }
 }
 
-void dispatcher_started() {
+void dispatcher_started()
+{
     pthread_mutex_lock(&dispatcher_lock);
     dispatcher_live = true;
     pthread_mutex_unlock(&dispatcher_lock);
 }
 
-void dispatcher_ended() {
+void dispatcher_ended()
+{
     pthread_mutex_lock(&dispatcher_lock);
     dispatcher_live = false;
     pthread_cond_broadcast(&dispatcher_cond);
     pthread_mutex_unlock(&dispatcher_lock);
 }
 
-void wait_dispatcher_end() {
+void wait_dispatcher_end()
+{
     pthread_mutex_lock(&dispatcher_lock);
     while (dispatcher_live) {
         pthread_cond_wait(&dispatcher_cond, &dispatcher_lock);
@@ -120,4 +130,4 @@ void wait_dispatcher_end() {
     pthread_mutex_unlock(&dispatcher_lock);
 }
 
-}  // namespace cba
+} // namespace cba

@@ -14,7 +14,8 @@ using namespace cba;
 namespace {
 
 // The slot whose tid is this thread's, or CBA_WORK_THREADS.
-int32_t own_slot() {
+int32_t own_slot()
+{
     pthread_t self = pthread_self();
     for (int32_t slot = 0; slot < CBA_WORK_THREADS; ++slot) {
         if (_arWork_Thread[slot].tid && pthread_equal(_arWork_Thread[slot].tid, self)) {
@@ -25,7 +26,8 @@ int32_t own_slot() {
 }
 
 // Waits for the next hand-over; returns its event.
-int32_t wait_hand_over(WorkThread &w, const char *name) {
+int32_t wait_hand_over(WorkThread &w, const char *name)
+{
     pthread_mutex_lock(&w.lock);
     log(kFlood, "[CBA] wk_th:%s lock done\n", name);
     log(kTrace, "[CBA] wk_th:%s wait signal\n", name);
@@ -42,7 +44,8 @@ int32_t wait_hand_over(WorkThread &w, const char *name) {
 // A pool thread after its item: idle again, or false when the exit command
 // came while it ran. The hand-over is cleared under the slot's lock, and
 // only when no exit command was given meanwhile.
-bool pool_thread_idle(int32_t slot) {
+bool pool_thread_idle(int32_t slot)
+{
     WorkThread &w = _arWork_Thread[slot];
     pthread_mutex_lock(&w.lock);
     bool exit_asked = (w.event & kEventExit) != 0;
@@ -62,7 +65,8 @@ bool pool_thread_idle(int32_t slot) {
 // Every way out passes through the slot's lock after the exit command was
 // given, so clean-up never destroys that lock while the dispatcher still
 // holds or signals it.
-void run_items(int32_t slot) {
+void run_items(int32_t slot)
+{
     WorkThread &w = _arWork_Thread[slot];
     for (;;) {
         if (!(wait_hand_over(w, w.name) & kEventRun)) {
@@ -77,7 +81,8 @@ void run_items(int32_t slot) {
     }
 }
 
-void log_item(int32_t slot, const CbItem *item, const char *end) {
+void log_item(int32_t slot, const CbItem *item, const char *end)
+{
     log(kCalls,
         "[CBA]wk_th:%d, caller: 0x%x,drv_type %d,pid: %d,  nfy_fct: 0x%lx, nfy_tag: %d,          cb_info: 0x%lx, "
         "cb_info_sz: %d%s",
@@ -87,9 +92,10 @@ void log_item(int32_t slot, const CbItem *item, const char *end) {
         end);
 }
 
-}  // namespace
+} // namespace
 
-int cba::return_item(int32_t index, int32_t slot) {
+int cba::return_item(int32_t index, int32_t slot)
+{
     CbaRequest request = {{_arCbAgentUser.hmem, static_cast<uint32_t>(index)}};
     int rc = ::ioctl(_arCbAgentUser.fd, CB_DONE, &request);
     if (rc < 0) {
@@ -100,7 +106,8 @@ int cba::return_item(int32_t index, int32_t slot) {
 
 extern "C" {
 
-void *_vCBAgent_Work_Main(void *) {
+void *_vCBAgent_Work_Main(void *)
+{
     lock_main();
     int32_t slot = own_slot();
     char name[sizeof _arWork_Thread[0].name] = "";
@@ -123,11 +130,12 @@ void *_vCBAgent_Work_Main(void *) {
     return nullptr;
 }
 
-void _vCBAgent_Callback_Proc(int32_t i4_slot) {
+void _vCBAgent_Callback_Proc(int32_t i4_slot)
+{
     CbItem *items = _arCbAgentUser.items;
     CbItem *item = items ? items + _arWork_Thread[i4_slot].mem_index : nullptr;
     log(kFlood, "[CBA] ptr:0x%lx\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(item)));
-    uintptr_t fct = item ? item->nfy_fct : 0;  // an unmapped block runs nothing
+    uintptr_t fct = item ? item->nfy_fct : 0; // an unmapped block runs nothing
     log(kFlood, "[CBA] wk_th:%d cbNfyFct :0x%lx\n", i4_slot, static_cast<unsigned long>(fct));
     if (fct == 0) {
         log(kInfo, "[CBA] wk_th::%d cbNfyFct NULL error\n", i4_slot);
@@ -138,14 +146,16 @@ void _vCBAgent_Callback_Proc(int32_t i4_slot) {
     log_item(i4_slot, item, " done\n ");
 }
 
-int32_t _vCAgent_Callback_Done(int32_t i4_slot) {
+int32_t _vCAgent_Callback_Done(int32_t i4_slot)
+{
     int32_t index = _arWork_Thread[i4_slot].mem_index;
     int rc = return_item(index, i4_slot);
     log(kTrace, "[CBA] wk_th:%d mem_index:%d, available\n", i4_slot, index);
     return rc;
 }
 
-void _vcleanup(void *pv_slot) {
+void _vcleanup(void *pv_slot)
+{
     int32_t slot = *static_cast<int32_t *>(pv_slot);
     if (slot > kLastSlot) {
         log(kDetail, "[CBA] no find exit  wth:%d\n", slot);
@@ -168,4 +178,4 @@ void _vcleanup(void *pv_slot) {
     unlock_main();
 }
 
-}  // extern "C"
+} // extern "C"

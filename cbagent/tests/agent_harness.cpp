@@ -24,7 +24,8 @@
 
 namespace cbatest {
 
-DriverBoard::DriverBoard() {
+DriverBoard::DriverBoard()
+{
     std::string error;
     std::string board = "nand.size = 1M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n";
     if (vboard::prepare_state(dir(), &board, &error) != 0) {
@@ -33,22 +34,23 @@ DriverBoard::DriverBoard() {
     ::setenv(vboard::kStateEnv, dir().c_str(), 1);
 }
 
-DriverBoard::~DriverBoard() {
-    ::unsetenv(vboard::kStateEnv);
-}
+DriverBoard::~DriverBoard() { ::unsetenv(vboard::kStateEnv); }
 
-bool DriverBoard::await_driver(int timeout_ms) const {
+bool DriverBoard::await_driver(int timeout_ms) const
+{
     vboard::CbaStats s;
     return await([&] { return vboard::cba_stats(dir(), ::getpid(), &s) == 0; }, timeout_ms);
 }
 
-vboard::CbaStats DriverBoard::stats() const {
+vboard::CbaStats DriverBoard::stats() const
+{
     vboard::CbaStats s;
     vboard::cba_stats(dir(), ::getpid(), &s);
     return s;
 }
 
-std::vector<std::string> DriverBoard::journal_lines(const std::string &prefix) const {
+std::vector<std::string> DriverBoard::journal_lines(const std::string &prefix) const
+{
     std::vector<std::string> out;
     for (const std::string &line : vboard::read_journal(dir())) {
         if (line.rfind(prefix, 0) == 0) {
@@ -67,9 +69,10 @@ std::set<uint32_t> released;
 bool holding = false;
 bool all_released = false;
 
-}  // namespace
+} // namespace
 
-void record(void *info, uint32_t tag) {
+void record(void *info, uint32_t tag)
+{
     const auto *item = reinterpret_cast<const CbItem *>(static_cast<uint8_t *>(info) - offsetof(CbItem, cb_info));
     CallbackRun run;
     run.tag = tag;
@@ -88,46 +91,53 @@ void record(void *info, uint32_t tag) {
     changed.wait(guard, [&] { return !holding || all_released || released.count(tag) != 0; });
 }
 
-void hold(bool on) {
+void hold(bool on)
+{
     std::lock_guard<std::mutex> guard(lock);
     holding = on;
     all_released = false;
     released.clear();
 }
 
-void release_tag(uint32_t tag) {
+void release_tag(uint32_t tag)
+{
     std::lock_guard<std::mutex> guard(lock);
     released.insert(tag);
     changed.notify_all();
 }
 
-void release_all() {
+void release_all()
+{
     std::lock_guard<std::mutex> guard(lock);
     all_released = true;
     changed.notify_all();
 }
 
-std::vector<CallbackRun> runs() {
+std::vector<CallbackRun> runs()
+{
     std::lock_guard<std::mutex> guard(lock);
     return seen;
 }
 
-size_t run_count() {
+size_t run_count()
+{
     std::lock_guard<std::mutex> guard(lock);
     return seen.size();
 }
 
-void reset() {
+void reset()
+{
     std::lock_guard<std::mutex> guard(lock);
     seen.clear();
     released.clear();
     holding = false;
     all_released = false;
 }
-}  // namespace notify
+} // namespace notify
 
 // The agent writes the slot table under its main lock; a callback holds no lock.
-int slot_of_this_thread() {
+int slot_of_this_thread()
+{
     pthread_mutex_lock(&_arCbAgentUser.lock);
     int found = -1;
     for (int slot = 0; slot < CBA_WORK_THREADS; ++slot) {
@@ -141,7 +151,8 @@ int slot_of_this_thread() {
 
 uintptr_t address_of(void (*fct)(void *, uint32_t)) { return reinterpret_cast<uintptr_t>(fct); }
 
-vboard::CbaNote note_for(uint32_t tag, const std::string &info, void (*fct)(void *, uint32_t)) {
+vboard::CbaNote note_for(uint32_t tag, const std::string &info, void (*fct)(void *, uint32_t))
+{
     vboard::CbaNote note;
     note.fct = fct ? address_of(fct) : 0;
     note.tag = tag;
@@ -151,7 +162,8 @@ vboard::CbaNote note_for(uint32_t tag, const std::string &info, void (*fct)(void
     return note;
 }
 
-int raise_from_child(const std::string &dir, const vboard::CbaNote &note, uint32_t count) {
+int raise_from_child(const std::string &dir, const vboard::CbaNote &note, uint32_t count)
+{
     int target = ::getpid();
     pid_t child = ::fork();
     if (child == 0) {
@@ -167,7 +179,8 @@ int raise_from_child(const std::string &dir, const vboard::CbaNote &note, uint32
     return WEXITSTATUS(status) == 0 ? 0 : -(WEXITSTATUS(status) - 100);
 }
 
-bool await(const std::function<bool()> &cond, int timeout_ms) {
+bool await(const std::function<bool()> &cond, int timeout_ms)
+{
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) {
@@ -178,7 +191,8 @@ bool await(const std::function<bool()> &cond, int timeout_ms) {
     return true;
 }
 
-std::vector<TaskInfo> tasks() {
+std::vector<TaskInfo> tasks()
+{
     std::vector<TaskInfo> out;
     DIR *d = ::opendir("/proc/self/task");
     while (struct dirent *e = d ? ::readdir(d) : nullptr) {
@@ -192,15 +206,17 @@ std::vector<TaskInfo> tasks() {
         std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
         size_t name_end = text.rfind(')');
         if (name_end == std::string::npos || name_end + 2 > text.size()) {
-            continue;  // the thread ended meanwhile
+            continue; // the thread ended meanwhile
         }
         // Fields after the name, which is in parentheses: state is field 3,
         // rt_priority field 40, policy field 41.
         std::istringstream rest(text.substr(name_end + 2));
         std::string field;
         for (int n = 3; rest >> field && n <= 41; ++n) {
-            if (n == 40) t.priority = std::atoi(field.c_str());
-            if (n == 41) t.policy = std::atoi(field.c_str());
+            if (n == 40)
+                t.priority = std::atoi(field.c_str());
+            if (n == 41)
+                t.policy = std::atoi(field.c_str());
         }
         if (!t.name.empty()) {
             out.push_back(t);
@@ -212,7 +228,8 @@ std::vector<TaskInfo> tasks() {
     return out;
 }
 
-bool realtime_allowed() {
+bool realtime_allowed()
+{
     bool ok = false;
     std::thread([&] {
         sched_param p{};
@@ -222,15 +239,17 @@ bool realtime_allowed() {
     return ok;
 }
 
-bool record_is_zero() {
+bool record_is_zero()
+{
     const auto *bytes = reinterpret_cast<const unsigned char *>(&_arCbAgentUser);
     return std::all_of(bytes, bytes + sizeof _arCbAgentUser, [](unsigned char b) { return b == 0; });
 }
 
-std::string captured_so_far() {
+std::string captured_so_far()
+{
     std::fflush(stdout);
     std::ifstream in("/proc/self/fd/1");
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-}  // namespace cbatest
+} // namespace cbatest

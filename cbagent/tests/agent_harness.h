@@ -1,7 +1,8 @@
 // The agent on the device library in this process (libvboard.so preloaded,
 // VBOARD_STATE set here), with notifications raised by child processes as a
 // kernel component would, and notify functions that record what they see.
-#pragma once
+#ifndef CBAGENT_TESTS_AGENT_HARNESS_H
+#define CBAGENT_TESTS_AGENT_HARNESS_H
 
 #include <sys/types.h>
 
@@ -34,7 +35,7 @@ private:
 // What one callback saw.
 struct CallbackRun {
     uint32_t tag = 0;
-    int slot = -1;  // from the work thread table, by thread id
+    int slot = -1; // from the work thread table, by thread id
     std::string info;
     uint32_t info_size = 0;
     std::string kernel_name;
@@ -53,7 +54,7 @@ void release_all();
 std::vector<CallbackRun> runs();
 size_t run_count();
 void reset();
-}  // namespace notify
+} // namespace notify
 
 // From a callback: the work thread slot it runs on.
 int slot_of_this_thread();
@@ -85,4 +86,6 @@ bool record_is_zero();
 // While gtest captures standard output: what was printed so far.
 std::string captured_so_far();
 
-}  // namespace cbatest
+} // namespace cbatest
+
+#endif

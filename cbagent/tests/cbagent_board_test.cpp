@@ -17,13 +17,15 @@ using namespace vboard::testkit;
 
 namespace {
 
-std::string field_after(const std::string &text, const std::string &key) {
+std::string field_after(const std::string &text, const std::string &key)
+{
     std::smatch m;
     std::regex pattern(key + " (\\S+)\n");
     return std::regex_search(text, m, pattern) ? m[1].str() : "";
 }
 
-std::string state_report(const Board &board) {
+std::string state_report(const Board &board)
+{
     std::string text, command = bin_path("vboard") + " state " + board.dir();
     FILE *p = ::popen(command.c_str(), "r");
     char buf[4096];
@@ -38,7 +40,8 @@ std::string state_report(const Board &board) {
 }
 
 // The agent's threads need SCHED_RR (root or CAP_SYS_NICE).
-bool realtime_allowed() {
+bool realtime_allowed()
+{
     bool ok = false;
     std::thread([&] {
         sched_param p{};
@@ -48,7 +51,8 @@ bool realtime_allowed() {
     return ok;
 }
 
-TEST(CbademoOnBoard, RaisedNotificationsRunOnTheAgentsThreadsAndShowInTheState) {
+TEST(CbademoOnBoard, RaisedNotificationsRunOnTheAgentsThreadsAndShowInTheState)
+{
     if (!realtime_allowed()) {
         GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
     }
@@ -64,7 +68,8 @@ TEST(CbademoOnBoard, RaisedNotificationsRunOnTheAgentsThreadsAndShowInTheState) 
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(board.cba_raise({pid, "0", "9"}).status, 0);
     for (int slot : {0, 1, 2}) {
-        std::string line = "cbademo: tag 7 info \"hello\" on CBA_U_WK" + pid + "_" + std::to_string(slot) + " SCHED_RR 70\n";
+        std::string line = "cbademo: tag 7 info \"hello\" on CBA_U_WK" + pid + "_" + std::to_string(slot) +
+                           " SCHED_RR 70\n";
         EXPECT_TRUE(app->await_out(line, 5000)) << line << app->out();
     }
     EXPECT_TRUE(app->await_out("[CBA] wk_th::0 cbNfyFct NULL error\n", 5000)) << app->out();
@@ -88,4 +93,4 @@ TEST(CbademoOnBoard, RaisedNotificationsRunOnTheAgentsThreadsAndShowInTheState) 
     EXPECT_NE(state_report(board).find("callback driver (/dev/cbagent): no process\n"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

@@ -22,15 +22,17 @@ namespace {
 std::atomic<bool> refuse_threads{false};
 std::atomic<bool> hold_map{false};
 std::atomic<bool> in_map{false};
-}  // namespace
+} // namespace
 
-extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg) {
+extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg)
+{
     using CreateFn = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
     static CreateFn real = reinterpret_cast<CreateFn>(::dlsym(RTLD_NEXT, "pthread_create"));
     return refuse_threads.load() ? EAGAIN : real(thread, attr, start, arg);
 }
 
-extern "C" void *x_kmem_block_map(uint32_t handle) {
+extern "C" void *x_kmem_block_map(uint32_t handle)
+{
     using MapFn = void *(*)(uint32_t);
     static MapFn real = reinterpret_cast<MapFn>(::dlsym(RTLD_NEXT, "x_kmem_block_map"));
     Dl_info caller{};
@@ -48,7 +50,8 @@ namespace {
 
 // An item handed to a pool thread after uninit began is still run and
 // returned: the driver's close finds nothing handed out and not done.
-TEST(AgentThreadStart, AnItemHandedOverAsUninitBeginsIsRunAndReturned) {
+TEST(AgentThreadStart, AnItemHandedOverAsUninitBeginsIsRunAndReturned)
+{
     if (!realtime_allowed()) {
         GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
     }
@@ -73,7 +76,8 @@ TEST(AgentThreadStart, AnItemHandedOverAsUninitBeginsIsRunAndReturned) {
 
 // The item that found no thread goes back to the driver instead of taking
 // one of its 32 items for good.
-TEST(AgentThreadStart, AnItemNoThreadCanRunIsReturned) {
+TEST(AgentThreadStart, AnItemNoThreadCanRunIsReturned)
+{
     if (!realtime_allowed()) {
         GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
     }
@@ -100,4 +104,4 @@ TEST(AgentThreadStart, AnItemNoThreadCanRunIsReturned) {
     EXPECT_TRUE(record_is_zero());
 }
 
-}  // namespace
+} // namespace

@@ -30,14 +30,16 @@ std::atomic<long> agent_lock_count{0};
 std::atomic<long> nested_lock_count{0};
 thread_local int agent_locks_held;
 
-LockFn real(LockFn *slot, const char *name) {
+LockFn real(LockFn *slot, const char *name)
+{
     if (!*slot) {
         *slot = reinterpret_cast<LockFn>(::dlsym(RTLD_NEXT, name));
     }
     return *slot;
 }
 
-bool is_agent_lock(const pthread_mutex_t *m) {
+bool is_agent_lock(const pthread_mutex_t *m)
+{
     if (m == &_arCbAgentUser.lock) {
         return true;
     }
@@ -49,7 +51,8 @@ bool is_agent_lock(const pthread_mutex_t *m) {
     return false;
 }
 
-void took(pthread_mutex_t *m) {
+void took(pthread_mutex_t *m)
+{
     if (is_agent_lock(m)) {
         if (agent_locks_held > 0) {
             nested_lock_count.fetch_add(1);
@@ -58,15 +61,17 @@ void took(pthread_mutex_t *m) {
         agent_lock_count.fetch_add(1, std::memory_order_relaxed);
     }
 }
-}  // namespace
+} // namespace
 
 // The library's lock calls come here (this executable exports them).
-extern "C" int pthread_mutex_lock(pthread_mutex_t *m) {
+extern "C" int pthread_mutex_lock(pthread_mutex_t *m)
+{
     took(m);
     return real(&real_lock, "pthread_mutex_lock")(m);
 }
 
-extern "C" int pthread_mutex_trylock(pthread_mutex_t *m) {
+extern "C" int pthread_mutex_trylock(pthread_mutex_t *m)
+{
     int rc = real(&real_trylock, "pthread_mutex_trylock")(m);
     if (rc == 0) {
         took(m);
@@ -74,7 +79,8 @@ extern "C" int pthread_mutex_trylock(pthread_mutex_t *m) {
     return rc;
 }
 
-extern "C" int pthread_mutex_unlock(pthread_mutex_t *m) {
+extern "C" int pthread_mutex_unlock(pthread_mutex_t *m)
+{
     if (is_agent_lock(m)) {
         --agent_locks_held;
     }
@@ -87,16 +93,18 @@ namespace {
 constexpr int kRaisers = 4;
 constexpr size_t kInfoBytes = 16;
 constexpr size_t kBatch = 32;
-constexpr uint32_t kClusterEvery = 4096;  // of each raiser's notifications, the first
-constexpr uint32_t kClusterLength = 24;   // kClusterLength take 2 ms  // notes a raiser queues at a time, as a burst
+constexpr uint32_t kClusterEvery = 4096; // of each raiser's notifications, the first
+constexpr uint32_t kClusterLength = 24;  // kClusterLength take 2 ms  // notes a raiser queues at a time, as a burst
 
-uint32_t notifications() {
+uint32_t notifications()
+{
     const char *text = std::getenv("CBA_STRESS_NOTIFICATIONS");
     long n = text ? std::atol(text) : 100000;
     return static_cast<uint32_t>(n > kRaisers ? n : 100000);
 }
 
-uint32_t mix(uint32_t x) {
+uint32_t mix(uint32_t x)
+{
     x ^= x >> 16;
     x *= 0x7feb352d;
     x ^= x >> 15;
@@ -104,7 +112,8 @@ uint32_t mix(uint32_t x) {
     return x ^ (x >> 16);
 }
 
-std::string info_of(uint32_t tag) {
+std::string info_of(uint32_t tag)
+{
     char text[kInfoBytes + 1];
     std::snprintf(text, sizeof text, "%08x%08x", tag, mix(tag));
     return std::string(text, kInfoBytes);
@@ -122,7 +131,8 @@ struct Tally {
 uint32_t tag_of(int raiser, uint32_t i) { return static_cast<uint32_t>(raiser) << 24 | i; }
 
 // A short callback: none, a yield, some microseconds, or in runs now and then milliseconds.
-void stress_callback(void *info, uint32_t tag) {
+void stress_callback(void *info, uint32_t tag)
+{
     uint32_t now = tally.in_flight.fetch_add(1) + 1;
     uint32_t peak = tally.peak.load();
     while (now > peak && !tally.peak.compare_exchange_weak(peak, now)) {
@@ -136,7 +146,7 @@ void stress_callback(void *info, uint32_t tag) {
     }
     tally.on_one_shot.fetch_add(slot_of_this_thread() >= CBA_POOL_THREADS ? 1 : 0);
     uint32_t h = mix(tag);
-    if (i % kClusterEvery < kClusterLength) {  // a run of long ones: the 16 work threads run out
+    if (i % kClusterEvery < kClusterLength) { // a run of long ones: the 16 work threads run out
         timespec t = {0, 2000000};
         nanosleep(&t, nullptr);
     } else if (h % 64 == 1) {
@@ -148,7 +158,8 @@ void stress_callback(void *info, uint32_t tag) {
     tally.in_flight.fetch_sub(1);
 }
 
-pid_t start_raiser(const std::string &dir, int raiser) {
+pid_t start_raiser(const std::string &dir, int raiser)
+{
     int target = ::getpid();
     pid_t child = ::fork();
     if (child != 0) {
@@ -172,7 +183,8 @@ pid_t start_raiser(const std::string &dir, int raiser) {
     ::_exit(0);
 }
 
-TEST(AgentStress, EveryNotificationFromSeveralProcessesRunsOnceAndIsReturned) {
+TEST(AgentStress, EveryNotificationFromSeveralProcessesRunsOnceAndIsReturned)
+{
     if (!realtime_allowed()) {
         GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
     }
@@ -213,9 +225,10 @@ TEST(AgentStress, EveryNotificationFromSeveralProcessesRunsOnceAndIsReturned) {
     vCBAgent_User_Uninit();
     EXPECT_TRUE(record_is_zero());
     EXPECT_TRUE(await([&] { return tasks().size() == threads_before; })) << "a thread outlived uninit";
-    std::printf("stress: %u notifications from %d processes in %.2f s (%.0f per second); peak %u callbacks at once, "
-                "%u on one-shot threads\n",
-                total, kRaisers, seconds, total / seconds, tally.peak.load(), tally.on_one_shot.load());
+    std::printf(
+        "stress: %u notifications from %d processes in %.2f s (%.0f per second); peak %u callbacks at once, "
+        "%u on one-shot threads\n",
+        total, kRaisers, seconds, total / seconds, tally.peak.load(), tally.on_one_shot.load());
 #ifdef CBA_LOCK_WATCH
     EXPECT_GT(agent_lock_count.load(), static_cast<long>(total));
     EXPECT_EQ(nested_lock_count.load(), 0) << "a thread took an agent lock while holding another";
@@ -224,7 +237,7 @@ TEST(AgentStress, EveryNotificationFromSeveralProcessesRunsOnceAndIsReturned) {
 #endif
 
     notify::reset();
-    vCBAgent_User_Init();  // a second start, from the zeroed record
+    vCBAgent_User_Init(); // a second start, from the zeroed record
     ASSERT_TRUE(board.await_driver());
     ASSERT_EQ(raise_from_child(board.dir(), note_for(7, "again")), 0);
     EXPECT_TRUE(await([] { return notify::run_count() == 1; }));
@@ -232,4 +245,4 @@ TEST(AgentStress, EveryNotificationFromSeveralProcessesRunsOnceAndIsReturned) {
     EXPECT_TRUE(record_is_zero());
 }
 
-}  // namespace
+} // namespace

@@ -24,19 +24,22 @@ std::string expected_kernel_name(const std::string &name) { return name.substr(0
 
 std::string work_name(int slot) { return "CBA_U_WK" + std::to_string(::getpid()) + "_" + std::to_string(slot); }
 
-size_t work_threads_alive() {
+size_t work_threads_alive()
+{
     std::vector<TaskInfo> all = tasks();
     return static_cast<size_t>(
         std::count_if(all.begin(), all.end(), [](const TaskInfo &t) { return t.name.rfind("CBA_U_WK", 0) == 0; }));
 }
 
-size_t agent_threads_alive() {
+size_t agent_threads_alive()
+{
     std::vector<TaskInfo> all = tasks();
     return static_cast<size_t>(
         std::count_if(all.begin(), all.end(), [](const TaskInfo &t) { return t.name.rfind("CBA_U_", 0) == 0; }));
 }
 
-int slot_of_tag(uint32_t tag) {
+int slot_of_tag(uint32_t tag)
+{
     for (const CallbackRun &r : notify::runs()) {
         if (r.tag == tag) {
             return r.slot;
@@ -52,28 +55,33 @@ void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
 class Agent : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!realtime_allowed()) {
             GTEST_SKIP() << "SCHED_RR priority 70 is not allowed here";
         }
         notify::reset();
         __atomic_store_n(&CBA_debug_level, 0, __ATOMIC_RELAXED);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         notify::release_all();
         vCBAgent_User_Uninit();
     }
-    void start() {
+    void start()
+    {
         vCBAgent_User_Init();
         ASSERT_TRUE(board_.await_driver());
     }
-    void raise(uint32_t tag, const std::string &info = "") {
+    void raise(uint32_t tag, const std::string &info = "")
+    {
         ASSERT_EQ(raise_from_child(board_.dir(), note_for(tag, info)), 0);
     }
     DriverBoard board_;
 };
 
-TEST_F(Agent, ThreadsCarryTheirNamesAndRoundRobinPriority70) {
+TEST_F(Agent, ThreadsCarryTheirNamesAndRoundRobinPriority70)
+{
     start();
     raise(1);
     ASSERT_TRUE(await([] { return notify::run_count() == 1; }));
@@ -97,7 +105,8 @@ TEST_F(Agent, ThreadsCarryTheirNamesAndRoundRobinPriority70) {
     EXPECT_EQ(run.priority, CBA_THREAD_PRIORITY);
 }
 
-TEST_F(Agent, ItemsReachTheCallbackIntact) {
+TEST_F(Agent, ItemsReachTheCallbackIntact)
+{
     std::string pattern;
     for (size_t i = 0; i < CBA_INFO_SIZE; ++i) {
         pattern.push_back(static_cast<char>(i * 7 + 3));
@@ -123,7 +132,8 @@ TEST_F(Agent, ItemsReachTheCallbackIntact) {
 
 // Pool slots first, the lowest idle one; then one-shot threads in rotation
 // over 3..15; a 17th running notification waits for a one-shot thread to end.
-TEST_F(Agent, SlotsFollowThePoolThenTheRotationAndABurstWaitsForAThread) {
+TEST_F(Agent, SlotsFollowThePoolThenTheRotationAndABurstWaitsForAThread)
+{
     start();
     notify::hold(true);
     raise(100);
@@ -143,19 +153,19 @@ TEST_F(Agent, SlotsFollowThePoolThenTheRotationAndABurstWaitsForAThread) {
     ASSERT_TRUE(await([&] { return board_.stats().handed == 18; }));
     settle();
     EXPECT_FALSE(ran(117)) << "all 16 work threads are busy";
-    notify::release_tag(102);  // pool slot 1: thread_num stays 16
+    notify::release_tag(102); // pool slot 1: thread_num stays 16
     ASSERT_TRUE(await([&] { return board_.stats().done == 2; }));
     settle();
     EXPECT_FALSE(ran(117)) << "a pool thread coming free does not end the wait";
-    notify::release_tag(106);  // one-shot slot 5 ends
+    notify::release_tag(106); // one-shot slot 5 ends
     ASSERT_TRUE(await([] { return ran(117); }));
     EXPECT_EQ(slot_of_tag(117), 5);
 
-    notify::release_tag(104);  // slots 3 and 4 end
+    notify::release_tag(104); // slots 3 and 4 end
     notify::release_tag(105);
     ASSERT_TRUE(await([] { return work_threads_alive() == 14; }));
-    raise(118);  // the idle pool thread
-    raise(119);  // the rotation, past slot 15, starts again at 3
+    raise(118); // the idle pool thread
+    raise(119); // the rotation, past slot 15, starts again at 3
     raise(120);
     ASSERT_TRUE(await([] { return ran(118) && ran(119) && ran(120); }));
     EXPECT_EQ(slot_of_tag(118), 1);
@@ -170,7 +180,8 @@ TEST_F(Agent, SlotsFollowThePoolThenTheRotationAndABurstWaitsForAThread) {
     EXPECT_EQ(s.running + s.pending, 0u);
 }
 
-TEST_F(Agent, NullFunctionIsReportedUnrunAndAnEmptyHandleRunsNothing) {
+TEST_F(Agent, NullFunctionIsReportedUnrunAndAnEmptyHandleRunsNothing)
+{
     testing::internal::CaptureStdout();
     start();
     ASSERT_EQ(raise_from_child(board_.dir(), note_for(5, "", nullptr)), 0);
@@ -187,8 +198,9 @@ TEST_F(Agent, NullFunctionIsReportedUnrunAndAnEmptyHandleRunsNothing) {
     EXPECT_EQ(board_.journal_lines("ioctl /dev/cbagent CB_DONE").size(), 2u);
 }
 
-TEST_F(Agent, InitOnceUninitToZeroAndInitAgain) {
-    vCBAgent_User_Uninit();  // not initialised: nothing happens
+TEST_F(Agent, InitOnceUninitToZeroAndInitAgain)
+{
+    vCBAgent_User_Uninit(); // not initialised: nothing happens
     EXPECT_TRUE(record_is_zero());
     start();
     int fd = _arCbAgentUser.fd;
@@ -209,12 +221,14 @@ TEST_F(Agent, InitOnceUninitToZeroAndInitAgain) {
     EXPECT_EQ(slot_of_tag(2), 0);
 }
 
-TEST_F(Agent, FailedOpenTakesTheFailurePathsAndUninitCompletes) {
-    ::unsetenv(vboard::kStateEnv);  // /dev/cbagent is then the host's: missing
+TEST_F(Agent, FailedOpenTakesTheFailurePathsAndUninitCompletes)
+{
+    ::unsetenv(vboard::kStateEnv); // /dev/cbagent is then the host's: missing
     testing::internal::CaptureStdout();
     vCBAgent_User_Init();
     EXPECT_LT(_arCbAgentUser.fd, 0);
-    EXPECT_TRUE(await([] { return captured_so_far().find("[CBA] main ioctl get cb_info error\n") != std::string::npos; }));
+    EXPECT_TRUE(
+        await([] { return captured_so_far().find("[CBA] main ioctl get cb_info error\n") != std::string::npos; }));
     vCBAgent_User_Uninit();
     std::string out = testing::internal::GetCapturedStdout();
     for (const char *line : {"[CBA] open /dev/cbagent error\n", "[CBA] main ioctl get cb_info error\n",
@@ -224,7 +238,8 @@ TEST_F(Agent, FailedOpenTakesTheFailurePathsAndUninitCompletes) {
     EXPECT_TRUE(record_is_zero());
 }
 
-TEST_F(Agent, FailedRequestEndsTheDispatcherAndUninitCompletes) {
+TEST_F(Agent, FailedRequestEndsTheDispatcherAndUninitCompletes)
+{
     testing::internal::CaptureStdout();
     start();
     vboard::CbaNote fault;
@@ -244,12 +259,14 @@ TEST_F(Agent, FailedRequestEndsTheDispatcherAndUninitCompletes) {
 }
 
 std::atomic<int> uninit_returned{0};
-void uninit_from_callback(void *, uint32_t) {
+void uninit_from_callback(void *, uint32_t)
+{
     vCBAgent_User_Uninit();
     uninit_returned.fetch_add(1);
 }
 
-TEST_F(Agent, UninitFromACallbackIsRefused) {
+TEST_F(Agent, UninitFromACallbackIsRefused)
+{
     testing::internal::CaptureStdout();
     start();
     ASSERT_EQ(raise_from_child(board_.dir(), note_for(1, "", uninit_from_callback)), 0);
@@ -262,7 +279,8 @@ TEST_F(Agent, UninitFromACallbackIsRefused) {
 
 // Capabilities are per thread: a thread without CAP_SYS_NICE starts the
 // agent, and its dispatcher inherits that.
-void drop_sys_nice() {
+void drop_sys_nice()
+{
     __user_cap_header_struct head = {_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2] = {};
     ASSERT_EQ(::syscall(SYS_capget, &head, data), 0);
@@ -271,7 +289,8 @@ void drop_sys_nice() {
     ASSERT_EQ(::syscall(SYS_capset, &head, data), 0);
 }
 
-TEST(AgentWithoutPriority, DispatcherEndsAtOnceAndUninitCompletes) {
+TEST(AgentWithoutPriority, DispatcherEndsAtOnceAndUninitCompletes)
+{
     DriverBoard board;
     testing::internal::CaptureStdout();
     std::thread([] {
@@ -289,7 +308,8 @@ TEST(AgentWithoutPriority, DispatcherEndsAtOnceAndUninitCompletes) {
 
 // A negative level silences every line but the one a work thread's
 // priority failure prints.
-TEST(AgentWithoutPriority, NegativeLevelSilencesTheDispatchersLines) {
+TEST(AgentWithoutPriority, NegativeLevelSilencesTheDispatchersLines)
+{
     DriverBoard board;
     __atomic_store_n(&CBA_debug_level, -1, __ATOMIC_RELAXED);
     testing::internal::CaptureStdout();
@@ -302,4 +322,4 @@ TEST(AgentWithoutPriority, NegativeLevelSilencesTheDispatchersLines) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-}  // namespace
+} // namespace

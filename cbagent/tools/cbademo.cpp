@@ -29,7 +29,8 @@ const char kUsage[] =
 
 std::atomic<unsigned> callbacks{0};
 
-void print_callback(void *info, uint32_t tag) {
+void print_callback(void *info, uint32_t tag)
+{
     const CbItem *item = reinterpret_cast<const CbItem *>(static_cast<uint8_t *>(info) - offsetof(CbItem, cb_info));
     char name[16] = "?";
     pthread_getname_np(pthread_self(), name, sizeof name);
@@ -42,15 +43,17 @@ void print_callback(void *info, uint32_t tag) {
     callbacks.fetch_add(1);
 }
 
-void sleep_callback(void *info, uint32_t tag) {
+void sleep_callback(void *info, uint32_t tag)
+{
     timespec pause = {static_cast<time_t>(tag / 1000), static_cast<long>(tag % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
     print_callback(info, tag);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "cbademo", kUsage)) {
         return 0;
     }
@@ -77,7 +80,7 @@ int main(int argc, char **argv) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // the agent's threads inherit it
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr); // the agent's threads inherit it
     vCBAgent_User_Init();
     std::printf("cbademo: pid %d\n", static_cast<int>(getpid()));
     std::printf("cbademo: notify print 0x%lx\n", reinterpret_cast<unsigned long>(&print_callback));
