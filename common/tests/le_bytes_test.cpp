@@ -35,8 +35,8 @@ TEST(LeBytes, HighBitsSurviveRoundTrip)
 {
     // Sign extension or a narrow shift in the helpers would corrupt these.
     uint8_t buf[8];
-    for (uint64_t v : {0ull, 0x80ull, 0x8000ull, 0x80000000ull, 0xFFFFFFFFFFFFFFFFull,
-                       0x8000000000000000ull, 0x00FF00FF00FF00FFull}) {
+    for (uint64_t v : {0ull, 0x80ull, 0x8000ull, 0x80000000ull, 0xFFFFFFFFFFFFFFFFull, 0x8000000000000000ull,
+                       0x00FF00FF00FF00FFull}) {
         le::store64(buf, v);
         EXPECT_EQ(le::load64(buf), v);
         le::store32(buf, static_cast<uint32_t>(v));

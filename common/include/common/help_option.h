@@ -21,8 +21,7 @@ inline bool asks_help(int argc, const char *const *argv)
 
 // Prints the version or the usage (to standard output) when the first
 // argument asks for it; true means the tool ends with status 0.
-inline bool answered_help_or_version(int argc, const char *const *argv, const char *program,
-                                     const char *usage)
+inline bool answered_help_or_version(int argc, const char *const *argv, const char *program, const char *usage)
 {
     if (asks_version(argc, argv))
         return print_version(program) == 0;

@@ -20,8 +20,8 @@ inline uint16_t load16(const void *p)
 inline uint32_t load32(const void *p)
 {
     const auto *b = static_cast<const uint8_t *>(p);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+           (static_cast<uint32_t>(b[3]) << 24);
 }
 
 inline uint64_t load64(const void *p)

@@ -62,8 +62,7 @@ inline int hex_digit(char c)
 
 // "00ff10" -> bytes appended to *out (a string or a vector of bytes).
 // Returns false, having appended nothing, unless every pair is two hex digits.
-template <class Bytes>
-bool parse_hex_bytes(const std::string &text, Bytes *out)
+template <class Bytes> bool parse_hex_bytes(const std::string &text, Bytes *out)
 {
     if (text.size() % 2)
         return false;
