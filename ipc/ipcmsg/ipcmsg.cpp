@@ -62,8 +62,7 @@ struct QueueEntry {
     int32_t (*receive)(int32_t channel, Message *message);
 };
 
-template <int32_t (*Send)(const AppIpcMsg *, int32_t)>
-int32_t send_channel(int32_t channel, const Message &message)
+template <int32_t (*Send)(const AppIpcMsg *, int32_t)> int32_t send_channel(int32_t channel, const Message &message)
 {
     AppIpcMsg msg{};
     msg.type = message.type;
@@ -71,8 +70,7 @@ int32_t send_channel(int32_t channel, const Message &message)
     return Send(&msg, channel);
 }
 
-template <int32_t (*Receive)(AppIpcMsg *, int32_t)>
-int32_t receive_channel(int32_t channel, Message *message)
+template <int32_t (*Receive)(AppIpcMsg *, int32_t)> int32_t receive_channel(int32_t channel, Message *message)
 {
     AppIpcMsg msg{};
     int32_t result = Receive(&msg, channel);
@@ -81,8 +79,7 @@ int32_t receive_channel(int32_t channel, Message *message)
     return result;
 }
 
-template <int32_t (*Send)(const NetIpcMsg *)>
-int32_t send_network(int32_t, const Message &message)
+template <int32_t (*Send)(const NetIpcMsg *)> int32_t send_network(int32_t, const Message &message)
 {
     NetIpcMsg msg{};
     msg.mtype = message.type;
@@ -90,8 +87,7 @@ int32_t send_network(int32_t, const Message &message)
     return Send(&msg);
 }
 
-template <int32_t (*Receive)(NetIpcMsg *)>
-int32_t receive_network(int32_t, Message *message)
+template <int32_t (*Receive)(NetIpcMsg *)> int32_t receive_network(int32_t, Message *message)
 {
     NetIpcMsg msg{};
     int32_t result = Receive(&msg);
@@ -138,8 +134,7 @@ const QueueEntry *find_entry(const std::string &name)
 
 bool open_queues(const QueueEntry &entry)
 {
-    bool ok = entry.channel < 0 ? init_network_msg_queue() == NET_IPC_OK
-                                : init_ipc_message_queue(entry.channel) == 0;
+    bool ok = entry.channel < 0 ? init_network_msg_queue() == NET_IPC_OK : init_ipc_message_queue(entry.channel) == 0;
     if (!ok) {
         fprintf(stderr, "ipcmsg: %s: cannot open the queues\n", entry.name);
     }
@@ -165,8 +160,7 @@ bool parse_hex(const char *text, std::vector<uint8_t> *bytes)
         return false;
     }
     for (size_t i = 0; i < length; i += 2) {
-        if (!isxdigit(static_cast<unsigned char>(text[i])) ||
-            !isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+        if (!isxdigit(static_cast<unsigned char>(text[i])) || !isxdigit(static_cast<unsigned char>(text[i + 1]))) {
             return false;
         }
         bytes->push_back(static_cast<uint8_t>(std::stoi(std::string(text + i, 2), nullptr, 16)));
@@ -287,8 +281,7 @@ int state_command(int argc)
     if (!key_file_present()) {
         return kExitFailed;
     }
-    printf("%-8s %-28s %-10s %8s %8s %8s %8s\n", "queue", "direction", "key", "id", "messages",
-           "bytes", "capacity");
+    printf("%-8s %-28s %-10s %8s %8s %8s %8s\n", "queue", "direction", "key", "id", "messages", "bytes", "capacity");
     for (const QueueEntry &entry : kQueues) {
         printf("%-8s %-28s 0x%08x ", entry.name, entry.direction,
                static_cast<unsigned>(ipcq::queue_key(entry.project)));

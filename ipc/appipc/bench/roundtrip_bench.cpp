@@ -121,10 +121,7 @@ struct Figures {
     double stream_msgs_per_s(int rounds) const { return kStream * rounds / stream_seconds; }
 };
 
-double seconds_since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 void measure(const Link &app, Figures *figures)
 {
@@ -137,8 +134,7 @@ void measure(const Link &app, Figures *figures)
         auto t0 = Clock::now();
         send_retrying(app, 0);
         app.receive();
-        figures->samples_us.push_back(
-            std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        figures->samples_us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
     figures->round_trip_seconds += seconds_since(start);
 
@@ -151,8 +147,7 @@ void measure(const Link &app, Figures *figures)
     send_retrying(app, kStop);
 }
 
-void run_pair(const std::function<Link()> &app, const std::function<Link()> &player,
-              Figures *figures)
+void run_pair(const std::function<Link()> &app, const std::function<Link()> &player, Figures *figures)
 {
     pid_t peer = ipctest::spawn([&] { return run_player(player()); });
     measure(app(), figures);
@@ -163,8 +158,7 @@ void run_raw(Figures *figures)
 {
     int to_player = msgget(IPC_PRIVATE, 0600);
     int to_app = msgget(IPC_PRIVATE, 0600);
-    run_pair([&] { return raw_link(to_player, to_app); },
-             [&] { return raw_link(to_app, to_player); }, figures);
+    run_pair([&] { return raw_link(to_player, to_app); }, [&] { return raw_link(to_app, to_player); }, figures);
     msgctl(to_player, IPC_RMID, nullptr);
     msgctl(to_app, IPC_RMID, nullptr);
 }
@@ -173,12 +167,13 @@ void run_library(Figures *figures)
 {
     ipctest::QuietStdout quiet; // the library logs every receive
     init_ipc_message_queue(kChannel);
-    run_pair(library_app,
-             [] {
-                 init_ipc_message_queue(kChannel);
-                 return library_player();
-             },
-             figures);
+    run_pair(
+        library_app,
+        [] {
+            init_ipc_message_queue(kChannel);
+            return library_player();
+        },
+        figures);
     uninit_ipc_message_queue(kChannel);
 }
 
@@ -203,11 +198,11 @@ int main()
     std::sort(raw.samples_us.begin(), raw.samples_us.end());
     std::sort(lib.samples_us.begin(), lib.samples_us.end());
 
-    printf("round trip app -> player -> app, 524-byte text: %d rounds of %d samples and of a "
-           "stream of %d messages\n",
-           kRounds, kRoundTrips, kStream);
-    printf("%-10s %12s %12s %16s %16s\n", "", "median us", "p99 us", "round trips/s",
-           "stream msgs/s");
+    printf(
+        "round trip app -> player -> app, 524-byte text: %d rounds of %d samples and of a "
+        "stream of %d messages\n",
+        kRounds, kRoundTrips, kStream);
+    printf("%-10s %12s %12s %16s %16s\n", "", "median us", "p99 us", "round trips/s", "stream msgs/s");
     for (const auto &[name, f] : {std::pair{"raw", &raw}, std::pair{"libappipc", &lib}}) {
         printf("%-10s %12.2f %12.2f %16.0f %16.0f\n", name, f->percentile(50), f->percentile(99),
                f->round_trips_per_s(), f->stream_msgs_per_s(kRounds));

@@ -45,8 +45,7 @@ constexpr char kErrorPrefix[] = "[QIV APP_IPC Error][%s][%d]";
 
 // One whole line per call, so that lines of concurrent senders never mix;
 // a text without its own newline ends its line.
-__attribute__((format(printf, 2, 0))) void write_line(const char *prefix, const char *format,
-                                                      va_list args)
+__attribute__((format(printf, 2, 0))) void write_line(const char *prefix, const char *format, va_list args)
 {
     char line[512];
     int used = snprintf(line, sizeof line, "%s", prefix);
@@ -69,8 +68,7 @@ __attribute__((format(printf, 2, 3))) void log_info(const char *op, const char *
     va_end(args);
 }
 
-__attribute__((format(printf, 3, 4))) void log_error(const char *op, int line, const char *format,
-                                                     ...)
+__attribute__((format(printf, 3, 4))) void log_error(const char *op, int line, const char *format, ...)
 {
     char prefix[96];
     snprintf(prefix, sizeof prefix, kErrorPrefix, op, line);
@@ -85,8 +83,7 @@ __attribute__((format(printf, 3, 4))) void log_error(const char *op, int line, c
 
 ChannelQueues *channel_queues(int32_t channel)
 {
-    return channel >= 0 && static_cast<size_t>(channel) < ipcq::kChannels ? &g_channels[channel]
-                                                                          : nullptr;
+    return channel >= 0 && static_cast<size_t>(channel) < ipcq::kChannels ? &g_channels[channel] : nullptr;
 }
 
 // The queue of one direction of a channel, if this process opened it.
@@ -105,8 +102,8 @@ const QueueSlot *usable_queue(const char *op, int32_t channel, QueueSlot Channel
     return &slot;
 }
 
-int32_t send_record(const char *op, const AppIpcMsg *msg, int32_t channel,
-                    QueueSlot ChannelQueues::*queue, const char *failure)
+int32_t send_record(const char *op, const AppIpcMsg *msg, int32_t channel, QueueSlot ChannelQueues::*queue,
+                    const char *failure)
 {
     if (msg == nullptr) {
         printf("%s:%d Warning: (pSendMsg!=NULL) failed. \n", op, __LINE__);
@@ -123,8 +120,8 @@ int32_t send_record(const char *op, const AppIpcMsg *msg, int32_t channel,
     return 0;
 }
 
-int32_t receive_record(const char *op, AppIpcMsg *msg, int32_t channel,
-                       QueueSlot ChannelQueues::*queue, const char *received_format)
+int32_t receive_record(const char *op, AppIpcMsg *msg, int32_t channel, QueueSlot ChannelQueues::*queue,
+                       const char *received_format)
 {
     if (msg == nullptr) {
         printf("%s:%d Warning: (pRecvMsg!=NULL) failed. \n", op, __LINE__);
@@ -258,14 +255,12 @@ int32_t uninit_ipc_message_queue(int32_t channel)
 
 int32_t app_send_ipc_msg(const AppIpcMsg *pSendMsg, int32_t channel)
 {
-    return send_record(__func__, pSendMsg, channel, &ChannelQueues::bdp,
-                       "app send message to bdp failed!");
+    return send_record(__func__, pSendMsg, channel, &ChannelQueues::bdp, "app send message to bdp failed!");
 }
 
 int32_t bdp_send_ipc_msg(const AppIpcMsg *pSendMsg, int32_t channel)
 {
-    return send_record(__func__, pSendMsg, channel, &ChannelQueues::app,
-                       "bdp send message to app failed!");
+    return send_record(__func__, pSendMsg, channel, &ChannelQueues::app, "bdp send message to app failed!");
 }
 
 int32_t app_recv_ipc_msg(AppIpcMsg *pRecvMsg, int32_t channel)

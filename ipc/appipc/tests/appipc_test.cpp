@@ -78,8 +78,7 @@ TEST_F(AppIpc, QueueMessageIsTypeOneWithTypeDataAndZeroTail)
         long mtype;
         uint8_t text[600];
     } raw{};
-    ASSERT_EQ(msgrcv(ipcq::find_queue(0x80), &raw, sizeof raw.text, 0, IPC_NOWAIT),
-              static_cast<ssize_t>(kTextSize));
+    ASSERT_EQ(msgrcv(ipcq::find_queue(0x80), &raw, sizeof raw.text, 0, IPC_NOWAIT), static_cast<ssize_t>(kTextSize));
     EXPECT_EQ(raw.mtype, 1);
     const uint8_t type_le[4] = {0x04, 0x03, 0x02, 0x01};
     EXPECT_EQ(memcmp(raw.text, type_le, 4), 0);
@@ -162,10 +161,9 @@ TEST_F(AppIpc, SendOnFullQueueFailsAtOnceAndDropsTheMessage)
     EXPECT_EQ(accepted, state.capacity / kTextSize);
     EXPECT_EQ(state.messages, accepted);
     const std::string error = "\\[QIV APP_IPC Error\\]";
-    EXPECT_THAT(out, ::testing::MatchesRegex(
-                         "^" + error + "\\[queue_send_msg\\]\\[[0-9]+\\]msg queue send failed\n" +
-                         error + "\\[queue_send_msg\\]\\[[0-9]+\\]msg queue is full!\n" + error +
-                         "\\[app_send_ipc_msg\\]\\[[0-9]+\\]app send message to bdp failed!\n$"));
+    EXPECT_THAT(out, ::testing::MatchesRegex("^" + error + "\\[queue_send_msg\\]\\[[0-9]+\\]msg queue send failed\n" +
+                                             error + "\\[queue_send_msg\\]\\[[0-9]+\\]msg queue is full!\n" + error +
+                                             "\\[app_send_ipc_msg\\]\\[[0-9]+\\]app send message to bdp failed!\n$"));
     EXPECT_EQ(app_send_ipc_msg(&msg, 0), -1);
     uninit_ipc_message_queue(0);
 }
@@ -201,8 +199,7 @@ TEST_F(AppIpc, UnknownOrUnopenedChannelTouchesNothing)
         int32_t channel;
         const char *error;
     };
-    const Case cases[] = {{3, "unknown channel 3"}, {-1, "unknown channel -1"},
-                          {0, "channel 0 is not initialised"}};
+    const Case cases[] = {{3, "unknown channel 3"}, {-1, "unknown channel -1"}, {0, "channel 0 is not initialised"}};
     using Op = int32_t (*)(AppIpcMsg *, int32_t);
     const Op ops[] = {
         [](AppIpcMsg *m, int32_t c) { return app_send_ipc_msg(m, c); },
@@ -229,8 +226,7 @@ TEST_F(AppIpc, InitTwiceOpensTheSameQueues)
     std::string first = ipctest::output_of([] { EXPECT_EQ(init_ipc_message_queue(1), 0); });
     std::string second = ipctest::output_of([] { EXPECT_EQ(init_ipc_message_queue(1), 0); });
     const std::string p = "[QIV APP_IPC][init_ipc_message_queue]";
-    const std::string expected = p + "Enter!\n" + p +
-                                 "create bdp msg queue finished! bdp msg_id = " +
+    const std::string expected = p + "Enter!\n" + p + "create bdp msg queue finished! bdp msg_id = " +
                                  std::to_string(ipcq::find_queue(0x82)) + "\n" + p +
                                  "create app msg queue finished! app msg_id = " +
                                  std::to_string(ipcq::find_queue(0x42)) + "\n" + p + "Leave!\n";
@@ -247,8 +243,7 @@ TEST_F(AppIpc, UninitInOneProcessEndsTheOthersBlockedReceive)
         AppIpcMsg got{};
         got.type = 99;
         bool ok = check(init_ipc_message_queue(0) == 0, "app init") &&
-                  check(app_recv_ipc_msg(&got, 0) == -1, "receive fails") &&
-                  check(got.type == 0, "type 0");
+                  check(app_recv_ipc_msg(&got, 0) == -1, "receive fails") && check(got.type == 0, "type 0");
         return ok ? 0 : 1;
     });
     ASSERT_TRUE(ipctest::wait_blocked_in_receive(app));

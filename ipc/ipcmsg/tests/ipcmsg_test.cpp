@@ -138,8 +138,8 @@ TEST_F(IpcMsg, TwoConsoleExchangeThenStateAndRemoval)
 TEST_F(IpcMsg, MissingKeyFileFails)
 {
     ipctest::remove_key_file();
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {"state"}, {"send", "app0", "1"}, {"remove", "all"}}) {
+    for (const auto &args :
+         std::vector<std::vector<std::string>>{{"state"}, {"send", "app0", "1"}, {"remove", "all"}}) {
         Result r = ipcmsg(args);
         EXPECT_EQ(r.status, 1) << args[0];
     }

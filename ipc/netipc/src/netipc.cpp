@@ -23,10 +23,7 @@ NetState g_state;
 
 void print_invalid_pointer() { printf("[NETWORK] Invalid Pointer!\n"); }
 
-void print_not_initialised()
-{
-    printf("[NETWORK_IPC]The Network message queue ahs not been initilized!\n");
-}
+void print_not_initialised() { printf("[NETWORK_IPC]The Network message queue ahs not been initilized!\n"); }
 
 // Before init both identifiers are 0, which may be another program's queue.
 bool usable(const void *msg, int32_t *result)

@@ -63,13 +63,14 @@ TEST_F(NetIpc, BothDirectionsCarryTypeAndAllBytes)
 
 TEST_F(NetIpc, InitAndUninitTwice)
 {
-    const std::string init_lines = "[NETWORK] Calling -------> init_network_msg_queue\n"
-                                   "[NETWORK_IPC]create the NetworkApp message queue.!\n"
-                                   "[NETWORK_IPC] Calling -------> network_new_msg_que\n"
-                                   "[NETWORK_IPC]network_new_msg_que successed!\n"
-                                   "[NETWORK_IPC]create the NetworkStub message queue.!\n"
-                                   "[NETWORK_IPC] Calling -------> network_new_msg_que\n"
-                                   "[NETWORK_IPC]network_new_msg_que successed!\n";
+    const std::string init_lines =
+        "[NETWORK] Calling -------> init_network_msg_queue\n"
+        "[NETWORK_IPC]create the NetworkApp message queue.!\n"
+        "[NETWORK_IPC] Calling -------> network_new_msg_que\n"
+        "[NETWORK_IPC]network_new_msg_que successed!\n"
+        "[NETWORK_IPC]create the NetworkStub message queue.!\n"
+        "[NETWORK_IPC] Calling -------> network_new_msg_que\n"
+        "[NETWORK_IPC]network_new_msg_que successed!\n";
     EXPECT_EQ(ipctest::output_of([] { EXPECT_EQ(init_network_msg_queue(), 0); }), init_lines);
     const int app = ipcq::find_queue(ipcq::kNetAppProject);
     const int stub = ipcq::find_queue(ipcq::kNetStubProject);
@@ -93,8 +94,7 @@ TEST_F(NetIpc, NowaitOnEmptyQueueFailsSilently)
 {
     ASSERT_EQ(init_network_msg_queue(), 0);
     NetIpcMsg got{};
-    EXPECT_EQ(ipctest::output_of([&] { EXPECT_EQ(network_stub_recv_ipc_msg_nowait(&got), -4); }),
-              "");
+    EXPECT_EQ(ipctest::output_of([&] { EXPECT_EQ(network_stub_recv_ipc_msg_nowait(&got), -4); }), "");
     uninit_network_msg_queue();
 }
 
@@ -158,8 +158,9 @@ TEST_F(NetIpc, FullQueueDropsAtOnceAndTooBigMessageStays)
     while (out.empty()) {
         out = ipctest::output_of([&] { accepted += network_app_send_ipc_msg(&msg) == 0; });
     }
-    EXPECT_EQ(out, "[NETWORK_IPC][msgsend] ERR = Resource temporarily unavailable\n"
-                   "[NETWORK_IPC][ipc_send_msg] ERR = -4\n");
+    EXPECT_EQ(out,
+              "[NETWORK_IPC][msgsend] ERR = Resource temporarily unavailable\n"
+              "[NETWORK_IPC][ipc_send_msg] ERR = -4\n");
     ipcq::QueueState stub = state_of(ipcq::kNetStubProject);
     EXPECT_EQ(accepted, stub.capacity / NET_IPC_TEXT_SIZE);
     EXPECT_EQ(stub.messages, accepted);

@@ -20,8 +20,7 @@ struct ChannelProjects {
     int bdp; // application -> player
     int app; // player -> application
 };
-inline constexpr ChannelProjects kChannelProjects[kChannels] = {
-    {0x80, 0x40}, {0x82, 0x42}, {0x84, 0x44}};
+inline constexpr ChannelProjects kChannelProjects[kChannels] = {{0x80, 0x40}, {0x82, 0x42}, {0x84, 0x44}};
 
 inline constexpr int kNetAppProject = 1;  // network stub -> application
 inline constexpr int kNetStubProject = 2; // application -> network stub
