@@ -84,8 +84,7 @@ double memcpy_mib_s(const std::vector<uint8_t> &src, size_t chunk)
 
 // MiB/s of the engine reading the whole source kRounds times, 0 if a play
 // fell short.
-double pull_mib_s(pbharness::Engine &engine, pulltest::Source &src, IQIV_PB_HANDLE_T h, const char *tag,
-                  size_t chunk)
+double pull_mib_s(pbharness::Engine &engine, pulltest::Source &src, IQIV_PB_HANDLE_T h, const char *tag, size_t chunk)
 {
     // The engine reads halves of its map: two slices of one chunk each.
     const std::string play = "pullplay " + std::to_string(h) + " " + tag + " 2 " + std::to_string(chunk);
@@ -130,8 +129,8 @@ int main()
             }
             const double plain = memcpy_mib_s(src.data, chunk);
             char b[160];
-            std::snprintf(b, sizeof b, "%5zu KiB reads: pull %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f",
-                          chunk >> 10, pull, plain, pull / plain);
+            std::snprintf(b, sizeof b, "%5zu KiB reads: pull %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f", chunk >> 10,
+                          pull, plain, pull / plain);
             lines.push_back(b);
         }
     }
@@ -146,8 +145,7 @@ int main()
         std::fprintf(stderr, "pull_bench: the engine's call-backs did not all reach the application\n");
         return 1;
     }
-    lines.push_back(rtt_line("event into the application", event_ns) + " (" + std::to_string(kRoundTrips) +
-                    " events)");
+    lines.push_back(rtt_line("event into the application", event_ns) + " (" + std::to_string(kRoundTrips) + " events)");
     lines.push_back(rtt_line("bare transport call-back  ", bare_ns));
     char ratio[64];
     std::snprintf(ratio, sizeof ratio, "event/bare median ratio %.2f",

@@ -30,10 +30,7 @@ constexpr uint32_t kSlices = 8;
 
 volatile uint8_t g_sink;
 
-double seconds_since(Clock::time_point t0)
-{
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 double memcpy_mib_s(const std::vector<uint8_t> &src, size_t chunk)
 {
@@ -134,8 +131,8 @@ int main()
         for (size_t chunk : {size_t{4} << 10, size_t{64} << 10, size_t{1} << 20}) {
             const double push = push_mib_s(engine, src, chunk);
             const double plain = memcpy_mib_s(src, chunk);
-            std::fprintf(figures, "%5zu KiB buffers: push %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f\n",
-                         chunk >> 10, push, plain, push / plain);
+            std::fprintf(figures, "%5zu KiB buffers: push %8.1f MiB/s, memcpy %8.1f MiB/s, ratio %.3f\n", chunk >> 10,
+                         push, plain, push / plain);
             if (push == 0) {
                 std::fprintf(stderr, "push_bench: the engine did not get the whole stream\n");
                 return 1;

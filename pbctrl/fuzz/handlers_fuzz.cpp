@@ -22,7 +22,11 @@ uint8_t g_block[kBlockSize];
 std::map<const void *, uint32_t> g_regions;
 std::vector<std::pair<std::string, rpc_hndlr_fct>> g_handlers;
 
-int32_t app_open(uint32_t, uint32_t *ph, void *) { *ph = 7; return 0; }
+int32_t app_open(uint32_t, uint32_t *ph, void *)
+{
+    *ph = 7;
+    return 0;
+}
 int32_t app_close(uint32_t, void *) { return 0; }
 int32_t app_read(uint32_t, void *, void *buf, uint32_t len, uint32_t *got)
 {
@@ -30,16 +34,24 @@ int32_t app_read(uint32_t, void *, void *buf, uint32_t len, uint32_t *got)
     *got = len;
     return 0;
 }
-int32_t app_read_async(uint32_t, void *, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT nfy,
-                       void *tag, uint32_t *req)
+int32_t app_read_async(uint32_t, void *, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT nfy, void *tag,
+                       uint32_t *req)
 {
     std::memset(buf, 0x5A, len);
     *req = 1;
     return nfy(0, tag, len, 0);
 }
 int32_t app_abort(uint32_t, void *, uint32_t) { return 0; }
-int32_t app_seek(uint32_t, void *, uint64_t off, uint8_t, uint64_t *cur) { *cur = off; return 0; }
-int32_t app_length(uint32_t, void *, uint64_t *len) { *len = 1; return 0; }
+int32_t app_seek(uint32_t, void *, uint64_t off, uint8_t, uint64_t *cur)
+{
+    *cur = off;
+    return 0;
+}
+int32_t app_length(uint32_t, void *, uint64_t *len)
+{
+    *len = 1;
+    return 0;
+}
 int32_t app_event(uint32_t, void *, void *) { return 0; }
 int32_t app_sp(uint32_t, uint8_t, uint32_t, IQIV_PB_CTRL_SP_DATA_T *d)
 {
@@ -62,12 +74,11 @@ int32_t app_filter(uint32_t, uint32_t, IQIV_PB_CTRL_FILTER_BUF_T *, uint32_t) { 
 // The application function the engine would hand back with each handler.
 void *function_for(const std::string &name)
 {
-    const std::map<std::string, void *> fns = {
-        {"x_qivpbctrl_nfy_fct", reinterpret_cast<void *>(&app_event)},
-        {"x_qivpbctrl_sp_nfy_fct", reinterpret_cast<void *>(&app_sp)},
-        {"x_qivpbctrl_Enc_Buf_Cb_Fct", reinterpret_cast<void *>(&app_enc)},
-        {"x_qivpbctrl_pcm_upload_nfy_fct", reinterpret_cast<void *>(&app_pcm)},
-        {"x_qivpbctrl_DASH_Get_Entry_Fct", reinterpret_cast<void *>(&app_dash)}};
+    const std::map<std::string, void *> fns = {{"x_qivpbctrl_nfy_fct", reinterpret_cast<void *>(&app_event)},
+                                               {"x_qivpbctrl_sp_nfy_fct", reinterpret_cast<void *>(&app_sp)},
+                                               {"x_qivpbctrl_Enc_Buf_Cb_Fct", reinterpret_cast<void *>(&app_enc)},
+                                               {"x_qivpbctrl_pcm_upload_nfy_fct", reinterpret_cast<void *>(&app_pcm)},
+                                               {"x_qivpbctrl_DASH_Get_Entry_Fct", reinterpret_cast<void *>(&app_dash)}};
     auto it = fns.find(name);
     return it == fns.end() ? nullptr : it->second;
 }
@@ -80,9 +91,13 @@ void set_up_slots()
     pull.h_handle = 1;
     pull.ui1_client_idx = 0;
     pthread_mutex_init(&pull.t_mutex, nullptr);
-    pull.t_pull_fct = PullFct{nullptr, reinterpret_cast<void *>(&app_open), reinterpret_cast<void *>(&app_close),
-                              reinterpret_cast<void *>(&app_read), reinterpret_cast<void *>(&app_read_async),
-                              reinterpret_cast<void *>(&app_abort), reinterpret_cast<void *>(&app_seek),
+    pull.t_pull_fct = PullFct{nullptr,
+                              reinterpret_cast<void *>(&app_open),
+                              reinterpret_cast<void *>(&app_close),
+                              reinterpret_cast<void *>(&app_read),
+                              reinterpret_cast<void *>(&app_read_async),
+                              reinterpret_cast<void *>(&app_abort),
+                              reinterpret_cast<void *>(&app_seek),
                               reinterpret_cast<void *>(&app_length)};
     pull.at_filter[0] = FilterEntry{1, 1, reinterpret_cast<void *>(&app_filter), nullptr, 0, 0};
     ClientInfo &uri = t_client_info[1];
@@ -106,8 +121,9 @@ struct Input {
     }
 };
 
-const uint32_t kCodes[] = {ARG_TYPE_UINT32, ARG_TYPE_TAG, ARG_TYPE_FUNC, ARG_TYPE_INT8,
-                           ARG_TYPE_DESC_IN, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT64_OUT};
+const uint32_t kCodes[] = {ARG_TYPE_UINT32,        ARG_TYPE_TAG,     ARG_TYPE_FUNC,
+                           ARG_TYPE_INT8,          ARG_TYPE_DESC_IN, ARG_TYPE_REF_UINT32_OUT,
+                           ARG_TYPE_REF_UINT64_OUT};
 
 } // namespace
 

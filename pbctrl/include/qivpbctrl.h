@@ -67,7 +67,7 @@ typedef uint32_t IQIV_PB_HANDLE_T;
 
 /* Events with a meaning of their own in the client. */
 #define IQIV_PB_CTRL_EVENT_BUFFER_FREE 12
-#define IQIV_PB_CTRL_EVENT_FEATURE_DATA 16 /* data: a kernel block, mapped for the call */
+#define IQIV_PB_CTRL_EVENT_FEATURE_DATA 16    /* data: a kernel block, mapped for the call */
 #define IQIV_PB_CTRL_EVENT_FIRST_PIC_READY 55 /* data: the 64-bit PTS */
 
 /* The application's event function; the low 8 bits of its result are 0 on success. */
@@ -77,8 +77,7 @@ typedef int32_t (*IQIV_PB_CTRL_CLI_FCT)(int32_t i4_value);
 
 int32_t IQivPb_Ctrl_Init(void);
 int32_t IQivPb_Ctrl_Terminate(void);
-int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32_t e_open_mod,
-                         const char *ps_text);
+int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32_t e_open_mod, const char *ps_text);
 int32_t IQivPb_Ctrl_Close(IQIV_PB_HANDLE_T h_handle);
 int32_t IQivPb_Ctrl_Reg_CLI(IQIV_PB_CTRL_CLI_FCT pf_set_level, IQIV_PB_CTRL_CLI_FCT pf_print_level,
                             IQIV_PB_CTRL_CLI_FCT pf_force_open);

@@ -51,8 +51,8 @@ typedef struct {
 /* One segment of IQIV_PB_CTRL_ENCRYPT_INFO_T.ptSeg (44 bytes on the board). */
 typedef struct {
     uint32_t au4Value[8];
-    uint32_t u4Value;                     /* 32 */
-    uint32_t u4SubSampleNum;              /* 36, at most 64 */
+    uint32_t u4Value;                      /* 32 */
+    uint32_t u4SubSampleNum;               /* 36, at most 64 */
     IQIV_PB_CTRL_SUBSAMPLE_T *ptSubSample; /* 40 */
 } IQIV_PB_CTRL_ENCRYPT_SEG_T;
 

@@ -52,10 +52,10 @@ extern "C" {
 
 /* Packet information for IQivPb_Ctrl_GenerateP0Header. */
 typedef struct {
-    uint32_t au4Value[3];   /* bytes 4-15 of the header, little-endian */
-    uint32_t eStreamType;   /* 0 or 1 */
-    uint32_t eSubType1;     /* stream type 1: 1 or 2 */
-    uint32_t eSubType2;     /* stream type 1: 0, 1 or 2 */
+    uint32_t au4Value[3]; /* bytes 4-15 of the header, little-endian */
+    uint32_t eStreamType; /* 0 or 1 */
+    uint32_t eSubType1;   /* stream type 1: 1 or 2 */
+    uint32_t eSubType2;   /* stream type 1: 0, 1 or 2 */
 } IQIV_PB_CTRL_PKT_INFO_T;
 
 #define IQIV_PB_CTRL_P0_HDR_LEN 17
@@ -89,10 +89,8 @@ int32_t IQivPb_Ctrl_SetDisplayRectangle(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_
                                         IQIV_PB_CTRL_RECT_T *pt_dst);
 int32_t IQivPb_Ctrl_SetDisplayRectangleEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_RECT_T *pt_src,
                                           IQIV_PB_CTRL_RECT_T *pt_dst);
-int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv_set_info,
-                        uint32_t *pz_set_info_size);
-int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv_get_info,
-                        uint32_t z_get_info_size);
+int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv_set_info, uint32_t *pz_set_info_size);
+int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv_get_info, uint32_t z_get_info_size);
 int32_t IQivPb_Ctrl_ParseMediaInfo(IQIV_PB_HANDLE_T h_handle, const uint8_t *pu1Buffer, uint32_t u4BufLen,
                                    IQIV_PB_CTRL_MEDIA_INFO_T *ptMediaInfo);
 
@@ -110,8 +108,7 @@ int32_t IQivPb_Ctrl_AudioReset(IQIV_PB_HANDLE_T h_handle);
 int32_t IQivPb_Ctrl_Stop(IQIV_PB_HANDLE_T h_handle);
 int32_t IQivPb_Ctrl_Step(IQIV_PB_HANDLE_T h_handle, uint32_t u4Steps);
 int32_t IQivPb_Ctrl_TimeSeek(IQIV_PB_HANDLE_T h_handle, uint32_t u4Time);
-int32_t IQivPb_Ctrl_TimeSeekEx(IQIV_PB_HANDLE_T h_handle, uint32_t u4Time,
-                               IQIV_PB_CTRL_TIME_SEEK_EX_T *pt_seek);
+int32_t IQivPb_Ctrl_TimeSeekEx(IQIV_PB_HANDLE_T h_handle, uint32_t u4Time, IQIV_PB_CTRL_TIME_SEEK_EX_T *pt_seek);
 int32_t IQivPb_Ctrl_TimeSeekMS(IQIV_PB_HANDLE_T h_handle, uint32_t u4Ms);
 int32_t IQivPb_Ctrl_ChangeAudio(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_CHANGE_AUDIO_T *pt_audio);
 int32_t IQivPb_Ctrl_ChangeVideo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_CHANGE_VIDEO_T *pt_video);
@@ -127,8 +124,7 @@ int32_t IQivPb_Ctrl_GetAudTrackInfo(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track,
 int32_t IQivPb_Ctrl_GetAudTrackInfoEx(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track,
                                       IQIV_PB_CTRL_AUD_TRACK_INFO_EX_T *pt_info);
 int32_t IQivPb_Ctrl_GetCurAudTrackInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_AUD_TRACK_INFO_T *pt_info);
-int32_t IQivPb_Ctrl_GetCurAudTrackInfoEx(IQIV_PB_HANDLE_T h_handle,
-                                         IQIV_PB_CTRL_CUR_AUD_TRACK_INFO_EX_T *pt_info);
+int32_t IQivPb_Ctrl_GetCurAudTrackInfoEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_CUR_AUD_TRACK_INFO_EX_T *pt_info);
 int32_t IQivPb_Ctrl_GetVidTrackInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_VID_TRACK_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_GetVidTrackInfoEx(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_VID_TRACK_INFO_EX_T *pt_info);
 int32_t IQivPb_Ctrl_GetCurrentPos(IQIV_PB_HANDLE_T h_handle, uint32_t *pu4Pos, uint64_t *pu8Pos);
@@ -149,8 +145,7 @@ int32_t IQivPb_Ctrl_TSStop(IQIV_PB_HANDLE_T h_handle);
 int32_t IQivPb_Ctrl_SetSubtitleShowHide(IQIV_PB_HANDLE_T h_handle, uint8_t b_show);
 int32_t IQivPb_Ctrl_SetSubtitleShowHideEx(IQIV_PB_HANDLE_T h_handle, uint32_t e_plane, uint8_t b_show);
 int32_t IQivPb_Ctrl_SetSubtitleTrack(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track);
-int32_t IQivPb_Ctrl_GetSubTrackInfo(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track,
-                                    IQIV_PB_CTRL_SUBTITLE_INFO_T *pt_info);
+int32_t IQivPb_Ctrl_GetSubTrackInfo(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track, IQIV_PB_CTRL_SUBTITLE_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_SetSubtitleInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SUBTITLE_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_SubtitleSelect(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SUBTITLE_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_ChangeSubtitle(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SUBTITLE_INFO_T *pt_info);
@@ -161,8 +156,7 @@ int32_t IQivPb_Ctrl_SetSubtitleAttr(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SUBT
 int32_t IQivPb_Ctrl_GetSubtitleAttr(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SUBTITLE_ATTR_T *pt_attr);
 int32_t IQivPb_Ctrl_GetAvInInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_AVIN_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_GetSpInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SP_INFO_T *pt_info);
-int32_t IQivPb_Ctrl_GetSpTrackInfo(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track,
-                                   IQIV_PB_CTRL_SP_TRACK_INFO_T *pt_info);
+int32_t IQivPb_Ctrl_GetSpTrackInfo(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track, IQIV_PB_CTRL_SP_TRACK_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_GetCurSpTrackInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_SP_TRACK_INFO_T *pt_info);
 int32_t IQivPb_Ctrl_SetSpTrack(IQIV_PB_HANDLE_T h_handle, uint32_t u4Track, uint8_t b_enable);
 
@@ -185,15 +179,22 @@ QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PPR_INFO_T, u4Value) == 4,
 QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PULL_PARAM_T) == 44, "pull substitute: 44 bytes");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo) == 4, "pull substitute member at 4");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, eAudioCodec) == 180, "media audio codec at 180");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, u2CodecPrivLen) == 200, "media codec data length at 200");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, u2CodecPrivLen) == 200,
+                      "media codec data length at 200");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_MEDIA_INFO_T, pu1CodecPriv) == 204, "media codec data at 204");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam) == 8, "engine parameter union at 8");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl) == 12, "URL at 12");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath) == 12, "disc path at 12");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam) == 8,
+                      "engine parameter union at 8");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tUriInfo.pcUrl) == 12,
+                      "URL at 12");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath) == 12,
+                      "disc path at 12");
 QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PULL_INFO_T) == 32, "pull parameter: eight words");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl) == 24, "DASH text at 24");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries) == 44, "DASH entries at 44");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.u4EntryNum) == 48, "DASH entry count at 48");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl) == 24,
+                      "DASH text at 24");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries) == 44,
+                      "DASH entries at 44");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.u4EntryNum) == 48,
+                      "DASH entry count at 48");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, fgAudIncrease) == 1, "audio PTS direction at 1");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, u4AudAdjValue) == 4, "audio PTS adjustment at 4");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, fgEnableVidPtsAdj) == 8, "video PTS switch at 8");
@@ -202,7 +203,8 @@ QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_PTS_ADJ_T, u4VidAdjValue) 
 QIVPB_PLAYBACK_ASSERT(sizeof(IQIV_PB_CTRL_PTS_ADJ_T) == 16, "PTS adjustment: 16 bytes");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u) == 4, "DRM union at 4");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcLicenseUrl) == 4, "DRM text at 4");
-QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData) == 12, "DRM text at 12");
+QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData) == 12,
+                      "DRM text at 12");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcContentId) == 20, "DRM text at 20");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcKeyId) == 28, "DRM text at 28");
 QIVPB_PLAYBACK_ASSERT(__builtin_offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_raw_drm_info.pcInfo) == 8, "raw DRM text at 8");

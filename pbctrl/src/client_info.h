@@ -173,17 +173,11 @@ extern uint8_t ui1_open_count;
 // stub may be holding.
 extern std::atomic<int32_t> t_client_rpc_id;
 
-inline bool log_on(int32_t classes)
-{
-    return (i4_log_level.load(std::memory_order_relaxed) & classes) != 0;
-}
+inline bool log_on(int32_t classes) { return (i4_log_level.load(std::memory_order_relaxed) & classes) != 0; }
 
 // The playback's own mutex, made at open for every model: a remote call
 // made under it keeps no other playback waiting.
-inline pthread_mutex_t &slot_mutex(ClientInfo &c)
-{
-    return c.t_mutex;
-}
+inline pthread_mutex_t &slot_mutex(ClientInfo &c) { return c.t_mutex; }
 
 // Holds a mutex until its scope ends or unlock(): every path out unlocks.
 // Empty when default-made; moving hands the held mutex on.
@@ -227,10 +221,10 @@ int find_by_tag(const void *pv_tag, uint32_t e_required_mod);
 
 } // namespace pbctrl
 
-#define CLIENT_LOG(classes, ...)                                                                   \
-    do {                                                                                           \
-        if (pbctrl::log_on(classes))                                                               \
-            Client_printf(__VA_ARGS__);                                                            \
+#define CLIENT_LOG(classes, ...)                                                                                       \
+    do {                                                                                                               \
+        if (pbctrl::log_on(classes))                                                                                   \
+            Client_printf(__VA_ARGS__);                                                                                \
     } while (0)
 
 #endif

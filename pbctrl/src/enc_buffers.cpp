@@ -70,8 +70,8 @@ uint8_t *mapped_base(ClientInfo &c, uint32_t h_mem, bool &full)
 // Records one buffer the application now holds; its local address, or
 // nullptr after printing the line of what failed. ps_label names the
 // buffer in its trace line: "buf", "buf1" or "buf2".
-void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char *ps_label,
-                  const char *ps_map_full, const char *ps_buf_full)
+void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char *ps_label, const char *ps_map_full,
+                  const char *ps_buf_full)
 {
     bool full = false;
     uint8_t *base = mapped_base(c, b.h_mem, full);
@@ -80,16 +80,18 @@ void *take_buffer(ClientInfo &c, uint32_t e_strm, const EngineBuf &b, const char
         return nullptr;
     }
     if (!base || !block_holds(b.h_mem, uint64_t{b.offset} + b.len)) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", "x_qivpbctrl_Enc_Buf_Cb_Fct",
-                   "x_kmem_block_map", __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", "x_qivpbctrl_Enc_Buf_Cb_Fct", "x_kmem_block_map",
+                   __LINE__);
         return nullptr;
     }
     for (EncBuf &e : c.at_enc_buf) {
         if (!e.b_used) {
             e = EncBuf{1, e_strm, b.offset, b.len, b.h_mem, base + b.offset};
-            rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Ext info: %s: %p, strm type: %d, offset: %ld, buflen: %ld, mem handle: %x\n",
-                     g_ps_exe_name, __func__, __LINE__, ps_label, e.pv_addr, static_cast<int>(e_strm),
-                     static_cast<long>(b.offset), static_cast<long>(b.len), b.h_mem);
+            rpcu_log(
+                kTraceAll,
+                "<LOG %s, %s, #%d><Client>Ext info: %s: %p, strm type: %d, offset: %ld, buflen: %ld, mem handle: %x\n",
+                g_ps_exe_name, __func__, __LINE__, ps_label, e.pv_addr, static_cast<int>(e_strm),
+                static_cast<long>(b.offset), static_cast<long>(b.len), b.h_mem);
             return e.pv_addr;
         }
     }
@@ -117,10 +119,7 @@ EngineBuf give_back(EncBuf *e)
 }
 
 // Entries taken for a call-back that then failed go back.
-void undo(ClientInfo &c, const EncBuf (&before)[kEncBufs])
-{
-    std::memcpy(c.at_enc_buf, before, sizeof before);
-}
+void undo(ClientInfo &c, const EncBuf (&before)[kEncBufs]) { std::memcpy(c.at_enc_buf, before, sizeof before); }
 
 // The six lines of a frame's two buffers.
 void trace_frame(int i, const EngineFrame &f)
@@ -180,8 +179,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
         return fail(pt_return);
     ClientInfo &c = t_client_info[slot];
     MutexGuard lock(slot_mutex(c));
-    rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>x_qivpbctrl_Enc_Buf_Cb_Fct, stream type is: %d\n",
-             g_ps_exe_name, __func__, __LINE__, static_cast<int>(e_strm));
+    rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>x_qivpbctrl_Enc_Buf_Cb_Fct, stream type is: %d\n", g_ps_exe_name,
+             __func__, __LINE__, static_cast<int>(e_strm));
     static EncBuf before[kSlots][kEncBufs]; // under the mutex
     std::memcpy(before[slot], c.at_enc_buf, sizeof c.at_enc_buf);
     IQIV_PB_CTRL_ENC_AUDIO_BUF_T audio{};
@@ -197,14 +196,13 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_Enc_Buf_Cb_Fct)
         std::memcpy(d, in, sizeof d);
         audio.ui4_first = d[0];
         audio.pv_buf = take_buffer(c, kEncAudio, EngineBuf{d[1], d[2], d[3]}, "buf",
-                                   "<Client>Audio Encoder handle is full",
-                                   "<Client>Audio Encoder mapped info is full");
+                                   "<Client>Audio Encoder handle is full", "<Client>Audio Encoder mapped info is full");
         audio.ui4_len = d[3];
         ok = audio.pv_buf != nullptr;
         desc = &audio;
     } else if (e_strm == kEncVideo) {
-        rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame ns is: %d\n", g_ps_exe_name,
-                 __func__, __LINE__, static_cast<int>(count));
+        rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Video frame ns is: %d\n", g_ps_exe_name, __func__, __LINE__,
+                 static_cast<int>(count));
         const bool sized = count > 0 && frames_in;
         frames.reset(sized ? new (std::nothrow) IQIV_PB_CTRL_ENC_VIDEO_FRAME_T[count] : nullptr);
         if (sized && !frames) {
@@ -252,12 +250,11 @@ int32_t IQivPb_Ctrl_Ext_FreeEncCbBuffer(uint32_t h_pb, uint32_t e_strm_type, con
     const auto *audio = static_cast<const IQIV_PB_CTRL_ENC_AUDIO_BUF_T *>(pv_desc);
     const auto *frame = static_cast<const IQIV_PB_CTRL_ENC_VIDEO_FRAME_T *>(pv_desc);
     if (e_strm_type == kEncAudio)
-        rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Free enc param: buf: %p, buf len: %x\n",
-                 g_ps_exe_name, __func__, __LINE__, audio->pv_buf, audio->ui4_len);
+        rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Free enc param: buf: %p, buf len: %x\n", g_ps_exe_name, __func__,
+                 __LINE__, audio->pv_buf, audio->ui4_len);
     else
         rpcu_log(kTraceAll, "<LOG %s, %s, #%d><Client>Free enc param: buf1: %p, buf len1: %x, buf2: %p, buflen2: %x\n",
-                 g_ps_exe_name, __func__, __LINE__, frame->pv_buf1, frame->ui4_len1, frame->pv_buf2,
-                 frame->ui4_len2);
+                 g_ps_exe_name, __func__, __LINE__, frame->pv_buf1, frame->ui4_len1, frame->pv_buf2, frame->ui4_len2);
     const int slot = find_by_handle(h_pb);
     if (slot < 0) {
         printf("<Client>cannot find PBHandle@Line: %d\n", __LINE__);

@@ -132,8 +132,8 @@ int32_t IQivPb_Ctrl_TS_Filter_Free(IQIV_PB_HANDLE_T h_handle, uint32_t h_filter)
 
 int32_t IQivPb_Ctrl_TS_Filter_FreeBuffer(IQIV_PB_HANDLE_T h_handle, void *pv_buf)
 {
-    const Found found =
-        pv_buf ? lock_entry(h_handle, [pv_buf](const FilterEntry &f) { return f.pv_buf == pv_buf; }) : Found{};
+    const Found found = pv_buf ? lock_entry(h_handle, [pv_buf](const FilterEntry &f) { return f.pv_buf == pv_buf; })
+                               : Found{};
     if (!found.entry) {
         printf("<CLIENT>can't find buffer in IQivPb_Ctrl_TS_Filter_FreeBuffer @Line: %d\n", __LINE__);
         return IQIVPB_NO_CLIENT;

@@ -18,10 +18,7 @@ enum class ExtId {
 
 extern const Member kExtMembers[];
 
-inline const Member &ext_member(ExtId id)
-{
-    return kExtMembers[static_cast<int>(id)];
-}
+inline const Member &ext_member(ExtId id) { return kExtMembers[static_cast<int>(id)]; }
 
 // Holds the mutex of a slot in use; empty (nothing locked) when it is not.
 MutexGuard lock_slot(int slot);

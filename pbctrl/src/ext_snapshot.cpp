@@ -34,15 +34,9 @@ namespace {
 
 const char *const kWrapperSource = "src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper";
 
-template <typename T> void *as_addr(T v)
-{
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(v));
-}
+template <typename T> void *as_addr(T v) { return reinterpret_cast<void *>(static_cast<uintptr_t>(v)); }
 
-template <typename T> int as_int(T *p)
-{
-    return static_cast<int>(reinterpret_cast<uintptr_t>(p));
-}
+template <typename T> int as_int(T *p) { return static_cast<int>(reinterpret_cast<uintptr_t>(p)); }
 
 int32_t invalid_arg(int i4_line)
 {
@@ -94,8 +88,13 @@ template <typename Desc> SnapMem *new_record(const Desc &local, const Desc &engi
 {
     auto *r = static_cast<SnapMem *>(std::malloc(sizeof(SnapMem)));
     if (r)
-        *r = SnapMem{static_cast<uint32_t>(engine.uY), as_addr(local.uY), engine.u4YSize,
-                     static_cast<uint32_t>(engine.uC), as_addr(local.uC), engine.u4CSize, nullptr};
+        *r = SnapMem{static_cast<uint32_t>(engine.uY),
+                     as_addr(local.uY),
+                     engine.u4YSize,
+                     static_cast<uint32_t>(engine.uC),
+                     as_addr(local.uC),
+                     engine.u4CSize,
+                     nullptr};
     return r;
 }
 
@@ -248,8 +247,7 @@ int32_t IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext(IQIV_PB_HANDLE_T h_handle, IQIV_PB_
     return call_member(ext_member(ExtId::Ext_Ipc_StopSnapshot_Ext), h_handle, pt_desc);
 }
 
-int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext(uint32_t ui4_uid, uint8_t,
-                                                 IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_local,
+int32_t IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext(uint32_t ui4_uid, uint8_t, IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_local,
                                                  IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T *pt_engine)
 {
     printf("<Client>IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem_Ext is called, Uid %d\n", ui4_uid);

@@ -19,10 +19,7 @@ constexpr int32_t kMapFailed = -8;
 constexpr int32_t kTraceLevel = 1;
 constexpr uint32_t kHlsTexts = 7;
 
-template <typename T> uint64_t addr(T *p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
+template <typename T> uint64_t addr(T *p) { return reinterpret_cast<uintptr_t>(p); }
 
 // The slot of a handle under t_info_mutex, or -1.
 int slot_by_handle(IQIV_PB_HANDLE_T h_handle, uint32_t *pe_buf_mod = nullptr)
@@ -80,15 +77,9 @@ uint8_t *encrypt_memory(IQIV_PB_HANDLE_T h_handle, ClientInfo &c, int32_t &ret)
 }
 
 // A text member for a log line; a missing one prints as nothing.
-const char *shown(const void *text)
-{
-    return text ? static_cast<const char *>(text) : "";
-}
+const char *shown(const void *text) { return text ? static_cast<const char *>(text) : ""; }
 
-void put32(uint8_t *p, uint32_t v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
+void put32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
 // Writes the segments into the engine's layout; 0 or -3 after its line.
 int32_t write_segments(uint8_t *mem, const IQIV_PB_CTRL_ENCRYPT_INFO_T &info, const char *ps_name)
@@ -132,8 +123,7 @@ int32_t IQivPb_Ctrl_SetEncryptInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENCRY
     const Member &m = ext_member(ExtId::SetEncryptInfo);
     const int slot = slot_by_handle(h_handle);
     if (slot < 0) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, can't find hHandle: %d, @Line: %d \n", m.name, h_handle,
-                   __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, can't find hHandle: %d, @Line: %d \n", m.name, h_handle, __LINE__);
         return IQIVPB_NO_CLIENT;
     }
     CLIENT_LOG(kLogOpen, "<Client> Find client[%d] info succeed, @Line: %d \n", slot, __LINE__);
@@ -173,9 +163,9 @@ int32_t IQivPb_Ctrl_SetFeatureParam(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_FEAT
         constexpr uint32_t stride = offsetof(IQIV_PB_CTRL_HLS_PARAM_T, pcKeyUrl);
         for (uint32_t i = 0; i < kHlsTexts; ++i)
             refs[2 + i] = ref_text_at(1, texts + i * stride);
-        refs[2 + kHlsTexts] = Ref{RefKind::BuffAt, 1, 0, nullptr,
-                                  offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tHlsParam.pu1Buf),
-                                  f.tHlsParam.u4BufLen};
+        refs[2 + kHlsTexts] = Ref{
+            RefKind::BuffAt,     1, 0, nullptr, offsetof(IQIV_PB_CTRL_FEATURE_PARAM_T, uFeatureParam.tHlsParam.pu1Buf),
+            f.tHlsParam.u4BufLen};
         CLIENT_LOG(kLogData, "<Client> Url is: %s, @Line: %d \n", shown(f.tHlsParam.pcUrl), __LINE__);
         break;
     }
@@ -255,8 +245,8 @@ int32_t IQivPb_Ctrl_HttpsAuthenticateClient(IQIV_PB_HANDLE_T h_handle, IQIV_PB_C
     const Member &m = ext_member(ExtId::HttpsAuthenticateClient);
     if (!pt_info)
         return IQIVPB_INV_ARG;
-    rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1ClientCert[%s]\n", g_ps_exe_name,
-             m.name, __LINE__, shown(pt_info->pu1ClientCert));
+    rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1ClientCert[%s]\n", g_ps_exe_name, m.name,
+             __LINE__, shown(pt_info->pu1ClientCert));
     rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><>Client> ptClientCertInfo->pu1PrvKey[%s]\n", g_ps_exe_name, m.name,
              __LINE__, shown(pt_info->pu1PrvKey));
     return call_member(m, h_handle, pt_info);

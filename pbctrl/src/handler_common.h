@@ -40,9 +40,9 @@ int slot_of_tag(const void *pv_tag, uint32_t e_required_mod);
 // with t_info_mutex held, when no handler can reach the slot any more.
 void release_pull_tables(int slot);
 
-#define PBCTRL_HANDLER(name)                                                                       \
-    int32_t name(int32_t, const char *, [[maybe_unused]] void *pv_func, uint32_t ui4_num_args,      \
-                 RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
+#define PBCTRL_HANDLER(name)                                                                                           \
+    int32_t name(int32_t, const char *, [[maybe_unused]] void *pv_func, uint32_t ui4_num_args, RPC_ARG_T *pt_args,     \
+                 RPC_ARG_T *pt_return)
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct);
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_close_nfy_fct);

@@ -23,8 +23,7 @@ constexpr uint32_t kNfyArgs = 3;
 // The engine may only name the functions this library handed it.
 IQIV_PB_CTRL_CLI_FCT cli_function(void *pv_func)
 {
-    const IQIV_PB_CTRL_CLI_FCT known[] = {x_QivPb_Ctrl_ClientSetDbgLevel,
-                                          x_QivPb_Ctrl_ClientPrintDbgLevel,
+    const IQIV_PB_CTRL_CLI_FCT known[] = {x_QivPb_Ctrl_ClientSetDbgLevel, x_QivPb_Ctrl_ClientPrintDbgLevel,
                                           x_QivPb_Ctrl_ClientForceOpenLog};
     for (IQIV_PB_CTRL_CLI_FCT f : known)
         if (reinterpret_cast<void *>(f) == pv_func)
@@ -32,8 +31,8 @@ IQIV_PB_CTRL_CLI_FCT cli_function(void *pv_func)
     return nullptr;
 }
 
-int32_t _hndlr_x_qivpbctrl_cli_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
-                                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
+int32_t _hndlr_x_qivpbctrl_cli_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                   RPC_ARG_T *pt_return)
 {
     if (ui4_num_args != kCliArgs)
         return RPCR_INV_ARGS;
@@ -46,17 +45,15 @@ int32_t _hndlr_x_qivpbctrl_cli_fct(int32_t, const char *, void *pv_func, uint32_
 }
 
 // Event 16 hands the application the mapped kernel block for the call only.
-int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_T &data,
-                           int32_t &i4_app_result)
+int32_t feature_data_event(IQIV_PB_CTRL_NFY_FCT fn, void *pv_tag, const RPC_ARG_T &data, int32_t &i4_app_result)
 {
     static const char *const kName = "_hndlr_x_qivpbctrl_nfy_fct";
     const auto h_kmem = static_cast<HANDLE_T>(data.u.ui4);
     void *mapped = x_kmem_block_map(h_kmem);
-    printf("%s:h_kmem=%p,handlepvFeatureData=%p\n", kName,
-           reinterpret_cast<void *>(static_cast<uintptr_t>(h_kmem)), mapped);
+    printf("%s:h_kmem=%p,handlepvFeatureData=%p\n", kName, reinterpret_cast<void *>(static_cast<uintptr_t>(h_kmem)),
+           mapped);
     if (!mapped) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName, "x_kmem_block_map",
-                   __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName, "x_kmem_block_map", __LINE__);
         return kHandlerFail;
     }
     i4_app_result = fn(IQIV_PB_CTRL_EVENT_FEATURE_DATA, pv_tag, mapped);
@@ -81,16 +78,15 @@ void first_picture_line(const RPC_ARG_T &data)
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)), static_cast<long long>(pts));
 }
 
-int32_t _hndlr_x_qivpbctrl_nfy_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
-                                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
+int32_t _hndlr_x_qivpbctrl_nfy_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                   RPC_ARG_T *pt_return)
 {
     if (ui4_num_args != kNfyArgs)
         return RPCR_INV_ARGS;
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_NFY_FCT>(pv_func);
     if (!fn) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", __func__, "no function",
-                   __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", __func__, "no function", __LINE__);
         set_result(pt_return, kHandlerFail);
         return kHandlerFail;
     }
@@ -109,8 +105,7 @@ int32_t _hndlr_x_qivpbctrl_nfy_fct(int32_t, const char *, void *pv_func, uint32_
     }
     set_result(pt_return, app_result);
     if (pt_return->u.i1 != 0) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, errno: %d, @Line: %d \n", __func__,
-                   pt_return->u.i1, __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, errno: %d, @Line: %d \n", __func__, pt_return->u.i1, __LINE__);
         return kHandlerFail;
     }
     return 0;
@@ -124,9 +119,8 @@ constexpr int32_t kTraceInfo = 16;
 constexpr int32_t kNoFilter = -2;
 
 // No entry line: the engine uploads PCM blocks at a high rate.
-int32_t _hndlr_x_qivpbctrl_pcm_upload_nfy_fct(int32_t, const char *, void *pv_func,
-                                              uint32_t ui4_num_args, RPC_ARG_T *pt_args,
-                                              RPC_ARG_T *pt_return)
+int32_t _hndlr_x_qivpbctrl_pcm_upload_nfy_fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
+                                              RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
 {
     if (ui4_num_args != kPcmArgs)
         return RPCR_INV_ARGS;
@@ -136,9 +130,8 @@ int32_t _hndlr_x_qivpbctrl_pcm_upload_nfy_fct(int32_t, const char *, void *pv_fu
     return app_outcome(pt_return, fn(pt_args[0].u.ui4, pt_args[1].u.ui4));
 }
 
-int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_func,
-                                              uint32_t ui4_num_args, RPC_ARG_T *pt_args,
-                                              RPC_ARG_T *pt_return)
+int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_func, uint32_t ui4_num_args,
+                                              RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
 {
     if (ui4_num_args != kDashArgs) {
         rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_DASH_Get_Entry_Fct RPCR_INV_ARGS\n",
@@ -149,11 +142,11 @@ int32_t _hndlr_x_qivpbctrl_DASH_Get_Entry_Fct(int32_t, const char *, void *pv_fu
     const auto fn = reinterpret_cast<IQIV_PB_CTRL_DASH_ENTRY_FCT>(pv_func);
     if (!fn)
         return fail(pt_return);
-    const int32_t app = fn(pt_args[0].u.ui4, pt_args[1].u.ui4, pt_args[2].u.ui4, pt_args[3].u.ui4,
-                           pt_args[4].u.ui8, pt_args[4].u.ui4);
+    const int32_t app = fn(pt_args[0].u.ui4, pt_args[1].u.ui4, pt_args[2].u.ui4, pt_args[3].u.ui4, pt_args[4].u.ui8,
+                           pt_args[4].u.ui4);
     if (app_outcome(pt_return, app) != 0) {
-        rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_nfy_fct app cb error\n",
-                 g_ps_exe_name, __func__, __LINE__);
+        rpcu_log(kTraceErr, "<LOG %s, %s, #%d><Client>_hndlr_x_qivpbctrl_nfy_fct app cb error\n", g_ps_exe_name,
+                 __func__, __LINE__);
         return kHandlerFail;
     }
     return 0;
@@ -184,9 +177,8 @@ FilterEntry *find_filter(IQIV_PB_HANDLE_T h_pb, SlotHold &hold, MutexGuard &lock
     return nullptr;
 }
 
-int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *,
-                                                   uint32_t ui4_num_args, RPC_ARG_T *pt_args,
-                                                   RPC_ARG_T *pt_return)
+int32_t _hndlr_x_qivpbctrl_filter_allocate_nfy_fct(int32_t, const char *, void *, uint32_t ui4_num_args,
+                                                   RPC_ARG_T *pt_args, RPC_ARG_T *pt_return)
 {
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", __func__, __LINE__);
     if (ui4_num_args < 1)
@@ -258,8 +250,7 @@ extern "C" int32_t c_rpc_reg_qivpbctrl_cb_hndlrs(void)
         printf("REG CB HNDLR %s, 0x%p\n", h.ps_name, reinterpret_cast<void *>(h.pf_hndlr));
         const int32_t rc = rpc_reg_cb_hndlr(h.ps_name, h.pf_hndlr);
         if (rc < 0) {
-            printf("<CLIENT> log on fail: file = %s, line = %d, reason = %d\r\n", kRegSource,
-                   __LINE__, rc);
+            printf("<CLIENT> log on fail: file = %s, line = %d, reason = %d\r\n", kRegSource, __LINE__, rc);
             all = false;
         }
     }

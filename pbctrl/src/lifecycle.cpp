@@ -15,10 +15,7 @@ uint32_t ui4_init_count = 0;
 // Init and terminate may come from several threads at once.
 pthread_mutex_t t_init_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-void clear_client_info()
-{
-    std::memset(static_cast<void *>(pbctrl::t_client_info), 0, sizeof pbctrl::t_client_info);
-}
+void clear_client_info() { std::memset(static_cast<void *>(pbctrl::t_client_info), 0, sizeof pbctrl::t_client_info); }
 
 } // namespace
 
@@ -37,10 +34,7 @@ int32_t c_rpc_start_client(void)
     return rpc_open_client(kConnText, rpcu_default_output_log, kTransportLogLevel);
 }
 
-int32_t c_rpc_init_qivpbctrl_client(void)
-{
-    return c_rpc_start_client();
-}
+int32_t c_rpc_init_qivpbctrl_client(void) { return c_rpc_start_client(); }
 
 int32_t c_rpc_uninit_qivpbctrl_client(int32_t i4_id)
 {

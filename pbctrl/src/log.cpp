@@ -39,8 +39,7 @@ int32_t x_QivPb_Ctrl_ClientSetDbgLevel(int32_t i4_level)
 {
     const int32_t level = i4_level == kAllClassesRequest ? kAllClasses : i4_level;
     i4_log_level.store(level);
-    printf("<Client> %s ------> is Called, set LOG level: %d  @Line: %d\n", __func__, level,
-           __LINE__);
+    printf("<Client> %s ------> is Called, set LOG level: %d  @Line: %d\n", __func__, level, __LINE__);
     return 0;
 }
 

@@ -17,10 +17,7 @@
 
 namespace pbctrl {
 
-template <typename... C> constexpr uint32_t count_codes(C...)
-{
-    return sizeof...(C);
-}
+template <typename... C> constexpr uint32_t count_codes(C...) { return sizeof...(C); }
 
 // The engine reads these codes' values as addresses; every other code
 // carries a number.
@@ -83,22 +80,27 @@ template <typename F, size_t I> using Param = std::tuple_element_t<I, typename S
 // as: the enumerator of the member's id, its Member record, and its
 // exported function (PBCTRL_ROW_FUNCTION needs PBCTRL_LOOKUP(id) defined).
 #define PBCTRL_ROW_ID(id, ...) id,
-#define PBCTRL_ROW_RECORD(id, name, remote, codes, refs, ...)                                                \
-    {#name, #remote, __LINE__, pbctrl::count_codes(PBCTRL_UNPAREN codes), {PBCTRL_UNPAREN codes},          \
-     {PBCTRL_UNPAREN refs}, __VA_ARGS__},
+#define PBCTRL_ROW_RECORD(id, name, remote, codes, refs, ...)                                                          \
+    {#name,                                                                                                            \
+     #remote,                                                                                                          \
+     __LINE__,                                                                                                         \
+     pbctrl::count_codes(PBCTRL_UNPAREN codes),                                                                        \
+     {PBCTRL_UNPAREN codes},                                                                                           \
+     {PBCTRL_UNPAREN refs},                                                                                            \
+     __VA_ARGS__},
 
 // A plain row's arguments go to the carrier as they are, so each code must
 // suit its parameter.
-#define PBCTRL_ROW_FUNCTION(id, name, remote, codes, ...)                                                     \
-    static_assert(pbctrl::Signature<decltype(name)>::fits(PBCTRL_UNPAREN codes),                             \
-                  "the codes of " #name " do not fit its prototype");                                        \
-    int32_t name(PBCTRL_CAT(PBCTRL_PARAMS_, PBCTRL_COUNT codes)(name))                                     \
-    {                                                                                                        \
-        return pbctrl::call_member(PBCTRL_LOOKUP(id), PBCTRL_CAT(PBCTRL_ARGS_, PBCTRL_COUNT codes));          \
+#define PBCTRL_ROW_FUNCTION(id, name, remote, codes, ...)                                                              \
+    static_assert(pbctrl::Signature<decltype(name)>::fits(PBCTRL_UNPAREN codes),                                       \
+                  "the codes of " #name " do not fit its prototype");                                                  \
+    int32_t name(PBCTRL_CAT(PBCTRL_PARAMS_, PBCTRL_COUNT codes)(name))                                                 \
+    {                                                                                                                  \
+        return pbctrl::call_member(PBCTRL_LOOKUP(id), PBCTRL_CAT(PBCTRL_ARGS_, PBCTRL_COUNT codes));                   \
     }
 
 // An own row names a function the public header declares.
-#define PBCTRL_ROW_DECLARED(id, name, ...)                                                                    \
+#define PBCTRL_ROW_DECLARED(id, name, ...)                                                                             \
     static_assert(std::is_function_v<decltype(name)>, #name " is declared by the public header");
 
 #endif

@@ -17,10 +17,7 @@ using namespace pbctrl;
 
 namespace {
 
-template <typename T, size_t N> void clear(T (&table)[N])
-{
-    std::memset(static_cast<void *>(table), 0, sizeof table);
-}
+template <typename T, size_t N> void clear(T (&table)[N]) { std::memset(static_cast<void *>(table), 0, sizeof table); }
 
 // Takes the connection for one more playback. Called with t_info_mutex held.
 void count_open()
@@ -131,8 +128,7 @@ int32_t IQivPb_Ctrl_Reg_CLI(IQIV_PB_CTRL_CLI_FCT pf_set_level, IQIV_PB_CTRL_CLI_
     return remote_call(__func__, __LINE__, "x_QivPb_Ctrl_Reg_CLI", 3, args);
 }
 
-int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32_t e_open_mod,
-                         const char *ps_text)
+int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32_t e_open_mod, const char *ps_text)
 {
     static const char *const kName = "IQivPb_Ctrl_Open";
     CLIENT_LOG(kLogOpen, "<Client> %s ---> is called @Line: %d!\n", kName, __LINE__);
@@ -145,8 +141,7 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
     if (slot < 0) {
         count_close();
         info_lock.unlock();
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName,
-                   "no enough client info", __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", kName, "no enough client info", __LINE__);
         return IQIVPB_FAIL;
     }
     // Only this playback's tables: the others may be in use.
@@ -198,8 +193,8 @@ int32_t IQivPb_Ctrl_Open(IQIV_PB_HANDLE_T *ph_handle, uint32_t e_buf_mod, uint32
         return IQIVPB_FAIL;
     }
     open_gate(slot);
-    CLIENT_LOG(kLogOpen, "<Client> x_QivPb_Ctrl_Open succeed, t_client_info[%d].h_handle is: %d, @Line: %d \n",
-               slot, c.h_handle, __LINE__);
+    CLIENT_LOG(kLogOpen, "<Client> x_QivPb_Ctrl_Open succeed, t_client_info[%d].h_handle is: %d, @Line: %d \n", slot,
+               c.h_handle, __LINE__);
     return finish_call(kName, __LINE__, value, result);
 }
 

@@ -11,10 +11,7 @@ using namespace pbctrl;
 namespace {
 
 // These two print their entry line whatever the log level.
-void print_entry(const Member &m)
-{
-    printf("<Client> %s ---> is called @Line: %d!\n", m.name, m.line);
-}
+void print_entry(const Member &m) { printf("<Client> %s ---> is called @Line: %d!\n", m.name, m.line); }
 
 } // namespace
 

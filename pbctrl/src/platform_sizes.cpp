@@ -11,10 +11,7 @@ namespace pbctrl {
 
 namespace {
 
-bool block_sizes_known()
-{
-    return x_kmem_block_size != nullptr;
-}
+bool block_sizes_known() { return x_kmem_block_size != nullptr; }
 
 // Width of the out place a type code names, 0 for any other code.
 uint32_t place_width(uint32_t e_type)

@@ -10,15 +10,9 @@ namespace {
 
 constexpr int32_t kTraceLevel = 1;
 
-void *at(uint64_t base, uint32_t offset)
-{
-    return reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(base)) + offset;
-}
+void *at(uint64_t base, uint32_t offset) { return reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(base)) + offset; }
 
-void *pointer_at(uint64_t base, uint32_t offset)
-{
-    return *static_cast<void **>(at(base, offset));
-}
+void *pointer_at(uint64_t base, uint32_t offset) { return *static_cast<void **>(at(base, offset)); }
 
 int32_t add_ref(const Ref &r, const uint64_t *values)
 {
@@ -56,12 +50,12 @@ void trace(const Member &m, uint32_t h_handle)
         rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><Client>%s is called\n", g_ps_exe_name, m.name, m.line, m.name);
         break;
     case Trace::Handle:
-        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d>%s is called, hHandle is: %d\n", g_ps_exe_name, m.name, m.line,
-                 m.name, h_handle);
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d>%s is called, hHandle is: %d\n", g_ps_exe_name, m.name, m.line, m.name,
+                 h_handle);
         break;
     case Trace::Subtitle:
-        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><Client>%s[%d] is called,\n", g_ps_exe_name, m.name, m.line,
-                 m.name, h_handle);
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d><Client>%s[%d] is called,\n", g_ps_exe_name, m.name, m.line, m.name,
+                 h_handle);
         break;
     case Trace::None:
         break;

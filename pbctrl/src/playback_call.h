@@ -37,14 +37,8 @@ constexpr Ref ref_desc(uint8_t arg, uint16_t num, const char *member = nullptr, 
 {
     return Ref{RefKind::Desc, arg, num, member, offset, 0};
 }
-constexpr Ref ref_text(uint8_t arg)
-{
-    return Ref{RefKind::Text, arg, 0, nullptr, 0, 0};
-}
-constexpr Ref ref_text_at(uint8_t arg, uint32_t offset)
-{
-    return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0};
-}
+constexpr Ref ref_text(uint8_t arg) { return Ref{RefKind::Text, arg, 0, nullptr, 0, 0}; }
+constexpr Ref ref_text_at(uint8_t arg, uint32_t offset) { return Ref{RefKind::TextAt, arg, 0, nullptr, offset, 0}; }
 
 // The line a member sends with rpcu_log at level 1 before its call.
 enum class Trace : uint8_t {
@@ -57,7 +51,7 @@ enum class Trace : uint8_t {
 struct Member {
     const char *name; // public name, for its log lines
     const char *op;
-    int line;         // the "@Line" number of its lines
+    int line; // the "@Line" number of its lines
     uint32_t argc;
     uint8_t codes[kMaxMemberArgs];
     Ref refs[kMaxMemberRefs];

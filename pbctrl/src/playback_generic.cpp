@@ -24,10 +24,7 @@ Ref desc(uint16_t num, const char *member = nullptr, uint32_t offset = 0)
 {
     return ref_desc(kInfoArg, num, member, offset);
 }
-Ref text_at(uint32_t offset)
-{
-    return ref_text_at(kInfoArg, offset);
-}
+Ref text_at(uint32_t offset) { return ref_text_at(kInfoArg, offset); }
 
 // The member with the info argument's code of this type.
 Member with_info_code(Id id, uint8_t code)
@@ -39,10 +36,10 @@ Member with_info_code(Id id, uint8_t code)
 
 void print_pts_adjustment(const char *ps_name, const IQIV_PB_CTRL_PTS_ADJ_T &a)
 {
-    printf("<Client>%s, fgEnableAudPtsAdj: %d,  fgAudIncrease: %d, u4AudAdjValue: %d \n", ps_name,
-           a.fgEnableAudPtsAdj, a.fgAudIncrease, a.u4AudAdjValue);
-    printf("<Client>%s, fgEnableVidPtsAdj: %d,  fgVidIncrease: %d, u4VidAdjValue: %d \n", ps_name,
-           a.fgEnableVidPtsAdj, a.fgVidIncrease, a.u4VidAdjValue);
+    printf("<Client>%s, fgEnableAudPtsAdj: %d,  fgAudIncrease: %d, u4AudAdjValue: %d \n", ps_name, a.fgEnableAudPtsAdj,
+           a.fgAudIncrease, a.u4AudAdjValue);
+    printf("<Client>%s, fgEnableVidPtsAdj: %d,  fgVidIncrease: %d, u4VidAdjValue: %d \n", ps_name, a.fgEnableVidPtsAdj,
+           a.fgVidIncrease, a.u4VidAdjValue);
 }
 
 // Registrations of a DRM record by its type; false for a type not handled.
@@ -52,11 +49,10 @@ bool drm_refs(const IQIV_PB_CTRL_DRM_INFO_T &d, Ref *refs)
     refs[0] = desc(RPC_DESC_DRM_INFO);
     if (d.e_drm_type == IQIV_PB_CTRL_DRM_MLN) {
         refs[1] = desc(RPC_DESC_DRM_INFO_U, "u.t_mln_drm_inf", u);
-        const uint32_t texts[kMlnTexts] = {
-            offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcLicenseUrl),
-            offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData),
-            offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcContentId),
-            offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcKeyId)};
+        const uint32_t texts[kMlnTexts] = {offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcLicenseUrl),
+                                           offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcCustomData),
+                                           offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcContentId),
+                                           offsetof(IQIV_PB_CTRL_DRM_INFO_T, u.t_mln_drm_inf.pcKeyId)};
         for (uint32_t i = 0; i < kMlnTexts; ++i)
             refs[2 + i] = text_at(texts[i]);
         return true;
@@ -109,16 +105,15 @@ int32_t get_cover(const Member &m, const uint64_t *values, IQIV_PB_CTRL_MP3_COVE
 
 extern "C" {
 
-int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv_set_info,
-                        uint32_t *pz_set_info_size)
+int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv_set_info, uint32_t *pz_set_info_size)
 {
     const char *const name = member(Id::Set).name;
     if (!pv_set_info || !pz_set_info_size) {
         printf("<Client> %s, pv_set_info or pz_set_info_size is NULL, @Line: %d!\n", name, __LINE__);
         return IQIVPB_INV_ARG;
     }
-    printf("<Client> %s, e_set_type: %d, set_info_size: %d, @Line: %d!\n", name, e_set_type,
-           *pz_set_info_size, __LINE__);
+    printf("<Client> %s, e_set_type: %d, set_info_size: %d, @Line: %d!\n", name, e_set_type, *pz_set_info_size,
+           __LINE__);
     const uint64_t values[kMaxMemberArgs] = {h_handle, e_set_type, reinterpret_cast<uintptr_t>(pv_set_info),
                                              reinterpret_cast<uintptr_t>(pz_set_info_size)};
     Ref refs[kMaxMemberRefs] = {};
@@ -147,8 +142,7 @@ int32_t IQivPb_Ctrl_Set(IQIV_PB_HANDLE_T h_handle, uint32_t e_set_type, void *pv
     return carry(with_info_code(Id::Set, code), values, refs);
 }
 
-int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv_get_info,
-                        uint32_t z_get_info_size)
+int32_t IQivPb_Ctrl_Get(IQIV_PB_HANDLE_T h_handle, uint32_t e_get_type, void *pv_get_info, uint32_t z_get_info_size)
 {
     const char *const name = member(Id::Get).name;
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d, e_get_type: %d!\n", name, __LINE__, e_get_type);

@@ -13,8 +13,8 @@ constexpr uint32_t kP0FlagsAt = 16;
 
 constexpr uint8_t kFlagsStream0 = 0x02;
 constexpr uint8_t kFlagsStream1 = 0x01;
-constexpr uint8_t kFlagsSub1[] = {0, 0x09, 0x11};  // by first sub-type; 0 leaves 0x01
-constexpr uint8_t kFlagsSub2[] = {0, 0x20, 0x40};  // ORed in by second sub-type
+constexpr uint8_t kFlagsSub1[] = {0, 0x09, 0x11}; // by first sub-type; 0 leaves 0x01
+constexpr uint8_t kFlagsSub2[] = {0, 0x20, 0x40}; // ORed in by second sub-type
 
 constexpr uint32_t kPprValue12 = 0x380000;
 

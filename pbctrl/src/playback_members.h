@@ -16,10 +16,7 @@ enum class Id {
 
 extern const Member kMembers[];
 
-inline const Member &member(Id id)
-{
-    return kMembers[static_cast<int>(id)];
-}
+inline const Member &member(Id id) { return kMembers[static_cast<int>(id)]; }
 
 } // namespace pbctrl
 

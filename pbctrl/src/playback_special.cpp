@@ -21,10 +21,7 @@ constexpr uint32_t kDashEntryBytes = 8;
 
 constexpr uint32_t kParamMember = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam);
 
-template <typename T> uint64_t addr(T *p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
+template <typename T> uint64_t addr(T *p) { return reinterpret_cast<uintptr_t>(p); }
 
 struct SlotModes {
     int slot;
@@ -50,8 +47,7 @@ SlotModes engine_param_slot(IQIV_PB_HANDLE_T h_handle)
         return s;
     }
     CLIENT_LOG(kLogOpen, "<Client> Find client[%d] info succeed, @Line: %d \n", slot, __LINE__);
-    CLIENT_LOG(kLogOpen, "<Client> t_client_info[%d].e_buf_mod=%d, @Line: %d \n", slot, s.e_buf_mod,
-               __LINE__);
+    CLIENT_LOG(kLogOpen, "<Client> t_client_info[%d].e_buf_mod=%d, @Line: %d \n", slot, s.e_buf_mod, __LINE__);
     return s;
 }
 
@@ -71,7 +67,7 @@ void take_pull_functions(int slot, const IQIV_PB_CTRL_ENGINE_PARAM_T &p, IQIV_PB
     const IQIV_PB_CTRL_PULL_INFO_T &in = p.uBufferModelParam.tPullInfo;
     {
         MutexGuard lock(slot_mutex(c));
-        c.t_pull_fct = PullFct{in.pvAppTag, in.pfOpen,      in.pfClose,      in.pfRead,
+        c.t_pull_fct = PullFct{in.pvAppTag,    in.pfOpen,      in.pfClose,    in.pfRead,
                                in.pfReadAsync, in.pfAbortRead, in.pfByteSeek, in.pfGetInputLen};
         c.ui1_client_idx = static_cast<uint8_t>(slot);
     }
@@ -116,8 +112,8 @@ int32_t set_engine_param(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PARAM_T 
         refs[0] = ref_desc(1, RPC_DESC_ENGINE_PARAM);
         refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDiscInfo", kParamMember);
         refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDiscInfo.pcPath));
-        CLIENT_LOG(kLogData, "<Client> Disc File Path is: %s, @Line: %d \n",
-                   p.uBufferModelParam.tDiscInfo.pcPath, __LINE__);
+        CLIENT_LOG(kLogData, "<Client> Disc File Path is: %s, @Line: %d \n", p.uBufferModelParam.tDiscInfo.pcPath,
+                   __LINE__);
         break;
     case IQIV_PB_BUF_MOD_DASH: {
         const uint32_t entries = offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.ptEntries);
@@ -125,8 +121,8 @@ int32_t set_engine_param(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_ENGINE_PARAM_T 
         refs[1] = ref_desc(1, RPC_DESC_BUF_MODEL_PARAM_U, "uBufferModelParam.tDashInfo", kParamMember);
         refs[2] = ref_text_at(1, offsetof(IQIV_PB_CTRL_ENGINE_PARAM_T, uBufferModelParam.tDashInfo.pcMpdUrl));
         refs[3] = Ref{RefKind::Val, 1, 0, nullptr, entries, 0};
-        refs[4] = Ref{RefKind::BuffAt, 1, 0, nullptr, entries,
-                      p.uBufferModelParam.tDashInfo.u4EntryNum * kDashEntryBytes};
+        refs[4] = Ref{RefKind::BuffAt, 1,       0,
+                      nullptr,         entries, p.uBufferModelParam.tDashInfo.u4EntryNum * kDashEntryBytes};
         break;
     }
     case IQIV_PB_BUF_MOD_OTHER:
@@ -255,11 +251,11 @@ int32_t IQivPb_Ctrl_SetExtraInfo(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_EXTRA_I
     const uint64_t values[kMaxMemberArgs] = {h_handle, addr(pt_info)};
     if (pt_info->eExtraInfoType != IQIV_PB_CTRL_EXTRA_INFO_STREAM)
         return carry(m, values);
-    const Ref refs[kMaxMemberRefs] = {
-        ref_desc(1, RPC_DESC_EXTRA_INFO),
-        ref_desc(1, RPC_DESC_EXTRA_INFO_PARAM_U, "uExtraInfoParam.tStreamInfo",
-                 offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
-        ref_text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam.tStreamInfo.pcInfo))};
+    const Ref refs[kMaxMemberRefs] = {ref_desc(1, RPC_DESC_EXTRA_INFO),
+                                      ref_desc(1, RPC_DESC_EXTRA_INFO_PARAM_U, "uExtraInfoParam.tStreamInfo",
+                                               offsetof(IQIV_PB_CTRL_EXTRA_INFO_T, uExtraInfoParam)),
+                                      ref_text_at(1, offsetof(IQIV_PB_CTRL_EXTRA_INFO_T,
+                                                              uExtraInfoParam.tStreamInfo.pcInfo))};
     return carry(m, values, refs);
 }
 
@@ -279,9 +275,10 @@ int32_t IQivPb_Ctrl_SetDisplayRectangle(IQIV_PB_HANDLE_T h_handle, IQIV_PB_CTRL_
 {
     if (!pt_src || !pt_dst)
         return IQIVPB_INV_ARG;
-    printf("<CLIENT>ptSrcRect->u4H is %d, ptSrcRect->u4W is %d, ptDstRect->u4H is %d, ptDstRect->u4W is %d "
-           "@Line: %d\n",
-           pt_src->u4H, pt_src->u4W, pt_dst->u4H, pt_dst->u4W, __LINE__);
+    printf(
+        "<CLIENT>ptSrcRect->u4H is %d, ptSrcRect->u4W is %d, ptDstRect->u4H is %d, ptDstRect->u4W is %d "
+        "@Line: %d\n",
+        pt_src->u4H, pt_src->u4W, pt_dst->u4H, pt_dst->u4W, __LINE__);
     return call_member(member(Id::SetDisplayRectangle), h_handle, pt_src, pt_dst);
 }
 
@@ -341,9 +338,8 @@ int32_t IQivPb_Ctrl_ParseMediaInfo(IQIV_PB_HANDLE_T h_handle, const uint8_t *pu1
                                    IQIV_PB_CTRL_MEDIA_INFO_T *ptMediaInfo)
 {
     const Member &m = member(Id::ParseMediaInfo);
-    printf("<Client> %s ---> is called @Line: %d! hHandle: %d, pu1Buffer: %p, u4BufLen: %d, ptMediaInfo: %p\n",
-           m.name, __LINE__, h_handle, static_cast<const void *>(pu1Buffer), u4BufLen,
-           static_cast<void *>(ptMediaInfo));
+    printf("<Client> %s ---> is called @Line: %d! hHandle: %d, pu1Buffer: %p, u4BufLen: %d, ptMediaInfo: %p\n", m.name,
+           __LINE__, h_handle, static_cast<const void *>(pu1Buffer), u4BufLen, static_cast<void *>(ptMediaInfo));
     if (!pu1Buffer || !ptMediaInfo || u4BufLen < IQIV_PB_CTRL_PARSE_MIN_LEN) {
         printf("<Client>ERR: %s, invalid parameter, pu1Buffer: %p, u4BufLen: %d, ptMediaInfo: %p\n", m.name,
                static_cast<const void *>(pu1Buffer), u4BufLen, static_cast<void *>(ptMediaInfo));

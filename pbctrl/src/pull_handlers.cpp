@@ -28,8 +28,8 @@ struct Shape {
     uint32_t model;
 };
 constexpr uint32_t kPull = IQIV_PB_BUF_MOD_PULL;
-constexpr Shape kOpen{3, 2, kPull}, kClose{2, 1, kPull}, kMap{5, 1, kPull}, kUnmap{3, 2, kPull},
-    kRead{6, 1, kPull}, kReadAsync{8, 1, kPull}, kAbort{3, 1, 0}, kSeek{5, 1, 0}, kLength{3, 1, 0};
+constexpr Shape kOpen{3, 2, kPull}, kClose{2, 1, kPull}, kMap{5, 1, kPull}, kUnmap{3, 2, kPull}, kRead{6, 1, kPull},
+    kReadAsync{8, 1, kPull}, kAbort{3, 1, 0}, kSeek{5, 1, 0}, kLength{3, 1, 0};
 constexpr size_t kReadTagBytes = 4;
 
 // Beside the slot's table, under its mutex: what each map holds and who
@@ -37,9 +37,9 @@ constexpr size_t kReadTagBytes = 4;
 // stays mapped until the last of them ends; a closed pull record stays
 // until its last map is gone.
 struct MapUse {
-    uint64_t size;      // reads stay inside it
-    uint32_t reads;     // synchronous reads running
-    uint8_t unmapping;  // unmapped by the engine, reads still running
+    uint64_t size;     // reads stay inside it
+    uint32_t reads;    // synchronous reads running
+    uint8_t unmapping; // unmapped by the engine, reads still running
 };
 MapUse g_map_use[kSlots][kPulls][kPullMaps];
 uint8_t g_pull_closing[kSlots][kPulls];
@@ -93,17 +93,14 @@ bool write_place(const RPC_ARG_T &arg, const void *pv_value, uint32_t ui4_size)
     return true;
 }
 
-bool has_place(const RPC_ARG_T &arg, uint32_t ui4_size)
-{
-    return engine_place(arg, ui4_size) != nullptr;
-}
+bool has_place(const RPC_ARG_T &arg, uint32_t ui4_size) { return engine_place(arg, ui4_size) != nullptr; }
 
 // The prologue every pull handler shares: the argument count, the entry
 // line and the slot the tag names. 0 with the slot, else what the handler
 // returns (its result set for a tag that names no slot).
 // The slot stays held (a close waits) until the handler returns.
-int32_t enter(const Shape &shape, const char *ps_name, int i4_line, uint32_t ui4_num_args,
-              const RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int &slot, SlotHold &hold)
+int32_t enter(const Shape &shape, const char *ps_name, int i4_line, uint32_t ui4_num_args, const RPC_ARG_T *pt_args,
+              RPC_ARG_T *pt_return, int &slot, SlotHold &hold)
 {
     if (ui4_num_args != shape.argc)
         return RPCR_INV_ARGS;
@@ -139,8 +136,8 @@ struct ReadPlace {
 };
 
 // Record and map of a read, and the bytes it may fill; false after logging.
-bool find_read_place(int slot, const char *ps_name, uint32_t h_pull, uint32_t ui4_map_id,
-                     uint32_t ui4_offset, uint32_t ui4_len, ReadPlace &out)
+bool find_read_place(int slot, const char *ps_name, uint32_t h_pull, uint32_t ui4_map_id, uint32_t ui4_offset,
+                     uint32_t ui4_len, ReadPlace &out)
 {
     ClientInfo &c = t_client_info[slot];
     out.pull = find_pull(slot, h_pull);
@@ -208,7 +205,6 @@ void settle(int slot, int pull, int map)
     g_pull_closing[slot][pull] = 0;
 }
 
-
 } // namespace
 
 namespace pbctrl {
@@ -217,8 +213,8 @@ int slot_of_tag(const void *pv_tag, uint32_t e_required_mod)
 {
     const int slot = find_by_tag(pv_tag, e_required_mod);
     if (slot < 0) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", "client lookup",
-                   "Invalid client index", __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, %s, @Line: %d \n", "client lookup", "Invalid client index",
+                   __LINE__);
         return -1;
     }
     // The consumption notice's line carries no source line, the pull handlers' do.
@@ -240,9 +236,8 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
     ClientInfo &c = t_client_info[slot];
     const uint32_t h_pb = pt_args[0].u.ui4;
     if (c.h_handle != h_pb) {
-        CLIENT_LOG(kLogErr,
-                   "<Client>ERR: %s Fail, PB handle is not match in client_info[%d], @Line: %d \n",
-                   __func__, slot, __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, PB handle is not match in client_info[%d], @Line: %d \n", __func__,
+                   slot, __LINE__);
         return fail(pt_return);
     }
     const auto open = reinterpret_cast<IQIV_PB_CTRL_PULL_OPEN_FCT>(c.t_pull_fct.pf_open);
@@ -276,8 +271,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_open_nfy_fct)
     write_place(pt_args[1], &h_pull, sizeof h_pull);
     if (app_outcome(pt_return, app) != 0)
         return kHandlerFail;
-    CLIENT_LOG(kLogData, "<Client> open succeed, Pull handle is: %d, @Line: %d \n",
-               static_cast<int>(h_pull), __LINE__);
+    CLIENT_LOG(kLogData, "<Client> open succeed, Pull handle is: %d, @Line: %d \n", static_cast<int>(h_pull), __LINE__);
     return 0;
 }
 
@@ -447,15 +441,13 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_read_async_nfy_fct)
         r.pf_nfy = rpc_arg_ptr(pt_args[5]);
         r.pv_tag = rpc_arg_ptr(pt_args[7]);
         r.pv_read_tag = tag;
-        CLIENT_LOG(kLogData, "<Client> _create_read_async_tag is: %p, @Line: %d \n",
-                   static_cast<void *>(tag), __LINE__);
-        CLIENT_LOG(kLogData,
-                   "<Client> create_read_async i: %d, j: %d, k: %d,  pf_Ipc_pull_nft_fct: %p, pv tag: %p\n",
+        CLIENT_LOG(kLogData, "<Client> _create_read_async_tag is: %p, @Line: %d \n", static_cast<void *>(tag),
+                   __LINE__);
+        CLIENT_LOG(kLogData, "<Client> create_read_async i: %d, j: %d, k: %d,  pf_Ipc_pull_nft_fct: %p, pv tag: %p\n",
                    place.pull, place.map, req, r.pf_nfy, r.pv_tag);
     }
     uint32_t req_id = 0;
-    const int32_t app = read(h_pull, c.t_pull_fct.pv_tag, place.buf, len, _IQivPb_Ctrl_Pull_Nfy_Fct,
-                             tag, &req_id);
+    const int32_t app = read(h_pull, c.t_pull_fct.pv_tag, place.buf, len, _IQivPb_Ctrl_Pull_Nfy_Fct, tag, &req_id);
     write_place(pt_args[6], &req_id, sizeof req_id);
     if ((app & 0xFF) != 0) {
         // A read that never started never ends: its request and tag go now.
@@ -478,8 +470,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_pull_abort_read_nfy_fct)
         return st;
     const PullFct &f = t_client_info[slot].t_pull_fct;
     const auto abort = reinterpret_cast<IQIV_PB_CTRL_PULL_ABORT_READ_FCT>(f.pf_abort_read);
-    return abort ? app_outcome(pt_return, abort(pt_args[0].u.ui4, f.pv_tag, pt_args[2].u.ui4))
-                 : fail(pt_return);
+    return abort ? app_outcome(pt_return, abort(pt_args[0].u.ui4, f.pv_tag, pt_args[2].u.ui4)) : fail(pt_return);
 }
 
 PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
@@ -496,8 +487,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_byteseek_nfy_fct)
         return fail(pt_return);
     uint64_t pos = 0;
     const int32_t app = seek(pt_args[0].u.ui4, f.pv_tag, pt_args[2].u.ui8, pt_args[3].u.ui1, &pos);
-    CLIENT_LOG(kLogData, "<Client> byteseek: u8CurPos is: %lld, @Line: %d \n",
-               static_cast<long long>(pos), __LINE__);
+    CLIENT_LOG(kLogData, "<Client> byteseek: u8CurPos is: %lld, @Line: %d \n", static_cast<long long>(pos), __LINE__);
     write_place(pt_args[4], &pos, sizeof pos);
     return app_outcome(pt_return, app);
 }
@@ -539,8 +529,7 @@ void release_pull_tables(int slot)
 
 } // namespace pbctrl
 
-extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint32_t ui4_data1,
-                                             uint32_t ui4_data2)
+extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint32_t ui4_data1, uint32_t ui4_data2)
 {
     // Only a tag this library handed out and has not taken back is read.
     uint8_t ix[kReadTagBytes];
@@ -563,9 +552,10 @@ extern "C" int32_t _IQivPb_Ctrl_Pull_Nfy_Fct(uint8_t e_cond, void *pv_tag, uint3
             return IQIVPB_FAIL;
         pf_nfy = r.pf_nfy;
         pv_engine_tag = r.pv_tag;
-        CLIENT_LOG(kLogEntry,
-                   "<Client> _IQivPb_Ctrl_Pull_Nfy_Fct is called, pvRdAsyTag is: %p, i: %d, j: %d, k: %d, func: %p, tag: %p\n",
-                   pv_tag, ix[1], ix[2], ix[3], pf_nfy, pv_engine_tag);
+        CLIENT_LOG(
+            kLogEntry,
+            "<Client> _IQivPb_Ctrl_Pull_Nfy_Fct is called, pvRdAsyTag is: %p, i: %d, j: %d, k: %d, func: %p, tag: %p\n",
+            pv_tag, ix[1], ix[2], ix[3], pf_nfy, pv_engine_tag);
         // Taken back before the engine hears of the end: once it has, it may
         // close the pull handle, and its record with this request, at once.
         delete_read_tag(pv_tag);

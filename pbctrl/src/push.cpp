@@ -33,10 +33,7 @@ int push_slot(IQIV_PB_HANDLE_T h_handle)
 }
 
 // Slices needed for a size; the slot's slices are known (size not 0).
-uint32_t slices_for(const ClientInfo &c, uint32_t ui4_size)
-{
-    return (ui4_size - 1) / c.ui4_slice_size + 1;
-}
+uint32_t slices_for(const ClientInfo &c, uint32_t ui4_size) { return (ui4_size - 1) / c.ui4_slice_size + 1; }
 
 // No buffer is handed out or sent any more: also those of an earlier
 // mapping, which point into a range that is gone.
@@ -98,8 +95,7 @@ bool map_slices(ClientInfo &c)
         return false;
     }
     c.pv_map_base = base;
-    CLIENT_LOG(kLogData, "<Client> push mode kmem mapper start address is: 0x%x, @Line: %d \n", low32(base),
-               __LINE__);
+    CLIENT_LOG(kLogData, "<Client> push mode kmem mapper start address is: 0x%x, @Line: %d \n", low32(base), __LINE__);
     return true;
 }
 
@@ -110,16 +106,16 @@ int32_t fetch_slices(ClientInfo &c, uint32_t ui4_size)
     c.b_nfy_reg = 0;
     IQIV_PB_CTRL_MEM_SLICE_INFO_T info{};
     const int32_t ret = fetch_slice_info(c.h_handle, info);
-    CLIENT_LOG(kLogData, "<Client> x_QivPb_Ctrl_Get_Mem_Slice_Info, slice number is: %d, @Line: %d \n",
-               info.u4SliceNum, __LINE__);
+    CLIENT_LOG(kLogData, "<Client> x_QivPb_Ctrl_Get_Mem_Slice_Info, slice number is: %d, @Line: %d \n", info.u4SliceNum,
+               __LINE__);
     CLIENT_LOG(kLogData, "<Client> get slice number is: %d, @Line: %d \n", info.u4SliceNum, __LINE__);
     if (info.u4SliceNum > kSlices) {
         CLIENT_LOG(kLogErr, "tooooo much slice handles\n");
         return IQIVPB_FAIL;
     }
     if (ret != 0) {
-        CLIENT_LOG(kLogErr, "<Client> %s Fail, get slice info return %d, @Line: %d \n", "IQivPb_Ctrl_GetBuffer",
-                   ret, __LINE__);
+        CLIENT_LOG(kLogErr, "<Client> %s Fail, get slice info return %d, @Line: %d \n", "IQivPb_Ctrl_GetBuffer", ret,
+                   __LINE__);
         return ret;
     }
     // No slices, or slices of no size, give nothing to hand out.
@@ -256,9 +252,8 @@ int32_t send_slices(ClientInfo &c, BufInfo &b, uint32_t ui4_size, uint32_t count
         RPC_ARG_T result{};
         const int32_t value = do_call(kName, __LINE__, "x_QivPb_Ctrl_SendData", kSendArgs, args, result);
         if (value == 0) {
-            CLIENT_LOG(kLogData, "<Client> client index: %d, map info: %ld, req id: %ld, @Line: %d\n",
-                       c.ui1_client_idx, static_cast<long>(b.ui4_first), static_cast<long>(b.ui4_req_id),
-                       __LINE__);
+            CLIENT_LOG(kLogData, "<Client> client index: %d, map info: %ld, req id: %ld, @Line: %d\n", c.ui1_client_idx,
+                       static_cast<long>(b.ui4_first), static_cast<long>(b.ui4_req_id), __LINE__);
             std::memset(c.ab_slice_sent + b.ui4_first, 1, b.ui4_count);
         }
         ret = finish_call(kName, __LINE__, value, result);
@@ -271,7 +266,8 @@ int32_t send_data(IQIV_PB_HANDLE_T h_handle, uint32_t ui4_size, void *pv_buf)
 {
     static const char *const kName = "IQivPb_Ctrl_SendData";
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", kName, __LINE__);
-    CLIENT_LOG(kLogData, "<Client>IQivPb_Ctrl_SendData is called, hHandle is: %d, u4BufSize is: %d, buf pointer is: 0x%x\n",
+    CLIENT_LOG(kLogData,
+               "<Client>IQivPb_Ctrl_SendData is called, hHandle is: %d, u4BufSize is: %d, buf pointer is: 0x%x\n",
                h_handle, ui4_size, low32(pv_buf));
     const int slot = push_slot(h_handle);
     if (slot < 0) {
@@ -421,20 +417,11 @@ int32_t IQivPb_Ctrl_SendData(uint32_t h_pb, uint32_t ui4_size, void *pv_buf)
     return send_data(h_pb, ui4_size, pv_buf);
 }
 
-int32_t IQivPb_Ctrl_ReleaseBuffer(uint32_t h_pb, void *pv_buf)
-{
-    return release_buffer(h_pb, pv_buf);
-}
+int32_t IQivPb_Ctrl_ReleaseBuffer(uint32_t h_pb, void *pv_buf) { return release_buffer(h_pb, pv_buf); }
 
-int32_t IQivPb_Ctrl_Stop(IQIV_PB_HANDLE_T h_handle)
-{
-    return stop_with_cleanup(Id::Stop, h_handle);
-}
+int32_t IQivPb_Ctrl_Stop(IQIV_PB_HANDLE_T h_handle) { return stop_with_cleanup(Id::Stop, h_handle); }
 
-int32_t IQivPb_Ctrl_TSStop(IQIV_PB_HANDLE_T h_handle)
-{
-    return stop_with_cleanup(Id::TSStop, h_handle);
-}
+int32_t IQivPb_Ctrl_TSStop(IQIV_PB_HANDLE_T h_handle) { return stop_with_cleanup(Id::TSStop, h_handle); }
 
 int32_t IQivPb_Ctrl_RegCallback(uint32_t h_pb, void *pv_tag, IQIV_PB_CTRL_NFY_FCT pf_nfy)
 {

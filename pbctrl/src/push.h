@@ -14,10 +14,7 @@ inline void log_push_failure(const char *ps_name, const char *ps_reason, int i4_
 }
 
 // The low 32 bits of an address, for the lines that print it with 0x%x.
-inline unsigned low32(const void *p)
-{
-    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
-}
+inline unsigned low32(const void *p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
 // The entry of a buffer handed out at that address; free entries (all
 // zero) never match, whatever address or request id is asked for.

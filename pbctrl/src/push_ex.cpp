@@ -107,7 +107,8 @@ int32_t send_data_ex(IQIV_PB_HANDLE_T h_handle, uint32_t e_type, uint32_t ui4_si
 {
     static const char *const kName = "IQivPb_Ctrl_SendDataEx";
     CLIENT_LOG(kLogEntry, "<Client> %s ---> is called @Line: %d!\n", kName, __LINE__);
-    CLIENT_LOG(kLogData, "<Client>IQivPb_Ctrl_SendData is called, hHandle is: %d, u4BufSize is: %d, buf pointer is: 0x%x\n",
+    CLIENT_LOG(kLogData,
+               "<Client>IQivPb_Ctrl_SendData is called, hHandle is: %d, u4BufSize is: %d, buf pointer is: 0x%x\n",
                h_handle, ui4_size, low32(pv_buf));
     const int slot = any_slot(h_handle);
     if (slot < 0) {

@@ -34,8 +34,8 @@ int32_t arg_check_failure(const char *ps_name, int i4_line)
     return IQIVPB_FAIL;
 }
 
-int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args,
-                RPC_ARG_T *pt_args, RPC_ARG_T &t_result)
+int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                RPC_ARG_T &t_result)
 {
     t_result.e_type = 0;
     int32_t value = rpc_do_op(0, ps_op, ui4_num_args, pt_args, &t_result, kNoTimeout);
@@ -53,16 +53,15 @@ int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui
     if (value != 0)
         printf("RPC Failure:%s #%d, ret %d\n", ps_name, i4_line, value);
     else
-        rpcu_log(kSucceedLevel, "<LOG %s, %s, #%d>RPC Succeed:%s #%d, ret %d\n", g_ps_exe_name,
-                 ps_name, i4_line, ps_name, i4_line, value);
+        rpcu_log(kSucceedLevel, "<LOG %s, %s, #%d>RPC Succeed:%s #%d, ret %d\n", g_ps_exe_name, ps_name, i4_line,
+                 ps_name, i4_line, value);
     return value;
 }
 
 int32_t finish_call(const char *ps_name, int i4_line, int32_t i4_value, const RPC_ARG_T &t_result)
 {
     if (i4_value != 0 || t_result.e_type != ARG_TYPE_RESULT) {
-        printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line,
-               static_cast<int>(t_result.e_type));
+        printf("RPC Failure ret type:%s #%d, T:%d\n", ps_name, i4_line, static_cast<int>(t_result.e_type));
         rpc_del(0);
         return IQIVPB_FAIL;
     }

@@ -17,15 +17,15 @@ int32_t arg_check_refusal(const char *ps_name, int i4_line);
 
 // Makes the call (auto-connecting once on -6) and prints its line;
 // returns the call's value.
-int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args,
-                RPC_ARG_T *pt_args, RPC_ARG_T &t_result);
+int32_t do_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                RPC_ARG_T &t_result);
 
 // Ends the call: -1 for a failed call or a wrong result type, else the
 // engine's 8-bit result.
 int32_t finish_call(const char *ps_name, int i4_line, int32_t i4_value, const RPC_ARG_T &t_result);
 
-inline int32_t remote_call(const char *ps_name, int i4_line, const char *ps_op,
-                           uint32_t ui4_num_args, RPC_ARG_T *pt_args)
+inline int32_t remote_call(const char *ps_name, int i4_line, const char *ps_op, uint32_t ui4_num_args,
+                           RPC_ARG_T *pt_args)
 {
     RPC_ARG_T result{};
     const int32_t value = do_call(ps_name, i4_line, ps_op, ui4_num_args, pt_args, result);

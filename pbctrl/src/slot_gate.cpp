@@ -64,9 +64,6 @@ void SlotHold::release()
         g.idle.notify_all();
 }
 
-SlotHold::~SlotHold()
-{
-    release();
-}
+SlotHold::~SlotHold() { release(); }
 
 } // namespace pbctrl

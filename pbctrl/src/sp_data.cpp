@@ -22,8 +22,7 @@ namespace {
 
 constexpr uint32_t kSpArgs = 4;
 constexpr uint32_t kEngineRecordSize = 68;
-constexpr size_t kEngineValuesAt = 8, kEngineValue52 = 52, kEngineValue56 = 56,
-                 kEngineMemAt = 60, kEngineOffsetAt = 64;
+constexpr size_t kEngineValuesAt = 8, kEngineValue52 = 52, kEngineValue56 = 56, kEngineMemAt = 60, kEngineOffsetAt = 64;
 
 // The ring and its indices are shared by the notice (transport thread) and
 // the release (application thread); notices are also kept one at a time,
@@ -33,10 +32,7 @@ pthread_mutex_t g_ring_mutex[kSlots] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX
 pthread_mutex_t g_notice_mutex[kSlots] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
                                           PTHREAD_MUTEX_INITIALIZER};
 
-uint32_t next_index(uint32_t i)
-{
-    return i + 1 == kSpData ? 0 : i + 1;
-}
+uint32_t next_index(uint32_t i) { return i + 1 == kSpData ? 0 : i + 1; }
 
 template <typename T> T load(const uint8_t *p, size_t at)
 {
@@ -118,8 +114,7 @@ PBCTRL_HANDLER(_hndlr_x_qivpbctrl_sp_nfy_fct)
     const int32_t app = fn(h_pb, pt_args[1].u.ui1, pt_args[2].u.ui4, &local);
     x_kmem_block_unmap(mapped);
     if (app_outcome(pt_return, app) != 0) {
-        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, errno: %d, @Line: %d \n", __func__,
-                   pt_return->u.i1, __LINE__);
+        CLIENT_LOG(kLogErr, "<Client>ERR: %s Fail, errno: %d, @Line: %d \n", __func__, pt_return->u.i1, __LINE__);
         return kHandlerFail;
     }
     // The entry is taken only once the application accepted the data.
@@ -155,8 +150,8 @@ int32_t IQivPb_Ctrl_SpDataRelease(uint32_t h_pb, uint32_t ui4_value, void *pv_da
     IQIV_PB_CTRL_SP_RELEASE_T rel{};
     {
         MutexGuard ring(g_ring_mutex[slot]);
-        printf("<Client> ui4SpDatCbPnt=%d, ui4SpDatRelPnt=%d, %s, %d\n",
-               static_cast<int>(c.ui4SpDatCbPnt), static_cast<int>(c.ui4SpDatRelPnt), __func__, __LINE__);
+        printf("<Client> ui4SpDatCbPnt=%d, ui4SpDatRelPnt=%d, %s, %d\n", static_cast<int>(c.ui4SpDatCbPnt),
+               static_cast<int>(c.ui4SpDatRelPnt), __func__, __LINE__);
         const int found = find_release(c, pv_data);
         if (found < 0) {
             printf("<Client> ERROR: release wrong address, %s, %d\n", __func__, __LINE__);

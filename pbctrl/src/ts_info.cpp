@@ -199,8 +199,8 @@ void read_pmt(Scan &scan, IQIV_PB_TS_PROGRAM_INFO_T &prog, size_t pos)
         } else if (!pid_listed(prog, pid)) {
             if (pid == 0 || prog.ui1_stream_num >= kRereadStreamLimit)
                 break;
-            printf("<GetTsInfo>buffer new (PmtId:%x, StreamId:%x pid:%x)\n", prog.ui2_pmt_pid,
-                   prog.ui1_stream_num, pid);
+            printf("<GetTsInfo>buffer new (PmtId:%x, StreamId:%x pid:%x)\n", prog.ui2_pmt_pid, prog.ui1_stream_num,
+                   pid);
             printf("<GetTsInfo>buffer new %x\n", pid);
             store_stream(scan, prog, entry, es_len);
         }
@@ -321,8 +321,8 @@ extern "C" int32_t IQivPb_Ctrl_GetTSInfo(const uint8_t *pu1_buf, uint32_t ui4_le
     Scan scan{buf, pkt_size, pt_info, {}};
     size_t pos = scan_pmts(scan, first_sync);
     const bool need_layer = scan.audio.stream != nullptr;
-    printf("\n<GetTsInfo>Paser MPGE layer crupos:%d, buflen:%d, fgNeedToAnalyseMpegLayer:%d \n",
-           static_cast<int>(pos), static_cast<int>(ui4_len), need_layer ? 1 : 0);
+    printf("\n<GetTsInfo>Paser MPGE layer crupos:%d, buflen:%d, fgNeedToAnalyseMpegLayer:%d \n", static_cast<int>(pos),
+           static_cast<int>(ui4_len), need_layer ? 1 : 0);
     if (!need_layer)
         return kOk;
     if (pos + pkt_size >= buf.len)

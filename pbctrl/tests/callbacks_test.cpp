@@ -114,7 +114,10 @@ protected:
                           " 0x48:1 0x48:" + std::to_string(strm) + " 0x71=" + desc + " 0x48:" + h() +
                           " 0x48:" + std::to_string(count) + " 0x71=" + frames);
     }
-    std::string ring() { return hex_of(info().at_sp_data) + hex_of(info().ui4SpDatCbPnt) + hex_of(info().ui4SpDatRelPnt); }
+    std::string ring()
+    {
+        return hex_of(info().at_sp_data) + hex_of(info().ui4SpDatCbPnt) + hex_of(info().ui4SpDatRelPnt);
+    }
 
     IQIV_PB_HANDLE_T h_ = 0;
     int slot_ = -1;
@@ -234,24 +237,50 @@ TEST_F(Callbacks, PlainCallBacksPassTheirValues)
         std::string answer;
         std::vector<uint64_t> args;
     } cases[] = {
-        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0, "0 2 0", {1, 2}},
-        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2", 0x105, "-1 2 5", {1, 2}},
+        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2",
+         0,
+         "0 2 0",
+         {1, 2}},
+        {"x_qivpbctrl_pcm_upload_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_pcm)) + " 0x48:1 0x48:2",
+         0x105,
+         "-1 2 5",
+         {1, 2}},
         {"x_qivpbctrl_DASH_Get_Entry_Fct " + hex_addr(reinterpret_cast<void *>(&on_dash)) +
-             " 0x48:1 0x48:2 0x48:3 0x48:4294967295 0x48:0x100000007 0x48:0", 0, "0 2 0",
+             " 0x48:1 0x48:2 0x48:3 0x48:4294967295 0x48:0x100000007 0x48:0",
+         0,
+         "0 2 0",
          {1, 2, 3, 0xFFFFFFFF, 0x100000007, 7}},
         {"x_qivpbctrl_DASH_Get_Entry_Fct " + hex_addr(reinterpret_cast<void *>(&on_dash)) + " 0x48:1", 0, "-3 0 0", {}},
-        {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + h() + " 0x48:4 0x48:" + std::to_string(blk) + " 0x48:4096 0x48:9", 0,
-         "0 2 0", {h_, 4, 4096, 9, 0x5a}},
-        {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + std::to_string(h_ + 1) + " 0x48:4 0x48:1 0x48:1 0x48:9", 0, "-2 0 0", {}},
+        {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + h() + " 0x48:4 0x48:" + std::to_string(blk) +
+             " 0x48:4096 0x48:9",
+         0,
+         "0 2 0",
+         {h_, 4, 4096, 9, 0x5a}},
+        {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + std::to_string(h_ + 1) + " 0x48:4 0x48:1 0x48:1 0x48:9",
+         0,
+         "-2 0 0",
+         {}},
         {"x_qivpbctrl_filter_allocate_nfy_fct 0 0x48:" + h() + " 0x48:4", 0, "-3 0 0", {}},
         {"x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + std::to_string(h_ + 1) +
-             " 0x42:3 0x48:9 0x71=" + sp_record(blk, 0), 0, "-1 2 -1", {}},
-        {"x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + h() + " 0x42:3 0x48:9 0x71=00", 0,
-         "-1 2 -1", {}},
-        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:0 0x71=00 0x48:" +
-             std::to_string(h_ + 1) + " 0x48:0 0x71=00", 0, "-3 2 -2", {}},
-        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) + " 0x48:1 0x48:1 0x71=00 0x48:" + h() +
-             " 0x48:3 0x71=00", 0, "-1 2 -1", {}},
+             " 0x42:3 0x48:9 0x71=" + sp_record(blk, 0),
+         0,
+         "-1 2 -1",
+         {}},
+        {"x_qivpbctrl_sp_nfy_fct " + hex_addr(reinterpret_cast<void *>(&on_sp)) + " 0x48:" + h() +
+             " 0x42:3 0x48:9 0x71=00",
+         0,
+         "-1 2 -1",
+         {}},
+        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) +
+             " 0x48:1 0x48:0 0x71=00 0x48:" + std::to_string(h_ + 1) + " 0x48:0 0x71=00",
+         0,
+         "-3 2 -2",
+         {}},
+        {"x_qivpbctrl_Enc_Buf_Cb_Fct " + hex_addr(reinterpret_cast<void *>(&on_enc)) +
+             " 0x48:1 0x48:1 0x71=00 0x48:" + h() + " 0x48:3 0x71=00",
+         0,
+         "-1 2 -1",
+         {}},
     };
     for (const Case &c : cases) {
         g_seen.args.clear();

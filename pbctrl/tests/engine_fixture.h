@@ -32,10 +32,7 @@ inline std::string hex_of(const void *p, size_t n)
     return out;
 }
 
-template <typename T> std::string hex_of(const T &t)
-{
-    return hex_of(&t, sizeof t);
-}
+template <typename T> std::string hex_of(const T &t) { return hex_of(&t, sizeof t); }
 
 inline std::string hex_addr(const void *p)
 {
@@ -44,10 +41,7 @@ inline std::string hex_addr(const void *p)
     return b;
 }
 
-inline std::string quoted(const std::string &text)
-{
-    return "[\"" + text + "\"]";
-}
+inline std::string quoted(const std::string &text) { return "[\"" + text + "\"]"; }
 
 // One remote member: how to call it, what the engine must see of arguments
 // 1..n ("" = not checked, "~A|B" = contains A, then B) and the places and

@@ -24,7 +24,6 @@
 
 namespace {
 
-
 using pbtest::hex_addr;
 using pbtest::hex_of;
 using pbtest::quoted;
@@ -56,15 +55,9 @@ int32_t on_filter(uint32_t h_pb, uint32_t value, IQIV_PB_CTRL_FILTER_BUF_T *buf,
     return 0;
 }
 
-int32_t app_enc(uint32_t, uint32_t, void *)
-{
-    return 0;
-}
+int32_t app_enc(uint32_t, uint32_t, void *) { return 0; }
 
-int32_t app_cli(int32_t)
-{
-    return 0;
-}
+int32_t app_cli(int32_t) { return 0; }
 
 class PbctrlExt : public pbtest::EngineTest {
 protected:
@@ -124,8 +117,8 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
     uint8_t hls_buf[4] = {9, 8, 7, 6};
     IQIV_PB_CTRL_FEATURE_PARAM_T hls{};
     hls.eFeatureType = IQIV_PB_CTRL_FEATURE_HLS;
-    hls.uFeatureParam.tHlsParam = {url, 0, key_url, 0, cookie, 0, agent, 0, referer, 0, proxy, 0, header, 0,
-                                   hls_buf, sizeof hls_buf};
+    hls.uFeatureParam.tHlsParam = {url,     0, key_url, 0, cookie, 0, agent,   0,
+                                   referer, 0, proxy,   0, header, 0, hls_buf, sizeof hls_buf};
     char host[] = "10.0.0.1", port[] = "5000";
     IQIV_PB_CTRL_FEATURE_PARAM_T dtcp{};
     dtcp.eFeatureType = IQIV_PB_CTRL_FEATURE_DTCP;
@@ -140,100 +133,183 @@ TEST_F(PbctrlExt, EveryPlainMemberReachesTheEngineAsTabled)
         {"x_QivPb_Disc_Chapter_Search", "0x48 0x48", [&](auto x) { return IQivPb_Disc_Chapter_Search(x, 7); }, {"7"}},
         {"x_QivPb_Disc_Title_Search", "0x48 0x48", [&](auto x) { return IQivPb_Disc_Title_Search(x, 3); }, {"3"}},
         {"x_QivPb_Disc_Still_Off", "0x48", [&](auto x) { return IQivPb_Disc_Still_Off(x); }, {}},
-        {"x_QivPb_Disc_Set_Audio", "0x48 0x48 0x48", [&](auto x) { return IQivPb_Disc_Set_Audio(x, 1, 2); },
+        {"x_QivPb_Disc_Set_Audio",
+         "0x48 0x48 0x48",
+         [&](auto x) { return IQivPb_Disc_Set_Audio(x, 1, 2); },
          {"1", "2"}},
         {"x_QivPb_Disc_DigitalKey", "0x48 0x48", [&](auto x) { return IQivPb_Disc_DigitalKey(x, 9); }, {"9"}},
         {"x_QivPb_Disc_SelectKey", "0x48", [&](auto x) { return IQivPb_Disc_SelectKey(x); }, {}},
         {"x_QivPb_Disc_DirectionKey", "0x48 0x48", [&](auto x) { return IQivPb_Disc_DirectionKey(x, 2); }, {"2"}},
-        {"x_QivPb_Disc_Set_RegionCode", "0x48 0x46", [&](auto x) { return IQivPb_Disc_Set_RegionCode(x, 4); },
-         {"4"}},
-        {"x_QivPb_Disc_Set_Subtitle_Plane", "0x48 0x48",
-         [&](auto x) { return IQivPb_Disc_Set_Subtitle_Plane(x, 5); }, {"5"}},
-        {"x_QivPb_Disc_Set_Topmenu_Plane", "0x48 0x48", [&](auto x) { return IQivPb_Disc_Set_Topmenu_Plane(x, 6); },
+        {"x_QivPb_Disc_Set_RegionCode", "0x48 0x46", [&](auto x) { return IQivPb_Disc_Set_RegionCode(x, 4); }, {"4"}},
+        {"x_QivPb_Disc_Set_Subtitle_Plane",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Disc_Set_Subtitle_Plane(x, 5); },
+         {"5"}},
+        {"x_QivPb_Disc_Set_Topmenu_Plane",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Disc_Set_Topmenu_Plane(x, 6); },
          {"6"}},
         {"x_QivPb_Disc_Set_PtLevel", "0x48 0x46", [&](auto x) { return IQivPb_Disc_Set_PtLevel(x, 8); }, {"8"}},
-        {"x_QivPb_Disc_Set_PtlCountry", "0x48 0x71", [&](auto x) { return IQivPb_Disc_Set_PtlCountry(x, &lang); },
+        {"x_QivPb_Disc_Set_PtlCountry",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Disc_Set_PtlCountry(x, &lang); },
          {hex_of(lang)}},
-        {"x_QivPb_Disc_Set_MenuLCD", "0x48 0x71", [&](auto x) { return IQivPb_Disc_Set_MenuLCD(x, &lang); },
+        {"x_QivPb_Disc_Set_MenuLCD",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Disc_Set_MenuLCD(x, &lang); },
          {hex_of(lang)}},
-        {"x_QivPb_Disc_Set_SubtitleLCD", "0x48 0x71",
-         [&](auto x) { return IQivPb_Disc_Set_SubtitleLCD(x, &lang); }, {hex_of(lang)}},
-        {"x_QivPb_Disc_Set_AudioLCD", "0x48 0x71", [&](auto x) { return IQivPb_Disc_Set_AudioLCD(x, &lang); },
+        {"x_QivPb_Disc_Set_SubtitleLCD",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Disc_Set_SubtitleLCD(x, &lang); },
          {hex_of(lang)}},
-        {"x_QivPb_Disc_Get_Total_Time", "0x48 0x48 0xB1",
-         [&](auto x) { return IQivPb_Disc_Get_Total_Time(x, 1, &total); }, {"1", ""}, {&total}},
-        {"x_QivPb_Disc_Get_Current_Time", "0x48 0x48 0xB1",
-         [&](auto x) { return IQivPb_Disc_Get_Current_Time(x, 2, &current); }, {"2", ""}, {&current}},
-        {"x_QivPb_Disc_Get_Title_Info", "0x48 0x98 0x98",
-         [&](auto x) { return IQivPb_Disc_Get_Title_Info(x, &u32[0], &u32[1]); }, {"", ""}, {&u32[0], &u32[1]}},
-        {"x_QivPb_Disc_Get_Chapter_Info", "0x48 0x98 0x98",
-         [&](auto x) { return IQivPb_Disc_Get_Chapter_Info(x, &u32[2], &u32[3]); }, {"", ""}, {&u32[2], &u32[3]}},
+        {"x_QivPb_Disc_Set_AudioLCD",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Disc_Set_AudioLCD(x, &lang); },
+         {hex_of(lang)}},
+        {"x_QivPb_Disc_Get_Total_Time",
+         "0x48 0x48 0xB1",
+         [&](auto x) { return IQivPb_Disc_Get_Total_Time(x, 1, &total); },
+         {"1", ""},
+         {&total}},
+        {"x_QivPb_Disc_Get_Current_Time",
+         "0x48 0x48 0xB1",
+         [&](auto x) { return IQivPb_Disc_Get_Current_Time(x, 2, &current); },
+         {"2", ""},
+         {&current}},
+        {"x_QivPb_Disc_Get_Title_Info",
+         "0x48 0x98 0x98",
+         [&](auto x) { return IQivPb_Disc_Get_Title_Info(x, &u32[0], &u32[1]); },
+         {"", ""},
+         {&u32[0], &u32[1]}},
+        {"x_QivPb_Disc_Get_Chapter_Info",
+         "0x48 0x98 0x98",
+         [&](auto x) { return IQivPb_Disc_Get_Chapter_Info(x, &u32[2], &u32[3]); },
+         {"", ""},
+         {&u32[2], &u32[3]}},
         {"x_QivPb_Disc_Resume", "0x48", [&](auto x) { return IQivPb_Disc_Resume(x); }, {}},
         {"x_QivPb_Disc_Play_Next_Chp", "0x48", [&](auto x) { return IQivPb_Disc_Play_Next_Chp(x); }, {}},
         {"x_QivPb_Disc_Play_Prev_Chp", "0x48", [&](auto x) { return IQivPb_Disc_Play_Prev_Chp(x); }, {}},
-        {"x_QivPb_Disc_Get_Audio_Info", "0x48 0x48 0x98 0x98",
-         [&](auto x) { return IQivPb_Disc_Get_Audio_Info(x, 1, &u32[4], &u32[5]); }, {"1", "", ""},
+        {"x_QivPb_Disc_Get_Audio_Info",
+         "0x48 0x48 0x98 0x98",
+         [&](auto x) { return IQivPb_Disc_Get_Audio_Info(x, 1, &u32[4], &u32[5]); },
+         {"1", "", ""},
          {&u32[4], &u32[5]}},
-        {"x_QivPb_Disc_Get_DiscID", "0x48 0x98 0x98",
-         [&](auto x) { return IQivPb_Disc_Get_DiscID(x, &u32[6], &u32[7]); }, {"", ""}, {&u32[6], &u32[7]}},
-        {"x_QivPb_Disc_Get_Lastmem_Info", "0x48 0x98 0x98",
-         [&](auto x) { return IQivPb_Disc_Get_Lastmem_Info(x, &u32[8], &u32[9]); }, {"", ""}, {&u32[8], &u32[9]}},
+        {"x_QivPb_Disc_Get_DiscID",
+         "0x48 0x98 0x98",
+         [&](auto x) { return IQivPb_Disc_Get_DiscID(x, &u32[6], &u32[7]); },
+         {"", ""},
+         {&u32[6], &u32[7]}},
+        {"x_QivPb_Disc_Get_Lastmem_Info",
+         "0x48 0x98 0x98",
+         [&](auto x) { return IQivPb_Disc_Get_Lastmem_Info(x, &u32[8], &u32[9]); },
+         {"", ""},
+         {&u32[8], &u32[9]}},
         {"x_QivPb_Disc_LastPlay", "0x48 0x88", [&](auto x) { return IQivPb_Disc_LastPlay(x, 12); }, {"12"}},
-        {"x_QivPb_Ctrl_Ext_EncPb", "0x98 0x48 0x44 0x71 0x56",
-         [&](auto x) { return IQivPb_Ctrl_Ext_EncPb(&u32[10], x, 2, &enc, 5); }, {"", "2", hex_of(enc), "5"},
-         {&u32[10]}, "0"},
-        {"x_QivPb_Ctrl_Ext_SetEncBufferParm", "0x48 0x61 0x50",
+        {"x_QivPb_Ctrl_Ext_EncPb",
+         "0x98 0x48 0x44 0x71 0x56",
+         [&](auto x) { return IQivPb_Ctrl_Ext_EncPb(&u32[10], x, 2, &enc, 5); },
+         {"", "2", hex_of(enc), "5"},
+         {&u32[10]},
+         "0"},
+        {"x_QivPb_Ctrl_Ext_SetEncBufferParm",
+         "0x48 0x61 0x50",
          [&](auto x) { return IQivPb_Ctrl_Ext_SetEncBufferParm(x, fn, tag); },
          {hex_addr(reinterpret_cast<void *>(fn)), hex_addr(tag)}},
         {"x_QivPb_Ctrl_Ext_EncEnable", "0x48 0x4B", [&](auto x) { return IQivPb_Ctrl_Ext_EncEnable(x, 1); }, {"1"}},
         {"x_QivPb_Ctrl_Ext_RequestKeyframe", "0x48", [&](auto x) { return IQivPb_Ctrl_Ext_RequestKeyframe(x); }, {}},
-        {"x_QivPb_Ctrl_Ext_SetVidFrameRate", "0x48 0x48",
-         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidFrameRate(x, 30); }, {"30"}},
-        {"x_QivPb_Ctrl_Ext_SetVidResolution", "0x48 0x48 0x48",
-         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidResolution(x, 1280, 720); }, {"1280", "720"}},
-        {"x_QivPb_Ctrl_Ext_SetVidBitRate", "0x48 0x48",
-         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidBitRate(x, 4000); }, {"4000"}},
-        {"x_QivPb_Ctrl_TS_Filter_Start", "0x48 0x48", [&](auto x) { return IQivPb_Ctrl_TS_Filter_Start(x, 0x101); },
+        {"x_QivPb_Ctrl_Ext_SetVidFrameRate",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidFrameRate(x, 30); },
+         {"30"}},
+        {"x_QivPb_Ctrl_Ext_SetVidResolution",
+         "0x48 0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidResolution(x, 1280, 720); },
+         {"1280", "720"}},
+        {"x_QivPb_Ctrl_Ext_SetVidBitRate",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_Ext_SetVidBitRate(x, 4000); },
+         {"4000"}},
+        {"x_QivPb_Ctrl_TS_Filter_Start",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_TS_Filter_Start(x, 0x101); },
          {"257"}},
-        {"x_QivPb_Ctrl_TS_Filter_Stop", "0x48 0x48", [&](auto x) { return IQivPb_Ctrl_TS_Filter_Stop(x, 0x102); },
+        {"x_QivPb_Ctrl_TS_Filter_Stop",
+         "0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_TS_Filter_Stop(x, 0x102); },
          {"258"}},
-        {"x_QivPb_Ctrl_TS_Filter_Modify", "0x48 0x48 0x71 0x4B",
-         [&](auto x) { return IQivPb_Ctrl_TS_Filter_Modify(x, 0x103, &modify, 1); }, {"259", hex_of(modify), "1"}},
-        {"x_QivPb_Ctrl_SetHttpProxy", "0x48 0x60", [&](auto x) { return IQivPb_Ctrl_SetHttpProxy(x, "p:3128"); },
+        {"x_QivPb_Ctrl_TS_Filter_Modify",
+         "0x48 0x48 0x71 0x4B",
+         [&](auto x) { return IQivPb_Ctrl_TS_Filter_Modify(x, 0x103, &modify, 1); },
+         {"259", hex_of(modify), "1"}},
+        {"x_QivPb_Ctrl_SetHttpProxy",
+         "0x48 0x60",
+         [&](auto x) { return IQivPb_Ctrl_SetHttpProxy(x, "p:3128"); },
          {"p:3128"}},
-        {"x_QivPb_Ctrl_SendFeatureCmd", "0x48 0x71", [&](auto x) { return IQivPb_Ctrl_SendFeatureCmd(x, &cmd); },
+        {"x_QivPb_Ctrl_SendFeatureCmd",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_SendFeatureCmd(x, &cmd); },
          {hex_of(cmd)}},
-        {"x_QivPb_Ctrl_GetFeatureInfo", "0x48 0xB1",
-         [&](auto x) { return IQivPb_Ctrl_GetFeatureInfo(x, &feature_info); }, {""}, {&feature_info}},
-        {"x_QivPb_Ctrl_PIP_Switch", "0x48 0x48 0x48", [&](auto x) { return IQivPb_Ctrl_PIP_Switch(x, 77, 2); },
+        {"x_QivPb_Ctrl_GetFeatureInfo",
+         "0x48 0xB1",
+         [&](auto x) { return IQivPb_Ctrl_GetFeatureInfo(x, &feature_info); },
+         {""},
+         {&feature_info}},
+        {"x_QivPb_Ctrl_PIP_Switch",
+         "0x48 0x48 0x48",
+         [&](auto x) { return IQivPb_Ctrl_PIP_Switch(x, 77, 2); },
          {"77", "2"}},
-        {"x_QivPb_Ctrl_PIP_GetHandleType", "0x48 0x98",
-         [&](auto x) { return IQivPb_Ctrl_PIP_GetHandleType(x, &u32[11]); }, {""}, {&u32[11]}},
+        {"x_QivPb_Ctrl_PIP_GetHandleType",
+         "0x48 0x98",
+         [&](auto x) { return IQivPb_Ctrl_PIP_GetHandleType(x, &u32[11]); },
+         {""},
+         {&u32[11]}},
         {"x_QivPb_Ctrl_DASH_Set", "0x48 0x48", [&](auto x) { return IQivPb_Ctrl_DASH_Set(x, 6); }, {"6"}},
-        {"x_QivPb_Ctrl_Set_DRM_Info", "0x48 0x71", [&](auto x) { return IQivPb_Ctrl_Set_DRM_Info(x, &drm); },
+        {"x_QivPb_Ctrl_Set_DRM_Info",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_Set_DRM_Info(x, &drm); },
          {"~02000000|" + quoted(lic) + "0a000000|" + quoted(data) + "06000000|" + quoted(content) + "09000000|" +
           quoted(key_id) + "05000000"}},
-        {"x_QivPb_Ctrl_HttpsAuthenticateServer", "0x48 0x71",
-         [&](auto x) { return IQivPb_Ctrl_HttpsAuthenticateServer(x, &ca); }, {quoted(ca_file) + quoted(ca_path)}},
-        {"x_QivPb_Ctrl_HttpsAuthenticateClient", "0x48 0x71",
-         [&](auto x) { return IQivPb_Ctrl_HttpsAuthenticateClient(x, &client); }, {quoted(cert) + quoted(key)}},
-        {"x_QivPb_Ctrl_Reg_CLI", "0x61 0x61 0x61", [&](auto) { return IQivPb_Ctrl_Reg_CLI(cli, cli, nullptr); },
-         {hex_addr(reinterpret_cast<void *>(cli)), "0x0"}, {}, hex_addr(reinterpret_cast<void *>(cli))},
-        {"x_IQivPb_Ctrl_CustomizeHttpReqHdr", "0x48 0x60",
-         [&](auto x) { return IQivPb_Ctrl_CustomizeHttpReqHdr(x, "X-Token: 1"); }, {"X-Token: 1"}},
-        {"x_QivPb_Ctrl_SetFeatureParam", "0x48 0x71", [&](auto x) { return IQivPb_Ctrl_SetFeatureParam(x, &hls); },
+        {"x_QivPb_Ctrl_HttpsAuthenticateServer",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_HttpsAuthenticateServer(x, &ca); },
+         {quoted(ca_file) + quoted(ca_path)}},
+        {"x_QivPb_Ctrl_HttpsAuthenticateClient",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_HttpsAuthenticateClient(x, &client); },
+         {quoted(cert) + quoted(key)}},
+        {"x_QivPb_Ctrl_Reg_CLI",
+         "0x61 0x61 0x61",
+         [&](auto) { return IQivPb_Ctrl_Reg_CLI(cli, cli, nullptr); },
+         {hex_addr(reinterpret_cast<void *>(cli)), "0x0"},
+         {},
+         hex_addr(reinterpret_cast<void *>(cli))},
+        {"x_IQivPb_Ctrl_CustomizeHttpReqHdr",
+         "0x48 0x60",
+         [&](auto x) { return IQivPb_Ctrl_CustomizeHttpReqHdr(x, "X-Token: 1"); },
+         {"X-Token: 1"}},
+        {"x_QivPb_Ctrl_SetFeatureParam",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_SetFeatureParam(x, &hls); },
          {"~01000000|" + quoted(url) + "|" + quoted(key_url) + "|" + quoted(cookie) + "|" + quoted(agent) + "|" +
           quoted(referer) + "|" + quoted(proxy) + "|" + quoted(header) + "|[09080706]04000000"}},
-        {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot", "0x48 0x46 0x71 0x71 0xB1",
+        {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot",
+         "0x48 0x46 0x71 0x71 0xB1",
          [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StartSnapshot(x, 1, &rect, &snap_param, &snap); },
-         {"1", hex_of(rect), hex_of(snap_param), ""}, {&snap}},
-        {"x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot", "0x48 0x71",
-         [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StopSnapshot(x, &snap_in); }, {hex_of(snap_in)}},
-        {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext", "0x48 0x46 0x71 0x71 0xB1",
+         {"1", hex_of(rect), hex_of(snap_param), ""},
+         {&snap}},
+        {"x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StopSnapshot(x, &snap_in); },
+         {hex_of(snap_in)}},
+        {"x_IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext",
+         "0x48 0x46 0x71 0x71 0xB1",
          [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StartSnapshot_Ext(x, 2, &rect, &snap_param, &snap_ext); },
-         {"2", hex_of(rect), hex_of(snap_param), ""}, {&snap_ext}},
-        {"x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext", "0x48 0x71",
-         [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext(x, &snap_ext_in); }, {hex_of(snap_ext_in)}},
+         {"2", hex_of(rect), hex_of(snap_param), ""},
+         {&snap_ext}},
+        {"x_IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext",
+         "0x48 0x71",
+         [&](auto x) { return IQivPb_Ctrl_Ext_Ipc_StopSnapshot_Ext(x, &snap_ext_in); },
+         {hex_of(snap_ext_in)}},
     };
     for (const pbtest::MemberCase &c : cases)
         expect_reaches_engine(c, h);
@@ -269,18 +345,25 @@ TEST_F(PbctrlExt, MembersPrintTheirOwnLines)
     IQivPb_Ctrl_PIP_GetHandleType(h, &type);
     IQivPb_Ctrl_Ext_StartSnapshot_Ext(h, 0, &rect, &snap_param, &desc);
     const std::string out = testing::internal::GetCapturedStdout();
-    for (const std::string &line : {
-             std::string("<LOG [^,]+, IQivPb_Ctrl_Ext_RequestKeyframe, #[0-9]+><Client>IQivPb_Ctrl_Ext_RequestKeyframe is called\n"),
-             std::string("<LOG [^,]+, IQivPb_Ctrl_Ext_SetVidBitRate, #[0-9]+><Client>IQivPb_Ctrl_Ext_SetVidBitRate is called\n"),
-             "<LOG [^,]+, IQivPb_Ctrl_DASH_Set, #[0-9]+>IQivPb_Ctrl_DASH_Set is called, hHandle is: " + hs + "\n",
-             std::string("<LOG [^,]+, IQivPb_Ctrl_TS_Filter_Alloc, #[0-9]+><Client>IQivPb_Ctrl_TS_Filter_Alloc is called\n"),
-             std::string("<>Client> ptCACertInfo->pu1CAFile\\[/ca.pem\\]\n<>Client> ptCACertInfo->pu1CAPath\\[/certs\\]\n"),
-             std::string("<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1ClientCert\\[c.pem\\]\n"),
-             std::string("<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1PrvKey\\[c.key\\]\n"),
-             "<Client> IQivPb_Ctrl_PIP_Switch, MainHandle: " + hs + ", SubHandle: 8, PipCmd: 2\n",
-             "<Client> IQivPb_Ctrl_PIP_GetHandleType OK,  hHandle: " + hs + ", peHandleType: 3\n",
-             std::string("<Client> New malloc memory for storing mem handler in src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper @Line [0-9]+\n"),
-             std::string("<Client> Start Share Memory Handle: Y 0x[0-9a-f]+, C 0x[0-9a-f]+ @Line: [0-9]+\n")})
+    for (
+        const std::string &line :
+        {std::string(
+             "<LOG [^,]+, IQivPb_Ctrl_Ext_RequestKeyframe, #[0-9]+><Client>IQivPb_Ctrl_Ext_RequestKeyframe is called\n"),
+         std::string(
+             "<LOG [^,]+, IQivPb_Ctrl_Ext_SetVidBitRate, #[0-9]+><Client>IQivPb_Ctrl_Ext_SetVidBitRate is called\n"),
+         "<LOG [^,]+, IQivPb_Ctrl_DASH_Set, #[0-9]+>IQivPb_Ctrl_DASH_Set is called, hHandle is: " + hs + "\n",
+         std::string(
+             "<LOG [^,]+, IQivPb_Ctrl_TS_Filter_Alloc, #[0-9]+><Client>IQivPb_Ctrl_TS_Filter_Alloc is called\n"),
+         std::string("<>Client> ptCACertInfo->pu1CAFile\\[/ca.pem\\]\n<>Client> ptCACertInfo->pu1CAPath\\[/certs\\]\n"),
+         std::string(
+             "<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1ClientCert\\[c.pem\\]\n"),
+         std::string(
+             "<LOG [^,]+, IQivPb_Ctrl_HttpsAuthenticateClient, #[0-9]+><>Client> ptClientCertInfo->pu1PrvKey\\[c.key\\]\n"),
+         "<Client> IQivPb_Ctrl_PIP_Switch, MainHandle: " + hs + ", SubHandle: 8, PipCmd: 2\n",
+         "<Client> IQivPb_Ctrl_PIP_GetHandleType OK,  hHandle: " + hs + ", peHandleType: 3\n",
+         std::string(
+             "<Client> New malloc memory for storing mem handler in src_ind/so/iqivpbctrl_client/QivPbCtrl_wrapper @Line [0-9]+\n"),
+         std::string("<Client> Start Share Memory Handle: Y 0x[0-9a-f]+, C 0x[0-9a-f]+ @Line: [0-9]+\n")})
         EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
 }
 
@@ -307,9 +390,9 @@ TEST_F(PbctrlExt, LocalChecksRefuseBeforeAnyCall)
     EXPECT_NE(out.find("RPC Failure arg check:IQivPb_Ctrl_SetFeatureParam #"), std::string::npos) << out;
     EXPECT_EQ(out.find("RPC Failure ret type:IQivPb_Ctrl_SetFeatureParam"), std::string::npos) << out;
     EXPECT_NE(out.find("<Client> IQivPb_Ctrl_PIP_GetHandleType, peHandleType is NULL \n"), std::string::npos);
-    for (const char *op : {"x_QivPb_Ctrl_SendFeatureCmd", "x_QivPb_Ctrl_SetFeatureParam", "x_QivPb_Ctrl_PIP_GetHandleType",
-                           "x_QivPb_Ctrl_Set_DRM_Info", "x_IQivPb_Ctrl_CustomizeHttpReqHdr",
-                           "x_QivPb_Ctrl_HttpsAuthenticateServer"})
+    for (const char *op :
+         {"x_QivPb_Ctrl_SendFeatureCmd", "x_QivPb_Ctrl_SetFeatureParam", "x_QivPb_Ctrl_PIP_GetHandleType",
+          "x_QivPb_Ctrl_Set_DRM_Info", "x_IQivPb_Ctrl_CustomizeHttpReqHdr", "x_QivPb_Ctrl_HttpsAuthenticateServer"})
         EXPECT_EQ(calls(op), "0") << op;
 }
 
@@ -403,7 +486,8 @@ TEST_F(PbctrlExt, FilterBufferNoticeReachesTheApplicationAndIsGivenBack)
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_filter_allocate_nfy_fct " + fn + " 0x48:" + std::to_string(h) +
                          " 0x48:1 0x48:4026531839 0x48:64 0x48:0"),
               "-1 2 -1");
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_filter_allocate_nfy_fct " + fn + " 0x48:999 0x48:1 0x48:1 0x48:64 0x48:0"),
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_filter_allocate_nfy_fct " + fn +
+                         " 0x48:999 0x48:1 0x48:1 0x48:64 0x48:0"),
               "-2 0 0");
     EXPECT_EQ(g_filter.calls, 3u);
     expect_unlocked(h);
@@ -455,7 +539,8 @@ TEST_F(PbctrlExt, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
     EXPECT_EQ(IQivPb_Ctrl_SetEncryptInfo(h, &info), -3);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("<Client> x_QivPb_Ctrl_Get_Share_Mem_Handle, eMemType: 1, u4MemSize: 1654788 \n"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_EQ(calls("x_QivPb_Ctrl_Get_Share_Mem_Handle"), "1");
     EXPECT_EQ(engine_.ok("codes x_QivPb_Ctrl_Get_Share_Mem_Handle"), "0x48 0xB1");
     EXPECT_EQ(calls("x_QivPb_Ctrl_SetEncryptInfo"), "0");
@@ -475,9 +560,8 @@ TEST_F(PbctrlExt, EncryptionMemoryHoldsTheSegmentsInTheEngineLayout)
     std::snprintf(sum, sizeof sum, "%016llx",
                   static_cast<unsigned long long>(pbsim::checksum_of(want.data(), want.size())));
     EXPECT_EQ(engine_.ok("encmem"), "segs=8 zero=0 bytes=1654788 sum=" + std::string(sum));
-    EXPECT_EQ(engine_.ok("encseg 4"), hex_of(want.data() + 4 + 808 * 4, 32) + " " +
-                                          std::to_string(good[4].u4Value) + " 64 " +
-                                          hex_of(want.data() + 4 + 808 * 4 + 40, 64 * 12));
+    EXPECT_EQ(engine_.ok("encseg 4"), hex_of(want.data() + 4 + 808 * 4, 32) + " " + std::to_string(good[4].u4Value) +
+                                          " 64 " + hex_of(want.data() + 4 + 808 * 4 + 40, 64 * 12));
 
     // 65 sub-samples: -3, nothing sent, the memory kept for the next call.
     mine = good;
@@ -518,9 +602,9 @@ TEST_F(PbctrlExt, ConfusedEngineMemoryGivesErrorsNeverACrash)
         std::string record;
         int32_t result;
     } cases[] = {
-        {share_record(0), -1},                                         // no handle
+        {share_record(0), -1},                              // no handle
         {share_record(static_cast<uint32_t>(small_h)), -8}, // a block too small for the layout
-        {share_record(0xEFFFFFFFu), -8},                               // a handle that maps nothing
+        {share_record(0xEFFFFFFFu), -8},                    // a handle that maps nothing
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.record);
@@ -575,8 +659,8 @@ TEST_F(PbctrlExt, FirstFormSnapshotsKeepAListOfMappedPlanes)
     IQIV_PB_CTRL_SNAPSHOT_DESC_T stranger{};
     stranger.uY = 1;
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(uid, &stranger, &out), -3);
-    EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem(uid, &stranger), 0); // not in a non-empty list
-    EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(3, &b, &out), -3);   // slot index above 2
+    EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Del_Snapshot_Mem(uid, &stranger), 0);   // not in a non-empty list
+    EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Get_Snapshot_Mem_Hnd(3, &b, &out), -3); // slot index above 2
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(3, 0, &b, &out), -3);
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem((uid + 1) % 3, 0, &b, &out), -3); // a slot not in use
     EXPECT_EQ(IQivPb_Ctrl_Ext_Ipc_Add_Snapshot_Mem(uid, 0, nullptr, &out), -3);

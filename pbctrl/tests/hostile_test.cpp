@@ -42,8 +42,7 @@ constexpr size_t kCoverBytes = 1u << 20;
 constexpr size_t kMaxQueued = 64;
 constexpr uint32_t kPushOpenMode = 1;
 constexpr uint32_t kBufferSizes[] = {1, 4096, 12288, 65536, 1u << 20};
-constexpr uint32_t kModels[] = {IQIV_PB_BUF_MOD_PULL, IQIV_PB_BUF_MOD_PUSH, IQIV_PB_BUF_MOD_URI,
-                                IQIV_PB_BUF_MOD_OTHER};
+constexpr uint32_t kModels[] = {IQIV_PB_BUF_MOD_PULL, IQIV_PB_BUF_MOD_PUSH, IQIV_PB_BUF_MOD_URI, IQIV_PB_BUF_MOD_OTHER};
 constexpr uint8_t kFill = 0x5A;
 
 unsigned env_number(const char *name, unsigned otherwise)
@@ -255,11 +254,14 @@ int32_t pull_length(uint32_t, void *, uint64_t *len)
 int32_t set_pull_functions(IQIV_PB_HANDLE_T h)
 {
     IQIV_PB_CTRL_ENGINE_PARAM_T p{};
-    p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{
-        nullptr, reinterpret_cast<void *>(&pull_open), reinterpret_cast<void *>(&pull_close),
-        reinterpret_cast<void *>(&pull_read), reinterpret_cast<void *>(&pull_read_async),
-        reinterpret_cast<void *>(&pull_abort), reinterpret_cast<void *>(&pull_seek),
-        reinterpret_cast<void *>(&pull_length)};
+    p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{nullptr,
+                                                             reinterpret_cast<void *>(&pull_open),
+                                                             reinterpret_cast<void *>(&pull_close),
+                                                             reinterpret_cast<void *>(&pull_read),
+                                                             reinterpret_cast<void *>(&pull_read_async),
+                                                             reinterpret_cast<void *>(&pull_abort),
+                                                             reinterpret_cast<void *>(&pull_seek),
+                                                             reinterpret_cast<void *>(&pull_length)};
     return IQivPb_Ctrl_SetEngineParam(h, &p);
 }
 
@@ -327,20 +329,28 @@ private:
     void one_call(IQIV_PB_HANDLE_T h)
     {
         switch (rng_() % 9) {
-        case 0: return push_buffer(h);
-        case 1: return push_buffer_ex(h);
-        case 2: return cover(h);
-        case 3: return filter(h);
-        case 4: return snapshot(h);
-        case 5: return snapshot_ext(h);
+        case 0:
+            return push_buffer(h);
+        case 1:
+            return push_buffer_ex(h);
+        case 2:
+            return cover(h);
+        case 3:
+            return filter(h);
+        case 4:
+            return snapshot(h);
+        case 5:
+            return snapshot_ext(h);
         case 6:
             IQivPb_Ctrl_Play(h, 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(rng_() % 5));
             IQivPb_Ctrl_Stop(h);
             held_.clear(); // a stop frees every push buffer
             return;
-        case 7: return g_give_backs.give_back_one();
-        default: IQivPb_Ctrl_SetPushModelEOS(h);
+        case 7:
+            return g_give_backs.give_back_one();
+        default:
+            IQivPb_Ctrl_SetPushModelEOS(h);
         }
     }
 
@@ -356,9 +366,14 @@ private:
             EXPECT_NE(held, buf) << "a buffer handed out twice (" << held_.size() << " held, " << size << " bytes)";
         use_in_full(buf, size);
         switch (rng_() % 3) {
-        case 0: IQivPb_Ctrl_SendData(h, size, buf); break;
-        case 1: IQivPb_Ctrl_ReleaseBuffer(h, buf); break;
-        default: held_.push_back(buf);
+        case 0:
+            IQivPb_Ctrl_SendData(h, size, buf);
+            break;
+        case 1:
+            IQivPb_Ctrl_ReleaseBuffer(h, buf);
+            break;
+        default:
+            held_.push_back(buf);
         }
     }
 
@@ -495,13 +510,14 @@ TEST(HostileEngine, NoCrashLeakOrStallWhateverTheEngineSays)
     unsigned long long answers = 0, lies = 0, callbacks = 0, refused = 0, stalled = 0;
     ASSERT_EQ(std::sscanf(stat.c_str(), "%llu %llu %llu %llu %llu", &answers, &lies, &callbacks, &refused, &stalled), 5)
         << stat;
-    std::printf("hostile run, seed %u, %.1f s: %llu calls of the application on %llu playbacks, %llu engine "
-                "answers (%llu lies), %llu call-backs (%llu refused, %llu stalled), %llu reached the "
-                "application, %llu bytes filled, %zu playbacks closed only once the engine was honest\n",
-                seed, std::chrono::duration<double>(Clock::now() - t0).count(),
-                static_cast<unsigned long long>(g_app_calls), static_cast<unsigned long long>(g_playbacks), answers,
-                lies, callbacks, refused, stalled, static_cast<unsigned long long>(g_callbacks_in),
-                static_cast<unsigned long long>(g_bytes_filled), g_stranded.size());
+    std::printf(
+        "hostile run, seed %u, %.1f s: %llu calls of the application on %llu playbacks, %llu engine "
+        "answers (%llu lies), %llu call-backs (%llu refused, %llu stalled), %llu reached the "
+        "application, %llu bytes filled, %zu playbacks closed only once the engine was honest\n",
+        seed, std::chrono::duration<double>(Clock::now() - t0).count(), static_cast<unsigned long long>(g_app_calls),
+        static_cast<unsigned long long>(g_playbacks), answers, lies, callbacks, refused, stalled,
+        static_cast<unsigned long long>(g_callbacks_in), static_cast<unsigned long long>(g_bytes_filled),
+        g_stranded.size());
     EXPECT_GT(g_playbacks.load(), 0u);
     EXPECT_GT(callbacks, 0u);
     EXPECT_EQ(stalled, 0u) << "a call-back waited more than 5 s for the application";

@@ -23,10 +23,7 @@ namespace {
 
 using pbharness::Engine;
 
-bool whole(const std::string &text, const std::string &pattern)
-{
-    return std::regex_match(text, std::regex(pattern));
-}
+bool whole(const std::string &text, const std::string &pattern) { return std::regex_match(text, std::regex(pattern)); }
 
 size_t count(const std::string &text, const std::string &pattern)
 {
@@ -54,10 +51,7 @@ std::string address(const void *p)
     return b;
 }
 
-template <typename F> std::string address_of(F *fn)
-{
-    return address(reinterpret_cast<const void *>(fn));
-}
+template <typename F> std::string address_of(F *fn) { return address(reinterpret_cast<const void *>(fn)); }
 
 class Pbctrl : public ::testing::Test {
 protected:
@@ -103,14 +97,23 @@ TEST_F(Pbctrl, InitIsCountedAndTheLastTerminateEndsTheLibrary)
     std::vector<std::string> registered;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), reg_line); it != std::sregex_iterator(); ++it)
         registered.push_back((*it)[1]);
-    const std::vector<std::string> handlers = {
-        "x_qivpbctrl_cli_fct", "x_qivpbctrl_nfy_fct", "x_qivpbctrl_pull_open_nfy_fct",
-        "x_qivpbctrl_pull_close_nfy_fct", "x_qivpbctrl_pull_MapMemSlice_nfy_fct",
-        "x_qivpbctrl_pull_UnmapMemSlice_nfy_fct", "x_qivpbctrl_pull_read_nfy_fct",
-        "x_qivpbctrl_pull_read_async_nfy_fct", "x_qivpbctrl_pull_abort_read_nfy_fct",
-        "x_qivpbctrl_byteseek_nfy_fct", "x_qivpbctrl_get_input_length_nfy_fct",
-        "x_qivpbctrl_Ipc_SendData_nfy_fct", "x_qivpbctrl_Enc_Buf_Cb_Fct", "x_qivpbctrl_filter_allocate_nfy_fct", "x_qivpbctrl_sp_nfy_fct",
-        "x_qivpbctrl_DASH_Get_Entry_Fct", "x_qivpbctrl_pcm_upload_nfy_fct"};
+    const std::vector<std::string> handlers = {"x_qivpbctrl_cli_fct",
+                                               "x_qivpbctrl_nfy_fct",
+                                               "x_qivpbctrl_pull_open_nfy_fct",
+                                               "x_qivpbctrl_pull_close_nfy_fct",
+                                               "x_qivpbctrl_pull_MapMemSlice_nfy_fct",
+                                               "x_qivpbctrl_pull_UnmapMemSlice_nfy_fct",
+                                               "x_qivpbctrl_pull_read_nfy_fct",
+                                               "x_qivpbctrl_pull_read_async_nfy_fct",
+                                               "x_qivpbctrl_pull_abort_read_nfy_fct",
+                                               "x_qivpbctrl_byteseek_nfy_fct",
+                                               "x_qivpbctrl_get_input_length_nfy_fct",
+                                               "x_qivpbctrl_Ipc_SendData_nfy_fct",
+                                               "x_qivpbctrl_Enc_Buf_Cb_Fct",
+                                               "x_qivpbctrl_filter_allocate_nfy_fct",
+                                               "x_qivpbctrl_sp_nfy_fct",
+                                               "x_qivpbctrl_DASH_Get_Entry_Fct",
+                                               "x_qivpbctrl_pcm_upload_nfy_fct"};
     EXPECT_EQ(registered, handlers);
     EXPECT_EQ(count(out, "RPC_REG_CB_HNDLR succeed\n"), 1u);
 
@@ -229,8 +232,7 @@ TEST_F(Pbctrl, AutoConnectNeverWaitsForTheInfoMutex)
     IQivPb_Ctrl_Init();
     // A stub running under t_info_mutex, with no connection open yet.
     pthread_mutex_lock(&pbctrl::t_info_mutex);
-    auto call = std::async(std::launch::async,
-                           [] { return IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr); });
+    auto call = std::async(std::launch::async, [] { return IQivPb_Ctrl_Reg_CLI(nullptr, nullptr, nullptr); });
     const bool finished = call.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     pthread_mutex_unlock(&pbctrl::t_info_mutex);
     EXPECT_TRUE(finished);
@@ -352,7 +354,8 @@ TEST_F(Pbctrl, LogClassesGateExactlyTheirLines)
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_cli_fct cli1 0x48:0"), "0 2 0");
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_cli_fct cli2 0x48:0"), "0 2 0");
     out = captured();
-    EXPECT_EQ(count(out, "<Client> x_QivPb_Ctrl_ClientSetDbgLevel ------> is Called, set LOG level: -1  @Line: \\d+\n"), 1u)
+    EXPECT_EQ(count(out, "<Client> x_QivPb_Ctrl_ClientSetDbgLevel ------> is Called, set LOG level: -1  @Line: \\d+\n"),
+              1u)
         << out;
     EXPECT_EQ(count(out, "<Client> log level is -1 now, Line \\d+\n\r"), 1u);
     EXPECT_EQ(count(out, "<Client> Force open log level: -1 now, Line \\d+\n\r"), 1u);
@@ -405,8 +408,8 @@ TEST_F(Pbctrl, EventReachesTheApplicationOnTheTransportThreadDuringACall)
     IQivPb_Ctrl_Init();
     static int tag;
     g_app_thread = std::this_thread::get_id();
-    ASSERT_EQ(engine_.ok("during x_QivPb_Ctrl_Open callback x_qivpbctrl_nfy_fct " +
-                         address_of(app_event) + " 0x48:7 0x50:" + address(&tag) + " 0x48:99"),
+    ASSERT_EQ(engine_.ok("during x_QivPb_Ctrl_Open callback x_qivpbctrl_nfy_fct " + address_of(app_event) +
+                         " 0x48:7 0x50:" + address(&tag) + " 0x48:99"),
               "");
     IQIV_PB_HANDLE_T h = 0;
     g_in_call = true;
@@ -422,11 +425,9 @@ TEST_F(Pbctrl, EventReachesTheApplicationOnTheTransportThreadDuringACall)
     // The application's low 8 bits become the result; non-zero fails.
     g_seen.answer = 0x1305;
     capture();
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(app_event) + " 0x48:3 0x50:0 0x48:0"),
-              "-1 2 5");
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(app_event) + " 0x48:3 0x50:0 0x48:0"), "-1 2 5");
     const std::string out = captured();
-    EXPECT_EQ(count(out, "<Client>ERR: _hndlr_x_qivpbctrl_nfy_fct Fail, errno: 5, @Line: \\d+ \n"), 1u)
-        << out;
+    EXPECT_EQ(count(out, "<Client>ERR: _hndlr_x_qivpbctrl_nfy_fct Fail, errno: 5, @Line: \\d+ \n"), 1u) << out;
     g_seen.answer = 0;
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
     IQivPb_Ctrl_Terminate();
@@ -445,14 +446,14 @@ TEST_F(Pbctrl, FeatureDataAndFirstPictureEvents)
 
     const std::string fn = address_of(app_event);
     capture();
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + fn + " 0x48:16 0x50:0 0x48:" +
-                         std::to_string(block)),
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + fn + " 0x48:16 0x50:0 0x48:" + std::to_string(block)),
               "0 2 0");
     std::string out = captured();
     EXPECT_EQ(g_seen.event.load(), 16u);
     EXPECT_EQ(g_seen.payload, "feature payload");
-    EXPECT_EQ(count(out, "_hndlr_x_qivpbctrl_nfy_fct:h_kmem=0x[0-9a-f]+,handlepvFeatureData=0x[0-9a-f]+\n"
-                         "_hndlr_x_qivpbctrl_nfy_fct,callback done\n"),
+    EXPECT_EQ(count(out,
+                    "_hndlr_x_qivpbctrl_nfy_fct:h_kmem=0x[0-9a-f]+,handlepvFeatureData=0x[0-9a-f]+\n"
+                    "_hndlr_x_qivpbctrl_nfy_fct,callback done\n"),
               1u)
         << out;
 
@@ -463,21 +464,17 @@ TEST_F(Pbctrl, FeatureDataAndFirstPictureEvents)
 
     // Event 55 carries the 64-bit PTS: 1234567890123 = 0x11F71FB04CB.
     capture();
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + fn + " 0x48:55 0x50:0 0x71=cb04fb711f010000"),
-              "0 2 0");
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + fn + " 0x48:55 0x50:0 0x71=cb04fb711f010000"), "0 2 0");
     out = captured();
-    EXPECT_EQ(count(out, "recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, p:0x[0-9a-f]+, pts: 1234567890123 \n"), 1u)
-        << out;
+    EXPECT_EQ(count(out, "recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, p:0x[0-9a-f]+, pts: 1234567890123 \n"), 1u) << out;
     EXPECT_EQ(g_seen.event.load(), 55u);
     EXPECT_EQ(g_seen.pts, 1234567890123);
     // The same event with a plain value: said so, nothing read through it.
     capture();
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(note_event) +
-                         " 0x48:55 0x50:0 0x48:4096"),
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(note_event) + " 0x48:55 0x50:0 0x48:4096"),
               "0 2 0");
     out = captured();
-    EXPECT_EQ(count(out, "recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x1000, no pts record \n"), 1u)
-        << out;
+    EXPECT_EQ(count(out, "recv IQIV_PB_CTRL_EVENT_FIRST_PIC_READY, value:0x1000, no pts record \n"), 1u) << out;
 
     x_kmem_block_free(block);
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
@@ -493,8 +490,7 @@ TEST_F(Pbctrl, BadCallBacksAreRefused)
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_cli_fct cli0 0x48:1 0x48:2").substr(0, 2), "-3");
     // Only the functions this library handed out may be called.
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_cli_fct 0x1234 0x48:1").substr(0, 2), "-3");
-    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(app_event) + " 0x48:1").substr(0, 2),
-              "-3");
+    EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct " + address_of(app_event) + " 0x48:1").substr(0, 2), "-3");
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_nfy_fct 0 0x48:1 0x50:0 0x48:0"), "-1 2 -1");
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
     IQivPb_Ctrl_Terminate();

@@ -51,8 +51,8 @@ TEST_F(Pbplay, PlaysAFileByteExactInPullMode)
     const Outcome r = pbplay(path_);
     ASSERT_EQ(r.status, 0) << r.out;
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("pbplay: playback ([0-9]+), " + std::to_string(kBytes) +
-                                                       " bytes\n")))
+    ASSERT_TRUE(
+        std::regex_search(r.out, m, std::regex("pbplay: playback ([0-9]+), " + std::to_string(kBytes) + " bytes\n")))
         << r.out;
     EXPECT_EQ(engine_.ok("played " + m[1].str()), std::to_string(kBytes) + " " + checksum_);
     EXPECT_NE(r.out.find("(100%)\n"), std::string::npos) << r.out;

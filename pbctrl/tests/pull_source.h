@@ -66,8 +66,8 @@ struct Source {
         return 0;
     }
     // Completes from a thread of its own, as a real source would.
-    static int32_t read_async(uint32_t, void *tag, void *buf, uint32_t len,
-                              IQIV_PB_CTRL_PULL_NFY_FCT nfy, void *nfy_tag, uint32_t *req)
+    static int32_t read_async(uint32_t, void *tag, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT nfy,
+                              void *nfy_tag, uint32_t *req)
     {
         auto *s = static_cast<Source *>(tag);
         *req = static_cast<uint32_t>(++s->async_reads);
@@ -102,11 +102,14 @@ struct Source {
     int32_t set_engine_param(IQIV_PB_HANDLE_T h)
     {
         IQIV_PB_CTRL_ENGINE_PARAM_T p{};
-        p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{
-            this, reinterpret_cast<void *>(&Source::open), reinterpret_cast<void *>(&Source::close),
-            reinterpret_cast<void *>(&Source::read), reinterpret_cast<void *>(&Source::read_async),
-            reinterpret_cast<void *>(&Source::abort_read), reinterpret_cast<void *>(&Source::seek),
-            reinterpret_cast<void *>(&Source::length)};
+        p.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{this,
+                                                                 reinterpret_cast<void *>(&Source::open),
+                                                                 reinterpret_cast<void *>(&Source::close),
+                                                                 reinterpret_cast<void *>(&Source::read),
+                                                                 reinterpret_cast<void *>(&Source::read_async),
+                                                                 reinterpret_cast<void *>(&Source::abort_read),
+                                                                 reinterpret_cast<void *>(&Source::seek),
+                                                                 reinterpret_cast<void *>(&Source::length)};
         return IQivPb_Ctrl_SetEngineParam(h, &p);
     }
 

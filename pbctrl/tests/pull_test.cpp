@@ -53,17 +53,20 @@ protected:
     {
         return engine_.ok("callback " + name + " 0 " + args);
     }
-    std::string open_pull() { return cb("x_qivpbctrl_pull_open_nfy_fct", "0x48:" + std::to_string(h_) + " 0x98:0 0x50:" + tag_); }
+    std::string open_pull()
+    {
+        return cb("x_qivpbctrl_pull_open_nfy_fct", "0x48:" + std::to_string(h_) + " 0x98:0 0x50:" + tag_);
+    }
     std::string map(uint32_t pull, uint32_t block)
     {
-        return cb("x_qivpbctrl_pull_MapMemSlice_nfy_fct", "0x48:" + std::to_string(pull) + " 0x50:" + tag_ +
-                                                               " 0x48:1 0x71=" + le32(block) + " 0x98:0");
+        return cb("x_qivpbctrl_pull_MapMemSlice_nfy_fct",
+                  "0x48:" + std::to_string(pull) + " 0x50:" + tag_ + " 0x48:1 0x71=" + le32(block) + " 0x98:0");
     }
     std::string read_async(uint32_t pull, uint32_t id, uint32_t len)
     {
-        return cb("x_qivpbctrl_pull_read_async_nfy_fct", "0x48:" + std::to_string(pull) + " 0x50:" + tag_ +
-                                                              " 0x48:" + std::to_string(id) + " 0x48:0 0x48:" +
-                                                              std::to_string(len) + " 0x61:1 0x98:0 0x50:7");
+        return cb("x_qivpbctrl_pull_read_async_nfy_fct",
+                  "0x48:" + std::to_string(pull) + " 0x50:" + tag_ + " 0x48:" + std::to_string(id) +
+                      " 0x48:0 0x48:" + std::to_string(len) + " 0x61:1 0x98:0 0x50:7");
     }
     uint32_t block(uint32_t size)
     {
@@ -207,8 +210,9 @@ TEST_F(Pull, BadInputFromTheEngineSideGivesErrors)
     // record, request or tag.
     const auto before = bytes_of(info().at_pull);
     info().t_pull_fct.pf_open = reinterpret_cast<void *>(+[](uint32_t, uint32_t *, void *) -> int32_t { return 1; });
-    info().t_pull_fct.pf_read_async = reinterpret_cast<void *>(
-        +[](uint32_t, void *, void *, uint32_t, IQIV_PB_CTRL_PULL_NFY_FCT, void *, uint32_t *) -> int32_t { return 2; });
+    info().t_pull_fct.pf_read_async = reinterpret_cast<void *>(+[](uint32_t, void *, void *, uint32_t,
+                                                                   IQIV_PB_CTRL_PULL_NFY_FCT, void *,
+                                                                   uint32_t *) -> int32_t { return 2; });
     EXPECT_EQ(open_pull(), "-1 2 1 out1=0");
     EXPECT_EQ(read_async(100, 1, 16), "-1 2 2 out6=0");
     EXPECT_EQ(bytes_of(info().at_pull), before);
@@ -288,7 +292,8 @@ TEST_F(Pull, MapsOutliveTheReadsIntoThem)
     ASSERT_EQ(read_async(100, 1, 4096), "0 2 0 out6=1");
     EXPECT_EQ(cb("x_qivpbctrl_pull_close_nfy_fct", "0x48:100 0x50:" + tag_), "0 2 0");
     EXPECT_EQ(cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:100 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:8 0x98:0"),
-              "-1 2 -1 out5=0") << "closed";
+              "-1 2 -1 out5=0")
+        << "closed";
     std::memset(g_blocked.buf, 0x5a, g_blocked.len);
     EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, g_blocked.nfy_tag, g_blocked.len, 0), -1) << "nobody waits for it";
     EXPECT_EQ(_IQivPb_Ctrl_Pull_Nfy_Fct(0, g_blocked.nfy_tag, g_blocked.len, 0), -1) << "a freed tag is not read";
@@ -299,9 +304,8 @@ TEST_F(Pull, MapsOutliveTheReadsIntoThem)
     ASSERT_EQ(open_pull(), "0 2 0 out1=101");
     ASSERT_EQ(map(101, block(4096)), "0 2 0 out4=1");
     g_blocked.reset();
-    std::thread late_reader([this] {
-        cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:101 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:4096 0x98:0");
-    });
+    std::thread late_reader(
+        [this] { cb("x_qivpbctrl_pull_read_nfy_fct", "0x48:101 0x50:" + tag_ + " 0x48:1 0x48:0 0x48:4096 0x98:0"); });
     {
         std::unique_lock<std::mutex> lock(g_blocked.mu);
         ASSERT_TRUE(g_blocked.cv.wait_for(lock, std::chrono::seconds(10), [] { return g_blocked.inside; }));

@@ -33,7 +33,8 @@ TEST(PullThreads, TwoPlaybacksPlayAtOnce)
         ASSERT_GE(slot, 0);
         src[i].attach(slot);
         char b[96];
-        std::snprintf(b, sizeof b, "pullplay %u %p 2 16384", h[i], static_cast<void *>(&pbctrl::t_client_info[slot].ui1_client_idx));
+        std::snprintf(b, sizeof b, "pullplay %u %p 2 16384", h[i],
+                      static_cast<void *>(&pbctrl::t_client_info[slot].ui1_client_idx));
         play[i] = b;
         std::snprintf(b, sizeof b, "%zu %016llx", src[i].data.size(),
                       static_cast<unsigned long long>(pbsim::checksum_of(src[i].data.data(), src[i].data.size())));
@@ -92,8 +93,7 @@ TEST(PullThreads, TwoPlaybacksPlayedByTheEngineAtOnce)
     for (int i = 0; i < kPlaybacks; ++i) {
         std::unique_lock<std::mutex> lock(events[i].mu);
         ASSERT_TRUE(events[i].wait_end(lock));
-        EXPECT_EQ(events[i].ends[0].ui8_checksum,
-                  pbsim::checksum_of(src[i].data.data(), src[i].data.size()));
+        EXPECT_EQ(events[i].ends[0].ui8_checksum, pbsim::checksum_of(src[i].data.data(), src[i].data.size()));
         EXPECT_EQ(events[i].ends[0].ui8_bytes, src[i].data.size());
     }
     for (int i = 0; i < kPlaybacks; ++i) {

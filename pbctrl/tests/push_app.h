@@ -49,8 +49,7 @@ struct Events {
 
 // Pushes bytes in buffers of the given sizes, in turn; 0 or the first
 // failing result.
-inline int32_t push_bytes(uint32_t h, Events &ev, const uint8_t *data, size_t n,
-                          const std::vector<uint32_t> &sizes)
+inline int32_t push_bytes(uint32_t h, Events &ev, const uint8_t *data, size_t n, const std::vector<uint32_t> &sizes)
 {
     size_t off = 0;
     for (size_t k = 0; off < n; ++k) {

@@ -218,8 +218,8 @@ TEST_F(Push, NoticesForNoRequestChangeNothing)
     EXPECT_EQ(engine_.ok("callback x_qivpbctrl_Ipc_SendData_nfy_fct 0 0x48:0 0x50:0x1000 0x48:1"), "-3 0 0");
     char tag[32];
     std::snprintf(tag, sizeof tag, "%p", static_cast<void *>(&info().ui1_client_idx));
-    EXPECT_EQ(engine_.ok(std::string("callback x_qivpbctrl_Ipc_SendData_nfy_fct 0 0x48:5 0x50:") + tag + " 0x48:" +
-                         std::to_string(req) + " 0x48:0"),
+    EXPECT_EQ(engine_.ok(std::string("callback x_qivpbctrl_Ipc_SendData_nfy_fct 0 0x48:5 0x50:") + tag +
+                         " 0x48:" + std::to_string(req) + " 0x48:0"),
               "0 2 0");
     std::vector<uint8_t> after(reinterpret_cast<uint8_t *>(&info().ab_slice_used[0]),
                                reinterpret_cast<uint8_t *>(&info().at_buf_info[pbctrl::kSlices]));
@@ -239,13 +239,13 @@ TEST_F(Push, ConfusedEngineSliceFetchFailsCleanly)
         std::string script;
         int32_t result;
     } cases[] = {
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0000000000100000", IQIVPB_FAIL},  // no slices
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0101000000100000", IQIVPB_FAIL},  // 257
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 ffffffff00100000", IQIVPB_FAIL},  // far above
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0400000000000000", IQIVPB_FAIL},  // size 0
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0400000000200000", IQIVPB_FAIL},  // not the blocks' size
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle 2 efbeadde", IQIVPB_FAIL},         // no such block
-        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle 2 STRAY", IQIVPB_FAIL},            // a block of another size
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0000000000100000", IQIVPB_FAIL}, // no slices
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0101000000100000", IQIVPB_FAIL}, // 257
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 ffffffff00100000", IQIVPB_FAIL}, // far above
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0400000000000000", IQIVPB_FAIL}, // size 0
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 1 0400000000200000", IQIVPB_FAIL}, // not the blocks' size
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle 2 efbeadde", IQIVPB_FAIL},       // no such block
+        {"outhex x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Handle 2 STRAY", IQIVPB_FAIL},          // a block of another size
         {"result x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info -5", -5},
         {"type x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info 0", IQIVPB_FAIL},
         {"status x_QivPb_Ctrl_Ipc_Get_Mem_Slice_Info -1", IQIVPB_FAIL},
@@ -364,9 +364,11 @@ TEST_F(Push, ExBuffersArriveAndTheirMapsGoAway)
         ASSERT_EQ(engine_.ok("reset"), "");
         if (out == "4 JUNK" || out == "4 SHORT") {
             const std::string list = engine_.ok("alloc kmem 4096");
-            const uint32_t slot = out == "4 SHORT" ? static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem 4096"))) : 0xdeadbeef;
+            const uint32_t slot = out == "4 SHORT" ? static_cast<uint32_t>(std::stoul(engine_.ok("alloc kmem 4096")))
+                                                   : 0xdeadbeef;
             char le[9];
-            std::snprintf(le, sizeof le, "%02x%02x%02x%02x", slot & 0xFF, (slot >> 8) & 0xFF, (slot >> 16) & 0xFF, slot >> 24);
+            std::snprintf(le, sizeof le, "%02x%02x%02x%02x", slot & 0xFF, (slot >> 8) & 0xFF, (slot >> 16) & 0xFF,
+                          slot >> 24);
             ASSERT_EQ(engine_.ok("write " + list + " 0 " + le), "");
             out = out.substr(0, 2) + list;
         }

@@ -49,7 +49,8 @@ TEST(PushThreads, TwoThreadsPushIntoOnePlayback)
     const int slot = pbctrl::find_by_handle(h);
     ASSERT_GE(slot, 0);
     for (int k = 0; k < pbctrl::kSlices; ++k)
-        EXPECT_FALSE(pbctrl::t_client_info[slot].ab_slice_used[k] || pbctrl::t_client_info[slot].at_buf_info[k].pv_addr);
+        EXPECT_FALSE(pbctrl::t_client_info[slot].ab_slice_used[k] ||
+                     pbctrl::t_client_info[slot].at_buf_info[k].pv_addr);
     EXPECT_EQ(IQivPb_Ctrl_Close(h), 0);
     IQivPb_Ctrl_Terminate();
     testing::internal::GetCapturedStdout();

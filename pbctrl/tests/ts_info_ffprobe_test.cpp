@@ -30,8 +30,9 @@ const std::string kTone = "-f lavfi -i sine=frequency=440:duration=1 ";
 const std::string kToneB = "-f lavfi -i sine=frequency=880:duration=1 ";
 const std::string kH264 = "-c:v libx264 -preset ultrafast ";
 const std::string kM2ts = "-mpegts_m2ts_mode 1 ";
-const std::string kTwoPrograms = "-map 0 -map 1 -map 2 -map 3 -program program_num=1:st=0:st=1 "
-                                 "-program program_num=2:st=2:st=3 ";
+const std::string kTwoPrograms =
+    "-map 0 -map 1 -map 2 -map 3 -program program_num=1:st=0:st=1 "
+    "-program program_num=2:st=2:st=3 ";
 
 // How a sample is made from another one instead of by ffmpeg.
 enum class From { Ffmpeg, Cut, Prefixed, Joined };
@@ -42,7 +43,7 @@ struct Sample {
     std::string ffmpeg_args; // inputs, codecs and muxer options
     From how = From::Ffmpeg;
     const char *source = nullptr;
-    size_t cut_bytes = 0; // bytes dropped from the start of the source
+    size_t cut_bytes = 0;         // bytes dropped from the start of the source
     const char *second = nullptr; // joined after the source
 };
 
@@ -56,7 +57,9 @@ const std::vector<Sample> &samples()
         {"h264_mp3.ts", 188, kVideo + kTone + kH264 + "-c:a libmp3lame "},
         {"h264_ac3_aac.ts", 188, kVideo + kTone + kToneB + "-map 0 -map 1 -map 2 " + kH264 + "-c:a:0 ac3 -c:a:1 aac "},
         {"mp3_only.ts", 188, kTone + "-c:a libmp3lame "},
-        {"two_programs.ts", 188, kVideo + kTone + kVideo + kToneB + kTwoPrograms + "-c:v mpeg2video -c:a:0 mp2 " + kH264 + "-c:a:1 libmp3lame "},
+        {"two_programs.ts", 188,
+         kVideo + kTone + kVideo + kToneB + kTwoPrograms + "-c:v mpeg2video -c:a:0 mp2 " + kH264 +
+             "-c:a:1 libmp3lame "},
         {"mpeg2_mp2.m2ts", 192, kVideo + kTone + "-c:v mpeg2video -c:a mp2 " + kM2ts},
         {"h264_ac3.m2ts", 192, kVideo + kTone + kH264 + "-c:a ac3 " + kM2ts},
         {"h264_aac.m2ts", 192, kVideo + kTone + kH264 + "-c:a aac " + kM2ts},
@@ -196,8 +199,7 @@ Counts compare_with_ffprobe(const fs::path &file, size_t packet_size)
             const unsigned pid = static_cast<unsigned>(std::stoul(kv.at(s + "id"), nullptr, 16));
             const std::string codec = kv.at(s + "codec_name");
             codec_by_pid[pid] = codec;
-            set.emplace(pid, stream_type_of(codec, kv.at(s + "codec_tag")),
-                        std::stoull(kv.at(s + "start_pts")));
+            set.emplace(pid, stream_type_of(codec, kv.at(s + "codec_tag")), std::stoull(kv.at(s + "start_pts")));
             ++counts.streams;
         }
         ++counts.programs;
@@ -235,8 +237,8 @@ TEST(TsInfoFfprobe, AgreesWithFfprobeOnRealStreams)
         const Counts c = compare_with_ffprobe(dir.file(s.name), s.packet_size);
         EXPECT_GT(c.streams, 0);
         printf("%-24s %7ju bytes  %3d-byte packets  %d program(s)  %d stream(s)\n", s.name,
-               static_cast<uintmax_t>(fs::file_size(dir.file(s.name))), static_cast<int>(s.packet_size),
-               c.programs, c.streams);
+               static_cast<uintmax_t>(fs::file_size(dir.file(s.name))), static_cast<int>(s.packet_size), c.programs,
+               c.streams);
         programs += c.programs;
         streams += c.streams;
     }

@@ -182,7 +182,8 @@ TEST(TsInfo, EveryCutIsSafeAndConsistent)
         s.filler(1);
         s.bytes.erase(s.bytes.begin(), s.bytes.begin() + 100); // start mid-packet
         s.packet(0, true, pat({kPmtPid, 0x1001}))
-            .packet(kPmtPid, true, pmt({{0x02, kVideoPid, {0x0A, 0x04, 0x65, 0x6E, 0x67, 0x00}}, {0x03, kAudioPid, {}}}))
+            .packet(kPmtPid, true,
+                    pmt({{0x02, kVideoPid, {0x0A, 0x04, 0x65, 0x6E, 0x67, 0x00}}, {0x03, kAudioPid, {}}}))
             .packet(kVideoPid, true, pes(kVideoPts, {}, 0xE0))
             .packet(0x1001, true, pmt({{0x81, 0x300, {}}}))
             .packet(kAudioPid, true, pes(kAudioPts, {0xFF, 0xFB, 0x90, 0x64}))
@@ -194,8 +195,8 @@ TEST(TsInfo, EveryCutIsSafeAndConsistent)
             SCOPED_TRACE(testing::Message() << size << " cut at " << len);
             IQIV_PB_TS_INFO_T info;
             const Bytes cut(s.bytes.begin(), s.bytes.begin() + len);
-            const int32_t rc = IQivPb_Ctrl_GetTSInfo(cut.empty() ? nullptr : cut.data(),
-                                                     static_cast<uint32_t>(len), &info);
+            const int32_t rc = IQivPb_Ctrl_GetTSInfo(cut.empty() ? nullptr : cut.data(), static_cast<uint32_t>(len),
+                                                     &info);
             ASSERT_TRUE(rc == 0 || rc == -1 || rc == -3) << rc;
             if (rc != 0)
                 continue;

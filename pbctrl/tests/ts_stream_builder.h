@@ -53,7 +53,14 @@ inline Bytes pmt(const std::vector<EsEntry> &streams)
 // A PES header with a PTS (or none when pts_flags is 0), then the data.
 inline Bytes pes(uint64_t pts, const Bytes &data, uint8_t stream_id = 0xC0, uint8_t pts_flags = 2)
 {
-    Bytes p{0x00, 0x00, 0x01, stream_id, 0x00, 0x00, 0x80, static_cast<uint8_t>(pts_flags << 6),
+    Bytes p{0x00,
+            0x00,
+            0x01,
+            stream_id,
+            0x00,
+            0x00,
+            0x80,
+            static_cast<uint8_t>(pts_flags << 6),
             static_cast<uint8_t>(pts_flags ? 5 : 0)};
     if (pts_flags)
         p.insert(p.end(), {static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)), static_cast<uint8_t>(pts >> 22),

@@ -53,15 +53,12 @@ struct Play {
     std::mutex mu;
     std::condition_variable cv;
     uint64_t pos = 0;
-    bool ended = false;  // the end-of-stream event came
+    bool ended = false; // the end-of-stream event came
     pbsim::PlayEnd end{};
     std::vector<std::thread> readers;
 };
 
-Play &as_play(void *tag)
-{
-    return *static_cast<Play *>(tag);
-}
+Play &as_play(void *tag) { return *static_cast<Play *>(tag); }
 
 void print_progress(const char *what, uint64_t bytes, uint64_t length)
 {
@@ -87,10 +84,7 @@ int32_t pull_open(uint32_t, uint32_t *ph_pull, void *)
     return 0;
 }
 
-int32_t pull_close(uint32_t, void *)
-{
-    return 0;
-}
+int32_t pull_close(uint32_t, void *) { return 0; }
 
 int32_t pull_read(uint32_t, void *tag, void *buf, uint32_t len, uint32_t *got)
 {
@@ -99,8 +93,8 @@ int32_t pull_read(uint32_t, void *tag, void *buf, uint32_t len, uint32_t *got)
 }
 
 // Ends from a thread of its own, as a reader of a slow medium would.
-int32_t pull_read_async(uint32_t, void *tag, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT nfy,
-                        void *nfy_tag, uint32_t *req_id)
+int32_t pull_read_async(uint32_t, void *tag, void *buf, uint32_t len, IQIV_PB_CTRL_PULL_NFY_FCT nfy, void *nfy_tag,
+                        uint32_t *req_id)
 {
     Play &p = as_play(tag);
     std::lock_guard<std::mutex> lock(p.mu);
@@ -113,10 +107,7 @@ int32_t pull_read_async(uint32_t, void *tag, void *buf, uint32_t len, IQIV_PB_CT
     return 0;
 }
 
-int32_t pull_abort_read(uint32_t, void *, uint32_t)
-{
-    return 0;
-}
+int32_t pull_abort_read(uint32_t, void *, uint32_t) { return 0; }
 
 int32_t pull_byte_seek(uint32_t, void *tag, uint64_t offset, uint8_t origin, uint64_t *cur)
 {
@@ -156,23 +147,19 @@ int32_t on_event(uint32_t event, void *tag, void *data)
     return 0;
 }
 
-bool register_events(IQIV_PB_HANDLE_T h, Play &p)
-{
-    return IQivPb_Ctrl_RegCallback(h, &p, on_event) == 0;
-}
+bool register_events(IQIV_PB_HANDLE_T h, Play &p) { return IQivPb_Ctrl_RegCallback(h, &p, on_event) == 0; }
 
 bool set_pull_parameters(IQIV_PB_HANDLE_T h, Play &p)
 {
     IQIV_PB_CTRL_ENGINE_PARAM_T param{};
-    param.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{
-        &p,
-        reinterpret_cast<void *>(&pull_open),
-        reinterpret_cast<void *>(&pull_close),
-        reinterpret_cast<void *>(&pull_read),
-        reinterpret_cast<void *>(&pull_read_async),
-        reinterpret_cast<void *>(&pull_abort_read),
-        reinterpret_cast<void *>(&pull_byte_seek),
-        reinterpret_cast<void *>(&pull_input_length)};
+    param.uBufferModelParam.tPullInfo = IQIV_PB_CTRL_PULL_INFO_T{&p,
+                                                                 reinterpret_cast<void *>(&pull_open),
+                                                                 reinterpret_cast<void *>(&pull_close),
+                                                                 reinterpret_cast<void *>(&pull_read),
+                                                                 reinterpret_cast<void *>(&pull_read_async),
+                                                                 reinterpret_cast<void *>(&pull_abort_read),
+                                                                 reinterpret_cast<void *>(&pull_byte_seek),
+                                                                 reinterpret_cast<void *>(&pull_input_length)};
     return IQivPb_Ctrl_SetEngineParam(h, &param) == 0;
 }
 

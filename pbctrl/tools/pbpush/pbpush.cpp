@@ -38,10 +38,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void on_signal(int)
-{
-    g_stop = 1;
-}
+void on_signal(int) { g_stop = 1; }
 
 const char kUsage[] =
     "usage: pbpush [-b BYTES] [-q] [FILE | -]\n"
@@ -244,7 +241,8 @@ int run(int fd, uint32_t size, bool quiet)
     IQivPb_Ctrl_Stop(s.h);
     IQivPb_Ctrl_Close(s.h);
     IQivPb_Ctrl_Terminate();
-    std::fprintf(stderr, "pbpush: %llu bytes in %llu buffers of %u, %.2f s, %.1f MiB/s, checksum %016llx (playback %u)%s\n",
+    std::fprintf(stderr,
+                 "pbpush: %llu bytes in %llu buffers of %u, %.2f s, %.1f MiB/s, checksum %016llx (playback %u)%s\n",
                  static_cast<unsigned long long>(s.hash.bytes()), static_cast<unsigned long long>(s.buffers), size,
                  progress.seconds(), progress.rate(s.hash.bytes()), static_cast<unsigned long long>(s.hash.value()),
                  s.h, status == kExitInterrupted ? ", interrupted" : "");

@@ -49,10 +49,9 @@ struct TypeName {
 };
 
 const TypeName kTypeNames[] = {
-    {0x01, "MPEG-1 video"}, {0x02, "MPEG-2 video"},   {0x03, "MPEG-1 audio"},
-    {0x04, "MPEG-2 audio"}, {0x06, "private PES"},    {0x0F, "AAC (ADTS)"},
-    {0x10, "MPEG-4 video"}, {0x11, "AAC (LATM)"},     {0x1B, "H.264 video"},
-    {0x24, "H.265 video"},  {0x81, "AC-3 audio"},     {0x87, "E-AC-3 audio"},
+    {0x01, "MPEG-1 video"}, {0x02, "MPEG-2 video"}, {0x03, "MPEG-1 audio"}, {0x04, "MPEG-2 audio"},
+    {0x06, "private PES"},  {0x0F, "AAC (ADTS)"},   {0x10, "MPEG-4 video"}, {0x11, "AAC (LATM)"},
+    {0x1B, "H.264 video"},  {0x24, "H.265 video"},  {0x81, "AC-3 audio"},   {0x87, "E-AC-3 audio"},
 };
 
 const char *type_name(uint16_t type)
@@ -171,8 +170,7 @@ void print_text(const IQIV_PB_TS_INFO_T &info)
     for (int k = 0; k < info.ui1_prog_num; ++k) {
         const IQIV_PB_TS_PROGRAM_INFO_T &prog = info.at_program[k];
         printf("program %d: PMT PID 0x%x, %s, %u stream%s\n", k, prog.ui2_pmt_pid,
-               prog.b_parsed ? "PMT read" : "no PMT found", prog.ui1_stream_num,
-               prog.ui1_stream_num == 1 ? "" : "s");
+               prog.b_parsed ? "PMT read" : "no PMT found", prog.ui1_stream_num, prog.ui1_stream_num == 1 ? "" : "s");
         for (int s = 0; s < prog.ui1_stream_num; ++s) {
             const IQIV_PB_TS_STREAM_INFO_T &st = prog.at_stream[s];
             printf("  PID 0x%x  type 0x%02x %-13s  data %-3" PRIu32 "  ", st.ui2_pid, st.ui2_stream_type,
@@ -194,8 +192,8 @@ void print_json(const IQIV_PB_TS_INFO_T &info)
                prog.b_parsed ? "true" : "false");
         for (int s = 0; s < prog.ui1_stream_num; ++s) {
             const IQIV_PB_TS_STREAM_INFO_T &st = prog.at_stream[s];
-            printf("%s{\"pid\":%u,\"stream_type\":%u,\"data\":%" PRIu32 ",\"first_pts\":", s ? "," : "",
-                   st.ui2_pid, st.ui2_stream_type, st.ui4_data);
+            printf("%s{\"pid\":%u,\"stream_type\":%u,\"data\":%" PRIu32 ",\"first_pts\":", s ? "," : "", st.ui2_pid,
+                   st.ui2_stream_type, st.ui4_data);
             if (st.ui8_pts == IQIV_PB_TS_NO_PTS)
                 printf("null}");
             else
@@ -228,8 +226,7 @@ int main(int argc, char **argv)
     IQIV_PB_TS_INFO_T info;
     const int32_t rc = analyse(data, opt.verbose, info);
     if (rc != 0) {
-        fprintf(stderr, "tsinfo: %s: no transport stream found in the first %zu bytes\n", opt.path,
-                data.size());
+        fprintf(stderr, "tsinfo: %s: no transport stream found in the first %zu bytes\n", opt.path, data.size());
         return kExitNoTs;
     }
     if (opt.json)
@@ -237,8 +234,7 @@ int main(int argc, char **argv)
     else
         print_text(info);
     if (stream_count(info) == 0) {
-        fprintf(stderr, "tsinfo: %s: no PMT listing a stream in the first %zu bytes\n", opt.path,
-                data.size());
+        fprintf(stderr, "tsinfo: %s: no PMT listing a stream in the first %zu bytes\n", opt.path, data.size());
         return kExitNoTs;
     }
     return kExitFound;
