@@ -17,7 +17,7 @@ extern "C" {
 
 /* Results of the library itself; the service's own pass through. */
 #define IQIVPB_MISC_OK 0
-#define IQIVPB_MISC_FAIL (-1)   /* the remote call failed or answered with a wrong type */
+#define IQIVPB_MISC_FAIL (-1)    /* the remote call failed or answered with a wrong type */
 #define IQIVPB_MISC_INV_ARG (-3) /* null pointer */
 #define IQIVPB_MISC_NO_MEM (-4)  /* heap or shared-memory block not available */
 
@@ -58,8 +58,7 @@ int32_t IQivPb_Misc_GetAudioVolume(uint32_t eChannel, uint8_t *pu1Volume);
 int32_t IQivPb_Misc_SetAudioVolume(uint32_t eChannel, uint8_t u1Volume);
 /* Indices other than 1 and 101 return 0 without asking the service;
  * u4ValueSize is carried in the trace only. */
-int32_t IQivPb_Misc_GetUserPref(uint32_t ePrefIdx, IQIV_PB_MISC_USER_PREF_T *ptUserPrefValue,
-                                uint32_t u4ValueSize);
+int32_t IQivPb_Misc_GetUserPref(uint32_t ePrefIdx, IQIV_PB_MISC_USER_PREF_T *ptUserPrefValue, uint32_t u4ValueSize);
 
 int32_t c_rpc_misc_client_init(void);
 int32_t c_rpc_start_misc_client(void);

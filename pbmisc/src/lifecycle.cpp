@@ -39,10 +39,7 @@ int32_t c_rpc_start_misc_client(void)
     return rpc_open_client(kConnText);
 }
 
-int32_t c_rpc_init_qivpbmisc_client(void)
-{
-    return c_rpc_start_misc_client();
-}
+int32_t c_rpc_init_qivpbmisc_client(void) { return c_rpc_start_misc_client(); }
 
 int32_t c_rpc_uninit_qivpbmisc_client(int32_t i4_id)
 {
@@ -69,10 +66,7 @@ int32_t QivPb_Misc_Client_Init(void)
     return call<kClientInit>(__LINE__, {0});
 }
 
-int32_t QivPb_Misc_Client_Terminate(void)
-{
-    return call<kClientTerminate>(__LINE__, {0});
-}
+int32_t QivPb_Misc_Client_Terminate(void) { return call<kClientTerminate>(__LINE__, {0}); }
 
 int32_t IQivPb_Misc_Init(void)
 {

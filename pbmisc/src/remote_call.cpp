@@ -39,11 +39,10 @@ int32_t call_remote(const RemoteMember &m, int i4_line, const uint64_t *pui8_val
     if (value != 0)
         printf("RPC Failure:%s #%d, ret %d\n", m.ps_name, i4_line, value);
     else
-        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d>RPC Succeed:%s #%d, ret %d\n", g_ps_exe_name,
-                 m.ps_name, i4_line, m.ps_name, i4_line, value);
+        rpcu_log(kTraceLevel, "<LOG %s, %s, #%d>RPC Succeed:%s #%d, ret %d\n", g_ps_exe_name, m.ps_name, i4_line,
+                 m.ps_name, i4_line, value);
     if (value != 0 || result.e_type != ARG_TYPE_RESULT) {
-        printf("RPC Failure ret type:%s #%d, T:%d\n", m.ps_name, i4_line,
-               static_cast<int>(result.e_type));
+        printf("RPC Failure ret type:%s #%d, T:%d\n", m.ps_name, i4_line, static_cast<int>(result.e_type));
         rpc_del(0);
         return IQIVPB_MISC_FAIL;
     }

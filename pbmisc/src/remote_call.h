@@ -33,18 +33,19 @@ enum Member : size_t {
 inline constexpr RemoteMember kMembers[] = {
     {"QivPb_Misc_Client_Init", "x_QivPb_Misc_Init", 1, {ARG_TYPE_INT8}},
     {"QivPb_Misc_Client_Terminate", "x_QivPb_Misc_Terminate", 1, {ARG_TYPE_INT8}},
-    {"IQivPb_Misc_GetAudioVolume", "x_QivPb_Misc_GetAudioVolume", 2,
-     {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT8_OUT}},
-    {"IQivPb_Misc_SetAudioVolume", "x_QivPb_Misc_SetAudioVolume", 2,
-     {ARG_TYPE_UINT32, ARG_TYPE_UINT8}},
+    {"IQivPb_Misc_GetAudioVolume", "x_QivPb_Misc_GetAudioVolume", 2, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT8_OUT}},
+    {"IQivPb_Misc_SetAudioVolume", "x_QivPb_Misc_SetAudioVolume", 2, {ARG_TYPE_UINT32, ARG_TYPE_UINT8}},
     // index, language type, code 0, code 1, code 2
-    {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref", 5,
+    {"IQivPb_Misc_GetUserPref",
+     "x_QivPb_Misc_GetUserPref",
+     5,
      {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT8_OUT, ARG_TYPE_REF_UINT8_OUT,
       ARG_TYPE_REF_UINT8_OUT}},
     // index, record, text block handle, the record's value at 256, 0
-    {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref", 5,
-     {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32, ARG_TYPE_REF_UINT16_OUT,
-      ARG_TYPE_UINT32}},
+    {"IQivPb_Misc_GetUserPref",
+     "x_QivPb_Misc_GetUserPref",
+     5,
+     {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32, ARG_TYPE_REF_UINT16_OUT, ARG_TYPE_UINT32}},
 };
 
 // The connection value of the last successful open (also by auto-connect).
@@ -60,10 +61,7 @@ template <Member M, size_t N> int32_t call(int i4_line, const uint64_t (&aui8_va
     return call_remote(kMembers[M], i4_line, aui8_values);
 }
 
-inline uint64_t addr(const void *pv)
-{
-    return reinterpret_cast<uintptr_t>(pv);
-}
+inline uint64_t addr(const void *pv) { return reinterpret_cast<uintptr_t>(pv); }
 
 } // namespace pbmisc
 

@@ -57,9 +57,9 @@ int32_t get_audio_language(IQIV_PB_MISC_AUDIO_LANG_T &out)
     auto *p = static_cast<LangPlaces *>(std::calloc(1, sizeof(LangPlaces)));
     if (!p)
         return IQIVPB_MISC_NO_MEM;
-    const int32_t ret = call<kGetAudioLangPref>(
-        __LINE__, {IQIVPB_MISC_PREF_AUDIO_LANG, addr(&p->u4LangType), addr(&p->au1Code[0]),
-                   addr(&p->au1Code[1]), addr(&p->au1Code[2])});
+    const int32_t ret = call<kGetAudioLangPref>(__LINE__,
+                                                {IQIVPB_MISC_PREF_AUDIO_LANG, addr(&p->u4LangType),
+                                                 addr(&p->au1Code[0]), addr(&p->au1Code[1]), addr(&p->au1Code[2])});
     // The places hold nothing of the service's after a failed call.
     if (ret != 0)
         out.u4LangType = 0;
@@ -92,8 +92,8 @@ int32_t get_text(IQIV_PB_MISC_TEXT_PREF_T &out)
     printf("<MISC CLIENT>smem mapped address...uSmemBlockAddr=0x%x, u4SndSize=%d\n",
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(block)), static_cast<int>(u4SndSize));
     std::memset(block, 0, u4SndSize);
-    const int32_t ret = call<kGetTextPref>(
-        __LINE__, {IQIVPB_MISC_PREF_TEXT, addr(&out), hSmemBlockHandle, addr(&out.u2Value), 0});
+    const int32_t ret = call<kGetTextPref>(__LINE__, {IQIVPB_MISC_PREF_TEXT, addr(&out), hSmemBlockHandle,
+                                                      addr(&out.u2Value), 0});
     if (ret == 0) {
         // As strncpy: up to the text's end, the rest of the field zeroed,
         // no terminator when the text fills it.
@@ -127,22 +127,20 @@ int32_t IQivPb_Misc_SetAudioVolume(uint32_t eChannel, uint8_t u1Volume)
     return call<kSetAudioVolume>(__LINE__, {eChannel, u1Volume});
 }
 
-int32_t IQivPb_Misc_GetUserPref(uint32_t ePrefIdx, IQIV_PB_MISC_USER_PREF_T *ptUserPrefValue,
-                                uint32_t u4ValueSize)
+int32_t IQivPb_Misc_GetUserPref(uint32_t ePrefIdx, IQIV_PB_MISC_USER_PREF_T *ptUserPrefValue, uint32_t u4ValueSize)
 {
     rpcu_log(kTraceLevel,
              "<LOG %s, %s, #%d><MISC CLIENT> IQivPb_Misc_GetUserPref is called, ePrefIdx=%d, "
              "ptUserPrefValue=0x%x, u4ValueSize=%d\n",
              g_ps_exe_name, __func__, __LINE__, static_cast<int>(ePrefIdx),
-             static_cast<unsigned>(reinterpret_cast<uintptr_t>(ptUserPrefValue)),
-             static_cast<int>(u4ValueSize));
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(ptUserPrefValue)), static_cast<int>(u4ValueSize));
     if (ePrefIdx != IQIVPB_MISC_PREF_AUDIO_LANG && ePrefIdx != IQIVPB_MISC_PREF_TEXT)
         return IQIVPB_MISC_OK;
     // The record is written whatever the service answers.
     if (!ptUserPrefValue)
         return IQIVPB_MISC_INV_ARG;
     return ePrefIdx == IQIVPB_MISC_PREF_AUDIO_LANG ? get_audio_language(ptUserPrefValue->tAudioLang)
-                                                    : get_text(ptUserPrefValue->tText);
+                                                   : get_text(ptUserPrefValue->tText);
 }
 
 } // extern "C"

@@ -70,30 +70,40 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
         const char *public_name;
         const char *op;
         std::function<int32_t()> invoke;
-        const char *codes; // count, then each argument's code
+        const char *codes;               // count, then each argument's code
         std::vector<std::string> values; // as the engine saw them; "" skips one
         std::function<void()> check_out;
     };
     const Case cases[] = {
         {"QivPb_Misc_Client_Init", "x_QivPb_Misc_Init", QivPb_Misc_Client_Init, "0x42", {"0"}, [] {}},
-        {"IQivPb_Misc_SetAudioVolume", "x_QivPb_Misc_SetAudioVolume",
-         [] { return IQivPb_Misc_SetAudioVolume(3, 77); }, "0x48 0x46", {"3", "77"},
+        {"IQivPb_Misc_SetAudioVolume",
+         "x_QivPb_Misc_SetAudioVolume",
+         [] { return IQivPb_Misc_SetAudioVolume(3, 77); },
+         "0x48 0x46",
+         {"3", "77"},
          [&] { EXPECT_EQ(engine_.ok("misc volume 3"), "77"); }},
-        {"IQivPb_Misc_GetAudioVolume", "x_QivPb_Misc_GetAudioVolume",
-         [&] { return IQivPb_Misc_GetAudioVolume(3, &volume); }, "0x48 0x96", {"3", "0"},
+        {"IQivPb_Misc_GetAudioVolume",
+         "x_QivPb_Misc_GetAudioVolume",
+         [&] { return IQivPb_Misc_GetAudioVolume(3, &volume); },
+         "0x48 0x96",
+         {"3", "0"},
          [&] { EXPECT_EQ(volume, 77); }},
-        {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref",
+        {"IQivPb_Misc_GetUserPref",
+         "x_QivPb_Misc_GetUserPref",
          [&] { return IQivPb_Misc_GetUserPref(1, &pref, sizeof pref); },
-         "0x48 0x98 0x96 0x96 0x96", {"1", "0", "0", "0", "0"},
+         "0x48 0x98 0x96 0x96 0x96",
+         {"1", "0", "0", "0", "0"},
          [&] {
              EXPECT_EQ(pref.tAudioLang.u4LangType, 2u);
              EXPECT_EQ(pref.tAudioLang.u1LangCode0, 101);
              EXPECT_EQ(pref.tAudioLang.u1LangCode1, 110);
              EXPECT_EQ(pref.tAudioLang.u1LangCode2, 103);
          }},
-        {"IQivPb_Misc_GetUserPref", "x_QivPb_Misc_GetUserPref",
+        {"IQivPb_Misc_GetUserPref",
+         "x_QivPb_Misc_GetUserPref",
          [&] { return IQivPb_Misc_GetUserPref(101, &pref, sizeof pref); },
-         "0x48 0x9B 0x48 0x97 0x48", {"101", "170", "", "43690", "0"},
+         "0x48 0x9B 0x48 0x97 0x48",
+         {"101", "170", "", "43690", "0"},
          [&] {
              EXPECT_EQ(pref.tText.u1Value, 1);
              EXPECT_STREQ(pref.tText.acText, "Living room");
@@ -103,8 +113,7 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
              EXPECT_NE(handle, "0");
              EXPECT_NE(access(("/dev/shm/korm." + handle).c_str(), F_OK), 0) << handle;
          }},
-        {"QivPb_Misc_Client_Terminate", "x_QivPb_Misc_Terminate", QivPb_Misc_Client_Terminate,
-         "0x42", {"0"}, [] {}},
+        {"QivPb_Misc_Client_Terminate", "x_QivPb_Misc_Terminate", QivPb_Misc_Client_Terminate, "0x42", {"0"}, [] {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.op) + " " + c.codes);
@@ -121,8 +130,8 @@ TEST_F(Pbmisc, EveryRemoteMemberSendsItsCodesAndGetsItsPlacesBack)
             EXPECT_EQ(engine_.ok(std::string("last ") + c.op + " " + std::to_string(i)), c.values[i]) << i;
         }
         c.check_out();
-        EXPECT_EQ(count(out, std::string("<LOG [^,]+, ") + c.public_name + ", #\\d+>RPC Succeed:" +
-                                 c.public_name + " #\\d+, ret 0\n"),
+        EXPECT_EQ(count(out, std::string("<LOG [^,]+, ") + c.public_name + ", #\\d+>RPC Succeed:" + c.public_name +
+                                 " #\\d+, ret 0\n"),
                   1u)
             << out;
     }
@@ -153,8 +162,9 @@ TEST_F(Pbmisc, LanguageTypeDecidesWhichCodesAreCopied)
         EXPECT_EQ(pref.tAudioLang.u1LangCode0, c.code0);
         EXPECT_EQ(pref.tAudioLang.u1LangCode1, c.code1);
         EXPECT_EQ(pref.tAudioLang.u1LangCode2, c.code2);
-        EXPECT_EQ(count(out, "u4LangType=\\[\\d\\]\nu1LangCode0=\\[101\\]\nu1LangCode1=\\[110\\]\n"
-                             "u1LangCode2=\\[103\\]\n"),
+        EXPECT_EQ(count(out,
+                        "u4LangType=\\[\\d\\]\nu1LangCode0=\\[101\\]\nu1LangCode1=\\[110\\]\n"
+                        "u1LangCode2=\\[103\\]\n"),
                   1u)
             << out;
     }
@@ -213,10 +223,11 @@ TEST_F(Pbmisc, EngineDownFailsWithMinus6AndComesBackByAutoConnect)
     capture();
     EXPECT_EQ(IQivPb_Misc_SetAudioVolume(1, 40), -1);
     std::string out = captured();
-    EXPECT_EQ(count(out, "Open client:IQivPb_Misc_SetAudioVolume #\\d+ try to auto connect \n"
-                         "c_rpc_start_misc_client is called\n"
-                         "RPC Failure:IQivPb_Misc_SetAudioVolume #\\d+, ret -6\n"
-                         "RPC Failure ret type:IQivPb_Misc_SetAudioVolume #\\d+, T:0\n"),
+    EXPECT_EQ(count(out,
+                    "Open client:IQivPb_Misc_SetAudioVolume #\\d+ try to auto connect \n"
+                    "c_rpc_start_misc_client is called\n"
+                    "RPC Failure:IQivPb_Misc_SetAudioVolume #\\d+, ret -6\n"
+                    "RPC Failure ret type:IQivPb_Misc_SetAudioVolume #\\d+, T:0\n"),
               1u)
         << out;
 

@@ -27,15 +27,14 @@ TEST(PbmiscVisibility, ExportsItsCApiUnmangledAndNothingElse)
     void *lib = dlopen(PBMISC_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     for (const char *name :
-         {"IQivPb_Misc_Init", "IQivPb_Misc_Terminate", "QivPb_Misc_Client_Init",
-          "QivPb_Misc_Client_Terminate", "IQivPb_Misc_GetAudioVolume", "IQivPb_Misc_SetAudioVolume",
-          "IQivPb_Misc_GetUserPref", "c_rpc_misc_client_init", "c_rpc_start_misc_client",
-          "c_rpc_init_qivpbmisc_client", "c_rpc_uninit_qivpbmisc_client",
-          "c_rpc_reg_qivpbmisc_cb_hndlrs"})
+         {"IQivPb_Misc_Init", "IQivPb_Misc_Terminate", "QivPb_Misc_Client_Init", "QivPb_Misc_Client_Terminate",
+          "IQivPb_Misc_GetAudioVolume", "IQivPb_Misc_SetAudioVolume", "IQivPb_Misc_GetUserPref",
+          "c_rpc_misc_client_init", "c_rpc_start_misc_client", "c_rpc_init_qivpbmisc_client",
+          "c_rpc_uninit_qivpbmisc_client", "c_rpc_reg_qivpbmisc_cb_hndlrs"})
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
-    for (const char *name : {"_ZN6pbmisc11call_remoteERKNS_12RemoteMemberEiPKm",
-                             "_ZN6pbmisc11call_remoteERKNS_12RemoteMemberEiPKy",
-                             "_ZN6pbmisc25t_iqivpbsnd_client_rpc_idE"})
+    for (const char *name :
+         {"_ZN6pbmisc11call_remoteERKNS_12RemoteMemberEiPKm", "_ZN6pbmisc11call_remoteERKNS_12RemoteMemberEiPKy",
+          "_ZN6pbmisc25t_iqivpbsnd_client_rpc_idE"})
         EXPECT_EQ(dlsym(lib, name), nullptr) << name;
     dlclose(lib);
 }
