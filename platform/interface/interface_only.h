@@ -22,7 +22,7 @@ static inline long interface_only(const char *name, long result)
 
 /* Defines <name> to fail with <result>; the arguments the caller passes are
  * ignored. */
-#define INTERFACE_FUNCTION(name, result) \
+#define INTERFACE_FUNCTION(name, result)                                                                               \
     long name(void) { return interface_only(#name, result); }
 
 #endif

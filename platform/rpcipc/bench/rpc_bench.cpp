@@ -29,10 +29,7 @@ constexpr size_t kCallBackRounds = 20000;
 std::vector<double> g_rpc_ns;
 std::vector<double> g_bare_ns;
 
-double elapsed_ns(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
-}
+double elapsed_ns(Clock::time_point t0) { return std::chrono::duration<double, std::nano>(Clock::now() - t0).count(); }
 
 void BM_NoopRemoteCall(benchmark::State &state)
 {
@@ -143,8 +140,7 @@ Summary summarize(std::vector<double> ns)
 
 void print(const char *what, const Summary &s)
 {
-    std::printf("%-22s median %7.2f us  p99 %7.2f us  %9.0f calls/s\n", what, s.median_us, s.p99_us,
-                s.calls_per_s);
+    std::printf("%-22s median %7.2f us  p99 %7.2f us  %9.0f calls/s\n", what, s.median_us, s.p99_us, s.calls_per_s);
 }
 
 } // namespace
@@ -162,7 +158,6 @@ int main(int argc, char **argv)
     print("call-back round trip:", cb);
     if (bare.median_us > 0 && rpc.calls_per_s > 0)
         std::printf("ratio remote/bare: median %.2fx, p99 %.2fx, throughput %.2fx (target: within 3x)\n",
-                    rpc.median_us / bare.median_us, rpc.p99_us / bare.p99_us,
-                    bare.calls_per_s / rpc.calls_per_s);
+                    rpc.median_us / bare.median_us, rpc.p99_us / bare.p99_us, bare.calls_per_s / rpc.calls_per_s);
     return 0;
 }

@@ -315,7 +315,7 @@ typedef struct {
     uint32_t u4ProxyLen;
     char *pcHeader; /* 52 */
     uint32_t u4HeaderLen;
-    uint8_t *pu1Buf; /* 60 */
+    uint8_t *pu1Buf;   /* 60 */
     uint32_t u4BufLen; /* 64 */
 } IQIV_PB_CTRL_HLS_PARAM_T;
 
@@ -331,7 +331,7 @@ typedef union {
 
 /* 189 */
 typedef struct {
-    uint32_t eFeatureType; /* 1 HLS, 2 DTCP */
+    uint32_t eFeatureType;                      /* 1 HLS, 2 DTCP */
     IQIV_PB_CTRL_FEATURE_PARAM_U uFeatureParam; /* 4 */
 } IQIV_PB_CTRL_FEATURE_PARAM_T;
 
@@ -514,18 +514,18 @@ typedef struct {
 typedef struct {
     uint32_t au4Value[3];
     uint32_t u4Reserved;
-    uintptr_t uY;    /* 16 */
+    uintptr_t uY;     /* 16 */
     uint32_t u4YSize; /* 20 */
-    uintptr_t uC;    /* 24 */
+    uintptr_t uC;     /* 24 */
     uint32_t u4CSize; /* 28 */
 } IQIV_PB_CTRL_SNAPSHOT_DESC_T;
 
 /* 305 */
 typedef struct {
     uint32_t au4Value[6];
-    uintptr_t uY;    /* 24 */
+    uintptr_t uY;     /* 24 */
     uint32_t u4YSize; /* 28 */
-    uintptr_t uC;    /* 32 */
+    uintptr_t uC;     /* 32 */
     uint32_t u4CSize; /* 36 */
 } IQIV_PB_CTRL_SNAPSHOT_DESC_EXT_T;
 

@@ -87,9 +87,8 @@ typedef struct {
  * name, function value given with the call or NULL, argument count,
  * arguments, result record) -> 0 or a negative value.
  */
-typedef int32_t (*rpc_hndlr_fct)(int32_t i4_conn, const char *ps_name, void *pv_func,
-                                 uint32_t ui4_num_args, RPC_ARG_T *pt_args,
-                                 RPC_ARG_T *pt_return);
+typedef int32_t (*rpc_hndlr_fct)(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
+                                 RPC_ARG_T *pt_args, RPC_ARG_T *pt_return);
 
 /* Receives every transport log line, already formatted. */
 typedef void (*rpc_log_fct)(int32_t i4_level, const char *ps_line);
@@ -102,11 +101,13 @@ extern const char *g_ps_exe_name;
 int32_t rpc_init(uint32_t ui4_flags);
 /* > 0: the connection's id. The same text gives the same id; a broken
  * connection is connected again. */
-int32_t rpc_open_client(const char *ps_conn_text, rpc_log_fct pf_log
+int32_t rpc_open_client(const char *ps_conn_text,
+                        rpc_log_fct pf_log
 #ifdef __cplusplus
                         = 0
 #endif
-                        , uint32_t ui4_log_level
+                        ,
+                        uint32_t ui4_log_level
 #ifdef __cplusplus
                         = 15
 #endif
@@ -120,12 +121,11 @@ int32_t rpc_del(int32_t i4_id);
  * rpc_do_op (a tail call from a wrapper names the wrapper's caller). i4_timeout_ms -1: no limit. The transport's own failures (-6: not
  * connected) are kept apart from the peer's: a handler that fails gives
  * RPCR_PEER_FAILED, whatever value it returned. */
-int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
-                  RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
+int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args, RPC_ARG_T *pt_return,
+                  int32_t i4_timeout_ms);
 
 /* Registrations for the next call made on this thread; 0 on success. */
-int32_t rpc_add_ref_desc(int32_t i4_id, const void *pv_addr, const RPC_DESC_T *pt_desc,
-                         const char *ps_member);
+int32_t rpc_add_ref_desc(int32_t i4_id, const void *pv_addr, const RPC_DESC_T *pt_desc, const char *ps_member);
 int32_t rpc_add_ref_str(int32_t i4_id, const char *ps_text);
 int32_t rpc_add_ref_buff(int32_t i4_id, const void *pv_addr, uint32_t ui4_size);
 /* Marks a pointer field inside a registered record as a pointer member. */
@@ -140,8 +140,7 @@ int32_t rpc_peer_status(void);
 /* ---- logging ---- */
 
 /* Writes when a trace-log session is open and (level & the level mask). */
-void rpcu_log(int32_t i4_level, const char *ps_format, ...)
-    __attribute__((format(printf, 2, 3)));
+void rpcu_log(int32_t i4_level, const char *ps_format, ...) __attribute__((format(printf, 2, 3)));
 int32_t rpcu_tl_log_start(uint32_t ui4_flags);
 int32_t rpcu_tl_log_end(void);
 void rpcu_default_output_log(int32_t i4_level, const char *ps_line);
@@ -155,8 +154,8 @@ void rpc_engine_stop(void);
 int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr);
 /* Calls back the client handler ps_name on connection i4_conn (the first
  * argument an operation handler receives). */
-int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
-                  RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
+int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                  RPC_ARG_T *pt_return, int32_t i4_timeout_ms);
 
 /* Inside a handler: the byte size of the region one of its pointer
  * arguments points at (a record, text, buffer or place), 0 for any other
@@ -194,10 +193,7 @@ int32_t rpc_accept(int32_t i4_listen_fd);
 
 #ifdef __cplusplus
 #include <cstdint>
-inline void *rpc_arg_ptr(const RPC_ARG_T &arg)
-{
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(arg.u.ui8));
-}
+inline void *rpc_arg_ptr(const RPC_ARG_T &arg) { return reinterpret_cast<void *>(static_cast<uintptr_t>(arg.u.ui8)); }
 inline void rpc_arg_set(RPC_ARG_T &arg, uint32_t type, uint64_t value)
 {
     arg.e_type = type;

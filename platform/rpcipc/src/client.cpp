@@ -110,13 +110,9 @@ std::shared_ptr<rpcpeer::Peer> find_peer(int32_t id, const void *owner)
 
 extern "C" {
 
-int32_t rpc_init(uint32_t)
-{
-    return RPCR_OK;
-}
+int32_t rpc_init(uint32_t) { return RPCR_OK; }
 
-__attribute__((noinline)) int32_t rpc_open_client(const char *ps_conn_text, rpc_log_fct pf_log,
-                                                  uint32_t ui4_log_level)
+__attribute__((noinline)) int32_t rpc_open_client(const char *ps_conn_text, rpc_log_fct pf_log, uint32_t ui4_log_level)
 {
     const void *owner = owner_of(__builtin_return_address(0));
     return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
@@ -176,22 +172,19 @@ int32_t rpc_del(int32_t)
     return RPCR_OK;
 }
 
-__attribute__((noinline)) int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args,
-                                            RPC_ARG_T *pt_args, RPC_ARG_T *pt_return,
-                                            int32_t i4_timeout_ms)
+__attribute__((noinline)) int32_t rpc_do_op(int32_t i4_id, const char *ps_op, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                                            RPC_ARG_T *pt_return, int32_t i4_timeout_ms)
 {
     const void *owner = owner_of(__builtin_return_address(0));
     return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
         std::shared_ptr<rpcpeer::Peer> peer = find_peer(i4_id, owner);
         if (!peer)
             return RPCR_NOT_OPENED;
-        return peer->call(rpcreg::thread_regs(), ps_op, nullptr, ui4_num_args, pt_args, pt_return,
-                          i4_timeout_ms);
+        return peer->call(rpcreg::thread_regs(), ps_op, nullptr, ui4_num_args, pt_args, pt_return, i4_timeout_ms);
     });
 }
 
-int32_t rpc_add_ref_desc(int32_t, const void *pv_addr, const RPC_DESC_T *pt_desc,
-                         const char *ps_member)
+int32_t rpc_add_ref_desc(int32_t, const void *pv_addr, const RPC_DESC_T *pt_desc, const char *ps_member)
 {
     return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
         return rpcmarshal::add_record(rpcreg::thread_regs(), pv_addr, pt_desc, ps_member);
@@ -200,9 +193,8 @@ int32_t rpc_add_ref_desc(int32_t, const void *pv_addr, const RPC_DESC_T *pt_desc
 
 int32_t rpc_add_ref_str(int32_t, const char *ps_text)
 {
-    return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
-        return rpcmarshal::add_text(rpcreg::thread_regs(), ps_text);
-    });
+    return contain<int32_t>(RPCR_NO_MEM,
+                            [&]() -> int32_t { return rpcmarshal::add_text(rpcreg::thread_regs(), ps_text); });
 }
 
 int32_t rpc_add_ref_buff(int32_t, const void *pv_addr, uint32_t ui4_size)

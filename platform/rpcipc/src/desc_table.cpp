@@ -31,8 +31,7 @@ const uint32_t kTrackExPtrs[] = {OFF(IQIV_PB_CTRL_AUD_TRACK_INFO_EX_T, tExt.pu1T
 const RPC_DESC_VARIANT_T kTrackEx[] = {{nullptr, COUNT(kTrackExPtrs), kTrackExPtrs}};
 
 const uint32_t kStreamInfoPtrs[] = {OFF(IQIV_PB_CTRL_EXTRA_INFO_PARAM_U, tStreamInfo.pcInfo)};
-const RPC_DESC_VARIANT_T kExtraInfoParam[] = {
-    {"uExtraInfoParam.tStreamInfo", COUNT(kStreamInfoPtrs), kStreamInfoPtrs}};
+const RPC_DESC_VARIANT_T kExtraInfoParam[] = {{"uExtraInfoParam.tStreamInfo", COUNT(kStreamInfoPtrs), kStreamInfoPtrs}};
 
 const uint32_t kCaCertPtrs[] = {OFF(IQIV_PB_CTRL_CA_CERT_INFO_T, pu1CAFile),
                                 OFF(IQIV_PB_CTRL_CA_CERT_INFO_T, pu1CAPath)};
@@ -49,11 +48,10 @@ const uint32_t kRawDrmPtrs[] = {OFF(IQIV_PB_CTRL_DRM_INFO_U, t_raw_drm_info.pcIn
 const RPC_DESC_VARIANT_T kDrmUnion[] = {{"u.t_mln_drm_inf", COUNT(kMlnDrmPtrs), kMlnDrmPtrs},
                                         {"u.t_raw_drm_info", COUNT(kRawDrmPtrs), kRawDrmPtrs}};
 
-const uint32_t kTextInfoPtrs[] = {
-    OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[0]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[1]),
-    OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[2]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[3]),
-    OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[4]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[5]),
-    OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[6])};
+const uint32_t kTextInfoPtrs[] = {OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[0]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[1]),
+                                  OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[2]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[3]),
+                                  OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[4]), OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[5]),
+                                  OFF(IQIV_PB_CTRL_TEXT_INFO_T, apcText[6])};
 const RPC_DESC_VARIANT_T kTextInfo[] = {{nullptr, COUNT(kTextInfoPtrs), kTextInfoPtrs}};
 
 const uint32_t kCoverPtrs[] = {OFF(IQIV_PB_CTRL_MP3_COVER_INFO_T, pu1Dest)};
@@ -63,32 +61,28 @@ const uint32_t kEncryptPtrs[] = {OFF(IQIV_PB_CTRL_ENCRYPT_INFO_T, ptSeg)};
 const RPC_DESC_VARIANT_T kEncrypt[] = {{nullptr, COUNT(kEncryptPtrs), kEncryptPtrs}};
 
 const uint32_t kTtmlPtrs[] = {OFF(IQIV_PB_CTRL_SUBTITLE_INFO_PARAM_U, rTtmlUrlInfo.pcUrl)};
-const RPC_DESC_VARIANT_T kSubtitleParam[] = {
-    {"uSubtitleInfoParam.rTtmlUrlInfo", COUNT(kTtmlPtrs), kTtmlPtrs}};
+const RPC_DESC_VARIANT_T kSubtitleParam[] = {{"uSubtitleInfoParam.rTtmlUrlInfo", COUNT(kTtmlPtrs), kTtmlPtrs}};
 
 #define HLS(m) OFF(IQIV_PB_CTRL_FEATURE_PARAM_U, tHlsParam.m)
-const uint32_t kHlsPtrs[] = {HLS(pcUrl),    HLS(pcKeyUrl), HLS(pcCookie), HLS(pcUserAgent),
-                             HLS(pcReferer), HLS(pcProxy), HLS(pcHeader), HLS(pu1Buf)};
+const uint32_t kHlsPtrs[] = {HLS(pcUrl),     HLS(pcKeyUrl), HLS(pcCookie), HLS(pcUserAgent),
+                             HLS(pcReferer), HLS(pcProxy),  HLS(pcHeader), HLS(pu1Buf)};
 const uint32_t kDtcpPtrs[] = {OFF(IQIV_PB_CTRL_FEATURE_PARAM_U, tDtcpParam.pcHost),
                               OFF(IQIV_PB_CTRL_FEATURE_PARAM_U, tDtcpParam.pcPort)};
-const RPC_DESC_VARIANT_T kFeatureParam[] = {
-    {"uFeatureParam.tHlsParam", COUNT(kHlsPtrs), kHlsPtrs},
-    {"uFeatureParam.tDtcpParam", COUNT(kDtcpPtrs), kDtcpPtrs}};
+const RPC_DESC_VARIANT_T kFeatureParam[] = {{"uFeatureParam.tHlsParam", COUNT(kHlsPtrs), kHlsPtrs},
+                                            {"uFeatureParam.tDtcpParam", COUNT(kDtcpPtrs), kDtcpPtrs}};
 
 const uint32_t kUriPtrs[] = {OFF(IQIV_PB_CTRL_BUF_MODEL_PARAM_U, tUriInfo.pcUrl)};
 const uint32_t kDiscPtrs[] = {OFF(IQIV_PB_CTRL_BUF_MODEL_PARAM_U, tDiscInfo.pcPath)};
 const uint32_t kDashPtrs[] = {OFF(IQIV_PB_CTRL_BUF_MODEL_PARAM_U, tDashInfo.pcMpdUrl),
                               OFF(IQIV_PB_CTRL_BUF_MODEL_PARAM_U, tDashInfo.ptEntries)};
 // The pull arm holds the application's tag and functions: values, not pointers to carry.
-const RPC_DESC_VARIANT_T kBufModelParam[] = {
-    {"uBufferModelParam.tUriInfo", COUNT(kUriPtrs), kUriPtrs},
-    {"uBufferModelParam.tDiscInfo", COUNT(kDiscPtrs), kDiscPtrs},
-    {"uBufferModelParam.tPullInfo", 0, nullptr},
-    {"uBufferModelParam.tDashInfo", COUNT(kDashPtrs), kDashPtrs}};
+const RPC_DESC_VARIANT_T kBufModelParam[] = {{"uBufferModelParam.tUriInfo", COUNT(kUriPtrs), kUriPtrs},
+                                             {"uBufferModelParam.tDiscInfo", COUNT(kDiscPtrs), kDiscPtrs},
+                                             {"uBufferModelParam.tPullInfo", 0, nullptr},
+                                             {"uBufferModelParam.tDashInfo", COUNT(kDashPtrs), kDashPtrs}};
 
 const uint32_t kPullSubstInfoPtrs[] = {OFF(IQIV_PB_CTRL_PULL_SUBST_INFO_T, pvTag)};
-const RPC_DESC_VARIANT_T kPullSubstInfo[] = {
-    {nullptr, COUNT(kPullSubstInfoPtrs), kPullSubstInfoPtrs}};
+const RPC_DESC_VARIANT_T kPullSubstInfo[] = {{nullptr, COUNT(kPullSubstInfoPtrs), kPullSubstInfoPtrs}};
 const uint32_t kPullParamPtrs[] = {OFF(IQIV_PB_CTRL_PULL_PARAM_T, tPullInfo.pvTag)};
 const RPC_DESC_VARIANT_T kPullParam[] = {{nullptr, COUNT(kPullParamPtrs), kPullParamPtrs}};
 
@@ -230,18 +224,14 @@ extern "C" const RPC_DESC_T *__rpc_get_desc__(uint32_t ui4_num)
     return nullptr;
 }
 
-extern "C" uint32_t rpc_desc_count(void)
-{
-    return COUNT(kTable);
-}
+extern "C" uint32_t rpc_desc_count(void) { return COUNT(kTable); }
 
 extern "C" const RPC_DESC_T *rpc_desc_at(uint32_t ui4_index)
 {
     return ui4_index < COUNT(kTable) ? &kTable[ui4_index] : nullptr;
 }
 
-extern "C" const RPC_DESC_VARIANT_T *rpc_desc_variant(const RPC_DESC_T *pt_desc,
-                                                      const char *ps_member)
+extern "C" const RPC_DESC_VARIANT_T *rpc_desc_variant(const RPC_DESC_T *pt_desc, const char *ps_member)
 {
     if (!pt_desc)
         return nullptr;

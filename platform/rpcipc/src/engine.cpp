@@ -99,8 +99,7 @@ int32_t rpc_engine_serve(const char *ps_name)
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return RPCR_ERROR;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            ::listen(fd, kBacklog) != 0) {
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd, kBacklog) != 0) {
             ::close(fd);
             return RPCR_ERROR;
         }
@@ -163,8 +162,8 @@ int32_t rpc_reg_op_hndlr(const char *ps_op, rpc_hndlr_fct pf_hndlr)
     });
 }
 
-int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args,
-                  RPC_ARG_T *pt_args, RPC_ARG_T *pt_return, int32_t i4_timeout_ms)
+int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t ui4_num_args, RPC_ARG_T *pt_args,
+                  RPC_ARG_T *pt_return, int32_t i4_timeout_ms)
 {
     return contain<int32_t>(RPCR_NO_MEM, [&]() -> int32_t {
         std::shared_ptr<rpcpeer::Peer> peer;
@@ -176,8 +175,7 @@ int32_t rpc_do_cb(int32_t i4_conn, const char *ps_name, void *pv_func, uint32_t 
         }
         if (!peer || !peer->alive())
             return RPCR_NOT_OPENED;
-        return peer->call(rpcreg::thread_regs(), ps_name, pv_func, ui4_num_args, pt_args, pt_return,
-                          i4_timeout_ms);
+        return peer->call(rpcreg::thread_regs(), ps_name, pv_func, ui4_num_args, pt_args, pt_return, i4_timeout_ms);
     });
 }
 

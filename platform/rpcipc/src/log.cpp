@@ -27,10 +27,7 @@ void rpcu_set_log(rpc_log_fct pf_log, uint32_t ui4_level)
     g_level.store(ui4_level);
 }
 
-void rpcu_default_output_log(int32_t, const char *ps_line)
-{
-    std::fputs(ps_line, stdout);
-}
+void rpcu_default_output_log(int32_t, const char *ps_line) { std::fputs(ps_line, stdout); }
 
 void rpcu_log(int32_t i4_level, const char *ps_format, ...)
 {

@@ -46,10 +46,7 @@ uintptr_t load_ptr(const uint8_t *p)
     return v;
 }
 
-void store_ptr(uint8_t *p, uintptr_t v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
+void store_ptr(uint8_t *p, uintptr_t v) { std::memcpy(p, &v, sizeof v); }
 
 int find_region(const Regs &regs, uintptr_t addr, bool text)
 {
@@ -113,8 +110,7 @@ int32_t add_text(Regs &regs, const char *text)
     const size_t len = std::strlen(text) + 1;
     if (len > kMaxBody)
         return RPCR_INV_ARGS;
-    return add_region(regs, kText, reinterpret_cast<const uint8_t *>(text),
-                      static_cast<uint32_t>(len));
+    return add_region(regs, kText, reinterpret_cast<const uint8_t *>(text), static_cast<uint32_t>(len));
 }
 
 int32_t add_buffer(Regs &regs, const void *addr, uint32_t size)
@@ -136,8 +132,8 @@ int32_t add_ptr_member(Regs &regs, const void *field)
     return RPCR_INV_ARGS;
 }
 
-int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t argc,
-                   const RPC_ARG_T *args, Call &call, Sent &sent)
+int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t argc, const RPC_ARG_T *args, Call &call,
+                   Sent &sent)
 {
     if (!name || !*name || std::strlen(name) > kMaxName || argc > kMaxArgs || (argc && !args))
         return RPCR_INV_ARGS;
@@ -199,8 +195,7 @@ int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t a
     return RPCR_OK;
 }
 
-int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args,
-                    RPC_ARG_T *result)
+int32_t apply_reply(const Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)
 {
     if (reply.transport != RPCR_OK)
         return reply.transport;
@@ -249,8 +244,7 @@ void materialize(const Call &call, Local &local)
     }
     for (size_t i = 0; i < call.regions.size(); ++i)
         for (const PtrMember &m : call.regions[i].ptrs)
-            store_ptr(local.mem[i].get() + m.offset,
-                      reinterpret_cast<uintptr_t>(local.mem[m.target].get()));
+            store_ptr(local.mem[i].get() + m.offset, reinterpret_cast<uintptr_t>(local.mem[m.target].get()));
     local.args = call.args;
     for (RPC_ARG_T &a : local.args) {
         ArgClass c;

@@ -34,14 +34,13 @@ struct Sent {
     std::vector<Origin> origins;
 };
 
-int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t argc,
-                   const RPC_ARG_T *args, rpcwire::Call &call, Sent &sent);
+int32_t build_call(const Regs &regs, const char *name, uint64_t func, uint32_t argc, const RPC_ARG_T *args,
+                   rpcwire::Call &call, Sent &sent);
 // Writes back the outputs of a reply whose handler succeeded (of a failed
 // handler: its result record only); returns the reply's transport result,
 // RPCR_PEER_FAILED for a failed handler, or RPCR_PROTOCOL (nothing written)
 // when the reply does not fit the call.
-int32_t apply_reply(const rpcwire::Reply &reply, const Sent &sent, uint32_t argc,
-                    RPC_ARG_T *args, RPC_ARG_T *result);
+int32_t apply_reply(const rpcwire::Reply &reply, const Sent &sent, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result);
 
 // The receiver's local copies.
 struct Local {
@@ -52,8 +51,7 @@ struct Local {
 void materialize(const rpcwire::Call &call, Local &local);
 // Size of the local copy that starts at p, 0 if none does.
 uint32_t local_size(const Local &local, const void *p);
-rpcwire::Reply make_reply(const rpcwire::Call &call, const Local &local, int32_t status,
-                          const RPC_ARG_T &result);
+rpcwire::Reply make_reply(const rpcwire::Call &call, const Local &local, int32_t status, const RPC_ARG_T &result);
 
 } // namespace rpcmarshal
 

@@ -157,14 +157,9 @@ Monitor &monitor()
     return *m;
 }
 
-Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch))
-{
-}
+Peer::Peer(int fd, int32_t id, Dispatch dispatch) : fd_(fd), id_(id), dispatch_(std::move(dispatch)) {}
 
-Peer::~Peer()
-{
-    ::close(fd_);
-}
+Peer::~Peer() { ::close(fd_); }
 
 std::shared_ptr<Peer> Peer::start(int fd, int32_t id, Dispatch dispatch)
 {
@@ -249,8 +244,7 @@ Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
         return Got::End;
     const uint32_t len = le::load32(head);
     const size_t first = len <= kSmallBody ? len : kHeadBytes - kFrameHeader;
-    if (len < kHeadBytes - kFrameHeader || len > kMaxBody ||
-        !read_all(fd_, head + kFrameHeader, first))
+    if (len < kHeadBytes - kFrameHeader || len > kMaxBody || !read_all(fd_, head + kFrameHeader, first))
         return Got::End; // the stream can no longer be trusted
     const uint8_t kind = head[kFrameHeader];
     const uint32_t id = le::load32(head + kFrameHeader + 4);
@@ -272,8 +266,7 @@ Peer::Got Peer::read_one(std::vector<uint8_t> &body, uint32_t &call_id)
         body.assign(head + kFrameHeader, head + kFrameHeader + first);
         body.resize(len);
     } catch (...) {
-        return skip_bytes(fd_, rest) ? (call_id = id, kind == kCall ? Got::Busy : Got::Nothing)
-                                     : Got::End;
+        return skip_bytes(fd_, rest) ? (call_id = id, kind == kCall ? Got::Busy : Got::Nothing) : Got::End;
     }
     if (!read_all(fd_, body.data() + first, rest))
         return Got::End;
@@ -371,8 +364,8 @@ void Peer::serve(const std::vector<uint8_t> &body)
         const rpcmarshal::Local *outer = t_serving;
         t_serving = &local;
         const int32_t status = contain(RPCR_ERROR, [&] {
-            return handler(id_, call.name.c_str(), func, static_cast<uint32_t>(local.args.size()),
-                           local.args.data(), &result);
+            return handler(id_, call.name.c_str(), func, static_cast<uint32_t>(local.args.size()), local.args.data(),
+                           &result);
         });
         rpcreg::thread_regs().clear();
         t_serving = outer;
@@ -389,14 +382,13 @@ bool Peer::send(const std::vector<uint8_t> &frame)
     return write_all(fd_, frame.data(), frame.size());
 }
 
-int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
-                   RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms)
+int32_t Peer::call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc, RPC_ARG_T *args,
+                   RPC_ARG_T *result, int32_t timeout_ms)
 {
     t_peer_status = RPCR_OK;
     Call call;
     rpcmarshal::Sent sent;
-    int32_t rc = rpcmarshal::build_call(regs, name, reinterpret_cast<uintptr_t>(func), argc, args,
-                                        call, sent);
+    int32_t rc = rpcmarshal::build_call(regs, name, reinterpret_cast<uintptr_t>(func), argc, args, call, sent);
     if (rc != RPCR_OK)
         return rc;
     Pending pending;
@@ -445,17 +437,11 @@ int accept_next(int listen_fd)
 
 } // namespace rpcpeer
 
-extern "C" int32_t rpc_accept(int32_t i4_listen_fd)
-{
-    return rpcpeer::accept_next(i4_listen_fd);
-}
+extern "C" int32_t rpc_accept(int32_t i4_listen_fd) { return rpcpeer::accept_next(i4_listen_fd); }
 
 extern "C" uint32_t rpc_local_region_size(const void *pv_addr)
 {
     return rpcpeer::t_serving && pv_addr ? rpcmarshal::local_size(*rpcpeer::t_serving, pv_addr) : 0;
 }
 
-extern "C" int32_t rpc_peer_status(void)
-{
-    return rpcpeer::t_peer_status;
-}
+extern "C" int32_t rpc_peer_status(void) { return rpcpeer::t_peer_status; }

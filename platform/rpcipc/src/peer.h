@@ -41,8 +41,8 @@ public:
     Peer(const Peer &) = delete;
     Peer &operator=(const Peer &) = delete;
 
-    int32_t call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc,
-                 RPC_ARG_T *args, RPC_ARG_T *result, int32_t timeout_ms);
+    int32_t call(const rpcmarshal::Regs &regs, const char *name, void *func, uint32_t argc, RPC_ARG_T *args,
+                 RPC_ARG_T *result, int32_t timeout_ms);
     bool alive();
     // From the monitor: passes on a turn a handler has held for a tick;
     // true while a handler holds it.
@@ -74,7 +74,7 @@ private:
     const Dispatch dispatch_;
     std::mutex send_mu_;
     std::mutex mu_;
-    std::condition_variable turn_cv_;  // the reading turn, for idle threads
+    std::condition_variable turn_cv_; // the reading turn, for idle threads
     bool alive_ = true;
     bool reading_ = false;
     bool held_ = false; // the turn is kept by a thread running a handler

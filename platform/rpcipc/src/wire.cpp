@@ -109,8 +109,7 @@ bool region_fits(const Region &reg, uint32_t nregions)
     if (reg.kind == kText && (reg.bytes.empty() || reg.bytes.back() != 0))
         return false;
     for (const PtrMember &m : reg.ptrs) {
-        if (m.target >= nregions || m.offset > reg.bytes.size() ||
-            reg.bytes.size() - m.offset < sizeof(void *))
+        if (m.target >= nregions || m.offset > reg.bytes.size() || reg.bytes.size() - m.offset < sizeof(void *))
             return false;
     }
     return true;
@@ -246,15 +245,9 @@ std::vector<uint8_t> encode(const Reply &reply)
     return w.finish();
 }
 
-uint8_t body_kind(const uint8_t *body, size_t size)
-{
-    return size ? body[0] : 0;
-}
+uint8_t body_kind(const uint8_t *body, size_t size) { return size ? body[0] : 0; }
 
-uint32_t body_id(const uint8_t *body, size_t size)
-{
-    return size >= 8 ? le::load32(body + 4) : 0;
-}
+uint32_t body_id(const uint8_t *body, size_t size) { return size >= 8 ? le::load32(body + 4) : 0; }
 
 int32_t decode(const uint8_t *body, size_t size, Call &call)
 {
@@ -264,8 +257,7 @@ int32_t decode(const uint8_t *body, size_t size, Call &call)
     call.func = r.u64();
     const uint16_t name_len = r.u16();
     const uint8_t *name = r.bytes(name_len);
-    if (!r.ok() || name_len == 0 || name_len > kMaxName ||
-        std::memchr(name, 0, name_len) != nullptr)
+    if (!r.ok() || name_len == 0 || name_len > kMaxName || std::memchr(name, 0, name_len) != nullptr)
         return RPCR_PROTOCOL;
     call.name.assign(reinterpret_cast<const char *>(name), name_len);
     const uint32_t nargs = r.count(kMaxArgs, kArgBytes);

@@ -45,8 +45,7 @@ struct ArgClass {
 bool classify(uint32_t code, ArgClass &out);
 inline bool is_pointer(ArgKind k)
 {
-    return k == ArgKind::Text || k == ArgKind::Record || k == ArgKind::PlaceIn ||
-           k == ArgKind::PlaceOut;
+    return k == ArgKind::Text || k == ArgKind::Record || k == ArgKind::PlaceIn || k == ArgKind::PlaceOut;
 }
 
 struct PtrMember {

@@ -17,9 +17,7 @@ using namespace rpcmarshal;
 Call round_trip(const Regs &regs, std::vector<RPC_ARG_T> &args, Sent &sent)
 {
     Call call;
-    EXPECT_EQ(build_call(regs, "x_Op", 0x1234, static_cast<uint32_t>(args.size()), args.data(),
-                         call, sent),
-              RPCR_OK);
+    EXPECT_EQ(build_call(regs, "x_Op", 0x1234, static_cast<uint32_t>(args.size()), args.data(), call, sent), RPCR_OK);
     const std::vector<uint8_t> frame = encode(call);
     Call got;
     EXPECT_EQ(decode(frame.data() + kFrameHeader, frame.size() - kFrameHeader, got), RPCR_OK);
@@ -45,9 +43,7 @@ TEST(RpcMarshal, RecordWithUnionMemberArrivesWithItsTextLinked)
     param.uBufferModelParam.tUriInfo.pcUrl = url;
     Regs regs;
     ASSERT_EQ(add_record(regs, &param, __rpc_get_desc__(273), nullptr), RPCR_OK);
-    ASSERT_EQ(add_record(regs, &param.uBufferModelParam, __rpc_get_desc__(272),
-                         "uBufferModelParam.tUriInfo"),
-              RPCR_OK);
+    ASSERT_EQ(add_record(regs, &param.uBufferModelParam, __rpc_get_desc__(272), "uBufferModelParam.tUriInfo"), RPCR_OK);
     ASSERT_EQ(add_text(regs, url), RPCR_OK);
     EXPECT_EQ(regs.size(), 2u) << "the member belongs to its record";
 
@@ -137,8 +133,7 @@ TEST(RpcMarshal, AnOutRecordKeepsAPointerThatTravelledUnlinked)
     c->pu1Dest = reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(0x1000));
     RPC_ARG_T result{};
     rpc_arg_set(result, ARG_TYPE_RESULT, 0);
-    ASSERT_EQ(apply_reply(reply_round_trip(make_reply(call, local, RPCR_OK, result)), sent, 1,
-                          args.data(), nullptr),
+    ASSERT_EQ(apply_reply(reply_round_trip(make_reply(call, local, RPCR_OK, result)), sent, 1, args.data(), nullptr),
               RPCR_OK);
     EXPECT_EQ(cover.u4LenOrHandle, 99u);
     EXPECT_EQ(cover.pu1Dest, dest);
@@ -171,9 +166,7 @@ TEST(RpcMarshal, PullTagTravelsAsTheCallersAddress)
     subst.tPullInfo.pvTag = &client_idx;
     Regs regs;
     ASSERT_EQ(add_record(regs, &subst, __rpc_get_desc__(280), nullptr), RPCR_OK);
-    ASSERT_EQ(add_record(regs, &subst.tPullInfo, __rpc_get_desc__(279),
-                         "uBufferModelParam.tPullInfo"),
-              RPCR_OK);
+    ASSERT_EQ(add_record(regs, &subst.tPullInfo, __rpc_get_desc__(279), "uBufferModelParam.tPullInfo"), RPCR_OK);
     ASSERT_EQ(add_ptr_member(regs, &subst.tPullInfo.pvTag), RPCR_OK);
     std::vector<RPC_ARG_T> args(1);
     rpc_arg_set_ptr(args[0], ARG_TYPE_DESC_IN, &subst);

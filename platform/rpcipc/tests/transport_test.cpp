@@ -63,8 +63,7 @@ int32_t add_op(int32_t, const char *, void *, uint32_t argc, RPC_ARG_T *args, RP
 {
     if (argc != 5)
         return RPCR_INV_ARGS;
-    *static_cast<uint32_t *>(rpc_arg_ptr(args[2])) =
-        args[0].u.ui4 + *static_cast<uint32_t *>(rpc_arg_ptr(args[1]));
+    *static_cast<uint32_t *>(rpc_arg_ptr(args[2])) = args[0].u.ui4 + *static_cast<uint32_t *>(rpc_arg_ptr(args[1]));
     std::strcpy(static_cast<char *>(rpc_arg_ptr(args[4])), static_cast<char *>(rpc_arg_ptr(args[3])));
     rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
     return RPCR_OK;
@@ -110,8 +109,7 @@ std::atomic<int32_t> g_cb_conn{0};
 
 // Client handler: doubles its argument and, to prove handlers may call
 // back into the engine, makes a remote call of its own.
-int32_t double_cb(int32_t, const char *, void *pv_func, uint32_t argc, RPC_ARG_T *args,
-                  RPC_ARG_T *ret)
+int32_t double_cb(int32_t, const char *, void *pv_func, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *ret)
 {
     g_cb_thread = std::this_thread::get_id();
     if (argc != 1 || pv_func != reinterpret_cast<void *>(0x5678))
@@ -132,8 +130,7 @@ int32_t ask_client_op(int32_t conn, const char *, void *, uint32_t, RPC_ARG_T *a
     RPC_ARG_T cb_args[1];
     rpc_arg_set(cb_args[0], ARG_TYPE_UINT32, args[0].u.ui4);
     RPC_ARG_T cb_ret{};
-    const int32_t rc = rpc_do_cb(conn, "x_double", reinterpret_cast<void *>(0x5678), 1, cb_args,
-                                 &cb_ret, kWait);
+    const int32_t rc = rpc_do_cb(conn, "x_double", reinterpret_cast<void *>(0x5678), 1, cb_args, &cb_ret, kWait);
     rpc_arg_set(*ret, ARG_TYPE_RESULT, 0);
     ret->u.i1 = rc == RPCR_OK ? cb_ret.u.i1 : static_cast<int8_t>(rc);
     return RPCR_OK;
@@ -153,8 +150,7 @@ TEST_F(Transport, CallBackDuringACallRunsOnATransportThread)
 
     // A call-back to a handler nobody registered.
     RPC_ARG_T cb_ret{};
-    EXPECT_EQ(rpc_do_cb(g_cb_conn, "x_unregistered", nullptr, 0, nullptr, &cb_ret, kWait),
-              RPCR_NOT_FOUND);
+    EXPECT_EQ(rpc_do_cb(g_cb_conn, "x_unregistered", nullptr, 0, nullptr, &cb_ret, kWait), RPCR_NOT_FOUND);
 }
 
 TEST_F(Transport, LostEngineMeansNotConnectedUntilReopened)
@@ -255,8 +251,8 @@ TEST_F(Transport, EngineAnswersGarbageWithAnErrorAndKeepsServing)
     // A call frame whose body is cut short after its id.
     uint8_t frame[4 + 10] = {};
     le::store32(frame, 10);
-    frame[4] = 1;            // a call
-    frame[5] = 1;            // version
+    frame[4] = 1;               // a call
+    frame[5] = 1;               // version
     le::store32(frame + 8, 77); // its id
     ASSERT_EQ(::send(fd, frame, sizeof frame, 0), static_cast<ssize_t>(sizeof frame));
     uint8_t head[4];
@@ -264,8 +260,8 @@ TEST_F(Transport, EngineAnswersGarbageWithAnErrorAndKeepsServing)
     std::vector<uint8_t> body(le::load32(head));
     ASSERT_GE(body.size(), 12u);
     ASSERT_EQ(::recv(fd, body.data(), body.size(), MSG_WAITALL), static_cast<ssize_t>(body.size()));
-    EXPECT_EQ(body[0], 2);                        // a reply
-    EXPECT_EQ(le::load32(body.data() + 4), 77u);  // to that id
+    EXPECT_EQ(body[0], 2);                       // a reply
+    EXPECT_EQ(le::load32(body.data() + 4), 77u); // to that id
     EXPECT_EQ(static_cast<int32_t>(le::load32(body.data() + 8)), RPCR_PROTOCOL);
     // An impossible length ends that connection only.
     le::store32(frame, 0xFFFFFFFFu);
