@@ -44,10 +44,18 @@ const char kUsageText[] =
     "above.\n"
     "Exit status: 0 done (verify: valid), 1 verify: not valid, 2 usage, 3 error.\n";
 
-struct BnFree { void operator()(BIGNUM *b) const { BN_free(b); } };
-struct CtxFree { void operator()(BN_CTX *c) const { BN_CTX_free(c); } };
-struct KeyFree { void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); } };
-struct PkeyCtxFree { void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); } };
+struct BnFree {
+    void operator()(BIGNUM *b) const { BN_free(b); }
+};
+struct CtxFree {
+    void operator()(BN_CTX *c) const { BN_CTX_free(c); }
+};
+struct KeyFree {
+    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
+};
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
+};
 using Bn = std::unique_ptr<BIGNUM, BnFree>;
 using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
@@ -89,7 +97,8 @@ int load_key(const std::string &path, Key *key, Bn *modulus)
     if (!*key)
         return error(path + " holds no PEM private key");
     BIGNUM *n = nullptr, *e = nullptr;
-    if (EVP_PKEY_get_base_id(key->get()) != EVP_PKEY_RSA || !EVP_PKEY_get_bn_param(key->get(), OSSL_PKEY_PARAM_RSA_N, &n) ||
+    if (EVP_PKEY_get_base_id(key->get()) != EVP_PKEY_RSA ||
+        !EVP_PKEY_get_bn_param(key->get(), OSSL_PKEY_PARAM_RSA_N, &n) ||
         !EVP_PKEY_get_bn_param(key->get(), OSSL_PKEY_PARAM_RSA_E, &e))
         return error(path + " is no RSA key");
     modulus->reset(n);

@@ -142,10 +142,7 @@ void store_number(uint8_t *bytes, const uint32_t *limbs)
 
 } // namespace
 
-void mpSetEqual(uint32_t *dst, const uint32_t *src, int n)
-{
-    memmove(dst, src, size_t(n) * sizeof *dst);
-}
+void mpSetEqual(uint32_t *dst, const uint32_t *src, int n) { memmove(dst, src, size_t(n) * sizeof *dst); }
 
 uint32_t mpShiftLeft(uint32_t *dst, const uint32_t *src, int shift, int n)
 {

@@ -9,9 +9,9 @@ constexpr size_t kSha256BlockSize = 64;
 constexpr size_t kSha256DigestSize = 32;
 
 struct sha256_state {
-    uint64_t length;               // bits hashed so far, whole blocks only
+    uint64_t length; // bits hashed so far, whole blocks only
     uint32_t h[8];
-    uint32_t curlen;               // bytes waiting in buf
+    uint32_t curlen; // bytes waiting in buf
     uint8_t buf[kSha256BlockSize];
 };
 

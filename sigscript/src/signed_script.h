@@ -17,7 +17,7 @@ struct signed_script_t {
 
 constexpr int kScriptOk = 0;
 constexpr int kScriptBadMagic = -1;
-constexpr int kScriptShort = -2;    // the file ends before length bytes
+constexpr int kScriptShort = -2; // the file ends before length bytes
 constexpr int kScriptNoMemory = -3;
 
 constexpr size_t kFirstScriptChunk = 64 * 1024;

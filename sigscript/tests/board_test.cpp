@@ -89,10 +89,7 @@ protected:
         }
         return path;
     }
-    static std::string sigsign(const std::string &args)
-    {
-        return vboard::testkit::bin_path("sigsign") + " " + args;
-    }
+    static std::string sigsign(const std::string &args) { return vboard::testkit::bin_path("sigsign") + " " + args; }
 
     // Key file and signed script made by sigsign.
     static std::string sigsign_shpub(const std::string &pem = "key.pem")
@@ -182,7 +179,8 @@ protected:
     {
         EXPECT_EQ(o.status, 0) << o.out;
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(o.out, m, std::regex("\\[secure-script\\]Create tmp file /tmp/([A-Za-z0-9]{6})\n([^]*)")))
+        ASSERT_TRUE(
+            std::regex_match(o.out, m, std::regex("\\[secure-script\\]Create tmp file /tmp/([A-Za-z0-9]{6})\n([^]*)")))
             << o.out;
         EXPECT_EQ(m[2].str(), script_out);
         ASSERT_EQ(o.new_tmp_files.size(), 1u) << o.out;
@@ -271,21 +269,65 @@ TEST_F(SigscriptBoard, EveryRefusalSaysWhyExitsWith255AndWritesNothingUnderTmp)
         std::string line;
         const char *setup;
     } cases[] = {
-        {"no key file", "", "", good, {kScriptPath}, "\\[secure-script\\]Can not open secure-script public key!", "true"},
-        {"no script argument", kKeyPath, shpub, good, {}, "\\[secure-script\\]Can not open script \\(none given\\)!", "true"},
-        {"missing script", kKeyPath, shpub, good, {"/root/none.sig"}, "\\[secure-script\\]Can not open script /root/none\\.sig!", "true"},
-        {"wrong magic", kKeyPath, shpub, bad_magic, {kScriptPath}, "\\[secure-script\\]Maigc number is error!Not a signed script!", "true"},
+        {"no key file",
+         "",
+         "",
+         good,
+         {kScriptPath},
+         "\\[secure-script\\]Can not open secure-script public key!",
+         "true"},
+        {"no script argument",
+         kKeyPath,
+         shpub,
+         good,
+         {},
+         "\\[secure-script\\]Can not open script \\(none given\\)!",
+         "true"},
+        {"missing script",
+         kKeyPath,
+         shpub,
+         good,
+         {"/root/none.sig"},
+         "\\[secure-script\\]Can not open script /root/none\\.sig!",
+         "true"},
+        {"wrong magic",
+         kKeyPath,
+         shpub,
+         bad_magic,
+         {kScriptPath},
+         "\\[secure-script\\]Maigc number is error!Not a signed script!",
+         "true"},
         {"signature over other bytes", kKeyPath, shpub, other_bytes, {kScriptPath}, kCheck, "true"},
-        {"digest with non-zero high bytes", kKeyPath, shpub,
-         signed_file(uint32_t(script.size()), pkeyutl_signature(high_bytes), script), {kScriptPath}, kCheck, "true"},
+        {"digest with non-zero high bytes",
+         kKeyPath,
+         shpub,
+         signed_file(uint32_t(script.size()), pkeyutl_signature(high_bytes), script),
+         {kScriptPath},
+         kCheck,
+         "true"},
         {"key of another signer", kKeyPath, other_shpub, good, {kScriptPath}, kCheck, "true"},
         {"empty key file", kKeyPath, "", good, {kScriptPath}, kCheck, "true"},
-        {"length beyond the file", kKeyPath, shpub, beyond, {kScriptPath},
-         "\\[secure-script\\]Script length is larger than the file!Not a signed script!", "true"},
-        {"command longer than 1023 bytes", kKeyPath, shpub, good, {kScriptPath, std::string(1010, 'x')},
-         "\\[secure-script\\]Command is too long!", "true"},
-        {"no temporary file possible", kKeyPath, shpub, good, {kScriptPath},
-         "\\[secure-script\\]Can not create temp file /tmp/[A-Za-z0-9]{6}", "mount -o remount,ro /tmp"},
+        {"length beyond the file",
+         kKeyPath,
+         shpub,
+         beyond,
+         {kScriptPath},
+         "\\[secure-script\\]Script length is larger than the file!Not a signed script!",
+         "true"},
+        {"command longer than 1023 bytes",
+         kKeyPath,
+         shpub,
+         good,
+         {kScriptPath, std::string(1010, 'x')},
+         "\\[secure-script\\]Command is too long!",
+         "true"},
+        {"no temporary file possible",
+         kKeyPath,
+         shpub,
+         good,
+         {kScriptPath},
+         "\\[secure-script\\]Can not create temp file /tmp/[A-Za-z0-9]{6}",
+         "mount -o remount,ro /tmp"},
     };
     for (const auto &c : cases) {
         if (*c.key)

@@ -80,7 +80,8 @@ TEST(ModMult, SpikyOperandsOfEveryLengthEqualTheReference)
         Number n = mpi_cases::spiky_number(rng, nlen);
         if (n[nlen - 1] == 0)
             n[nlen - 1] = 0x80000000;
-        ASSERT_EQ(mod_mult(a, b, n), reference_mod_mult(a, b, n)) << "case " << k << ", modulus of " << nlen << " limbs";
+        ASSERT_EQ(mod_mult(a, b, n), reference_mod_mult(a, b, n))
+            << "case " << k << ", modulus of " << nlen << " limbs";
     }
 }
 
@@ -134,7 +135,7 @@ TEST(SpDivide, EqualsTheCompilersDivision)
         uint32_t u1, u0, v;
     };
     std::vector<Case> cases = {
-        {0, 0, 0x80000000}, {0x7FFFFFFF, 0xFFFFFFFF, 0x80000000}, {0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFF},
+        {0, 0, 0x80000000},          {0x7FFFFFFF, 0xFFFFFFFF, 0x80000000}, {0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFF},
         {0x80000000, 0, 0x80000001}, {0xFFFF0000, 0x0000FFFF, 0xFFFF0001}, {0x8000FFFF, 0xFFFF0000, 0x80010000},
     };
     std::mt19937 rng(3);

@@ -82,7 +82,8 @@ TEST(SignedScript, CommandQuotesWhatTheShellWouldInterpret)
     } cases[] = {
         {{}, "sh /tmp/Ab12Cd"},
         {{"a", "b"}, "sh /tmp/Ab12Cd a b"},
-        {{"--mode=fast", "/dev/mtd3", "user@host:1,2", "50%+1"}, "sh /tmp/Ab12Cd --mode=fast /dev/mtd3 user@host:1,2 50%+1"},
+        {{"--mode=fast", "/dev/mtd3", "user@host:1,2", "50%+1"},
+         "sh /tmp/Ab12Cd --mode=fast /dev/mtd3 user@host:1,2 50%+1"},
         {{"two words"}, "sh /tmp/Ab12Cd 'two words'"},
         {{"$(reboot)", "`id`", "a;b", "x|y", "*"}, "sh /tmp/Ab12Cd '$(reboot)' '`id`' 'a;b' 'x|y' '*'"},
         {{"it's"}, "sh /tmp/Ab12Cd 'it'\\''s'"},
