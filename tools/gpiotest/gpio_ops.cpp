@@ -26,7 +26,8 @@ constexpr Operation kInoutSelectOp = {kInoutSelect, "[APP]Gpio inout select fail
 constexpr Operation kSetDataOp = {kSetData, "[APP]Gpio set data fail (%d)\n", "[APP]Gpio %d output data is: %d\n",
                                   false};
 
-int run(const Operation &op, uint32_t w) {
+int run(const Operation &op, uint32_t w)
+{
     int fd = ::open(kDevice, kOpenFlags);
     if (fd < 0) {
         std::printf("[APP]/dev/gpio open failed!(%d)\n", fd);
@@ -46,7 +47,7 @@ int run(const Operation &op, uint32_t w) {
     return op.returns_level ? level : 0;
 }
 
-}  // namespace
+} // namespace
 
 int pin_config(unsigned pin, unsigned second, unsigned third) { return run(kPinConfigOp, word(pin, second, third)); }
 
@@ -56,4 +57,4 @@ int inout_select(unsigned pin, unsigned direction) { return run(kInoutSelectOp, 
 
 int set_data(unsigned pin, unsigned level) { return run(kSetDataOp, word(pin, 1, level)); }
 
-}  // namespace gpio
+} // namespace gpio

@@ -1,6 +1,7 @@
 // Requests of the GPIO driver "/dev/gpio", one open and close per operation.
 // uarttest uses the same requests.
-#pragma once
+#ifndef TOOLS_GPIOTEST_GPIO_OPS_H
+#define TOOLS_GPIOTEST_GPIO_OPS_H
 
 #include <fcntl.h>
 
@@ -18,7 +19,8 @@ constexpr unsigned long kSetData = 0x40046703;
 constexpr unsigned long kGetData = 0x80046704;
 
 // The request word: pin in bits 0-15, second field 16-23, third 24-31.
-inline uint32_t word(unsigned pin, unsigned second, unsigned third) {
+inline uint32_t word(unsigned pin, unsigned second, unsigned third)
+{
     return (pin & 0xFFFF) | (second & 0xFF) << 16 | (third & 0xFF) << 24;
 }
 
@@ -29,4 +31,6 @@ int get_data(unsigned pin);
 int inout_select(unsigned pin, unsigned direction);
 int set_data(unsigned pin, unsigned level);
 
-}  // namespace gpio
+} // namespace gpio
+
+#endif

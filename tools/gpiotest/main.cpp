@@ -11,9 +11,10 @@ constexpr char kUsage[] =
     "Configures pin 86 through /dev/gpio, reads its level, makes it an output\n"
     "and drives it high.\n";
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "gpiotest", kUsage)) {
         return 0;
     }

@@ -17,7 +17,8 @@ constexpr size_t kFirstGrowth = 4096;
 
 // Makes room for more bytes. Returns 0, EFBIG past what the process can
 // address, or ENOMEM.
-int grow(char **bytes, size_t *capacity) {
+int grow(char **bytes, size_t *capacity)
+{
     if (*capacity == kMaxBytes) {
         return EFBIG;
     }
@@ -33,7 +34,8 @@ int grow(char **bytes, size_t *capacity) {
 
 // Reads fd to its end, growing the buffer as needed: files under /proc
 // say 0 bytes, and a file may grow while it is read.
-int read_to_end(int fd, size_t capacity, Image *image) {
+int read_to_end(int fd, size_t capacity, Image *image)
+{
     char *bytes = static_cast<char *>(std::malloc(capacity));
     size_t got = 0;
     int error = bytes ? 0 : ENOMEM;
@@ -54,9 +56,10 @@ int read_to_end(int fd, size_t capacity, Image *image) {
     return error;
 }
 
-}  // namespace
+} // namespace
 
-int image_capacity(int64_t file_size, size_t *capacity) {
+int image_capacity(int64_t file_size, size_t *capacity)
+{
     if (file_size < 0 || static_cast<uint64_t>(file_size) >= kMaxBytes) {
         return EFBIG;
     }
@@ -64,7 +67,8 @@ int image_capacity(int64_t file_size, size_t *capacity) {
     return 0;
 }
 
-int read_image(const char *path, Image *image) {
+int read_image(const char *path, Image *image)
+{
     // Without O_NONBLOCK the open of a FIFO waits for a writer.
     int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -72,10 +76,10 @@ int read_image(const char *path, Image *image) {
     }
     struct stat st;
     size_t capacity = 0;
-    int error = ::fstat(fd, &st) != 0   ? errno
-                : S_ISDIR(st.st_mode)   ? EISDIR
-                : !S_ISREG(st.st_mode)  ? kNotRegularFile
-                                        : image_capacity(st.st_size, &capacity);
+    int error = ::fstat(fd, &st) != 0  ? errno
+                : S_ISDIR(st.st_mode)  ? EISDIR
+                : !S_ISREG(st.st_mode) ? kNotRegularFile
+                                       : image_capacity(st.st_size, &capacity);
     if (error == 0) {
         error = read_to_end(fd, capacity, image);
     }
@@ -83,4 +87,4 @@ int read_image(const char *path, Image *image) {
     return error;
 }
 
-}  // namespace modload
+} // namespace modload

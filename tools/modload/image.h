@@ -1,5 +1,6 @@
 // Reading a module file into memory, all of it, whatever its size says.
-#pragma once
+#ifndef TOOLS_MODLOAD_IMAGE_H
+#define TOOLS_MODLOAD_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,7 @@ namespace modload {
 constexpr int kNotRegularFile = -1;
 
 struct Image {
-    char *bytes = nullptr;  // malloc'ed; the caller frees it
+    char *bytes = nullptr; // malloc'ed; the caller frees it
     size_t length = 0;
 };
 
@@ -25,4 +26,6 @@ int image_capacity(int64_t file_size, size_t *capacity);
 // errno value (EISDIR for a directory).
 int read_image(const char *path, Image *image);
 
-}  // namespace modload
+} // namespace modload
+
+#endif

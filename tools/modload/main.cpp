@@ -25,14 +25,16 @@ constexpr int kNoPathStatus = 22;
 // As the kernel's own file loader answers for what is no regular file.
 constexpr int kNotRegularStatus = EINVAL;
 
-int cannot_open(const char *path, const char *reason, int status) {
+int cannot_open(const char *path, const char *reason, int status)
+{
     std::fprintf(stderr, "insmod: can't open '%s', %s\n", path, reason);
     return status;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "modload", kHelp)) {
         return 0;
     }

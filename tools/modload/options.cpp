@@ -4,7 +4,8 @@
 
 namespace modload {
 
-void build_options(int count, char *const options[], char area[kOptionArea]) {
+void build_options(int count, char *const options[], char area[kOptionArea])
+{
     const size_t limit = kOptionArea - 1;
     size_t used = 0;
     for (int i = 0; i < count && used < limit; ++i) {
@@ -23,4 +24,4 @@ void build_options(int count, char *const options[], char area[kOptionArea]) {
     area[used] = '\0';
 }
 
-}  // namespace modload
+} // namespace modload

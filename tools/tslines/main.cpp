@@ -22,7 +22,8 @@ bool line_ended = false;
 // The time service's failure is told once, not on every stamp.
 bool failure_told = false;
 
-void read_stamp(char stamp[tslines::kStampLength]) {
+void read_stamp(char stamp[tslines::kStampLength])
+{
     uint32_t seconds, microseconds;
     int error = tslines::read_time(&seconds, &microseconds);
     if (error != 0 && !failure_told) {
@@ -32,7 +33,8 @@ void read_stamp(char stamp[tslines::kStampLength]) {
     tslines::format_stamp(seconds, microseconds, stamp);
 }
 
-void copy_chunk(const char *p, size_t n) {
+void copy_chunk(const char *p, size_t n)
+{
     for (const char *end = p + n; p != end; ++p) {
         char c = *p;
         if (line_ended && c != '\n' && c != '\r') {
@@ -50,9 +52,10 @@ void copy_chunk(const char *p, size_t n) {
     }
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "tslines", kUsage)) {
         return 0;
     }

@@ -11,14 +11,16 @@ namespace {
 constexpr long kTimeSyscall = 370;
 constexpr long kTimeService = 300000;
 
-void two_digits(unsigned v, char *out) {
+void two_digits(unsigned v, char *out)
+{
     out[0] = static_cast<char>('0' + v / 10 % 10);
     out[1] = static_cast<char>('0' + v % 10);
 }
 
-}  // namespace
+} // namespace
 
-void format_stamp(uint32_t s, uint32_t us, char out[kStampLength]) {
+void format_stamp(uint32_t s, uint32_t us, char out[kStampLength])
+{
     unsigned ms = us / 1000;
     two_digits(s / 3600 % 100, out);
     out[2] = ':';
@@ -32,7 +34,8 @@ void format_stamp(uint32_t s, uint32_t us, char out[kStampLength]) {
     out[12] = ' ';
 }
 
-int read_time(uint32_t *seconds, uint32_t *microseconds) {
+int read_time(uint32_t *seconds, uint32_t *microseconds)
+{
     uint32_t words[2] = {0, 0};
     int error = 0;
     if (::syscall(kTimeSyscall, kTimeService, words) != 0) {
@@ -45,4 +48,4 @@ int read_time(uint32_t *seconds, uint32_t *microseconds) {
     return error;
 }
 
-}  // namespace tslines
+} // namespace tslines

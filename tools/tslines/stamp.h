@@ -1,5 +1,6 @@
 // The time stamp that tslines puts in front of a line: "HH:MM:SS.mmm ".
-#pragma once
+#ifndef TOOLS_TSLINES_STAMP_H
+#define TOOLS_TSLINES_STAMP_H
 
 #include <cstdint>
 
@@ -15,4 +16,6 @@ void format_stamp(uint32_t seconds, uint32_t microseconds, char out[kStampLength
 // call's errno with both values zero.
 int read_time(uint32_t *seconds, uint32_t *microseconds);
 
-}  // namespace tslines
+} // namespace tslines
+
+#endif

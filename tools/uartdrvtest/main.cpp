@@ -29,18 +29,19 @@ constexpr char kUsage[] =
     "Interactive test of the UART driver /dev/drv_uart2: menus pick the port,\n"
     "pin group, work mode and baud rate, then what arrives is printed and what\n"
     "is typed is sent (\"quit\" ends).\n";
-constexpr int kQuitWaitSeconds = 2;                // for the writer's last write
-constexpr useconds_t kEmptyReadPauseUs = 10 * 1000;  // before asking the driver again
+constexpr int kQuitWaitSeconds = 2;                 // for the writer's last write
+constexpr useconds_t kEmptyReadPauseUs = 10 * 1000; // before asking the driver again
 
 struct Transmit {
     int fd = -1;
-    std::atomic<bool> closing{false};  // the device is being closed at the end
+    std::atomic<bool> closing{false}; // the device is being closed at the end
     tools::BinarySignal input;
-    char buffer[kBufferSize] = {};  // under input's lock
+    char buffer[kBufferSize] = {}; // under input's lock
     size_t count = 0;
 };
 
-void *writer(void *arg) {
+void *writer(void *arg)
+{
     auto *tx = static_cast<Transmit *>(arg);
     static char block[kBufferSize];
     while (tx->fd != 0) {
@@ -62,7 +63,8 @@ void *writer(void *arg) {
     return nullptr;
 }
 
-void *reader(void *arg) {
+void *reader(void *arg)
+{
     auto *tx = static_cast<Transmit *>(arg);
     static char received[kBufferSize];
     long total = 0;
@@ -87,7 +89,8 @@ void *reader(void *arg) {
     return nullptr;
 }
 
-bool start_thread(void *(*body)(void *), Transmit *tx) {
+bool start_thread(void *(*body)(void *), Transmit *tx)
+{
     pthread_t thread;
     if (pthread_create(&thread, nullptr, body, tx) != 0) {
         std::puts("Create thread error!");
@@ -96,17 +99,23 @@ bool start_thread(void *(*body)(void *), Transmit *tx) {
     return true;
 }
 
-size_t send_length(int c) {
+size_t send_length(int c)
+{
     switch (c) {
-    case '1': return 10;
-    case '2': return 100;
-    case '3': return 1000;
-    default: return 1;
+    case '1':
+        return 10;
+    case '2':
+        return 100;
+    case '3':
+        return 1000;
+    default:
+        return 1;
     }
 }
 
 // The digits 0 to 9, then the tens digit of each position.
-void fill_pattern(Transmit *tx, size_t n) {
+void fill_pattern(Transmit *tx, size_t n)
+{
     std::memset(tx->buffer, 0, sizeof tx->buffer);
     for (size_t i = 0; i < n; ++i) {
         tx->buffer[i] = static_cast<char>('0' + (i < 10 ? i : i / 10 % 10));
@@ -114,7 +123,8 @@ void fill_pattern(Transmit *tx, size_t n) {
     tx->count = n;
 }
 
-void append_char(Transmit *tx, char c) {
+void append_char(Transmit *tx, char c)
+{
     tx->buffer[tx->count++] = c;
     if (tx->count > kBufferSize - 1) {
         std::memset(tx->buffer, 0, sizeof tx->buffer);
@@ -124,7 +134,8 @@ void append_char(Transmit *tx, char c) {
 
 // Until Q, "quit" typed letter by letter, or the end of input (which used
 // to be taken as a character for ever).
-void command_loop(Transmit *tx) {
+void command_loop(Transmit *tx)
+{
     std::string last;
     for (int c; (c = uartdrvtest::read_answer()) != EOF;) {
         size_t n = send_length(c);
@@ -146,9 +157,10 @@ void command_loop(Transmit *tx) {
     }
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "uartdrvtest", kUsage)) {
         return 0;
     }

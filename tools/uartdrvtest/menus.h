@@ -1,5 +1,6 @@
 // The set-up menus of uartdrvtest: each answer picks a request value.
-#pragma once
+#ifndef TOOLS_UARTDRVTEST_MENUS_H
+#define TOOLS_UARTDRVTEST_MENUS_H
 
 namespace uartdrvtest {
 
@@ -9,11 +10,11 @@ struct Choice {
 };
 
 struct Menu {
-    const char *const *lines;  // printed before the answer is read
-    unsigned long request;     // 0: the answer is read and not used
+    const char *const *lines; // printed before the answer is read
+    unsigned long request;    // 0: the answer is read and not used
     const Choice *choices;
     int choice_count;
-    const char *invalid;  // line printed for any other answer
+    const char *invalid; // line printed for any other answer
 };
 
 extern const Menu kPortMenu;
@@ -29,4 +30,6 @@ int read_answer();
 // (after the invalid line) for an answer the menu does not offer.
 bool run_menu(const Menu &menu, int fd);
 
-}  // namespace uartdrvtest
+} // namespace uartdrvtest
+
+#endif

@@ -23,9 +23,9 @@ namespace {
 
 constexpr size_t kBlock = 128;
 constexpr size_t kReadSize = 16;
-constexpr unsigned kReadyPin = 13;     // configured once the port is set up
-constexpr unsigned kActivityPin = 62;  // toggled while data comes in
-constexpr unsigned kDriveMode = 1;     // pin config: drive the given level
+constexpr unsigned kReadyPin = 13;    // configured once the port is set up
+constexpr unsigned kActivityPin = 62; // toggled while data comes in
+constexpr unsigned kDriveMode = 1;    // pin config: drive the given level
 constexpr char kUsage[] =
     "usage: uarttest\n"
     "Echo test of the serial port at 115200 baud: every 128 bytes received are\n"
@@ -35,10 +35,11 @@ constexpr char kUsage[] =
 struct Port {
     int fd = -1;
     tools::BinarySignal block_ready;
-    uint8_t tx[kBlock] = {};  // under block_ready's lock
+    uint8_t tx[kBlock] = {}; // under block_ready's lock
 };
 
-void *tty_send(void *arg) {
+void *tty_send(void *arg)
+{
     auto *port = static_cast<Port *>(arg);
     std::puts("tty_Send threat running (no delay)...");
     uint8_t block[kBlock] = {};
@@ -58,7 +59,8 @@ void *tty_send(void *arg) {
 }
 
 // Waits until the port has input; false when it cannot be waited on.
-bool await_input(int fd) {
+bool await_input(int fd)
+{
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -75,7 +77,8 @@ bool await_input(int fd) {
     }
 }
 
-void toggle_activity(int gpio_fd, size_t position, bool *high) {
+void toggle_activity(int gpio_fd, size_t position, bool *high)
+{
     std::printf(*high ? "[%d] high\n" : "[%d] low\n", static_cast<int>(position));
     uint32_t word = gpio::word(kActivityPin, kDriveMode, *high ? 1 : 0);
     if (gpio_fd >= 0) {
@@ -88,7 +91,8 @@ void toggle_activity(int gpio_fd, size_t position, bool *high) {
 // port fails. A hung-up or failed port stays readable with nothing to read,
 // so the first empty or failed read ends it (asking again at once used to
 // print a line and burn a processor for ever).
-void receive_blocks(Port *port, int gpio_fd) {
+void receive_blocks(Port *port, int gpio_fd)
+{
     uint8_t block[kBlock] = {};
     size_t position = 0;
     bool high = false;
@@ -120,7 +124,8 @@ void receive_blocks(Port *port, int gpio_fd) {
     }
 }
 
-void *tty_receive(void *arg) {
+void *tty_receive(void *arg)
+{
     auto *port = static_cast<Port *>(arg);
     std::puts("tty_Receive threat running...");
     int gpio_fd = ::open(gpio::kDevice, gpio::kOpenFlags);
@@ -136,7 +141,8 @@ void *tty_receive(void *arg) {
     return nullptr;
 }
 
-void print_menu() {
+void print_menu()
+{
     std::puts(" ********Select output data length: *******");
     std::printf("              1: output 10 bytes\n ");
     std::printf("              2: output 100 bytes\n ");
@@ -148,9 +154,10 @@ void print_menu() {
     std::puts(" **************************************");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (answered_help_or_version(argc, argv, "uarttest", kUsage)) {
         return 0;
     }

@@ -15,7 +15,8 @@ const PortChoice kPorts[] = {
     {"/dev/ttyQV2", true, " TTYQV2 init ok! set termios", " TTYQV2 init ok!fd=0x%0x\n"},
 };
 
-void make_raw(termios *t, bool even_parity) {
+void make_raw(termios *t, bool even_parity)
+{
     cfsetispeed(t, B115200);
     cfsetospeed(t, B115200);
     t->c_cflag |= CLOCAL | CREAD;
@@ -33,16 +34,17 @@ void make_raw(termios *t, bool even_parity) {
     t->c_cc[VTIME] = 0;
 }
 
-}  // namespace
+} // namespace
 
 const PortChoice &port_choice(int selector) { return selector == 1 ? kPorts[0] : kPorts[1]; }
 
-int open_port(const PortChoice &port) {
+int open_port(const PortChoice &port)
+{
     int fd = ::open(port.device, O_RDWR | O_NOCTTY);
     if (fd < 0) {
         return fd;
     }
-    ::fcntl(fd, F_SETFL, 0);  // reads block
+    ::fcntl(fd, F_SETFL, 0); // reads block
     termios t{};
     ::tcgetattr(fd, &t);
     make_raw(&t, port.even_parity);
@@ -54,4 +56,4 @@ int open_port(const PortChoice &port) {
     return fd;
 }
 
-}  // namespace uarttest
+} // namespace uarttest

@@ -13,7 +13,8 @@ using namespace vboard::testkit;
 
 namespace {
 
-std::string host_output(const std::string &command, int *status) {
+std::string host_output(const std::string &command, int *status)
+{
     std::string out;
     FILE *p = ::popen(command.c_str(), "r");
     char buf[4096];
@@ -26,9 +27,10 @@ std::string host_output(const std::string &command, int *status) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Gpiotest, FourStepsOnPin86SeeTheInputLevelAndLeaveItDrivenHigh) {
+TEST(Gpiotest, FourStepsOnPin86SeeTheInputLevelAndLeaveItDrivenHigh)
+{
     Board board;
     int status = -1;
     host_output(bin_path("vboard") + " gpio --state " + board.dir() + " 86 1", &status);
@@ -54,7 +56,8 @@ TEST(Gpiotest, FourStepsOnPin86SeeTheInputLevelAndLeaveItDrivenHigh) {
 }
 
 // The PC has no GPIO driver: without the board every step fails to open it.
-TEST(Gpiotest, WithoutTheDriverEachStepReportsTheFailedOpenAndTheProgramStillSucceeds) {
+TEST(Gpiotest, WithoutTheDriverEachStepReportsTheFailedOpenAndTheProgramStillSucceeds)
+{
     struct stat st;
     if (::stat("/dev/gpio", &st) == 0) {
         GTEST_SKIP() << "this host has a /dev/gpio";

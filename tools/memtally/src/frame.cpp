@@ -10,18 +10,18 @@ constexpr int kScreenLines = 25;
 constexpr int kScreenColumns = 79;
 constexpr int kBlankRowSpaces = 73;
 constexpr const char kHome[] = "\033[0;0H";
-constexpr const char kThreadHeader[] =
-    " IDX CALLER/PID     SIZE              SYMBOL        MODULE/THREAD(PROCESS)\n";
-constexpr const char kProcessHeader[] =
-    " IDX CALLER/PID     SIZE   FRAG                      SYMBOL  MODULE/PROCESS\n";
+constexpr const char kThreadHeader[] = " IDX CALLER/PID     SIZE              SYMBOL        MODULE/THREAD(PROCESS)\n";
+constexpr const char kProcessHeader[] = " IDX CALLER/PID     SIZE   FRAG                      SYMBOL  MODULE/PROCESS\n";
 
-void append(std::string *out, const char *text, int n) {
+void append(std::string *out, const char *text, int n)
+{
     if (n > 0) {
         out->append(text, static_cast<size_t>(n));
     }
 }
 
-void append_row(std::string *out, const Owner &owner, int number, const RowText &text, int thread_mode) {
+void append_row(std::string *out, const Owner &owner, int number, const RowText &text, int thread_mode)
+{
     char caller[16], line[256];
     if (owner.key >= 1 && is_task(owner.key)) {
         std::snprintf(caller, sizeof caller, "  %8ld", static_cast<long>(owner.key));
@@ -41,9 +41,10 @@ void append_row(std::string *out, const Owner &owner, int number, const RowText 
     append(out, line, n);
 }
 
-}  // namespace
+} // namespace
 
-std::string render_frame(const Window &w, int thread_mode, long total_pages) {
+std::string render_frame(const Window &w, int thread_mode, long total_pages)
+{
     std::string out = kHome;
     out += thread_mode != 0 ? kThreadHeader : kProcessHeader;
     for (int r = 0; r < kWindowRows; ++r) {
@@ -64,7 +65,8 @@ std::string render_frame(const Window &w, int thread_mode, long total_pages) {
     return out;
 }
 
-std::string clear_screen_text() {
+std::string clear_screen_text()
+{
     std::string out;
     for (int i = 0; i < kScreenLines; ++i) {
         out += std::string(kScreenColumns, ' ') + "\n";
@@ -74,4 +76,4 @@ std::string clear_screen_text() {
 
 std::string first_screen_text() { return std::string(kScreenLines, '\n'); }
 
-}  // namespace memtally
+} // namespace memtally

@@ -1,5 +1,6 @@
 // One screen of memtally: cursor home, header, 20 rows and the footer.
-#pragma once
+#ifndef TOOLS_MEMTALLY_FRAME_H
+#define TOOLS_MEMTALLY_FRAME_H
 
 #include <string>
 
@@ -14,4 +15,6 @@ std::string render_frame(const Window &w, int thread_mode, long total_pages);
 std::string clear_screen_text();
 std::string first_screen_text();
 
-}  // namespace memtally
+} // namespace memtally
+
+#endif

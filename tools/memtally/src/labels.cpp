@@ -13,20 +13,22 @@ namespace memtally {
 
 namespace {
 
-constexpr unsigned long kModuleAreaEnd = 0xC0000000;  // symbols below are in modules
+constexpr unsigned long kModuleAreaEnd = 0xC0000000; // symbols below are in modules
 constexpr size_t kNameChars = 39;
 constexpr size_t kLineBytes = 512;
-constexpr size_t kStatusBytes = 4096;  // the thread group id is on an early line
+constexpr size_t kStatusBytes = 4096; // the thread group id is on an early line
 constexpr const char kGroupLabel[] = "Tgid:";
 constexpr const char kFileCacheLabel[] = "[FILE CACHE]";
 constexpr const char kDeviceBufferLabel[] = "[DEVICE BUFFER]";
 
-void set_text(char *text, const char *value, size_t max_chars = kTextBytes - 1) {
+void set_text(char *text, const char *value, size_t max_chars = kTextBytes - 1)
+{
     std::snprintf(text, kTextBytes, "%.*s", static_cast<int>(max_chars), value);
 }
 
 // Calls row(key, text) for each window row that shows an entry.
-template <typename Row> void for_each_row(const Window &w, Row row) {
+template <typename Row> void for_each_row(const Window &w, Row row)
+{
     for (int r = 0; r < kWindowRows && w.offset + r < w.table->count; ++r) {
         if (w.offset + r >= 0) {
             row(w.table->entries[w.offset + r].key, &w.rows[r]);
@@ -34,13 +36,15 @@ template <typename Row> void for_each_row(const Window &w, Row row) {
     }
 }
 
-std::string proc_file(const Sources &src, unsigned long id, const char *name) {
+std::string proc_file(const Sources &src, unsigned long id, const char *name)
+{
     return src.proc + "/" + std::to_string(id) + "/" + name;
 }
 
 // The second word of /proc/<id>/stat (the name in parentheses); false when
 // the file cannot be opened.
-bool task_name(const Sources &src, uint32_t id, char name[kNameChars + 1]) {
+bool task_name(const Sources &src, uint32_t id, char name[kNameChars + 1])
+{
     FILE *f = std::fopen(proc_file(src, id, "stat").c_str(), "r");
     if (!f) {
         return false;
@@ -55,7 +59,8 @@ bool task_name(const Sources &src, uint32_t id, char name[kNameChars + 1]) {
     return true;
 }
 
-void set_raw_numbers(uint32_t key, RowText *row) {
+void set_raw_numbers(uint32_t key, RowText *row)
+{
     unsigned long major = (key >> 16) & 0xFF, minor = (key >> 10) & 0x3F, inode = key & 0x3FF;
     if (top_byte(key) == top_byte(kFileCacheClass)) {
         std::snprintf(row->module, kTextBytes, "(%ld,%ld,%ld)", static_cast<long>(major), static_cast<long>(minor),
@@ -65,14 +70,16 @@ void set_raw_numbers(uint32_t key, RowText *row) {
     }
 }
 
-bool key_device_is(uint32_t key, unsigned long major, unsigned long minor) {
+bool key_device_is(uint32_t key, unsigned long major, unsigned long minor)
+{
     return ((key >> 16) & 0xFF) == major && ((key >> 10) & 0x3F) == minor;
 }
 
 // Runs command, which writes into file, as root writes it: the fixed name
 // is first made a fresh file of our own, so that a link planted under that
 // name in /tmp cannot send the output elsewhere. Returns 0 or -1.
-int run_into_fresh_file(const std::string &file, const std::string &command) {
+int run_into_fresh_file(const std::string &file, const std::string &command)
+{
     ::unlink(file.c_str());
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -84,7 +91,8 @@ int run_into_fresh_file(const std::string &file, const std::string &command) {
 }
 
 // A line without its line end; false for an empty one.
-bool chomp(char *line) {
+bool chomp(char *line)
+{
     size_t n = std::strlen(line);
     if (n > 0 && line[n - 1] == '\n') {
         line[--n] = '\0';
@@ -94,7 +102,8 @@ bool chomp(char *line) {
 
 // What follows label on the line of text that begins with it; null when
 // no line does.
-const char *line_after_label(const char *text, const char *label) {
+const char *line_after_label(const char *text, const char *label)
+{
     size_t n = std::strlen(label);
     const char *line = text;
     while (std::strncmp(line, label, n) != 0) {
@@ -109,7 +118,8 @@ const char *line_after_label(const char *text, const char *label) {
 
 // Searches the file system for the key's inode bits; a path on the key's
 // device names the row. Returns -1 when the result file cannot be read.
-int look_up_file(const Sources &src, uint32_t key, RowText *row) {
+int look_up_file(const Sources &src, uint32_t key, RowText *row)
+{
     char command[kLineBytes];
     std::snprintf(command, sizeof command, "find %s -inum %ld > %s\n", src.find_root.c_str(),
                   static_cast<long>(key & 0x3FF), src.inum_list.c_str());
@@ -131,7 +141,8 @@ int look_up_file(const Sources &src, uint32_t key, RowText *row) {
 
 // Names the row after the device of /dev with its numbers. Returns -1 when
 // the device list cannot be read.
-int look_up_device(const Sources &src, uint32_t key, RowText *row) {
+int look_up_device(const Sources &src, uint32_t key, RowText *row)
+{
     FILE *f = std::fopen(src.dev_list.c_str(), "r");
     if (!f) {
         return -1;
@@ -148,11 +159,12 @@ int look_up_device(const Sources &src, uint32_t key, RowText *row) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 // By field: the column widths differ between ls implementations. Only block
 // devices count: character devices share their numbers (vcs is 7,0 as loop0).
-bool parse_block_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name) {
+bool parse_block_device_line(char *line, unsigned long *major, unsigned long *minor, const char **name)
+{
     if (line[0] != 'b') {
         return false;
     }
@@ -177,7 +189,8 @@ bool parse_block_device_line(char *line, unsigned long *major, unsigned long *mi
     return end != fields[5];
 }
 
-void find_symbols(const Sources &src, const Window &w) {
+void find_symbols(const Sources &src, const Window &w)
+{
     for (int r = 0; r < kWindowRows; ++r) {
         w.rows[r] = RowText{};
     }
@@ -208,7 +221,8 @@ void find_symbols(const Sources &src, const Window &w) {
     std::fclose(f);
 }
 
-uint32_t thread_group(const Sources &src, uint32_t tid) {
+uint32_t thread_group(const Sources &src, uint32_t tid)
+{
     FILE *f = std::fopen(proc_file(src, tid, "status").c_str(), "r");
     if (!f) {
         return tid;
@@ -229,7 +243,8 @@ uint32_t thread_group(const Sources &src, uint32_t tid) {
     return number && end != number && group < kKernelAddressBase ? static_cast<uint32_t>(group) : tid;
 }
 
-void find_names(const Sources &src, const Window &w, int thread_mode) {
+void find_names(const Sources &src, const Window &w, int thread_mode)
+{
     for_each_row(w, [&](uint32_t key, RowText *row) {
         char thread[kNameChars + 1] = "", process[kNameChars + 1] = "";
         if (!is_task(key) || !task_name(src, key, thread)) {
@@ -242,11 +257,12 @@ void find_names(const Sources &src, const Window &w, int thread_mode) {
     });
 }
 
-void find_files(const Sources &src, const Window &w, int file_mode) {
+void find_files(const Sources &src, const Window &w, int file_mode)
+{
     // A device list that could not be made afresh may be an old one.
     bool looking_up = file_mode == 1;
-    bool dev_list_made =
-        looking_up && run_into_fresh_file(src.dev_list, "ls -l " + src.dev_dir + " > " + src.dev_list) == 0;
+    bool dev_list_made = looking_up &&
+                         run_into_fresh_file(src.dev_list, "ls -l " + src.dev_dir + " > " + src.dev_list) == 0;
     for_each_row(w, [&](uint32_t key, RowText *row) {
         bool file = top_byte(key) == top_byte(kFileCacheClass), device = top_byte(key) == top_byte(kDeviceBufferClass);
         if (key == kNonBuddyPage || (!file && !device)) {
@@ -265,4 +281,4 @@ void find_files(const Sources &src, const Window &w, int file_mode) {
     });
 }
 
-}  // namespace memtally
+} // namespace memtally

@@ -1,6 +1,7 @@
 // The texts of the window's rows: kernel symbols, task names, files and
 // devices.
-#pragma once
+#ifndef TOOLS_MEMTALLY_LABELS_H
+#define TOOLS_MEMTALLY_LABELS_H
 
 #include <cstdint>
 #include <string>
@@ -13,7 +14,7 @@ constexpr int kWindowRows = 20;
 constexpr size_t kTextBytes = 80;
 
 struct RowText {
-    unsigned long best = 0;  // address of the symbol taken
+    unsigned long best = 0; // address of the symbol taken
     char symbol[kTextBytes] = "";
     char module[kTextBytes] = "";
 };
@@ -33,7 +34,7 @@ struct Sources {
 struct Window {
     const OwnerTable *table;
     int offset;
-    RowText *rows;  // kWindowRows of them
+    RowText *rows; // kWindowRows of them
 };
 
 // Clears the rows and takes, for each row, the symbol with the highest
@@ -49,4 +50,6 @@ bool parse_block_device_line(char *line, unsigned long *major, unsigned long *mi
 // The thread group id of a thread (tid itself when its status is unreadable).
 uint32_t thread_group(const Sources &src, uint32_t tid);
 
-}  // namespace memtally
+} // namespace memtally
+
+#endif

@@ -4,7 +4,8 @@
 #include "common/help_option.h"
 #include "monitor.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     // --help stays with the other arguments: it is read after all of them.
     if (asks_version(argc, argv)) {
         return print_version("memtally");

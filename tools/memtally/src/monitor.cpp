@@ -19,16 +19,19 @@ constexpr int kKeyWaitMs = 1000;
 constexpr tcflag_t kRawLocalModes = ISIG | ICANON | ECHO | ECHONL;
 static_assert(kRawLocalModes == 0x4B, "local-mode mask");
 
-void put(const std::string &text) {
+void put(const std::string &text)
+{
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
-uint32_t group_from_proc(uint32_t tid, const void *context) {
+uint32_t group_from_proc(uint32_t tid, const void *context)
+{
     return thread_group(*static_cast<const Sources *>(context), tid);
 }
 
-void refresh(Monitor *m) {
+void refresh(Monitor *m)
+{
     collect(m);
     put(label_and_render(m));
 }
@@ -42,12 +45,14 @@ struct Terminal {
     bool is_terminal = false;
 
     void enter();
-    void leave() const {
+    void leave() const
+    {
         if (is_terminal) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         }
     }
-    bool is_interrupt(unsigned char c) const {
+    bool is_interrupt(unsigned char c) const
+    {
         return is_terminal && saved.c_cc[VINTR] != _POSIX_VDISABLE && c == saved.c_cc[VINTR];
     }
 };
@@ -57,12 +62,14 @@ const Terminal *shown_terminal = nullptr;
 
 // Puts the console back, then lets the signal end the process as it would
 // have: the handler was reset to the default on entry.
-void leave_and_end(int sig) {
+void leave_and_end(int sig)
+{
     shown_terminal->leave();
     ::raise(sig);
 }
 
-void Terminal::enter() {
+void Terminal::enter()
+{
     is_terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (!is_terminal) {
         return;
@@ -91,7 +98,8 @@ enum class Wait { kKey, kTimeout, kBroken };
 
 // Waits for standard input to become readable; poll failing for want of
 // time or memory is tried again with a little less time.
-Wait wait_for_key() {
+Wait wait_for_key()
+{
     pollfd in{STDIN_FILENO, POLLIN, 0};
     int timeout = kKeyWaitMs;
     for (;;) {
@@ -112,7 +120,8 @@ Wait wait_for_key() {
 }
 
 // Acts on one key; false when it quits.
-bool act_on_key(Monitor *m, const Terminal &terminal, unsigned char c) {
+bool act_on_key(Monitor *m, const Terminal &terminal, unsigned char c)
+{
     Settings &s = m->settings;
     if (terminal.is_interrupt(c)) {
         return false;
@@ -144,9 +153,10 @@ bool act_on_key(Monitor *m, const Terminal &terminal, unsigned char c) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-void collect(Monitor *m) {
+void collect(Monitor *m)
+{
     const Settings &s = m->settings;
     // Without the page file the previous table stays.
     scan_owners(m->src.mem_tally, s.range_start, s.range_end, &m->table);
@@ -159,7 +169,8 @@ void collect(Monitor *m) {
     sort_owners(&m->table);
 }
 
-std::string label_and_render(Monitor *m) {
+std::string label_and_render(Monitor *m)
+{
     Window w{&m->table, m->offset, m->rows};
     find_symbols(m->src, w);
     find_names(m->src, w, m->settings.thread_mode);
@@ -167,7 +178,8 @@ std::string label_and_render(Monitor *m) {
     return render_frame(w, m->settings.thread_mode, m->total_pages);
 }
 
-int run_dump(Monitor *m) {
+int run_dump(Monitor *m)
+{
     const Settings &s = m->settings;
     for (int n = 0; n < s.dump_count; ++n) {
         collect(m);
@@ -181,7 +193,8 @@ int run_dump(Monitor *m) {
     return 0;
 }
 
-int run_display(Monitor *m) {
+int run_display(Monitor *m)
+{
     Terminal terminal;
     terminal.enter();
     put(first_screen_text());
@@ -208,4 +221,4 @@ int run_display(Monitor *m) {
     return 0;
 }
 
-}  // namespace memtally
+} // namespace memtally

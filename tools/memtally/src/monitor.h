@@ -1,6 +1,7 @@
 // The refresh of the owner table and its two uses: the full-screen display
 // steered by keys, and the dump.
-#pragma once
+#ifndef TOOLS_MEMTALLY_MONITOR_H
+#define TOOLS_MEMTALLY_MONITOR_H
 
 #include <string>
 
@@ -15,7 +16,7 @@ struct Monitor {
     long total_pages = 0;
     OwnerTable table;
     RowText rows[kWindowRows];
-    int offset = 0;  // first row of the window
+    int offset = 0; // first row of the window
 };
 
 // Scan, thread and file merges, sort.
@@ -27,4 +28,6 @@ std::string label_and_render(Monitor *m);
 int run_dump(Monitor *m);
 int run_display(Monitor *m);
 
-}  // namespace memtally
+} // namespace memtally
+
+#endif

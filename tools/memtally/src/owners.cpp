@@ -13,7 +13,8 @@ constexpr int kSlotCount = 4 * kMaxOwners;
 constexpr uint32_t kBeforeFirstPage = 0xFFFFFFFE;
 constexpr size_t kWordsPerRead = 16384;
 
-int slot_of(const OwnerTable &t, uint32_t key) {
+int slot_of(const OwnerTable &t, uint32_t key)
+{
     int slot = static_cast<int>((key * 0x9E3779B1u) >> 20) & (kSlotCount - 1);
     while (t.slots[slot] >= 0 && t.entries[t.slots[slot]].key != key) {
         slot = (slot + 1) & (kSlotCount - 1);
@@ -21,12 +22,14 @@ int slot_of(const OwnerTable &t, uint32_t key) {
     return slot;
 }
 
-void clear(OwnerTable *t) {
+void clear(OwnerTable *t)
+{
     t->count = 0;
     std::memset(t->slots, 0xFF, sizeof t->slots);
 }
 
-void add_page(OwnerTable *t, uint32_t key, uint32_t run_increment) {
+void add_page(OwnerTable *t, uint32_t key, uint32_t run_increment)
+{
     int slot = slot_of(*t, key);
     int index = t->slots[slot];
     if (index < 0) {
@@ -41,14 +44,16 @@ void add_page(OwnerTable *t, uint32_t key, uint32_t run_increment) {
     t->entries[index].frag += run_increment;
 }
 
-uint32_t le32(const unsigned char *b) {
+uint32_t le32(const unsigned char *b)
+{
     return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
            static_cast<uint32_t>(b[3]) << 24;
 }
 
 // Merges every later entry for which same(first, later) holds into the
 // first; the survivors keep their order.
-template <typename Same> void merge_into_first(OwnerTable *t, int first, Same same) {
+template <typename Same> void merge_into_first(OwnerTable *t, int first, Same same)
+{
     int kept = first + 1;
     for (int j = first + 1; j < t->count; ++j) {
         if (same(t->entries[first].key, t->entries[j].key)) {
@@ -61,7 +66,8 @@ template <typename Same> void merge_into_first(OwnerTable *t, int first, Same sa
     t->count = kept;
 }
 
-void merge_class(OwnerTable *t, uint32_t class_word) {
+void merge_class(OwnerTable *t, uint32_t class_word)
+{
     for (int i = 0; i < t->count; ++i) {
         if (top_byte(t->entries[i].key) == top_byte(class_word) && t->entries[i].key != kNonBuddyPage) {
             auto same_class = [](uint32_t a, uint32_t b) { return top_byte(a) == top_byte(b) && b != kNonBuddyPage; };
@@ -72,9 +78,10 @@ void merge_class(OwnerTable *t, uint32_t class_word) {
     }
 }
 
-}  // namespace
+} // namespace
 
-int scan_owners(const std::string &path, uint32_t start, uint32_t end, OwnerTable *table) {
+int scan_owners(const std::string &path, uint32_t start, uint32_t end, OwnerTable *table)
+{
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
         return -1;
@@ -98,7 +105,8 @@ int scan_owners(const std::string &path, uint32_t start, uint32_t end, OwnerTabl
     return 0;
 }
 
-long count_pages(const std::string &path) {
+long count_pages(const std::string &path)
+{
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
         return 0;
@@ -113,7 +121,8 @@ long count_pages(const std::string &path) {
     return pages;
 }
 
-void merge_threads(OwnerTable *t, GroupOf group_of, const void *context) {
+void merge_threads(OwnerTable *t, GroupOf group_of, const void *context)
+{
     for (int i = 0; i < t->count; ++i) {
         if (is_task(t->entries[i].key)) {
             t->entries[i].key = group_of(t->entries[i].key, context);
@@ -126,12 +135,14 @@ void merge_threads(OwnerTable *t, GroupOf group_of, const void *context) {
     }
 }
 
-void merge_file_classes(OwnerTable *t) {
+void merge_file_classes(OwnerTable *t)
+{
     merge_class(t, kFileCacheClass);
     merge_class(t, kDeviceBufferClass);
 }
 
-void sort_owners(OwnerTable *t) {
+void sort_owners(OwnerTable *t)
+{
     for (int i = 0; i < t->count; ++i) {
         for (int j = i + 1; j < t->count; ++j) {
             if (t->entries[i].pages < t->entries[j].pages) {
@@ -141,4 +152,4 @@ void sort_owners(OwnerTable *t) {
     }
 }
 
-}  // namespace memtally
+} // namespace memtally

@@ -1,6 +1,7 @@
 // The owner table: pages and runs of every distinct owner word inside the
 // range, merged and sorted as the display wants them.
-#pragma once
+#ifndef TOOLS_MEMTALLY_OWNERS_H
+#define TOOLS_MEMTALLY_OWNERS_H
 
 #include <cstdint>
 #include <string>
@@ -13,7 +14,7 @@ constexpr uint64_t kPageBytes = 4096;
 // Owner words.
 constexpr uint32_t kFreePage = 0;
 constexpr uint32_t kNonBuddyPage = 0xFFFFFFFF;
-constexpr uint32_t kKernelAddressBase = 0xBF000000;  // below: process and thread ids
+constexpr uint32_t kKernelAddressBase = 0xBF000000; // below: process and thread ids
 constexpr uint32_t kFileCacheClass = 0xFF000000;
 constexpr uint32_t kDeviceBufferClass = 0xFE000000;
 inline uint32_t top_byte(uint32_t key) { return key >> 24; }
@@ -22,7 +23,7 @@ inline bool is_task(uint32_t key) { return key < kKernelAddressBase; }
 struct Owner {
     uint32_t key = 0;
     uint32_t pages = 0;
-    uint32_t frag = 0;  // runs of consecutive in-range pages
+    uint32_t frag = 0; // runs of consecutive in-range pages
 };
 
 struct OwnerTable {
@@ -52,4 +53,6 @@ void merge_file_classes(OwnerTable *table);
 // Largest first; entries with equal pages are never exchanged.
 void sort_owners(OwnerTable *table);
 
-}  // namespace memtally
+} // namespace memtally
+
+#endif

@@ -16,7 +16,8 @@ bool starts_with(const char *text, const char *prefix) { return std::strncmp(tex
 
 // A decimal number with an optional sign; false when text holds no digit
 // first (the setting then keeps its value). Clamped to the int range.
-bool read_decimal(const char *text, int *value) {
+bool read_decimal(const char *text, int *value)
+{
     const char *digits = text + (*text == '-' || *text == '+');
     if (!std::isdigit(static_cast<unsigned char>(*digits))) {
         return false;
@@ -28,7 +29,8 @@ bool read_decimal(const char *text, int *value) {
 
 // A byte offset: decimal, times 1024 or 1048576 when the text ends in K/k
 // or M/m. Offsets past 32 bits stop at 0xFFFFFFFF instead of wrapping.
-bool read_offset(const char *text, uint32_t *value) {
+bool read_offset(const char *text, uint32_t *value)
+{
     if (!std::isdigit(static_cast<unsigned char>(*text))) {
         return false;
     }
@@ -42,13 +44,15 @@ bool read_offset(const char *text, uint32_t *value) {
 
 // An index option: the value minus 1; a malformed value leaves the setting
 // as it was, still minus 1.
-void read_index(const char *text, int *index) {
+void read_index(const char *text, int *index)
+{
     int value = *index;
     read_decimal(text, &value);
     *index = value == INT_MIN ? INT_MIN : value - 1;
 }
 
-void read_short_dump(const char *rest, Settings *s) {
+void read_short_dump(const char *rest, Settings *s)
+{
     s->dump = true;
     if (*rest == '\0') {
         s->dump_count = 1;
@@ -57,7 +61,8 @@ void read_short_dump(const char *rest, Settings *s) {
     }
 }
 
-void read_argument(const char *arg, Settings *s) {
+void read_argument(const char *arg, Settings *s)
+{
     if (starts_with(arg, "--help")) {
         s->help = true;
     } else if (starts_with(arg, "-sa=")) {
@@ -84,9 +89,10 @@ void read_argument(const char *arg, Settings *s) {
     }
 }
 
-}  // namespace
+} // namespace
 
-Settings parse_arguments(int argc, const char *const *argv) {
+Settings parse_arguments(int argc, const char *const *argv)
+{
     Settings s;
     for (int i = 1; i < argc; ++i) {
         read_argument(argv[i], &s);
@@ -111,4 +117,4 @@ const char *const kUsageText =
     "  -dsidx=DUMP_START_INDEX         In dump mode, dump from DUMP_START_INDEX\n"
     "  -deidx=DUMP_END_INDEX           In dump mode, dump to DUMP_END_INDEX";
 
-}  // namespace memtally
+} // namespace memtally

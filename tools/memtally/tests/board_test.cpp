@@ -41,7 +41,8 @@ const char kKallsyms[] =
     "bf000000 t $a\t[vdec]\nbf000000 t vdec_alloc\t[vdec]\n";
 // The kallsyms entry of a key (the highest one not above it, '$' names
 // aside), for the keys the tables use.
-std::pair<const char *, const char *> symbol_of(uint32_t key) {
+std::pair<const char *, const char *> symbol_of(uint32_t key)
+{
     if (key >= 0xC0009000 && key < 0xFE000000) {
         return {"alloc_two", ""};
     }
@@ -63,7 +64,8 @@ struct BlockDevice {
     std::string name;
     uint32_t word = 0xFE000000 | 0xFF << 16;
 };
-BlockDevice unique_block_device() {
+BlockDevice unique_block_device()
+{
     std::map<uint32_t, std::vector<std::string>> nodes;
     for (const auto &entry : std::filesystem::directory_iterator("/dev")) {
         struct stat st;
@@ -82,7 +84,8 @@ BlockDevice unique_block_device() {
 
 // The table the test expects: pages and runs counted per key in order of
 // first appearance, merged and sorted as the monitor shows them.
-OwnerTable expected_table(const Runs &runs, uint64_t first_page, uint64_t end_page, bool merge_files) {
+OwnerTable expected_table(const Runs &runs, uint64_t first_page, uint64_t end_page, bool merge_files)
+{
     OwnerTable t;
     t.count = 0;
     uint64_t page = 0;
@@ -121,7 +124,8 @@ OwnerTable expected_table(const Runs &runs, uint64_t first_page, uint64_t end_pa
 }
 
 std::string expected_dump(const OwnerTable &t, int thread_mode, int file_mode, long total, int first, int last,
-                          bool symbols = true, const std::string &device_name = "") {
+                          bool symbols = true, const std::string &device_name = "")
+{
     std::string out;
     for (int offset = first; offset < t.count && offset <= last; offset += kWindowRows) {
         RowText rows[kWindowRows];
@@ -153,7 +157,8 @@ std::string expected_dump(const OwnerTable &t, int thread_mode, int file_mode, l
     return out;
 }
 
-std::string words_bytes(const Runs &runs) {
+std::string words_bytes(const Runs &runs)
+{
     std::string bytes;
     for (const auto &run : runs) {
         for (int i = 0; i < run.second; ++i) {
@@ -165,7 +170,8 @@ std::string words_bytes(const Runs &runs) {
     return bytes;
 }
 
-long page_count(const Runs &runs) {
+long page_count(const Runs &runs)
+{
     long n = 0;
     for (const auto &run : runs) {
         n += run.second;
@@ -176,11 +182,13 @@ long page_count(const Runs &runs) {
 class GivenTable : public ::testing::Test {
 protected:
     GivenTable() : board_(kBoardText) {}
-    void give(const Runs &runs) {
+    void give(const Runs &runs)
+    {
         std::ofstream(board_.dir() + "/mem_tally.bin", std::ios::binary) << words_bytes(runs);
         std::ofstream(board_.dir() + "/kallsyms") << kKallsyms;
     }
-    Result memtally(std::vector<std::string> args) {
+    Result memtally(std::vector<std::string> args)
+    {
         args.insert(args.begin(), bin_path("memtally"));
         return board_.run(args, 20000);
     }
@@ -190,17 +198,19 @@ protected:
 // Two tasks that do not exist on the board (names stay empty), kernel and
 // module call sites, free and non-buddy pages, two cached files, a block
 // device, filler owners to make a second page, and equal counts.
-Runs sample_runs(uint32_t device = unique_block_device().word) {
-    Runs runs = {{0xFFFFFFFF, 40}, {30001, 10}, {0, 30}, {0xC0008104, 12}, {30001, 5},
-                 {0xFF080401, 1},  {0xFF080402, 1}, {device, 6}, {0xBF000010, 9}, {30002, 8},
-                 {0xC0000001, 1},  {0xC0000002, 2}, {0xC0000003, 2}, {0xC0000004, 3}, {0, 2}};
+Runs sample_runs(uint32_t device = unique_block_device().word)
+{
+    Runs runs = {{0xFFFFFFFF, 40}, {30001, 10},     {0, 30},         {0xC0008104, 12}, {30001, 5},
+                 {0xFF080401, 1},  {0xFF080402, 1}, {device, 6},     {0xBF000010, 9},  {30002, 8},
+                 {0xC0000001, 1},  {0xC0000002, 2}, {0xC0000003, 2}, {0xC0000004, 3},  {0, 2}};
     for (uint32_t k = 0; k < 12; ++k) {
         runs.push_back({0xC0009010 + (k == 0 ? 0 : 0x10000 * k), 13 + static_cast<int>(k) % 5});
     }
     return runs;
 }
 
-TEST_F(GivenTable, DumpFramesInBothViewsAndFileModes) {
+TEST_F(GivenTable, DumpFramesInBothViewsAndFileModes)
+{
     Runs runs = sample_runs();
     give(runs);
     long total = page_count(runs);
@@ -225,7 +235,8 @@ TEST_F(GivenTable, DumpFramesInBothViewsAndFileModes) {
     }
 }
 
-TEST_F(GivenTable, OverflowingOwnersAndMissingKernelFiles) {
+TEST_F(GivenTable, OverflowingOwnersAndMissingKernelFiles)
+{
     Runs runs;
     for (uint32_t k = 0; k < 1040; ++k) {
         runs.push_back({0xC0100000 + 4 * k, 1 + static_cast<int>(k % 3)});
@@ -244,7 +255,7 @@ TEST_F(GivenTable, OverflowingOwnersAndMissingKernelFiles) {
     board_.set_board_text(std::string(kBoardText) + "mem_tally.file = /nonexistent\n");
     r = memtally({"-d"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");  // no table, no dump page
+    EXPECT_EQ(r.out, ""); // no table, no dump page
     r = memtally({"--help", "-d"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string(kUsageText) + "\n");
@@ -254,10 +265,11 @@ TEST_F(GivenTable, OverflowingOwnersAndMissingKernelFiles) {
 // a test waits for.
 class Console {
 public:
-    explicit Console(const std::vector<std::string> &argv) {
+    explicit Console(const std::vector<std::string> &argv)
+    {
         pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
         if (pid_ == 0) {
-            termios t{};  // lines end in "\n" alone, as in a dump
+            termios t{}; // lines end in "\n" alone, as in a dump
             ::tcgetattr(STDIN_FILENO, &t);
             t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
@@ -271,7 +283,8 @@ public:
         }
         slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY);
     }
-    ~Console() {
+    ~Console()
+    {
         if (pid_ > 0 && !ended_) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -280,7 +293,8 @@ public:
         ::close(master_);
     }
     // Waits until `text` appears `times` times in the output after `from`.
-    bool await(const std::string &text, size_t from = 0, int times = 1, int timeout_ms = 15000) {
+    bool await(const std::string &text, size_t from = 0, int times = 1, int timeout_ms = 15000)
+    {
         return vboard::testkit::await(
             [&] {
                 pump();
@@ -296,27 +310,36 @@ public:
     }
     void key(char c) { ASSERT_EQ(::write(master_, &c, 1), 1); }
     void signal(int sig) { ASSERT_EQ(::kill(pid_, sig), 0); }
-    tcflag_t local_modes() const {
+    tcflag_t local_modes() const
+    {
         termios t{};
         ::tcgetattr(slave_, &t);
         return t.c_lflag;
     }
-    int wait_status() {
+    int wait_status()
+    {
         int status = -1;
-        vboard::testkit::await([&] { pump(); return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 15000);
+        vboard::testkit::await(
+            [&] {
+                pump();
+                return ::waitpid(pid_, &status, WNOHANG) == pid_;
+            },
+            15000);
         ended_ = true;
         return status;
     }
     const std::string &out() const { return out_; }
     // The last complete frame: from the last cursor home on.
-    std::string last_frame() {
+    std::string last_frame()
+    {
         size_t end = out_.rfind("'F': File");
         size_t home = out_.rfind("\033[0;0H", end);
         return end == std::string::npos || home == std::string::npos ? "" : out_.substr(home, end + 9 - home);
     }
 
 private:
-    void pump() {
+    void pump()
+    {
         char buf[65536];
         pollfd p{master_, POLLIN, 0};
         while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
@@ -334,9 +357,10 @@ private:
 };
 
 constexpr tcflag_t kKeyModes = ISIG | ICANON | ECHO | ECHONL;
-constexpr tcflag_t kNewTerminalModes = ISIG | ICANON | ECHO;  // of kKeyModes
+constexpr tcflag_t kNewTerminalModes = ISIG | ICANON | ECHO; // of kKeyModes
 
-TEST_F(GivenTable, FullScreenKeysOnAPseudoTerminal) {
+TEST_F(GivenTable, FullScreenKeysOnAPseudoTerminal)
+{
     BlockDevice device = unique_block_device();
     Runs runs = sample_runs(device.word);
     give(runs);
@@ -374,18 +398,19 @@ TEST_F(GivenTable, FullScreenKeysOnAPseudoTerminal) {
         }
         ASSERT_TRUE(console.await((s.clears ? clear : "") + expected, from)) << console.out().substr(from);
     }
-    console.key(3);  // the interrupt character quits, the terminal is restored
+    console.key(3); // the interrupt character quits, the terminal is restored
     EXPECT_EQ(WEXITSTATUS(console.wait_status()), 0);
     EXPECT_EQ(console.local_modes() & kKeyModes, kNewTerminalModes);
 }
 
-TEST_F(GivenTable, EndingSignalsPutTheTerminalBack) {
+TEST_F(GivenTable, EndingSignalsPutTheTerminalBack)
+{
     give(sample_runs());
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(sig);
         Console console({bin_path("vboard"), "run", "--state", board_.dir(), "--", bin_path("memtally")});
         ASSERT_TRUE(console.await("'F': File"));
-        console.signal(sig);  // vboard passes it on
+        console.signal(sig); // vboard passes it on
         EXPECT_EQ(WEXITSTATUS(console.wait_status()), 128 + sig);
         EXPECT_EQ(console.local_modes() & kKeyModes, kNewTerminalModes);
     }
@@ -393,7 +418,8 @@ TEST_F(GivenTable, EndingSignalsPutTheTerminalBack) {
 
 // With /tmp read-only the device list cannot be made afresh: an old one
 // left there names nothing, and no row loses its label.
-TEST_F(GivenTable, OldDeviceListUnderAReadOnlyTmp) {
+TEST_F(GivenTable, OldDeviceListUnderAReadOnlyTmp)
+{
     BlockDevice device = unique_block_device();
     Runs runs = sample_runs(device.word);
     give(runs);
@@ -408,7 +434,8 @@ TEST_F(GivenTable, OldDeviceListUnderAReadOnlyTmp) {
     EXPECT_EQ(r.out, expected_dump(t, 1, 1, page_count(runs), 0, 0x7FFFFFFE));
 }
 
-TEST_F(GivenTable, QuitsOnQAndStopsReadingKeysWhenInputEnds) {
+TEST_F(GivenTable, QuitsOnQAndStopsReadingKeysWhenInputEnds)
+{
     give(sample_runs());
     {
         Console console({bin_path("vboard"), "run", "--state", board_.dir(), "--", bin_path("memtally")});
@@ -442,7 +469,8 @@ TEST_F(GivenTable, QuitsOnQAndStopsReadingKeysWhenInputEnds) {
     p->kill();
 }
 
-TEST(DefaultBoard, GeneratedTableHangsTogether) {
+TEST(DefaultBoard, GeneratedTableHangsTogether)
+{
     Board board;
     Result r = board.run({bin_path("memtally"), "-d=1", "-deidx=40", "-file=2"}, 20000);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -463,4 +491,4 @@ TEST(DefaultBoard, GeneratedTableHangsTogether) {
     EXPECT_GT(kernel_rows, 10);
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,8 @@ namespace {
 
 class Labels : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         src_.kallsyms = dir_ + "/kallsyms";
         src_.proc = dir_ + "/proc";
         src_.dev_list = dir_ + "/dev.txt";
@@ -27,11 +28,13 @@ protected:
         src_.find_root = dir_ + "/files";
         fs::create_directories(dir_ + "/files/sub");
     }
-    void write(const std::string &name, const std::string &text) {
+    void write(const std::string &name, const std::string &text)
+    {
         fs::create_directories(fs::path(dir_ + "/" + name).parent_path());
         std::ofstream(dir_ + "/" + name) << text;
     }
-    Window window(std::initializer_list<uint32_t> keys) {
+    Window window(std::initializer_list<uint32_t> keys)
+    {
         table_.count = 0;
         for (uint32_t key : keys) {
             table_.entries[table_.count++] = Owner{key, 3, 1};
@@ -45,7 +48,8 @@ protected:
     RowText rows_[kWindowRows];
 };
 
-TEST_F(Labels, SymbolAtOrBelowTheKeySkippingMappingSymbolsAndWithModules) {
+TEST_F(Labels, SymbolAtOrBelowTheKeySkippingMappingSymbolsAndWithModules)
+{
     write("kallsyms",
           "c0008000 T stext\n"
           "c0008100 t $a\n"
@@ -63,7 +67,8 @@ TEST_F(Labels, SymbolAtOrBelowTheKeySkippingMappingSymbolsAndWithModules) {
     }
 }
 
-TEST_F(Labels, ThreadAndProcessNamesWithOrWithoutUmaskLine) {
+TEST_F(Labels, ThreadAndProcessNamesWithOrWithoutUmaskLine)
+{
     write("proc/42/stat", "42 (worker) S 1\n");
     write("proc/42/status", "Name:\tworker\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t40\nPid:\t42\n");
     write("proc/40/stat", "40 (player_with_a_very_long_name_over_39_chars) S 1\n");
@@ -72,7 +77,7 @@ TEST_F(Labels, ThreadAndProcessNamesWithOrWithoutUmaskLine) {
     write("proc/45/status", "Name:\tTgid: 1\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t40\nPid:\t45\n");
     EXPECT_EQ(thread_group(src_, 42), 40u);
     EXPECT_EQ(thread_group(src_, 43), 40u);
-    EXPECT_EQ(thread_group(src_, 45), 40u);  // the label inside its name is not the line
+    EXPECT_EQ(thread_group(src_, 45), 40u); // the label inside its name is not the line
     EXPECT_EQ(thread_group(src_, 44), 44u);
     Window w = window({42, 44});
     find_symbols(src_, w);
@@ -83,7 +88,8 @@ TEST_F(Labels, ThreadAndProcessNamesWithOrWithoutUmaskLine) {
     EXPECT_STREQ(rows_[0].module, "(worker)");
 }
 
-TEST_F(Labels, FilesAndDevicesByFileMode) {
+TEST_F(Labels, FilesAndDevicesByFileMode)
+{
     // A file of the search tree whose inode bits and device make the key.
     write("files/sub/movie.ts", "x");
     struct stat st;
@@ -100,8 +106,9 @@ TEST_F(Labels, FilesAndDevicesByFileMode) {
         int mode;
         std::string file_module, device_module;
     } cases[] = {{0, "", ""},
-                 {2, "(" + std::to_string(major(st.st_dev)) + "," + std::to_string(minor(st.st_dev)) + "," +
-                         std::to_string(st.st_ino & 0x3FF) + ")",
+                 {2,
+                  "(" + std::to_string(major(st.st_dev)) + "," + std::to_string(minor(st.st_dev)) + "," +
+                      std::to_string(st.st_ino & 0x3FF) + ")",
                   "(1,3)"}};
     for (const Case &c : cases) {
         find_symbols(src_, w);
@@ -130,7 +137,8 @@ TEST_F(Labels, FilesAndDevicesByFileMode) {
 
 // A look-up file that cannot be made ends the look-ups: the later rows
 // keep their labels, not the kernel symbol below their keys.
-TEST_F(Labels, RowsAfterAFailedLookUpKeepTheirLabels) {
+TEST_F(Labels, RowsAfterAFailedLookUpKeepTheirLabels)
+{
     write("kallsyms", "c0008000 T stext\n");
     src_.inum_list = dir_ + "/missing/inum.txt";
     src_.dev_dir = dir_ + "/devnodes";
@@ -145,7 +153,8 @@ TEST_F(Labels, RowsAfterAFailedLookUpKeepTheirLabels) {
     }
 }
 
-TEST(Frame, RowsBlankRowsAndFooterInBothViews) {
+TEST(Frame, RowsBlankRowsAndFooterInBothViews)
+{
     OwnerTable table;
     table.count = 3;
     table.entries[0] = Owner{0, 100, 2};
@@ -179,4 +188,4 @@ TEST(Frame, RowsBlankRowsAndFooterInBothViews) {
                   blanks + footer);
 }
 
-}  // namespace
+} // namespace

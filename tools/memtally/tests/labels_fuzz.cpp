@@ -9,7 +9,8 @@
 
 #include "labels.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     static int fd = ::memfd_create("memtally-fuzz", 0);
     static memtally::OwnerTable table;
     ::ftruncate(fd, 0);

@@ -8,18 +8,21 @@ using memtally::Settings;
 
 namespace {
 
-Settings parse(std::vector<const char *> args) {
+Settings parse(std::vector<const char *> args)
+{
     args.insert(args.begin(), "memtally");
     return memtally::parse_arguments(static_cast<int>(args.size()), args.data());
 }
 
-TEST(Settings, OffsetsAndTheirSuffixes) {
+TEST(Settings, OffsetsAndTheirSuffixes)
+{
     const struct {
         const char *arg;
         uint32_t start, end;
     } cases[] = {
-        {"-sa=16M", 0x1000000, 0xFFFFFFFF}, {"-ea=512k", 0, 0x80000},   {"-sa=3K", 3072, 0xFFFFFFFF},
-        {"-ea=0", 0, 0},                    {"-ea=4096M", 0, 0xFFFFFFFF}, {"-sa=99999999999", 0xFFFFFFFF, 0xFFFFFFFF},
+        {"-sa=16M", 0x1000000, 0xFFFFFFFF}, {"-ea=512k", 0, 0x80000},
+        {"-sa=3K", 3072, 0xFFFFFFFF},       {"-ea=0", 0, 0},
+        {"-ea=4096M", 0, 0xFFFFFFFF},       {"-sa=99999999999", 0xFFFFFFFF, 0xFFFFFFFF},
         {"-sa=x1", 0, 0xFFFFFFFF},          {"-ea=-5", 0, 0xFFFFFFFF},
     };
     for (const auto &c : cases) {
@@ -29,7 +32,8 @@ TEST(Settings, OffsetsAndTheirSuffixes) {
     }
 }
 
-TEST(Settings, DumpAndModeOptionsInPrefixOrder) {
+TEST(Settings, DumpAndModeOptionsInPrefixOrder)
+{
     const struct {
         std::vector<const char *> args;
         bool dump;
@@ -63,4 +67,4 @@ TEST(Settings, DumpAndModeOptionsInPrefixOrder) {
     EXPECT_TRUE(parse({"-d=1", "--helpme"}).help);
 }
 
-}  // namespace
+} // namespace

@@ -7,7 +7,8 @@
 
 // The armhf tier runs this on the board's 32-bit size_t, where a size past
 // 4 GiB used to be cut to its low 32 bits.
-TEST(ModloadImage, SizesPastWhatTheProcessAddressesAreRefused) {
+TEST(ModloadImage, SizesPastWhatTheProcessAddressesAreRefused)
+{
     const bool board = sizeof(size_t) == 4;
     const int64_t four_gib = int64_t{1} << 32;
     struct Case {

@@ -17,24 +17,29 @@ using namespace vboard::testkit;
 namespace {
 
 // The header of a 32-bit relocatable ARM object and its module information.
-std::string module_bytes(const std::string &name) {
+std::string module_bytes(const std::string &name)
+{
     std::string elf(52, '\0');
-    elf.replace(0, 7, "\x7f" "ELF\x01\x01\x01");
-    elf[16] = 1;   // ET_REL
-    elf[18] = 40;  // EM_ARM
+    elf.replace(0, 7,
+                "\x7f"
+                "ELF\x01\x01\x01");
+    elf[16] = 1;  // ET_REL
+    elf[18] = 40; // EM_ARM
     elf[20] = 1;
     return elf + std::string("license=GPL\0name=", 17) + name + std::string(1, '\0');
 }
 
-void put_file(Board &board, const std::string &board_path, const std::string &bytes) {
+void put_file(Board &board, const std::string &board_path, const std::string &bytes)
+{
     std::string path = board.written_path(board_path);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     ASSERT_EQ(vboard::write_text_file(path, bytes), 0);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus) {
+TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus)
+{
     Board board;
     const std::string notes = "not a module\n";
     put_file(board, "/root/notes.txt", notes);
@@ -48,7 +53,8 @@ TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus) {
         {{modload, "/root/none.ko", "x=1"}, 2, "insmod: can't open '/root/none.ko', No such file or directory\n"},
         {{modload, "/etc"}, 21, "insmod: can't open '/etc', Is a directory\n"},
         {{modload, "/root/notes.txt"}, 8, "insmod: init_module '/root/notes.txt' failed (Exec format error)\n"},
-        {{"sh", "-c", "mkfifo /tmp/m.ko && exec " + modload + " /tmp/m.ko"}, 22,
+        {{"sh", "-c", "mkfifo /tmp/m.ko && exec " + modload + " /tmp/m.ko"},
+         22,
          "insmod: can't open '/tmp/m.ko', not a regular file\n"},
         {{modload, "/dev/zero"}, 22, "insmod: can't open '/dev/zero', not a regular file\n"},
     };
@@ -67,7 +73,8 @@ TEST(Modload, FailuresCarryTheSystemsErrorTextAndItsNumberAsStatus) {
 }
 
 // Files under /proc say they hold 0 bytes: the kernel gets what they hold.
-TEST(Modload, ReadsAFileToItsEndWhateverItsSizeSays) {
+TEST(Modload, ReadsAFileToItsEndWhateverItsSizeSays)
+{
     Board board;
     Result r = board.run({bin_path("modload"), "/proc/version"});
     EXPECT_EQ(r.status, 8);
@@ -79,7 +86,8 @@ TEST(Modload, ReadsAFileToItsEndWhateverItsSizeSays) {
     EXPECT_EQ(calls[0].rfind("init_module - " + std::to_string(text.size()) + " bytes", 0), 0u) << calls[0];
 }
 
-TEST(Modload, LoadsOncePerBootWithTheExactOptionText) {
+TEST(Modload, LoadsOncePerBootWithTheExactOptionText)
+{
     Board board;
     std::string image = module_bytes("pelda_demo");
     put_file(board, "/root/pelda_demo.ko", image);

@@ -7,7 +7,8 @@
 
 namespace {
 
-std::string options_of(std::vector<std::string> args) {
+std::string options_of(std::vector<std::string> args)
+{
     std::vector<char *> argv;
     for (std::string &a : args) {
         argv.push_back(&a[0]);
@@ -18,9 +19,10 @@ std::string options_of(std::vector<std::string> args) {
     return area;
 }
 
-}  // namespace
+} // namespace
 
-TEST(ModloadOptions, JoinedBySingleSpacesAndCutAt1023Characters) {
+TEST(ModloadOptions, JoinedBySingleSpacesAndCutAt1023Characters)
+{
     const std::string a1022(1022, 'a'), a1021(1021, 'a'), a1020(1020, 'a'), a2000(2000, 'a');
     struct Case {
         std::vector<std::string> args;
@@ -31,10 +33,10 @@ TEST(ModloadOptions, JoinedBySingleSpacesAndCutAt1023Characters) {
         {{"x=1", "y=2"}, "x=1 y=2"},
         {{a2000}, std::string(1023, 'a')},
         {{a2000, "y=2"}, std::string(1023, 'a')},
-        {{a1020, "abcdef"}, a1020 + " ab"},    // the last option is cut too
+        {{a1020, "abcdef"}, a1020 + " ab"}, // the last option is cut too
         {{a1021, "y=2"}, a1021 + " y"},
-        {{a1022, "y=2"}, a1022},               // the area ends with the space
-        {{"x=1", "", "y=2"}, "x=1  y=2"},      // an empty option keeps its space
+        {{a1022, "y=2"}, a1022},          // the area ends with the space
+        {{"x=1", "", "y=2"}, "x=1  y=2"}, // an empty option keeps its space
     };
     for (const Case &c : cases) {
         std::string text = options_of(c.args);

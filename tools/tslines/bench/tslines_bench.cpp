@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kTslinesRounds = 3;
-constexpr int kTsRounds = 1;  // ts is slow enough that one run is steady
+constexpr int kTsRounds = 1; // ts is slow enough that one run is steady
 
 struct Timing {
     double wall = 0;
@@ -37,7 +37,8 @@ struct Log {
 };
 
 // Lines shaped like a kernel console: a bracketed time, a driver, a message.
-Log make_log(const std::string &path, size_t mib) {
+Log make_log(const std::string &path, size_t mib)
+{
     Log log{path, 0, 0};
     std::string text;
     for (size_t i = 0; text.size() < (mib << 20); ++i) {
@@ -59,7 +60,8 @@ Log make_log(const std::string &path, size_t mib) {
 double seconds(const timeval &tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; }
 
 // One run of argv with the log on its standard input.
-Timing run_once(const std::vector<std::string> &argv, const std::vector<std::string> &env, const Log &log) {
+Timing run_once(const std::vector<std::string> &argv, const std::vector<std::string> &env, const Log &log)
+{
     auto start = std::chrono::steady_clock::now();
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -92,8 +94,8 @@ Timing run_once(const std::vector<std::string> &argv, const std::vector<std::str
     return t;
 }
 
-Timing best_of(int rounds, const std::vector<std::string> &argv, const std::vector<std::string> &env,
-               const Log &log) {
+Timing best_of(int rounds, const std::vector<std::string> &argv, const std::vector<std::string> &env, const Log &log)
+{
     Timing best{1e9, 1e9};
     for (int i = 0; i < rounds; ++i) {
         Timing t = run_once(argv, env, log);
@@ -103,19 +105,20 @@ Timing best_of(int rounds, const std::vector<std::string> &argv, const std::vect
     return best;
 }
 
-void report(const char *name, const char *clock, double s, const Log &log) {
-    std::printf("%-36s %-4s %8.3f s %9.1f MB/s %12.0f lines/s\n", name, clock, s, log.bytes / s / 1e6,
-                log.lines / s);
+void report(const char *name, const char *clock, double s, const Log &log)
+{
+    std::printf("%-36s %-4s %8.3f s %9.1f MB/s %12.0f lines/s\n", name, clock, s, log.bytes / s / 1e6, log.lines / s);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 8;
     const vboard::testkit::TempDir dir("tslines-bench");
     Log log = make_log(dir.file("console.log"), mib ? mib : 8);
-    std::printf("log: %.1f MB, %zu lines; tslines best of %d runs, ts %d\n", log.bytes / 1e6, log.lines,
-                kTslinesRounds, kTsRounds);
+    std::printf("log: %.1f MB, %zu lines; tslines best of %d runs, ts %d\n", log.bytes / 1e6, log.lines, kTslinesRounds,
+                kTsRounds);
 
     std::vector<std::string> board_env = {std::string("LD_PRELOAD=") + VBOARD_LIBRARY,
                                           std::string(vboard::kStateEnv) + "=" + dir.path()};

@@ -16,7 +16,8 @@ namespace {
 constexpr int64_t kSecond = 1000000;
 
 // Sum of the journal's "syscall 370 calls N" lines.
-long long clock_calls(const Board &board) {
+long long clock_calls(const Board &board)
+{
     long long calls = 0;
     for (const std::string &line : board.journal_lines("syscall 370 calls ")) {
         calls += std::atoll(line.c_str() + 18);
@@ -24,7 +25,8 @@ long long clock_calls(const Board &board) {
     return calls;
 }
 
-bool is_stamp(const std::string &s) {
+bool is_stamp(const std::string &s)
+{
     const char shape[] = "dd:dd:dd.ddd ";
     for (size_t i = 0; i < s.size(); ++i) {
         if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(s[i])) : s[i] != shape[i]) {
@@ -35,14 +37,16 @@ bool is_stamp(const std::string &s) {
 }
 
 // Milliseconds within the 100-hour cycle the stamp shows.
-long long stamp_ms(const std::string &s) {
+long long stamp_ms(const std::string &s)
+{
     return ((std::atoll(s.c_str()) * 60 + std::atoll(s.c_str() + 3)) * 60 + std::atoll(s.c_str() + 6)) * 1000 +
            std::atoll(s.c_str() + 9);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Tslines, StampsEveryLineAfterTheFirstAtItsFirstCharacterThatIsNoLineEnd) {
+TEST(Tslines, StampsEveryLineAfterTheFirstAtItsFirstCharacterThatIsNoLineEnd)
+{
     Board board;
     struct Case {
         int64_t clock_us;
@@ -64,13 +68,14 @@ TEST(Tslines, StampsEveryLineAfterTheFirstAtItsFirstCharacterThatIsNoLineEnd) {
         EXPECT_EQ(r.out, c.out) << "input: " << c.in;
         stamps += static_cast<long long>((r.out.size() - std::string(c.in).size()) / 13);
     }
-    EXPECT_EQ(clock_calls(board), stamps);  // the time is read once per stamped line
+    EXPECT_EQ(clock_calls(board), stamps); // the time is read once per stamped line
 }
 
 // Without the device library the host's kernel has no service behind
 // system call 370: the stamps keep their form at zero, and standard error
 // says so once.
-TEST(Tslines, FailingTimeServiceIsToldOnce) {
+TEST(Tslines, FailingTimeServiceIsToldOnce)
+{
     Board board;
     Result r = board.run({"env", "-u", "LD_PRELOAD", bin_path("tslines")}, 10000, "a\nb\nc\n");
     EXPECT_EQ(r.status, 0);
@@ -81,7 +86,8 @@ TEST(Tslines, FailingTimeServiceIsToldOnce) {
 
 // A console log of several MiB with a running clock: every stamp where it
 // belongs, well formed and never going back, and the log itself unchanged.
-TEST(Tslines, ConsoleLogOfSeveralMegabytes) {
+TEST(Tslines, ConsoleLogOfSeveralMegabytes)
+{
     std::vector<std::string> lines;
     std::string log;
     for (size_t i = 0; log.size() < 6u << 20; ++i) {
@@ -91,7 +97,7 @@ TEST(Tslines, ConsoleLogOfSeveralMegabytes) {
         log += line + "\n";
     }
     Board board;
-    ASSERT_EQ(vboard::clock_set(board.dir(), 3599 * kSecond + 990000, true), 0);  // about to pass the hour
+    ASSERT_EQ(vboard::clock_set(board.dir(), 3599 * kSecond + 990000, true), 0); // about to pass the hour
     Result r = board.run({bin_path("tslines")}, 60000, log);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0);

@@ -39,7 +39,8 @@ const std::string kOpened = " open uart device OK!\n";
 const std::string kMenus = kOpened + kPortMenu + kPinMenu + kModeMenu + kBaudMenu;
 const char kWriterStuck[] = "quit: the last write did not finish in 2 s, closing the device\n";
 
-std::vector<std::string> requests(const Board &board) {
+std::vector<std::string> requests(const Board &board)
+{
     std::vector<std::string> out;
     for (const std::string &line : board.journal_lines("ioctl /dev/drv_uart2 ")) {
         out.push_back(line.substr(21));
@@ -47,7 +48,8 @@ std::vector<std::string> requests(const Board &board) {
     return out;
 }
 
-std::string pattern(size_t n) {
+std::string pattern(size_t n)
+{
     std::string p;
     for (size_t i = 0; i < n; ++i) {
         p += static_cast<char>('0' + (i < 10 ? i : i / 10 % 10));
@@ -55,7 +57,8 @@ std::string pattern(size_t n) {
     return p;
 }
 
-size_t occurrences(const std::string &text, const std::string &part) {
+size_t occurrences(const std::string &text, const std::string &part)
+{
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
         ++n;
@@ -67,13 +70,17 @@ size_t occurrences(const std::string &text, const std::string &part) {
 // (visible on the board), typed into line by line.
 class Session {
 public:
-    explicit Session(Board &board) : board_(board), fifo_(board.dir() + "/typed") {
+    explicit Session(Board &board) : board_(board), fifo_(board.dir() + "/typed")
+    {
         ::mkfifo(fifo_.c_str(), 0600);
         process_ = board.start({"sh", "-c", "exec " + bin_path("uartdrvtest") + " < " + fifo_});
         keyboard_ = ::open(fifo_.c_str(), O_RDWR);
     }
     ~Session() { ::close(keyboard_); }
-    void type(const std::string &text) { ASSERT_EQ(::write(keyboard_, text.data(), text.size()), (ssize_t)text.size()); }
+    void type(const std::string &text)
+    {
+        ASSERT_EQ(::write(keyboard_, text.data(), text.size()), (ssize_t)text.size());
+    }
     Process &process() { return *process_; }
     std::string sent() const { return vboard::uart_sent(board_.dir(), "drv_uart2"); }
 
@@ -84,10 +91,11 @@ private:
     int keyboard_ = -1;
 };
 
-}  // namespace
+} // namespace
 
 // Answers all typed at once, with the requests each path reaches.
-TEST(Uartdrvtest, MenuPathsAndTheirRequests) {
+TEST(Uartdrvtest, MenuPathsAndTheirRequests)
+{
     Board board;
     struct Case {
         std::string input;
@@ -96,12 +104,15 @@ TEST(Uartdrvtest, MenuPathsAndTheirRequests) {
     } cases[] = {
         {"", kOpened + kPortMenu + "select uart port INVALID!\n", {}},
         {"3\n", kOpened + kPortMenu + "select uart port INVALID!\n", {}},
-        {"2\nx\n4\n", kOpened + kPortMenu + kPinMenu + kModeMenu + "select uart mode INVALID!\n",
+        {"2\nx\n4\n",
+         kOpened + kPortMenu + kPinMenu + kModeMenu + "select uart mode INVALID!\n",
          {"UART_SET_PORT 2 = 0"}},
         {"\r1\n\n7\r\n3\n4\n", kMenus + "select uart mode INVALID!\n", {"UART_SET_PORT 1 = 0", "UART_SET_MODE 3 = 0"}},
-        {"1\n1\n0\n2\nQ\n", kMenus + "input char 0x51,send_length=1\n",
+        {"1\n1\n0\n2\nQ\n",
+         kMenus + "input char 0x51,send_length=1\n",
          {"UART_SET_PORT 1 = 0", "UART_SET_MODE 0 = 0", "UART_SET_BAUD 20 = 0", "UART_START = 0"}},
-        {"2\n1\n2\n3\n", kMenus,  // the end of input stops the program
+        {"2\n1\n2\n3\n",
+         kMenus, // the end of input stops the program
          {"UART_SET_PORT 2 = 0", "UART_SET_MODE 2 = 0", "UART_SET_BAUD 0 = 0", "UART_START = 0"}},
     };
     for (const Case &c : cases) {
@@ -115,7 +126,8 @@ TEST(Uartdrvtest, MenuPathsAndTheirRequests) {
     }
 }
 
-TEST(Uartdrvtest, TypedSessionSendsEachPatternInOneWriteAndEndsAtQuit) {
+TEST(Uartdrvtest, TypedSessionSendsEachPatternInOneWriteAndEndsAtQuit)
+{
     Board board;
     Session s(board);
     s.type("2\n1\n1\n1\n");
@@ -143,8 +155,8 @@ TEST(Uartdrvtest, TypedSessionSendsEachPatternInOneWriteAndEndsAtQuit) {
         s.type(std::string(letter) + "\n");
         ++writes;
         ASSERT_TRUE(await([&] { return s.sent() == expected_sent; }, 5000)) << letter;
-        ASSERT_TRUE(await([&] { return occurrences(s.process().out(), "Write data to uart ok!count=1,\n") == writes; },
-                          5000));
+        ASSERT_TRUE(
+            await([&] { return occurrences(s.process().out(), "Write data to uart ok!count=1,\n") == writes; }, 5000));
     }
     s.type("t\n");
     ASSERT_TRUE(s.process().wait(5000));
@@ -164,7 +176,8 @@ TEST(Uartdrvtest, TypedSessionSendsEachPatternInOneWriteAndEndsAtQuit) {
 
 // Typed faster than the writer runs: the letters go out together, and
 // nothing typed before the quit is lost.
-TEST(Uartdrvtest, QuitTypedAtOnceStillSendsWhatCameBefore) {
+TEST(Uartdrvtest, QuitTypedAtOnceStillSendsWhatCameBefore)
+{
     Board board;
     Result r = board.run({bin_path("uartdrvtest")}, 10000, "1\n1\n0\n1\nq\nu\ni\nt\nnot read\n");
     EXPECT_EQ(r.status, 0);
@@ -174,7 +187,8 @@ TEST(Uartdrvtest, QuitTypedAtOnceStillSendsWhatCameBefore) {
 
 // A driver in polling mode answers a read at once with nothing: the reader
 // pauses before it asks again instead of keeping a processor busy.
-TEST(Uartdrvtest, ReaderOfAPollingDriverDoesNotSpin) {
+TEST(Uartdrvtest, ReaderOfAPollingDriverDoesNotSpin)
+{
     Board board;
     Session s(board);
     s.type("1\n1\n0\n1\n");
@@ -190,7 +204,8 @@ TEST(Uartdrvtest, ReaderOfAPollingDriverDoesNotSpin) {
 
 // A writer stuck in the driver (its far end takes nothing: a FIFO without a
 // reader) holds the quit up for a bounded time only.
-TEST(Uartdrvtest, QuitGivesUpOnAStuckWriter) {
+TEST(Uartdrvtest, QuitGivesUpOnAStuckWriter)
+{
     Board board;
     std::string tx = vboard::uart_peer_path(board.dir(), "drv_uart2", ".tx");
     ::mkdir(tx.substr(0, tx.rfind('/')).c_str(), 0755);

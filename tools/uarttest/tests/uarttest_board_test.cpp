@@ -23,7 +23,8 @@ namespace {
 const char kMenuEnd[] = " **************************************\n";
 const char kToggle[] = "ioctl /dev/gpio GPIO_PIN_CONFIG 62 1 ";
 
-long long bytes_read(const Board &board, const std::string &port) {
+long long bytes_read(const Board &board, const std::string &port)
+{
     long long sum = 0;
     std::string prefix = "read " + port + " bytes ";
     for (const std::string &line : board.journal_lines(prefix)) {
@@ -33,7 +34,8 @@ long long bytes_read(const Board &board, const std::string &port) {
 }
 
 // The program's terminal, opened from the peer end.
-int open_terminal(const Board &board, const std::string &port) {
+int open_terminal(const Board &board, const std::string &port)
+{
     std::string pts;
     vboard::read_text_file(vboard::uart_peer_path(board.dir(), port, ".pts"), &pts);
     pts.resize(pts.find('\n') == std::string::npos ? 0 : pts.find('\n'));
@@ -42,7 +44,8 @@ int open_terminal(const Board &board, const std::string &port) {
     return fd;
 }
 
-termios peer_settings(const Board &board, const std::string &port) {
+termios peer_settings(const Board &board, const std::string &port)
+{
     termios t{};
     int fd = open_terminal(board, port);
     EXPECT_EQ(::tcgetattr(fd, &t), 0);
@@ -52,7 +55,8 @@ termios peer_settings(const Board &board, const std::string &port) {
 
 // The terminal as the peer end sees it (a pseudo-terminal keeps no parity,
 // so the line's frame is checked in what the program applied).
-void expect_raw_115200(const Board &board, const std::string &port, const char *frame) {
+void expect_raw_115200(const Board &board, const std::string &port, const char *frame)
+{
     termios t = peer_settings(board, port);
     EXPECT_EQ(cfgetispeed(&t), B115200);
     EXPECT_EQ(cfgetospeed(&t), B115200);
@@ -68,7 +72,8 @@ void expect_raw_115200(const Board &board, const std::string &port, const char *
 }
 
 // The console without the worker threads' own lines, which come in any order.
-std::string main_lines(const std::string &out) {
+std::string main_lines(const std::string &out)
+{
     std::string kept;
     size_t at = 0;
     while (at < out.size()) {
@@ -96,9 +101,10 @@ const std::string kMainLines =
     "               other: output 1 byte \n"
     "  **************************************\n";
 
-}  // namespace
+} // namespace
 
-TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
+TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes)
+{
     Board board;
     auto p = board.start({bin_path("uarttest")});
     ASSERT_TRUE(p->await_out(kMenuEnd, 10000)) << p->out() << p->err();
@@ -140,7 +146,8 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
     }
     EXPECT_EQ(levels, alternating);
     EXPECT_NE(p->out().find("[16] low\n[32] high\n[48] low\n[64] high\n[80] low\n[96] high\n[112] low\n"),
-              std::string::npos) << p->out();
+              std::string::npos)
+        << p->out();
 
     // 5 bytes at position 0 leave the pin alone; 11 more reach 16 and toggle it.
     ASSERT_EQ(vboard::uart_feed(board.dir(), "ttyQV1", "12345"), 0);
@@ -160,7 +167,8 @@ TEST(Uarttest, EchoesA128ByteBlockOnceAndTogglesPin62AsDataComes) {
 
 // A hung-up port stays readable with nothing to read: the receive thread
 // says so once and ends (it used to print the line and spin for ever).
-TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine) {
+TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine)
+{
     Board board;
     auto p = board.start({bin_path("uarttest")});
     ASSERT_TRUE(p->await_out(kMenuEnd, 10000)) << p->out() << p->err();
@@ -179,7 +187,8 @@ TEST(Uarttest, AHangUpEndsTheReceiveThreadWithOneLine) {
     p->kill();
 }
 
-TEST(Uarttest, SecondPortIsEvenParityAndSaysSoBeforeApplyingIt) {
+TEST(Uarttest, SecondPortIsEvenParityAndSaysSoBeforeApplyingIt)
+{
     Board board;
     auto p = board.start({UARTTEST_QV2});
     ASSERT_TRUE(p->await_out(kMenuEnd, 10000)) << p->out() << p->err();
@@ -190,7 +199,8 @@ TEST(Uarttest, SecondPortIsEvenParityAndSaysSoBeforeApplyingIt) {
     p->kill();
 }
 
-TEST(Uarttest, APortThatCannotBeOpenedEndsTheProgramWithAMessage) {
+TEST(Uarttest, APortThatCannotBeOpenedEndsTheProgramWithAMessage)
+{
     if (::access("/dev/ttyQV1", F_OK) == 0) {
         GTEST_SKIP() << "this host has a /dev/ttyQV1";
     }
