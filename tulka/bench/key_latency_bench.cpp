@@ -78,8 +78,8 @@ int main()
     board.stop(SIGTERM);
 
     const figures daemon = figures_of(through_tulkad), bare_figures = figures_of(baseline);
-    std::printf("SIMULATE to key event at tulkad's client: median %.1f us, p99 %.1f us (%d events)\n",
-                daemon.median_us, daemon.p99_us, events);
+    std::printf("SIMULATE to key event at tulkad's client: median %.1f us, p99 %.1f us (%d events)\n", daemon.median_us,
+                daemon.p99_us, events);
     std::printf("SIMULATE to broadcast at a bare lircd client (baseline): median %.1f us, p99 %.1f us\n",
                 bare_figures.median_us, bare_figures.p99_us);
     if (bare_figures.median_us > 0)

@@ -1,7 +1,8 @@
 // What both key benchmarks stand on: tulkad on a virtual board with the real
 // lircd it starts, a client of tulkad, and two clients of lircd: one that
 // sends SIMULATE commands and a bare one that only listens (the baseline).
-#pragma once
+#ifndef TULKA_BENCH_LIRCD_BENCH_BOARD_H
+#define TULKA_BENCH_LIRCD_BENCH_BOARD_H
 
 #include "board_tulkad.h"
 #include "lircd_client.h"
@@ -46,3 +47,5 @@ struct lircd_bench_board {
 };
 
 } // namespace tulka_test
+
+#endif

@@ -12,13 +12,14 @@ namespace {
 using namespace tulka;
 using namespace tulka::test;
 
-ir_signal two_press_capture() {
+ir_signal two_press_capture()
+{
     const ir_signal press = nec_frame(0x04, 0x08) + nec_repeat() + nec_repeat();
-    return ir_signal{S(2000000)} + press + ir_signal{timeout_space, S(300000)} + press +
-           ir_signal{timeout_space};
+    return ir_signal{S(2000000)} + press + ir_signal{timeout_space, S(300000)} + press + ir_signal{timeout_space};
 }
 
-double copy_ns_per_capture(const ir_signal &capture) {
+double copy_ns_per_capture(const ir_signal &capture)
+{
     constexpr int rounds = 20000;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < rounds; ++i) {
@@ -28,7 +29,8 @@ double copy_ns_per_capture(const ir_signal &capture) {
     return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / rounds;
 }
 
-void BM_ProcessSignalTwoPresses(benchmark::State &state) {
+void BM_ProcessSignalTwoPresses(benchmark::State &state)
+{
     const ir_signal capture = two_press_capture();
     const double baseline = copy_ns_per_capture(capture);
     const signal_processor processor;
@@ -39,14 +41,13 @@ void BM_ProcessSignalTwoPresses(benchmark::State &state) {
         processor.process_signal(first, second, gap);
         benchmark::DoNotOptimize(first.data());
     }
-    const double per_run =
-        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
-        static_cast<double>(state.iterations());
+    const double per_run = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
+                           static_cast<double>(state.iterations());
     state.counters["values"] = static_cast<double>(capture.size());
     state.counters["x_copy"] = per_run / baseline;
 }
 BENCHMARK(BM_ProcessSignalTwoPresses);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -76,9 +76,8 @@ int main()
     std::thread daemon_reader([&] {
         through_tulkad = seconds_for(events, start, [&] { return next_event(client, event_limit).has_value(); });
     });
-    std::thread bare_reader([&] {
-        baseline = seconds_for(events, start, [&] { return bare.next_key(event_limit).has_value(); });
-    });
+    std::thread bare_reader(
+        [&] { baseline = seconds_for(events, start, [&] { return bare.next_key(event_limit).has_value(); }); });
     const bool sent = send_all_events(sender);
     daemon_reader.join();
     bare_reader.join();

@@ -45,8 +45,7 @@ void start_learn(lirc &ir, const std::shared_ptr<stream_server> &server, int32_t
 
 } // namespace
 
-void handle_client_message(lirc &ir, const std::shared_ptr<stream_server> &server,
-                           const message &payload)
+void handle_client_message(lirc &ir, const std::shared_ptr<stream_server> &server, const message &payload)
 {
     try {
         size_t pos = 0;

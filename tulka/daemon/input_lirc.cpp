@@ -23,10 +23,11 @@ constexpr std::chrono::seconds reconnect_delay{1};
 } // namespace
 
 input_lirc::input_lirc(boost::asio::io_context &io, uint32_t repeat_ms, std::string socket_path)
-    : m_io(io), m_socket_path(std::move(socket_path)), m_socket(io), m_lines(std::make_shared<boost::asio::streambuf>(max_line_bytes)),
-      m_reconnect_timer(io), m_repeat_timer(io),
-      m_filter(key_codes, repeat_ms, repeat_timer(), [this](const key_event &event) { emit(event); },
-               stdio_log(log_flags, log_stamp))
+    : m_io(io), m_socket_path(std::move(socket_path)), m_socket(io),
+      m_lines(std::make_shared<boost::asio::streambuf>(max_line_bytes)), m_reconnect_timer(io), m_repeat_timer(io),
+      m_filter(
+          key_codes, repeat_ms, repeat_timer(), [this](const key_event &event) { emit(event); },
+          stdio_log(log_flags, log_stamp))
 {
 }
 

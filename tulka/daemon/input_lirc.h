@@ -1,7 +1,8 @@
 // Client of lircd's socket: turns decoded button lines into key events,
 // with repeats generated while lircd reports a button held. Reconnects
 // every second while lircd is away (it is stopped during a learn).
-#pragma once
+#ifndef TULKA_DAEMON_INPUT_LIRC_H
+#define TULKA_DAEMON_INPUT_LIRC_H
 
 #include "lircd_lines.h"
 #include "repeat_filter.h"
@@ -36,8 +37,7 @@ class input_lirc : public std::enable_shared_from_this<input_lirc> {
 public:
     using key_callback = std::function<void(KeyInfo_t)>;
 
-    input_lirc(boost::asio::io_context &io, uint32_t repeat_ms,
-               std::string socket_path = lircd_socket_path);
+    input_lirc(boost::asio::io_context &io, uint32_t repeat_ms, std::string socket_path = lircd_socket_path);
     ~input_lirc();
     input_lirc(const input_lirc &) = delete;
     input_lirc &operator=(const input_lirc &) = delete;
@@ -67,3 +67,5 @@ private:
 };
 
 } // namespace tulka
+
+#endif

@@ -26,11 +26,10 @@ shell_runner runner_or_exec_sync(shell_runner run)
 
 } // namespace
 
-lirc::lirc(boost::asio::io_context &io, std::string config_dir, std::string device,
-           uint32_t sample_ms, shell_runner run)
-    : m_io(io), m_device_fd(io), m_device(std::move(device)), m_sample_ms(sample_ms),
-      m_learn_timer(io), m_retry_timer(io), m_log(stdio_log(log_flags, log_stamp)),
-      m_capture(m_log), m_lircd(runner_or_exec_sync(run)),
+lirc::lirc(boost::asio::io_context &io, std::string config_dir, std::string device, uint32_t sample_ms,
+           shell_runner run)
+    : m_io(io), m_device_fd(io), m_device(std::move(device)), m_sample_ms(sample_ms), m_learn_timer(io),
+      m_retry_timer(io), m_log(stdio_log(log_flags, log_stamp)), m_capture(m_log), m_lircd(runner_or_exec_sync(run)),
       m_store(std::move(config_dir), runner_or_exec_sync(run), m_log)
 {
     m_lircd.restart_lircd();
@@ -45,8 +44,7 @@ lirc::~lirc()
     m_device_fd.close(ignored);
 }
 
-void lirc::learn(const std::string &key, completion_callback on_complete,
-                 activity_callback on_activity)
+void lirc::learn(const std::string &key, completion_callback on_complete, activity_callback on_activity)
 {
     m_lircd.stop_lircd();
     m_log.info("starting learn on ", m_device);
@@ -114,12 +112,11 @@ void lirc::retry_open()
 
 void lirc::do_learn()
 {
-    m_device_fd.async_read_some(
-        boost::asio::buffer(m_buffer),
-        [self = shared_from_this(), session = m_session](const error_code &ec, size_t bytes) {
-            if (session == self->m_session)
-                self->on_read(ec, bytes);
-        });
+    m_device_fd.async_read_some(boost::asio::buffer(m_buffer),
+                                [self = shared_from_this(), session = m_session](const error_code &ec, size_t bytes) {
+                                    if (session == self->m_session)
+                                        self->on_read(ec, bytes);
+                                });
 }
 
 void lirc::on_read(const error_code &ec, size_t bytes)
@@ -153,8 +150,7 @@ void lirc::finish_learn()
     close_device();
     const bool learned = m_capture.finish();
     if (learned)
-        m_store.save_config(m_key, m_capture.gap(), m_capture.first(), m_capture.second(),
-                            m_capture.raw());
+        m_store.save_config(m_key, m_capture.gap(), m_capture.first(), m_capture.second(), m_capture.raw());
     m_lircd.start_lircd();
     log_error("m_callback call ");
     if (m_callback)

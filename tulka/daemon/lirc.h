@@ -1,7 +1,8 @@
 // Learning of remote-control buttons from raw infrared timings: the
 // receiver device, the sample timer and the callbacks of one learn, with
 // lircd stopped while the receiver is in use.
-#pragma once
+#ifndef TULKA_DAEMON_LIRC_H
+#define TULKA_DAEMON_LIRC_H
 
 #include "learn_capture.h"
 #include "learned_config.h"
@@ -27,8 +28,8 @@ public:
 
     // Restarts lircd. Shell commands go through `run` (the daemon's
     // exec_sync unless a test gives its own).
-    lirc(boost::asio::io_context &io, std::string config_dir, std::string device,
-         uint32_t sample_ms, shell_runner run = {});
+    lirc(boost::asio::io_context &io, std::string config_dir, std::string device, uint32_t sample_ms,
+         shell_runner run = {});
     // Stops lircd, so that it does not outlive the daemon.
     ~lirc();
     lirc(const lirc &) = delete;
@@ -36,8 +37,7 @@ public:
 
     // Starts learning the button for `key`; the callbacks of an earlier learn
     // are dropped without being called.
-    void learn(const std::string &key, completion_callback on_complete,
-               activity_callback on_activity);
+    void learn(const std::string &key, completion_callback on_complete, activity_callback on_activity);
     // Ends the current learn without calling its callbacks; restarts lircd.
     void cancel();
     // Deletes every learned configuration and makes lircd drop them.
@@ -76,3 +76,5 @@ private:
 };
 
 } // namespace tulka
+
+#endif

@@ -1,6 +1,7 @@
 // Log lines of tulkad: info and debug lines on stdout, gated by log_flags;
 // error lines on stderr, always. Each line opens with log_stamp().
-#pragma once
+#ifndef TULKA_DAEMON_LOG_H
+#define TULKA_DAEMON_LOG_H
 
 #include <cstdint>
 #include <cstdio>
@@ -19,30 +20,26 @@ std::string log_stamp();
 
 void write_line(std::FILE *stream, const std::string &text);
 
-template <typename... Parts>
-std::string concat(const Parts &...parts)
+template <typename... Parts> std::string concat(const Parts &...parts)
 {
     std::ostringstream text;
     (text << ... << parts);
     return text.str();
 }
 
-template <typename... Parts>
-void log_info(const Parts &...parts)
+template <typename... Parts> void log_info(const Parts &...parts)
 {
     if (log_flags & LOG_INFO)
         write_line(stdout, log_stamp() + concat(parts...));
 }
 
-template <typename... Parts>
-void log_debug(const Parts &...parts)
+template <typename... Parts> void log_debug(const Parts &...parts)
 {
     if (log_flags & LOG_DEBUG)
         write_line(stdout, log_stamp() + concat(parts...));
 }
 
-template <typename... Parts>
-void log_error(const Parts &...parts)
+template <typename... Parts> void log_error(const Parts &...parts)
 {
     write_line(stderr, log_stamp() + concat(parts...));
 }
@@ -52,3 +49,5 @@ void log_error(const Parts &...parts)
 int exec_sync(const std::string &command);
 
 } // namespace tulka
+
+#endif

@@ -41,8 +41,7 @@ void run_daemon(int argc, const char *const argv[])
     const auto ir = std::make_shared<lirc>(io, opts.config_dir, capture_device, opts.sample_ms);
     const auto server = std::make_shared<stream_server>(io);
     server->start(
-        [weak_ir = std::weak_ptr<lirc>(ir),
-         weak_server = std::weak_ptr<stream_server>(server)](message payload) {
+        [weak_ir = std::weak_ptr<lirc>(ir), weak_server = std::weak_ptr<stream_server>(server)](message payload) {
             const auto i = weak_ir.lock();
             const auto s = weak_server.lock();
             if (i && s)

@@ -43,32 +43,19 @@ uint32_t number_option(int argc, const char *const argv[], const char *option, u
 
 std::string usage_text(const std::string &program)
 {
-    return std::string("Tulka Server ") + tulkad_version + "\n" +
-           "Build Date " + __DATE__ + " " + __TIME__ + "\n" +
-           "usage: " + program + " [OPTION]...\n" +
-           "  -h             Show this message.\n" +
-           "  -r MS          Key event repeat in milliseconds. Default: " +
-           std::to_string(default_repeat_ms) + "\n" +
+    return std::string("Tulka Server ") + tulkad_version + "\n" + "Build Date " + __DATE__ + " " + __TIME__ + "\n" +
+           "usage: " + program + " [OPTION]...\n" + "  -h             Show this message.\n" +
+           "  -r MS          Key event repeat in milliseconds. Default: " + std::to_string(default_repeat_ms) + "\n" +
            "  -c DIR         lircd remote config dir. Default: " + default_config_dir + "\n" +
-           "  -s MS          Sample milliseconds for learn. Default: " +
-           std::to_string(default_sample_ms) + "\n" +
+           "  -s MS          Sample milliseconds for learn. Default: " + std::to_string(default_sample_ms) + "\n" +
            "\n";
 }
 
-bool wants_help(int argc, const char *const argv[])
-{
-    return has_option(argc, argv, opt_help);
-}
+bool wants_help(int argc, const char *const argv[]) { return has_option(argc, argv, opt_help); }
 
-bool wants_long_help(int argc, const char *const argv[])
-{
-    return has_option(argc, argv, opt_long_help);
-}
+bool wants_long_help(int argc, const char *const argv[]) { return has_option(argc, argv, opt_long_help); }
 
-bool wants_version(int argc, const char *const argv[])
-{
-    return has_option(argc, argv, opt_version);
-}
+bool wants_version(int argc, const char *const argv[]) { return has_option(argc, argv, opt_version); }
 
 settings read_settings(int argc, const char *const argv[])
 {

@@ -1,5 +1,6 @@
 // Command line of tulkad.
-#pragma once
+#ifndef TULKA_DAEMON_OPTIONS_H
+#define TULKA_DAEMON_OPTIONS_H
 
 #include <cstdint>
 #include <string>
@@ -32,3 +33,5 @@ bool wants_version(int argc, const char *const argv[]);
 settings read_settings(int argc, const char *const argv[]);
 
 } // namespace tulka
+
+#endif

@@ -31,10 +31,7 @@ void throw_on(const boost::system::error_code &ec, const char *step)
 
 } // namespace
 
-stream_server::stream_server(boost::asio::io_context &io)
-    : m_acceptor(io), m_client(io), m_accept_retry(io)
-{
-}
+stream_server::stream_server(boost::asio::io_context &io) : m_acceptor(io), m_client(io), m_accept_retry(io) {}
 
 stream_server::~stream_server() { stop(); }
 
@@ -77,9 +74,7 @@ void stream_server::stop()
 
 void stream_server::do_accept()
 {
-    m_acceptor.async_accept(m_client, [self = shared_from_this()](const error_code &ec) {
-        self->on_accept(ec);
-    });
+    m_acceptor.async_accept(m_client, [self = shared_from_this()](const error_code &ec) { self->on_accept(ec); });
 }
 
 void stream_server::on_accept(const error_code &ec)
@@ -104,31 +99,24 @@ void stream_server::on_accept(const error_code &ec)
     write_head();
 }
 
-bool stream_server::is_current(unsigned connection) const
-{
-    return m_connected && connection == m_connection;
-}
+bool stream_server::is_current(unsigned connection) const { return m_connected && connection == m_connection; }
 
 void stream_server::read_exactly(boost::asio::mutable_buffer buffer, void (stream_server::*next)())
 {
-    boost::asio::async_read(
-        m_client, buffer,
-        [self = shared_from_this(), connection = m_connection, next](const error_code &ec, size_t) {
-            if (!self->is_current(connection))
-                return;
-            if (ec) {
-                write_line(stderr, "read fail");
-                self->disconnect();
-                return;
-            }
-            ((*self).*next)();
-        });
+    boost::asio::async_read(m_client, buffer,
+                            [self = shared_from_this(), connection = m_connection, next](const error_code &ec, size_t) {
+                                if (!self->is_current(connection))
+                                    return;
+                                if (ec) {
+                                    write_line(stderr, "read fail");
+                                    self->disconnect();
+                                    return;
+                                }
+                                ((*self).*next)();
+                            });
 }
 
-void stream_server::read_length()
-{
-    read_exactly(boost::asio::buffer(m_recv_length), &stream_server::read_payload);
-}
+void stream_server::read_length() { read_exactly(boost::asio::buffer(m_recv_length), &stream_server::read_payload); }
 
 void stream_server::read_payload()
 {
@@ -160,22 +148,21 @@ void stream_server::write_head()
     // Asio sends with MSG_NOSIGNAL on Linux: a vanished client is a write
     // error here, never a SIGPIPE.
     const std::array<boost::asio::const_buffer, 2> buffers{boost::asio::buffer(m_send_length),
-                                                          boost::asio::buffer(head)};
-    boost::asio::async_write(
-        m_client, buffers,
-        [self = shared_from_this(), connection = m_connection](const error_code &ec, size_t) {
-            if (!self->is_current(connection))
-                return;
-            self->m_writing = false;
-            if (ec) {
-                // The head stays queued and goes out whole to the next client.
-                write_line(stderr, "write fail");
-                self->disconnect();
-                return;
-            }
-            self->m_queue.pop_front();
-            self->write_head();
-        });
+                                                           boost::asio::buffer(head)};
+    boost::asio::async_write(m_client, buffers,
+                             [self = shared_from_this(), connection = m_connection](const error_code &ec, size_t) {
+                                 if (!self->is_current(connection))
+                                     return;
+                                 self->m_writing = false;
+                                 if (ec) {
+                                     // The head stays queued and goes out whole to the next client.
+                                     write_line(stderr, "write fail");
+                                     self->disconnect();
+                                     return;
+                                 }
+                                 self->m_queue.pop_front();
+                                 self->write_head();
+                             });
 }
 
 void stream_server::disconnect()

@@ -1,5 +1,6 @@
 // The listening socket, the one client connection and the outgoing queue.
-#pragma once
+#ifndef TULKA_DAEMON_STREAM_SERVER_H
+#define TULKA_DAEMON_STREAM_SERVER_H
 
 #include "tulka/protocol.h"
 
@@ -65,3 +66,5 @@ private:
 };
 
 } // namespace tulka
+
+#endif

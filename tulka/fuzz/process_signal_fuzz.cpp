@@ -8,14 +8,16 @@
 
 namespace {
 
-tulka::log_sink all_lines() {
+tulka::log_sink all_lines()
+{
     // Every trace is built, so the dump code is exercised too.
     return tulka::log_sink([](tulka::log_level) { return true; }, [](tulka::log_level, const std::string &) {});
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
     tulka::ir_signal capture(size / sizeof(tulka::lirc_value));
     if (!capture.empty())
         std::memcpy(capture.data(), data, capture.size() * sizeof(tulka::lirc_value));

@@ -34,20 +34,23 @@ const char *const processing_banner = "======================= Processing ======
 const char *const split_banner = "======================= Split Signal =======================";
 const char *const processed_banner = "======================= Processed Signal =======================";
 
-ir_signal::const_iterator first_timeout(ir_signal::const_iterator from, ir_signal::const_iterator to) {
+ir_signal::const_iterator first_timeout(ir_signal::const_iterator from, ir_signal::const_iterator to)
+{
     return std::find_if(from, to, is_timeout);
 }
 
-void keep_durations(ir_signal &signal) {
+void keep_durations(ir_signal &signal)
+{
     for (lirc_value &value : signal)
         value = duration_of(value);
 }
 
-}  // namespace
+} // namespace
 
 signal_processor::signal_processor(log_sink log) : m_log(std::move(log)) {}
 
-bool signal_processor::has_min_data(const ir_signal &capture) const {
+bool signal_processor::has_min_data(const ir_signal &capture) const
+{
     if (capture.size() <= min_capture_values)
         return false;
     // Leading spaces, timeouts included, are stale and do not end a press.
@@ -55,7 +58,8 @@ bool signal_processor::has_min_data(const ir_signal &capture) const {
     return first_timeout(first_pulse, capture.end()) != capture.end();
 }
 
-bool signal_processor::same_duration(lirc_value a, lirc_value b) const {
+bool signal_processor::same_duration(lirc_value a, lirc_value b) const
+{
     const lirc_value da = duration_of(a), db = duration_of(b);
     const lirc_value difference = da > db ? da - db : db - da;
     if (difference <= same_abs_tolerance_us)
@@ -68,7 +72,8 @@ bool signal_processor::same_duration(lirc_value a, lirc_value b) const {
     return false;
 }
 
-void signal_processor::cut_at_timeout(ir_signal &signal) const {
+void signal_processor::cut_at_timeout(ir_signal &signal) const
+{
     if (signal.size() < 2)
         return;
     auto timeout = first_timeout(signal.begin() + 1, signal.end());
@@ -78,16 +83,19 @@ void signal_processor::cut_at_timeout(ir_signal &signal) const {
     signal.erase(timeout, signal.end());
 }
 
-void signal_processor::strip_leading_spaces(ir_signal &signal) {
+void signal_processor::strip_leading_spaces(ir_signal &signal)
+{
     signal.erase(signal.begin(), std::find_if(signal.begin(), signal.end(), is_pulse));
 }
 
-void signal_processor::strip_trailing_spaces(ir_signal &signal) {
+void signal_processor::strip_trailing_spaces(ir_signal &signal)
+{
     while (!signal.empty() && is_space(signal.back()))
         signal.pop_back();
 }
 
-void signal_processor::delete_trailing_signal(ir_signal &signal) const {
+void signal_processor::delete_trailing_signal(ir_signal &signal) const
+{
     auto long_value = std::find_if(signal.rbegin(), signal.rend(),
                                    [](lirc_value v) { return duration_of(v) > trailing_signal_us; });
     if (long_value == signal.rend())
@@ -101,7 +109,8 @@ void signal_processor::delete_trailing_signal(ir_signal &signal) const {
 
 // Compares the frame at `frame` with the block at `block`, both of `size`
 // values, leaving out their leading gaps.
-bool signal_processor::frame_repeats(const ir_signal &signal, std::size_t frame, std::size_t block) const {
+bool signal_processor::frame_repeats(const ir_signal &signal, std::size_t frame, std::size_t block) const
+{
     const std::size_t size = signal.size() - block;
     for (std::size_t j = 1; j < size; ++j)
         if (!same_duration(signal[frame + j], signal[block + j]))
@@ -109,7 +118,8 @@ bool signal_processor::frame_repeats(const ir_signal &signal, std::size_t frame,
     return true;
 }
 
-void signal_processor::delete_trailing_repeats(ir_signal &signal) const {
+void signal_processor::delete_trailing_repeats(ir_signal &signal) const
+{
     const std::size_t n = signal.size();
     for (std::size_t size = min_repeat_block; size < n; size += 2) {
         if (n < 2 * size)
@@ -134,7 +144,8 @@ void signal_processor::delete_trailing_repeats(ir_signal &signal) const {
     }
 }
 
-void signal_processor::split(ir_signal &first, ir_signal &second) const {
+void signal_processor::split(ir_signal &first, ir_signal &second) const
+{
     for (;;) {
         auto timeout = first_timeout(first.begin(), first.end());
         if (timeout != first.end()) {
@@ -150,7 +161,8 @@ void signal_processor::split(ir_signal &first, ir_signal &second) const {
     }
 }
 
-void signal_processor::update_gap(const ir_signal &first, std::uint32_t &gap) const {
+void signal_processor::update_gap(const ir_signal &first, std::uint32_t &gap) const
+{
     std::uint64_t total = base_gap_us;
     for (lirc_value value : first)
         total += duration_of(value);
@@ -158,7 +170,8 @@ void signal_processor::update_gap(const ir_signal &first, std::uint32_t &gap) co
     m_log.debug("const gap: ", gap);
 }
 
-void signal_processor::drop_same_second(const ir_signal &first, ir_signal &second) const {
+void signal_processor::drop_same_second(const ir_signal &first, ir_signal &second) const
+{
     bool same = first.size() == second.size();
     for (std::size_t i = 0; same && i < first.size(); ++i)
         same = same_duration(first[i], second[i]);
@@ -170,7 +183,8 @@ void signal_processor::drop_same_second(const ir_signal &first, ir_signal &secon
     }
 }
 
-void signal_processor::check_sizes(ir_signal &first, ir_signal &second) const {
+void signal_processor::check_sizes(ir_signal &first, ir_signal &second) const
+{
     const double n1 = static_cast<double>(first.size()), n2 = static_cast<double>(second.size());
     if (min_size_ratio * n1 > n2 || min_size_ratio * n2 > n1) {
         m_log.debug("first and second signals are drastically different in size, failing");
@@ -179,7 +193,8 @@ void signal_processor::check_sizes(ir_signal &first, ir_signal &second) const {
     }
 }
 
-void signal_processor::process_signal(ir_signal &first, ir_signal &second, std::uint32_t &gap) const {
+void signal_processor::process_signal(ir_signal &first, ir_signal &second, std::uint32_t &gap) const
+{
     if (first.empty())
         return;
     m_log.debug(raw_capture_banner);
@@ -218,7 +233,7 @@ void signal_processor::process_signal(ir_signal &first, ir_signal &second, std::
     log_sizes(first, second);
 
     const std::size_t difference = first.size() > second.size() ? first.size() - second.size()
-                                                                 : second.size() - first.size();
+                                                                : second.size() - first.size();
     if (difference > max_size_difference) {
         first.clear();
         second.clear();
@@ -240,7 +255,8 @@ void signal_processor::process_signal(ir_signal &first, ir_signal &second, std::
     keep_durations(second);
 }
 
-std::vector<std::string> signal_processor::dump_lines(const ir_signal &signal) {
+std::vector<std::string> signal_processor::dump_lines(const ir_signal &signal)
+{
     std::vector<std::string> lines;
     std::ostringstream line;
     std::size_t on_line = 0;
@@ -254,8 +270,7 @@ std::vector<std::string> signal_processor::dump_lines(const ir_signal &signal) {
             end_line();
             lines.emplace_back();
         }
-        line << std::setw(dump_field_width)
-             << (std::to_string(duration_of(value)) + (is_pulse(value) ? "-P" : "-S"));
+        line << std::setw(dump_field_width) << (std::to_string(duration_of(value)) + (is_pulse(value) ? "-P" : "-S"));
         if (++on_line == dump_values_per_line)
             end_line();
     }
@@ -264,16 +279,18 @@ std::vector<std::string> signal_processor::dump_lines(const ir_signal &signal) {
     return lines;
 }
 
-void signal_processor::log_dump(const ir_signal &signal) const {
+void signal_processor::log_dump(const ir_signal &signal) const
+{
     if (!m_log.enabled(log_level::debug))
         return;
     for (const std::string &text : dump_lines(signal))
         m_log.debug(text);
 }
 
-void signal_processor::log_sizes(const ir_signal &first, const ir_signal &second) const {
+void signal_processor::log_sizes(const ir_signal &first, const ir_signal &second) const
+{
     m_log.debug("m_psdata.size =  ", first.size());
     m_log.debug("m_psdata2.size =  ", second.size());
 }
 
-}  // namespace tulka
+} // namespace tulka

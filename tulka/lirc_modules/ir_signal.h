@@ -1,6 +1,7 @@
 // Cleaning of a learn capture: mode-2 words from the LIRC receiver become
 // one or two raw codes that lircd can match.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_IR_SIGNAL_H
+#define TULKA_LIRC_MODULES_IR_SIGNAL_H
 
 #include <cstdint>
 #include <string>
@@ -22,9 +23,7 @@ constexpr lirc_value lirc_timeout_duration = lirc_duration_mask;
 constexpr lirc_value duration_of(lirc_value value) { return value & lirc_duration_mask; }
 constexpr bool is_pulse(lirc_value value) { return (value & lirc_pulse_bit) != 0; }
 constexpr bool is_space(lirc_value value) { return !is_pulse(value); }
-constexpr bool is_timeout(lirc_value value) {
-    return is_space(value) && duration_of(value) == lirc_timeout_duration;
-}
+constexpr bool is_timeout(lirc_value value) { return is_space(value) && duration_of(value) == lirc_timeout_duration; }
 
 // A learned signal must hold more values than this to count as a frame.
 constexpr std::size_t small_signal_values = 17;
@@ -77,4 +76,6 @@ private:
 // The learn succeeds when the first processed signal is a whole frame.
 inline bool learned_enough(const ir_signal &first) { return first.size() > small_signal_values; }
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -9,17 +9,21 @@ namespace tulka {
 namespace {
 // The client hears of arriving data at most about three times a second.
 constexpr std::uint64_t activity_interval_ms = 299;
-}  // namespace
+} // namespace
 
 learn_capture::learn_capture(log_sink log, clock_fn wall_ms)
-    : m_log(log), m_clock(std::move(wall_ms)), m_processor(std::move(log)) {}
+    : m_log(log), m_clock(std::move(wall_ms)), m_processor(std::move(log))
+{
+}
 
-std::int64_t learn_capture::system_ms() {
+std::int64_t learn_capture::system_ms()
+{
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-void learn_capture::reset() {
+void learn_capture::reset()
+{
     m_psdata.clear();
     m_psdata2.clear();
     m_partial_bytes = 0;
@@ -27,7 +31,8 @@ void learn_capture::reset() {
     m_last_activity = 0;
 }
 
-std::size_t learn_capture::append_words(const unsigned char *data, std::size_t bytes) {
+std::size_t learn_capture::append_words(const unsigned char *data, std::size_t bytes)
+{
     const std::size_t before = m_psdata.size();
     // A word split across two reads is joined, never entered in part.
     while (m_partial_bytes > 0 && bytes > 0) {
@@ -51,7 +56,8 @@ std::size_t learn_capture::append_words(const unsigned char *data, std::size_t b
     return m_psdata.size() - before;
 }
 
-void learn_capture::signal_activity(const std::function<void()> &activity) {
+void learn_capture::signal_activity(const std::function<void()> &activity)
+{
     if (!activity)
         return;
     // Taken as unsigned so that a clock set back counts as time gone by.
@@ -62,7 +68,8 @@ void learn_capture::signal_activity(const std::function<void()> &activity) {
     m_last_activity = m_clock();
 }
 
-bool learn_capture::on_read(const void *data, std::size_t bytes, const std::function<void()> &activity) {
+bool learn_capture::on_read(const void *data, std::size_t bytes, const std::function<void()> &activity)
+{
     const std::size_t whole_values = (m_partial_bytes + bytes) / sizeof(lirc_value);
     m_log.debug("lirc: read ", whole_values, " data from /dev/lirc0");
     if (m_psdata.empty())
@@ -76,11 +83,12 @@ bool learn_capture::on_read(const void *data, std::size_t bytes, const std::func
     return true;
 }
 
-bool learn_capture::finish() {
+bool learn_capture::finish()
+{
     m_raw = m_psdata;
     m_min_captured = false;
     m_processor.process_signal(m_psdata, m_psdata2, m_gap);
     return learned_enough(m_psdata);
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,7 +1,8 @@
 // The data side of one learn: what the reads of the receiver add to the
 // capture, when enough has arrived, and the processing at the end. The
 // `lirc` class keeps the device, the timers and the callbacks.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LEARN_CAPTURE_H
+#define TULKA_LIRC_MODULES_LEARN_CAPTURE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -60,4 +61,6 @@ private:
     std::int64_t m_last_activity = 0;
 };
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -12,7 +12,8 @@ constexpr int code_field_width = 8;
 constexpr int raw_field_width = 10;
 const char *const code_line_start = "         ";
 
-void write_code(std::ostream &out, const std::string &key, const ir_signal &code) {
+void write_code(std::ostream &out, const std::string &key, const ir_signal &code)
+{
     out << "          name " << key;
     for (std::size_t i = 0; i < code.size(); ++i) {
         if (i % values_per_line == 0)
@@ -22,7 +23,8 @@ void write_code(std::ostream &out, const std::string &key, const ir_signal &code
     out << "\n\n";
 }
 
-void write_raw_comment(std::ostream &out, const ir_signal &raw) {
+void write_raw_comment(std::ostream &out, const ir_signal &raw)
+{
     out << "# BEGIN RAW IR DATA CAPTURE";
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (i % values_per_line == 0)
@@ -32,15 +34,17 @@ void write_raw_comment(std::ostream &out, const ir_signal &raw) {
     out << "\n# END RAW IR DATA CAPTURE\n";
 }
 
-}  // namespace
+} // namespace
 
-void end_with_pulse(ir_signal &code) {
+void end_with_pulse(ir_signal &code)
+{
     if (!code.empty() && code.size() % 2 == 0)
         code.pop_back();
 }
 
 std::string learned_config_text(const std::string &key, std::uint32_t gap, const ir_signal &first,
-                                const ir_signal &second, const ir_signal &raw) {
+                                const ir_signal &second, const ir_signal &raw)
+{
     std::ostringstream out;
     out << "begin remote\n\n"
         << "  name learned_" << key << '\n'
@@ -60,4 +64,4 @@ std::string learned_config_text(const std::string &key, std::uint32_t gap, const
     return out.str();
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,6 +1,7 @@
 // Learned buttons as lircd remote configurations: the file text, its
 // installation for lircd, and the deletion of all learned buttons.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LEARNED_CONFIG_H
+#define TULKA_LIRC_MODULES_LEARNED_CONFIG_H
 
 #include <cstdint>
 #include <string>
@@ -46,4 +47,6 @@ private:
     std::string m_lircd_conf_dir;
 };
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -16,13 +16,15 @@ namespace {
 
 const char *const config_suffix = ".conf";
 
-bool is_config_name(const std::string &name) {
+bool is_config_name(const std::string &name)
+{
     const std::size_t suffix = ::strlen(config_suffix);
     return name.size() >= suffix && name.compare(name.size() - suffix, suffix, config_suffix) == 0;
 }
 
 // Numbers within names compare by value, as in "ls -v".
-std::vector<std::string> config_names(const std::string &dir, bool &readable) {
+std::vector<std::string> config_names(const std::string &dir, bool &readable)
+{
     std::vector<std::string> names;
     DIR *listing = ::opendir(dir.c_str());
     readable = listing != nullptr;
@@ -46,27 +48,28 @@ std::vector<std::string> config_names(const std::string &dir, bool &readable) {
     return names;
 }
 
-}  // namespace
+} // namespace
 
 learned_store::learned_store(std::string config_dir, shell_runner run, log_sink log, std::string lircd_conf_dir)
-    : m_config_dir(std::move(config_dir)),
-      m_run(std::move(run)),
-      m_log(std::move(log)),
-      m_lircd_conf_dir(std::move(lircd_conf_dir)) {}
-
-std::string learned_store::config_path(const std::string &key) const {
-    return m_config_dir + key + config_suffix;
+    : m_config_dir(std::move(config_dir)), m_run(std::move(run)), m_log(std::move(log)),
+      m_lircd_conf_dir(std::move(lircd_conf_dir))
+{
 }
 
-std::string learned_store::copy_command(const std::string &key) const {
+std::string learned_store::config_path(const std::string &key) const { return m_config_dir + key + config_suffix; }
+
+std::string learned_store::copy_command(const std::string &key) const
+{
     return "cp " + config_path(key) + " " + m_lircd_conf_dir;
 }
 
-std::string learned_store::show_command(const std::string &key) const {
+std::string learned_store::show_command(const std::string &key) const
+{
     return "cat " + m_lircd_conf_dir + key + config_suffix;
 }
 
-bool learned_store::write_file(const std::string &path, const std::string &text) const {
+bool learned_store::write_file(const std::string &path, const std::string &text) const
+{
     std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!file) {
         m_log.error("error: failed to open ", path);
@@ -83,7 +86,8 @@ bool learned_store::write_file(const std::string &path, const std::string &text)
 }
 
 void learned_store::save_config(const std::string &key, std::uint32_t gap, ir_signal first, ir_signal second,
-                                const ir_signal &raw) const {
+                                const ir_signal &raw) const
+{
     const std::string path = config_path(key);
     m_log.info("saving remote config ", path);
     end_with_pulse(first);
@@ -94,7 +98,8 @@ void learned_store::save_config(const std::string &key, std::uint32_t gap, ir_si
     m_run(show_command(key));
 }
 
-void learned_store::clear_learned(lircd_control &lircd) const {
+void learned_store::clear_learned(lircd_control &lircd) const
+{
     bool readable = false;
     const std::vector<std::string> names = config_names(m_config_dir, readable);
     if (!readable)
@@ -109,4 +114,4 @@ void learned_store::clear_learned(lircd_control &lircd) const {
     lircd.reload_lircd();
 }
 
-}  // namespace tulka
+} // namespace tulka

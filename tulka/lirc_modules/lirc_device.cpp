@@ -7,9 +7,10 @@ namespace tulka {
 
 namespace {
 constexpr std::size_t drain_chunk = 2048;
-}  // namespace
+} // namespace
 
-std::size_t drain_pending(int fd) {
+std::size_t drain_pending(int fd)
+{
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return 0;
@@ -23,4 +24,4 @@ std::size_t drain_pending(int fd) {
     return dropped;
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,5 +1,6 @@
 // The receiver side of a learn that needs no event loop.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LIRC_DEVICE_H
+#define TULKA_LIRC_MODULES_LIRC_DEVICE_H
 
 #include <cstddef>
 
@@ -10,4 +11,6 @@ namespace tulka {
 // the number of bytes dropped.
 std::size_t drain_pending(int fd);
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -1,6 +1,7 @@
 // Stopping, starting and reloading lircd. Commands go through a runner so
 // that the daemon can log them (exec_sync) and tests can read them.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LIRCD_CONTROL_H
+#define TULKA_LIRC_MODULES_LIRCD_CONTROL_H
 
 #include <functional>
 #include <string>
@@ -38,4 +39,6 @@ private:
     lircd_paths m_paths;
 };
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

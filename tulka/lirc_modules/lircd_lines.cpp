@@ -13,16 +13,18 @@ namespace {
 // of the connection.
 constexpr std::size_t max_packet_lines = 64;
 
-std::string without_newline(const std::string &line) {
+std::string without_newline(const std::string &line)
+{
     std::string text = line;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
 }
 
-}  // namespace
+} // namespace
 
-std::optional<lircd_key_line> parse_key_line(const std::string &line) {
+std::optional<lircd_key_line> parse_key_line(const std::string &line)
+{
     // Fields can be as long as the line itself.
     std::vector<char> button(line.size() + 1), remote(line.size() + 1);
     unsigned int repeat = 0;
@@ -31,7 +33,8 @@ std::optional<lircd_key_line> parse_key_line(const std::string &line) {
     return lircd_key_line{repeat, button.data(), remote.data()};
 }
 
-lircd_line_reader::item lircd_line_reader::feed(const std::string &line) {
+lircd_line_reader::item lircd_line_reader::feed(const std::string &line)
+{
     const std::string text = without_newline(line);
     if (m_in_packet && text != "END" && m_current.lines.size() == max_packet_lines)
         reset();
@@ -56,10 +59,11 @@ lircd_line_reader::item lircd_line_reader::feed(const std::string &line) {
     return {};
 }
 
-void lircd_line_reader::reset() {
+void lircd_line_reader::reset()
+{
     m_in_packet = false;
     m_have_command = false;
     m_current = lircd_packet{};
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,7 +1,8 @@
 // Lines that lircd writes to its socket clients: decoded codes
 // ("<code> <repeat> <button> <remote>") and reply or broadcast packets
 // between "BEGIN" and "END" lines.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LIRCD_LINES_H
+#define TULKA_LIRC_MODULES_LIRCD_LINES_H
 
 #include <cstdint>
 #include <optional>
@@ -25,7 +26,7 @@ std::optional<lircd_key_line> parse_key_line(const std::string &line);
 // A reply or broadcast packet of lircd, e.g. the "SIGHUP" after a reload.
 struct lircd_packet {
     std::string command;
-    std::vector<std::string> lines;  // after the command, "END" excluded
+    std::vector<std::string> lines; // after the command, "END" excluded
 };
 
 // Sorts a connection's lines into key lines and packets, so that the lines
@@ -47,4 +48,6 @@ private:
     lircd_packet m_current;
 };
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -2,8 +2,8 @@
 
 namespace tulka {
 
-log_sink stdio_log(const std::int32_t &flags, std::function<std::string()> stamp, std::FILE *out,
-                   std::FILE *err) {
+log_sink stdio_log(const std::int32_t &flags, std::function<std::string()> stamp, std::FILE *out, std::FILE *err)
+{
     auto enabled = [&flags](log_level level) {
         switch (level) {
         case log_level::info:
@@ -23,4 +23,4 @@ log_sink stdio_log(const std::int32_t &flags, std::function<std::string()> stamp
     return log_sink(enabled, write);
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,6 +1,7 @@
 // Where the LIRC modules of tulkad write their log lines. The daemon gives
 // them a sink that applies its log flags and timestamp; tests record lines.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_LOG_SINK_H
+#define TULKA_LIRC_MODULES_LOG_SINK_H
 
 #include <cstdint>
 #include <cstdio>
@@ -18,15 +19,14 @@ public:
     using enabled_fn = std::function<bool(log_level)>;
     using write_fn = std::function<void(log_level, const std::string &)>;
 
-    log_sink() = default;  // writes nothing
-    log_sink(enabled_fn enabled, write_fn write)
-        : m_enabled(std::move(enabled)), m_write(std::move(write)) {}
+    log_sink() = default; // writes nothing
+    log_sink(enabled_fn enabled, write_fn write) : m_enabled(std::move(enabled)), m_write(std::move(write)) {}
 
     bool enabled(log_level level) const { return m_write && (!m_enabled || m_enabled(level)); }
 
     // The line is only built when its level is enabled: debug dumps are large.
-    template <typename... Parts>
-    void line(log_level level, const Parts &...parts) const {
+    template <typename... Parts> void line(log_level level, const Parts &...parts) const
+    {
         if (!enabled(level))
             return;
         std::ostringstream text;
@@ -50,4 +50,6 @@ constexpr std::int32_t log_debug_bit = 4;
 log_sink stdio_log(const std::int32_t &flags, std::function<std::string()> stamp, std::FILE *out = stdout,
                    std::FILE *err = stderr);
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -13,34 +13,37 @@ constexpr std::uint64_t first_repeat_intervals = 3;
 const char *const key_up_suffix = "_EVUP";
 const char *const repeat_remote = "repeat";
 
-}  // namespace
+} // namespace
 
 repeat_filter::repeat_filter(const key_table &key_codes, std::uint32_t repeat_ms, repeat_timer_control timer,
                              key_callback emit, log_sink log)
-    : m_key_codes(key_codes),
-      m_repeat_ms(repeat_ms),
-      m_timer(std::move(timer)),
-      m_emit(std::move(emit)),
-      m_log(std::move(log)) {}
+    : m_key_codes(key_codes), m_repeat_ms(repeat_ms), m_timer(std::move(timer)), m_emit(std::move(emit)),
+      m_log(std::move(log))
+{
+}
 
-void repeat_filter::emit(std::uint16_t code, std::int32_t value, const std::string &remote) {
+void repeat_filter::emit(std::uint16_t code, std::int32_t value, const std::string &remote)
+{
     if (m_emit)
         m_emit(key_event{code, value, remote});
 }
 
-void repeat_filter::start_timer(std::chrono::milliseconds delay) {
+void repeat_filter::start_timer(std::chrono::milliseconds delay)
+{
     const std::uint64_t generation = ++m_timer_generation;
     m_timer.start(delay, [this, generation](bool cancelled) {
         repeat_timeout(cancelled || generation != m_timer_generation);
     });
 }
 
-void repeat_filter::cancel_timer() {
+void repeat_filter::cancel_timer()
+{
     ++m_timer_generation;
     m_timer.cancel();
 }
 
-void repeat_filter::release(const std::string &button, const std::string &remote) {
+void repeat_filter::release(const std::string &button, const std::string &remote)
+{
     std::string base = button;
     const std::size_t suffix = base.find(key_up_suffix);
     if (suffix != std::string::npos)
@@ -54,7 +57,8 @@ void repeat_filter::release(const std::string &button, const std::string &remote
     m_log.info("filter() key ", code, " release event send");
 }
 
-void repeat_filter::press(std::uint16_t code, const std::string &remote) {
+void repeat_filter::press(std::uint16_t code, const std::string &remote)
+{
     m_pressed = false;
     cancel_timer();
     emit(code, key_press, remote);
@@ -66,7 +70,8 @@ void repeat_filter::press(std::uint16_t code, const std::string &remote) {
     start_timer(std::chrono::milliseconds(first_repeat_intervals * m_repeat_ms));
 }
 
-void repeat_filter::filter(std::uint32_t repeat, const std::string &button, const std::string &remote) {
+void repeat_filter::filter(std::uint32_t repeat, const std::string &button, const std::string &remote)
+{
     m_log.info("filter() param button=[", button, "] name=[", remote, "]");
     const auto found = m_key_codes.find(button);
     if (found == m_key_codes.end()) {
@@ -80,7 +85,8 @@ void repeat_filter::filter(std::uint32_t repeat, const std::string &button, cons
     }
 }
 
-void repeat_filter::repeat_timeout(bool cancelled) {
+void repeat_filter::repeat_timeout(bool cancelled)
+{
     m_log.info("repeat_timeout() entry ....");
     if (cancelled || !m_pressed)
         return;
@@ -92,9 +98,10 @@ void repeat_filter::repeat_timeout(bool cancelled) {
     }
 }
 
-void repeat_filter::stop() {
+void repeat_filter::stop()
+{
     m_pressed = false;
     cancel_timer();
 }
 
-}  // namespace tulka
+} // namespace tulka

@@ -1,7 +1,8 @@
 // Turns lircd's decoded buttons into key events: a press when a button is
 // first seen, repeats generated on a timer while lircd reports it held, and
 // a release on a key-up button. The owner wires the timer and the socket.
-#pragma once
+#ifndef TULKA_LIRC_MODULES_REPEAT_FILTER_H
+#define TULKA_LIRC_MODULES_REPEAT_FILTER_H
 
 #include <chrono>
 #include <cstdint>
@@ -36,8 +37,8 @@ public:
     using key_callback = std::function<void(const key_event &)>;
     using key_table = std::map<std::string, std::int32_t>;
 
-    repeat_filter(const key_table &key_codes, std::uint32_t repeat_ms, repeat_timer_control timer,
-                  key_callback emit, log_sink log);
+    repeat_filter(const key_table &key_codes, std::uint32_t repeat_ms, repeat_timer_control timer, key_callback emit,
+                  log_sink log);
 
     // One decoded line of lircd.
     void filter(std::uint32_t repeat, const std::string &button, const std::string &remote);
@@ -69,4 +70,6 @@ private:
     bool m_pressed = false;
 };
 
-}  // namespace tulka
+} // namespace tulka
+
+#endif

@@ -26,10 +26,14 @@ message pack_type(msg_type type)
 const char *key_value_word(int32_t value)
 {
     switch (value) {
-    case KEY_VALUE_RELEASE: return "release";
-    case KEY_VALUE_PRESS: return "press";
-    case KEY_VALUE_REPEAT: return "repeat";
-    default: return "";
+    case KEY_VALUE_RELEASE:
+        return "release";
+    case KEY_VALUE_PRESS:
+        return "press";
+    case KEY_VALUE_REPEAT:
+        return "repeat";
+    default:
+        return "";
     }
 }
 

@@ -195,8 +195,8 @@ struct board_tulkad::impl {
         return argv;
     }
 
-    static std::vector<std::string> tulkad_command(const std::vector<std::string> &args,
-                                                   const std::string &setup, bool keep_board = false)
+    static std::vector<std::string> tulkad_command(const std::vector<std::string> &args, const std::string &setup,
+                                                   bool keep_board = false)
     {
         std::vector<std::string> command;
         if (!setup.empty())
@@ -237,10 +237,7 @@ const std::string &board_tulkad::tulkactl_path()
     return path;
 }
 
-run_result board_tulkad::shell(const std::string &command)
-{
-    return m_impl->run_to_end({"/bin/sh", "-c", command});
-}
+run_result board_tulkad::shell(const std::string &command) { return m_impl->run_to_end({"/bin/sh", "-c", command}); }
 
 run_result board_tulkad::run(const std::vector<std::string> &args, const std::string &setup)
 {
@@ -262,7 +259,7 @@ void board_tulkad::start(const std::vector<std::string> &args, bool keep_board)
     // The socket is bound before it listens; clients retry a refused connect.
     struct stat info {};
     if (!await_for([&] { return ::stat(host_path(board_socket).c_str(), &info) == 0 && S_ISSOCK(info.st_mode); },
-               start_limit))
+                   start_limit))
         throw std::runtime_error("tulkad's socket did not appear: " + err());
 }
 
@@ -283,10 +280,7 @@ long long board_tulkad::cpu_ticks() const
     return ticks;
 }
 
-std::string board_tulkad::host_path(const std::string &board_path) const
-{
-    return m_impl->board.host_path(board_path);
-}
+std::string board_tulkad::host_path(const std::string &board_path) const { return m_impl->board.host_path(board_path); }
 
 std::string board_tulkad::out() const { return m_impl->daemon ? m_impl->daemon->out() : ""; }
 

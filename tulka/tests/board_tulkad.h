@@ -1,7 +1,8 @@
 // The real tulkad on a virtual board (through vboard's test kit), for the
 // integration tests and the benchmark: board set-up, start, socket access
 // from the host, stop.
-#pragma once
+#ifndef TULKA_TESTS_BOARD_TULKAD_H
+#define TULKA_TESTS_BOARD_TULKAD_H
 
 #include "tulka/protocol.h"
 #include "vboard/temp_dir.h"
@@ -109,3 +110,5 @@ private:
 };
 
 } // namespace tulka_test
+
+#endif

@@ -121,8 +121,9 @@ TEST_F(InputLirc, LinesBecomeKeysAndPacketsAndShortLinesAreIgnored)
 {
     const int lircd = accept_input();
     ASSERT_GE(lircd, 0);
-    send_text(lircd, "BEGIN\nSIGHUP\nEND\n00 KEY_POWER\n0000000000000074 00 KEY_POWER learned_KEY_POWER\n"
-                     "0000000000000074 00 KEY_POWER_EVUP learned_KEY_POWER\n");
+    send_text(lircd,
+              "BEGIN\nSIGHUP\nEND\n00 KEY_POWER\n0000000000000074 00 KEY_POWER learned_KEY_POWER\n"
+              "0000000000000074 00 KEY_POWER_EVUP learned_KEY_POWER\n");
     ASSERT_TRUE(pump_until([&] { return keys.size() == 2; }));
     expect_key(0, 116, KEY_VALUE_PRESS, "learned_KEY_POWER");
     expect_key(1, 116, KEY_VALUE_RELEASE, "learned_KEY_POWER");

@@ -12,7 +12,8 @@ struct processed {
     std::uint32_t gap = base_gap_us;
 };
 
-processed process(const ir_signal &capture, recorded_log *log = nullptr) {
+processed process(const ir_signal &capture, recorded_log *log = nullptr)
+{
     recorded_log silent;
     signal_processor processor((log ? log : &silent)->sink());
     processed out;
@@ -21,7 +22,8 @@ processed process(const ir_signal &capture, recorded_log *log = nullptr) {
     return out;
 }
 
-ir_signal durations(ir_signal signal) {
+ir_signal durations(ir_signal signal)
+{
     for (auto &value : signal)
         value = duration_of(value);
     return signal;
@@ -30,12 +32,13 @@ ir_signal durations(ir_signal signal) {
 const ir_signal press_gap{S(300000)};
 const ir_signal end_of_press{timeout_space};
 
-TEST(SameDuration, AbsoluteThenRelativeTolerance) {
+TEST(SameDuration, AbsoluteThenRelativeTolerance)
+{
     recorded_log log;
     signal_processor processor(log.sink());
     EXPECT_TRUE(processor.same_duration(560, 660));
     EXPECT_TRUE(processor.same_duration(1000, 1350));
-    EXPECT_TRUE(processor.same_duration(P(1000), S(1000)));  // only durations count
+    EXPECT_TRUE(processor.same_duration(P(1000), S(1000))); // only durations count
     EXPECT_TRUE(log.lines.empty());
     EXPECT_FALSE(processor.same_duration(1000, 1400));
     EXPECT_FALSE(processor.same_duration(0, 101));
@@ -45,12 +48,13 @@ TEST(SameDuration, AbsoluteThenRelativeTolerance) {
     EXPECT_EQ(log.lines[1].second, "0<>101 abs(101) rel(200)");
 }
 
-TEST(HasMinData, NeedsMoreThan35ValuesAndAnEndedPress) {
+TEST(HasMinData, NeedsMoreThan35ValuesAndAnEndedPress)
+{
     signal_processor processor;
-    const ir_signal frame = nec_frame(1, 2);  // 67 values
+    const ir_signal frame = nec_frame(1, 2); // 67 values
     EXPECT_TRUE(processor.has_min_data(frame + end_of_press));
     EXPECT_FALSE(processor.has_min_data(frame));
-    ir_signal short_press(ir_signal(frame.begin(), frame.begin() + 34) + end_of_press);  // 35 values
+    ir_signal short_press(ir_signal(frame.begin(), frame.begin() + 34) + end_of_press); // 35 values
     EXPECT_FALSE(processor.has_min_data(short_press));
     EXPECT_TRUE(processor.has_min_data(short_press + ir_signal{P(560)}));
     // A timeout among the leading spaces is what is left of an earlier burst.
@@ -58,12 +62,12 @@ TEST(HasMinData, NeedsMoreThan35ValuesAndAnEndedPress) {
     EXPECT_TRUE(processor.has_min_data(ir_signal{timeout_space} + frame + end_of_press));
 }
 
-TEST(ProcessSignal, NecPressesWithRepeatCodesLeaveOneFrameAndOneRepeat) {
+TEST(ProcessSignal, NecPressesWithRepeatCodesLeaveOneFrameAndOneRepeat)
+{
     nec_timing jitter{8950, 4450, 600, 1650, 620};
     const ir_signal first = nec_frame(0x04, 0x08);
-    const ir_signal capture = ir_signal{S(2000000)} + first + nec_repeat() + nec_repeat() + end_of_press +
-                              press_gap + nec_frame(0x04, 0x08, jitter) + nec_repeat() + nec_repeat() +
-                              end_of_press;
+    const ir_signal capture = ir_signal{S(2000000)} + first + nec_repeat() + nec_repeat() + end_of_press + press_gap +
+                              nec_frame(0x04, 0x08, jitter) + nec_repeat() + nec_repeat() + end_of_press;
     recorded_log log;
     const processed out = process(capture, &log);
     EXPECT_EQ(out.first, durations(first + nec_repeat()));
@@ -77,8 +81,9 @@ TEST(ProcessSignal, NecPressesWithRepeatCodesLeaveOneFrameAndOneRepeat) {
     EXPECT_TRUE(log.has(log_level::debug, "first and second signal are the same"));
 }
 
-TEST(ProcessSignal, SonyPressesOfThreeFramesKeepTwo) {
-    const ir_signal frame = sony_frame(0x095);  // 19200 µs
+TEST(ProcessSignal, SonyPressesOfThreeFramesKeepTwo)
+{
+    const ir_signal frame = sony_frame(0x095); // 19200 µs
     const ir_signal period_gap{S(25800)};
     const ir_signal press = frame + period_gap + frame + period_gap + frame + end_of_press;
     const processed out = process(press + press_gap + press);
@@ -88,7 +93,8 @@ TEST(ProcessSignal, SonyPressesOfThreeFramesKeepTwo) {
     EXPECT_EQ(out.gap, 74200u);
 }
 
-TEST(ProcessSignal, CapturesThatCannotBeLearned) {
+TEST(ProcessSignal, CapturesThatCannotBeLearned)
+{
     const ir_signal frame = nec_frame(0x10, 0x20);
     // One press only: no second burst after the timeout.
     EXPECT_TRUE(process(frame + end_of_press).first.empty());
@@ -112,7 +118,8 @@ TEST(ProcessSignal, CapturesThatCannotBeLearned) {
     EXPECT_TRUE(process({}).first.empty());
 }
 
-TEST(ProcessSignal, SmallFirstBurstIsThrownAwayAndSplitAgain) {
+TEST(ProcessSignal, SmallFirstBurstIsThrownAwayAndSplitAgain)
+{
     const ir_signal frame = nec_frame(0x55, 0xAA);
     const ir_signal stub(frame.begin(), frame.begin() + 17);
     recorded_log log;
@@ -130,7 +137,8 @@ TEST(ProcessSignal, SmallFirstBurstIsThrownAwayAndSplitAgain) {
     EXPECT_TRUE(process(bigger + end_of_press + frame + end_of_press).first.empty());
 }
 
-TEST(ProcessSignal, PressesDifferingInOneValueGiveTwoSignals) {
+TEST(ProcessSignal, PressesDifferingInOneValueGiveTwoSignals)
+{
     const ir_signal frame = nec_frame(0x01, 0x02);
     ir_signal other = frame;
     other[11] = S(560 + 700);
@@ -141,7 +149,8 @@ TEST(ProcessSignal, PressesDifferingInOneValueGiveTwoSignals) {
     EXPECT_TRUE(log.has(log_level::debug, "first and second signal don't match, using both signals"));
 }
 
-TEST(ProcessSignal, EdgesOfEachBurstAreCleaned) {
+TEST(ProcessSignal, EdgesOfEachBurstAreCleaned)
+{
     const ir_signal frame = nec_frame(0x33, 0x44);
     // Second burst: leading tail of the timeout (dropped), leading spaces,
     // a trailing fragment after a long space (dropped), trailing spaces.
@@ -152,7 +161,8 @@ TEST(ProcessSignal, EdgesOfEachBurstAreCleaned) {
     EXPECT_TRUE(out.second.empty());
 }
 
-TEST(TrailingSignal, RemovedOnlyWithFewerThanTenValuesAfterIt) {
+TEST(TrailingSignal, RemovedOnlyWithFewerThanTenValuesAfterIt)
+{
     signal_processor processor;
     const ir_signal head{P(9000), S(4500), P(560)};
     ir_signal nine = head + ir_signal{S(40001)} + ir_signal(9, P(560));
@@ -167,10 +177,11 @@ TEST(TrailingSignal, RemovedOnlyWithFewerThanTenValuesAfterIt) {
     EXPECT_EQ(boundary.size(), 5u);
 }
 
-TEST(TrailingRepeats, CutsAfterTheEarliestMatchingFrame) {
+TEST(TrailingRepeats, CutsAfterTheEarliestMatchingFrame)
+{
     signal_processor processor;
     const ir_signal frame{P(900), S(450), P(300), S(700), P(300)};
-    const ir_signal block = ir_signal{S(20000)} + frame;  // 6 values
+    const ir_signal block = ir_signal{S(20000)} + frame; // 6 values
     // The whole signal is block, block, block: the match at k = 0 keeps two.
     ir_signal three = block + block + block;
     processor.delete_trailing_repeats(three);
@@ -185,14 +196,15 @@ TEST(TrailingRepeats, CutsAfterTheEarliestMatchingFrame) {
     ir_signal short_gaps = short_block + short_block + short_block;
     processor.delete_trailing_repeats(short_gaps);
     EXPECT_EQ(short_gaps.size(), 18u);
-    for (std::size_t n = 0; n < 8; ++n) {  // short signals stay in bounds
+    for (std::size_t n = 0; n < 8; ++n) { // short signals stay in bounds
         ir_signal tiny(n, S(20000));
         processor.delete_trailing_repeats(tiny);
         EXPECT_LE(tiny.size(), n);
     }
 }
 
-TEST(ProcessSignal, ResultsHoldDurationsOnly) {
+TEST(ProcessSignal, ResultsHoldDurationsOnly)
+{
     const ir_signal frame = nec_frame(0x7F, 0x80);
     ir_signal other = frame;
     other[5] = S(4000);
@@ -203,9 +215,10 @@ TEST(ProcessSignal, ResultsHoldDurationsOnly) {
             EXPECT_EQ(value & ~lirc_duration_mask, 0u);
 }
 
-TEST(Dump, SixToALineAndLongValuesStartAParagraph) {
-    const auto lines = signal_processor::dump_lines({P(9000), S(4500), P(560), S(560), P(560), S(1690), P(560),
-                                                     S(39500), P(9000), S(20000)});
+TEST(Dump, SixToALineAndLongValuesStartAParagraph)
+{
+    const auto lines = signal_processor::dump_lines(
+        {P(9000), S(4500), P(560), S(560), P(560), S(1690), P(560), S(39500), P(9000), S(20000)});
     const std::vector<std::string> expected{
         "    9000-P    4500-S     560-P     560-S     560-P    1690-S",
         "     560-P",
@@ -217,7 +230,8 @@ TEST(Dump, SixToALineAndLongValuesStartAParagraph) {
     EXPECT_EQ(lines, expected);
 }
 
-TEST(ProcessSignal, DebugTraceIsOnlyBuiltWhenEnabled) {
+TEST(ProcessSignal, DebugTraceIsOnlyBuiltWhenEnabled)
+{
     recorded_log log;
     log.debug = false;
     process(nec_frame(1, 1) + end_of_press + nec_frame(1, 1) + end_of_press, &log);
@@ -231,5 +245,5 @@ TEST(ProcessSignal, DebugTraceIsOnlyBuiltWhenEnabled) {
     EXPECT_TRUE(traced.has(log_level::debug, "signal 2:"));
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

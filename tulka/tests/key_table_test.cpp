@@ -91,8 +91,8 @@ TEST(KeyTable, EveryPairOfTheWholeTable)
 
 TEST(KeyTable, NameLookupIsExact)
 {
-    for (const char *name : {"key_power", "KEY_POWER_EVUP", "KEY_POWER ", "", "KEY_UNKNOWN",
-                             "KEY_SCREENLOCK", "BTN_LEFT"})
+    for (const char *name :
+         {"key_power", "KEY_POWER_EVUP", "KEY_POWER ", "", "KEY_UNKNOWN", "KEY_SCREENLOCK", "BTN_LEFT"})
         EXPECT_EQ(key_codes.count(name), 0u) << name;
 }
 

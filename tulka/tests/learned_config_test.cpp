@@ -10,7 +10,8 @@ namespace {
 
 // Two NEC presses of address 4, command 8, each with two repeat codes, the
 // second press a little off in every value.
-ir_signal nec_two_press_capture() {
+ir_signal nec_two_press_capture()
+{
     const nec_timing jitter{8950, 4450, 600, 1650, 620};
     return ir_signal{S(2000000)} + nec_frame(0x04, 0x08) + nec_repeat() + nec_repeat() + ir_signal{timeout_space} +
            ir_signal{S(300000)} + nec_frame(0x04, 0x08, jitter) + nec_repeat() + nec_repeat() +
@@ -77,7 +78,8 @@ end remote
 # END RAW IR DATA CAPTURE
 )";
 
-TEST(LearnedFile, NecCaptureIsWrittenByteForByteAndInstalled) {
+TEST(LearnedFile, NecCaptureIsWrittenByteForByteAndInstalled)
+{
     temp_dir tmp;
     const std::string learned = tmp.sub("learned.d"), installed = tmp.sub("lircd.conf.d");
     recorded_log log;
@@ -100,7 +102,8 @@ TEST(LearnedFile, NecCaptureIsWrittenByteForByteAndInstalled) {
     EXPECT_EQ(commands.lines, expected_commands);
 }
 
-TEST(LearnedFile, CommandsOfTheBoardPaths) {
+TEST(LearnedFile, CommandsOfTheBoardPaths)
+{
     recorded_commands commands;
     learned_store store("/etc/lirc/learned.d/", commands.runner(), {});
     EXPECT_EQ(store.config_path("KEY_POWER"), "/etc/lirc/learned.d/KEY_POWER.conf");
@@ -108,37 +111,40 @@ TEST(LearnedFile, CommandsOfTheBoardPaths) {
     EXPECT_EQ(store.show_command("KEY_POWER"), "cat /etc/lirc/lircd.conf.d/KEY_POWER.conf");
 }
 
-TEST(LearnedText, CodesWrapAtSixValuesAndTwoCodesShareTheName) {
+TEST(LearnedText, CodesWrapAtSixValuesAndTwoCodesShareTheName)
+{
     ir_signal thirteen;
     for (lirc_value v = 1; v <= 13; ++v)
         thirteen.push_back(v * 100);
     const std::string text = learned_config_text("KEY_MUTE", 12345, {9000, 4500, 560}, thirteen,
                                                  {P(9000), S(4500), P(560), timeout_space, S(7), P(8), S(9)});
-    const std::string expected = "begin remote\n\n"
-                                 "  name learned_KEY_MUTE\n"
-                                 "  flags RAW_CODES|CONST_LENGTH\n"
-                                 "  eps 30\n"
-                                 "  aeps 100\n"
-                                 "  gap 12345\n"
-                                 "  ptrail          0\n"
-                                 "  repeat     0     0\n\n"
-                                 "      begin raw_codes\n\n"
-                                 "          name KEY_MUTE\n"
-                                 "             9000    4500     560\n\n"
-                                 "          name KEY_MUTE\n"
-                                 "              100     200     300     400     500     600\n"
-                                 "              700     800     900    1000    1100    1200\n"
-                                 "             1300\n\n"
-                                 "      end raw_codes\n\n"
-                                 "end remote\n\n"
-                                 "# BEGIN RAW IR DATA CAPTURE\n"
-                                 "#  16786216      4500  16777776  16777215         7  16777224\n"
-                                 "#         9\n"
-                                 "# END RAW IR DATA CAPTURE\n";
+    const std::string expected =
+        "begin remote\n\n"
+        "  name learned_KEY_MUTE\n"
+        "  flags RAW_CODES|CONST_LENGTH\n"
+        "  eps 30\n"
+        "  aeps 100\n"
+        "  gap 12345\n"
+        "  ptrail          0\n"
+        "  repeat     0     0\n\n"
+        "      begin raw_codes\n\n"
+        "          name KEY_MUTE\n"
+        "             9000    4500     560\n\n"
+        "          name KEY_MUTE\n"
+        "              100     200     300     400     500     600\n"
+        "              700     800     900    1000    1100    1200\n"
+        "             1300\n\n"
+        "      end raw_codes\n\n"
+        "end remote\n\n"
+        "# BEGIN RAW IR DATA CAPTURE\n"
+        "#  16786216      4500  16777776  16777215         7  16777224\n"
+        "#         9\n"
+        "# END RAW IR DATA CAPTURE\n";
     EXPECT_EQ(text, expected);
 }
 
-TEST(LearnedText, RawCodesEndWithAPulse) {
+TEST(LearnedText, RawCodesEndWithAPulse)
+{
     ir_signal even(68, 500), odd(67, 500), none;
     end_with_pulse(even);
     end_with_pulse(odd);
@@ -156,7 +162,8 @@ TEST(LearnedText, RawCodesEndWithAPulse) {
               std::string::npos);
 }
 
-TEST(LearnedFile, UnwritableDirectoryInstallsNothing) {
+TEST(LearnedFile, UnwritableDirectoryInstallsNothing)
+{
     temp_dir tmp;
     recorded_log log;
     recorded_commands commands;
@@ -166,5 +173,5 @@ TEST(LearnedFile, UnwritableDirectoryInstallsNothing) {
     EXPECT_TRUE(commands.lines.empty());
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

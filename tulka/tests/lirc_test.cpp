@@ -53,7 +53,8 @@ protected:
 
     void learn(const std::string &key)
     {
-        ir->learn(key, [this](bool learned) { result = learned; }, [this] { ++activities; });
+        ir->learn(
+            key, [this](bool learned) { result = learned; }, [this] { ++activities; });
         m_writer = open(m_device.c_str(), O_WRONLY | O_CLOEXEC);
         ASSERT_GE(m_writer, 0);
         // From now on the writer alone keeps the data coming.
@@ -123,8 +124,8 @@ TEST_F(Lirc, LearnStopsLircdAndACompleteCaptureIsInstalledBeforeLircdStarts)
     const std::string path = m_learned.dir() + "KEY_POWER.conf";
     EXPECT_TRUE(exists(path));
     std::vector<std::string> after_learn(commands.lines.end() - 3, commands.lines.end());
-    EXPECT_EQ(after_learn, list({"cp " + path + " /etc/lirc/lircd.conf.d/",
-                                 "cat /etc/lirc/lircd.conf.d/KEY_POWER.conf", start}));
+    EXPECT_EQ(after_learn,
+              list({"cp " + path + " /etc/lirc/lircd.conf.d/", "cat /etc/lirc/lircd.conf.d/KEY_POWER.conf", start}));
     // Destroying it stops lircd.
     ir.reset();
     EXPECT_EQ(commands.lines.back(), stop);
@@ -159,7 +160,8 @@ TEST_F(Lirc, EndOfDataWhileSamplingStillReportsWhatWasCaptured)
 TEST_F(Lirc, ReplacedLearnNeverReports)
 {
     std::optional<bool> replaced;
-    ir->learn("KEY_2", [&](bool learned) { replaced = learned; }, [] {});
+    ir->learn(
+        "KEY_2", [&](bool learned) { replaced = learned; }, [] {});
     learn("KEY_1");
     feed(two_presses());
     ASSERT_TRUE(pump_until([&] { return result.has_value(); }));

@@ -10,9 +10,10 @@ namespace tulka::test {
 namespace {
 constexpr std::chrono::milliseconds accept_limit{2000};
 using clock_type = std::chrono::steady_clock;
-}  // namespace
+} // namespace
 
-lircd_client::lircd_client(const std::string &path) {
+lircd_client::lircd_client(const std::string &path)
+{
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -23,31 +24,37 @@ lircd_client::lircd_client(const std::string &path) {
     }
 }
 
-lircd_client::~lircd_client() {
+lircd_client::~lircd_client()
+{
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool lircd_client::send(const std::string &text) {
+bool lircd_client::send(const std::string &text)
+{
     return m_fd >= 0 && ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
-bool lircd_client::accepted() {
+bool lircd_client::accepted()
+{
     if (!send("VERSION\n"))
         return false;
     const auto reply = next_packet(accept_limit);
     return reply && reply->command == "VERSION";
 }
 
-std::optional<lircd_key_line> lircd_client::next_key(std::chrono::milliseconds limit) {
+std::optional<lircd_key_line> lircd_client::next_key(std::chrono::milliseconds limit)
+{
     return next<lircd_key_line>(limit);
 }
 
-std::optional<lircd_packet> lircd_client::next_packet(std::chrono::milliseconds limit) {
+std::optional<lircd_packet> lircd_client::next_packet(std::chrono::milliseconds limit)
+{
     return next<lircd_packet>(limit);
 }
 
-template <typename T> std::optional<T> lircd_client::next(std::chrono::milliseconds limit) {
+template <typename T> std::optional<T> lircd_client::next(std::chrono::milliseconds limit)
+{
     const auto until = clock_type::now() + limit;
     for (;;) {
         for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
@@ -68,4 +75,4 @@ template <typename T> std::optional<T> lircd_client::next(std::chrono::milliseco
     }
 }
 
-}  // namespace tulka::test
+} // namespace tulka::test

@@ -1,6 +1,7 @@
 // A plain client of lircd's socket for the tests and benchmarks: commands
 // out, key lines and reply or broadcast packets in, every wait bounded.
-#pragma once
+#ifndef TULKA_TESTS_LIRCD_CLIENT_H
+#define TULKA_TESTS_LIRCD_CLIENT_H
 
 #include "lircd_lines.h"
 
@@ -37,4 +38,6 @@ private:
     lircd_line_reader m_reader;
 };
 
-}  // namespace tulka::test
+} // namespace tulka::test
+
+#endif

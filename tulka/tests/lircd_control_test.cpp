@@ -17,7 +17,8 @@ class signal_witness {
 public:
     static constexpr int saw_hangup = 1, saw_terminate = 2;
 
-    signal_witness() {
+    signal_witness()
+    {
         sigset_t wanted = signals();
         sigset_t old;
         ::sigprocmask(SIG_BLOCK, &wanted, &old);
@@ -29,7 +30,8 @@ public:
         }
         ::sigprocmask(SIG_SETMASK, &old, nullptr);
     }
-    ~signal_witness() {
+    ~signal_witness()
+    {
         if (m_pid > 0 && !m_reaped) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -37,7 +39,8 @@ public:
     }
     pid_t pid() const { return m_pid; }
     // Sends SIGTERM: a SIGHUP sent before it is still pending and wins.
-    int first_signal() {
+    int first_signal()
+    {
         ::kill(m_pid, SIGTERM);
         int status = 0;
         ::waitpid(m_pid, &status, 0);
@@ -46,7 +49,8 @@ public:
     }
 
 private:
-    static sigset_t signals() {
+    static sigset_t signals()
+    {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGHUP);
@@ -57,11 +61,12 @@ private:
     bool m_reaped = false;
 };
 
-TEST(LircdControl, StopStartAndRestartCommands) {
+TEST(LircdControl, StopStartAndRestartCommands)
+{
     temp_dir tmp;
     recorded_commands commands;
     lircd_control lircd(commands.runner(), {tmp.dir() + "run", tmp.dir() + "run/lircd.pid"});
-    lircd.start_lircd();  // no run directory yet
+    lircd.start_lircd(); // no run directory yet
     lircd.stop_lircd();
     tmp.sub("run");
     lircd.restart_lircd();
@@ -76,11 +81,12 @@ TEST(LircdControl, StopStartAndRestartCommands) {
     EXPECT_EQ(lircd_control(commands.runner()).mkdir_command(), "mkdir -p /var/run/lirc");
 }
 
-TEST(LircdControl, ReloadSignalsOnlyAProperPid) {
+TEST(LircdControl, ReloadSignalsOnlyAProperPid)
+{
     temp_dir tmp;
     const std::string pid_file = tmp.dir() + "lircd.pid";
     lircd_control lircd(run_with_system, {tmp.dir(), pid_file});
-    EXPECT_EQ(lircd.reload_lircd(), -1);  // no pid file
+    EXPECT_EQ(lircd.reload_lircd(), -1); // no pid file
     for (const char *bad : {"", "lircd\n", "0\n", "-1\n", "99999999999999999999\n"}) {
         signal_witness witness;
         write_text(pid_file, bad);
@@ -93,7 +99,8 @@ TEST(LircdControl, ReloadSignalsOnlyAProperPid) {
     EXPECT_EQ(witness.first_signal(), signal_witness::saw_hangup);
 }
 
-TEST(ClearLearned, DeletesConfFilesInVersionOrderThenReloads) {
+TEST(ClearLearned, DeletesConfFilesInVersionOrderThenReloads)
+{
     temp_dir tmp;
     const std::string learned = tmp.sub("learned.d"), installed = tmp.sub("lircd.conf.d");
     const std::vector<std::string> all{"a.conf", "b.txt", "c.conf.bak", ".conf", "KEY_10.conf", "KEY_9.conf"};
@@ -126,7 +133,8 @@ TEST(ClearLearned, DeletesConfFilesInVersionOrderThenReloads) {
     EXPECT_EQ(witness.first_signal(), signal_witness::saw_hangup);
 }
 
-TEST(ClearLearned, UnreadableDirectoryDoesNothing) {
+TEST(ClearLearned, UnreadableDirectoryDoesNothing)
+{
     temp_dir tmp;
     signal_witness witness;
     write_text(tmp.dir() + "lircd.pid", std::to_string(witness.pid()));
@@ -137,5 +145,5 @@ TEST(ClearLearned, UnreadableDirectoryDoesNothing) {
     EXPECT_EQ(witness.first_signal(), signal_witness::saw_terminate);
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

@@ -27,7 +27,8 @@ using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 
 // Polls `done` in short steps until it holds or `limit` has passed.
-template <typename Condition> bool await(Condition done, std::chrono::milliseconds limit) {
+template <typename Condition> bool await(Condition done, std::chrono::milliseconds limit)
+{
     const auto until = clock_type::now() + limit;
     while (!done()) {
         if (clock_type::now() > until)
@@ -38,26 +39,33 @@ template <typename Condition> bool await(Condition done, std::chrono::millisecon
 }
 
 // A capture as text for lircd's file driver, each duration scaled.
-std::string press_file_text(const ir_signal &press, double scale) {
+std::string press_file_text(const ir_signal &press, double scale)
+{
     std::string text = "space 100000\n";
     for (lirc_value value : press)
-        text += (is_pulse(value) ? "pulse " : "space ") +
-                std::to_string(std::lround(duration_of(value) * scale)) + "\n";
+        text += (is_pulse(value) ? "pulse " : "space ") + std::to_string(std::lround(duration_of(value) * scale)) +
+                "\n";
     return text + "space 40000\n";
 }
 
 class LircdDecode : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         m_learned = m_tmp.sub("learned.d");
         m_installed = m_tmp.sub("lircd.conf.d");
-        write_text(m_tmp.dir() + "lirc_options.conf", "[lircd]\n"
-                                                      "driver          = file\n"
-                                                      "output          = " + socket_path() + "\n"
-                                                      "pidfile         = " + pid_path() + "\n"
-                                                      "permission      = 666\n"
-                                                      "allow-simulate  = Yes\n");
+        write_text(m_tmp.dir() + "lirc_options.conf",
+                   "[lircd]\n"
+                   "driver          = file\n"
+                   "output          = " +
+                       socket_path() +
+                       "\n"
+                       "pidfile         = " +
+                       pid_path() +
+                       "\n"
+                       "permission      = 666\n"
+                       "allow-simulate  = Yes\n");
         write_text(m_tmp.dir() + "lircd.conf", "include \"lircd.conf.d/*.conf\"\n");
     }
     void TearDown() override { stop_lircd(); }
@@ -66,7 +74,8 @@ protected:
     std::string pid_path() const { return m_tmp.dir() + "lircd.pid"; }
 
     // Learns `key` from two presses, writing and installing its file.
-    void learn(const std::string &key, const ir_signal &first_press, const ir_signal &second_press) {
+    void learn(const std::string &key, const ir_signal &first_press, const ir_signal &second_press)
+    {
         learn_capture capture({});
         const ir_signal words = ir_signal{S(2000000)} + first_press + ir_signal{timeout_space, S(300000)} +
                                 second_press + ir_signal{timeout_space};
@@ -78,7 +87,8 @@ protected:
         ASSERT_TRUE(exists(m_installed + key + ".conf"));
     }
 
-    void start_lircd() {
+    void start_lircd()
+    {
         // The daemon's own start, with this test's options file. The file
         // driver logs to "testdata.sym" in lircd's working directory.
         run_with_system("cd " + m_tmp.dir() + " && lircd -O lirc_options.conf -r --repeat-max=10 " + m_tmp.dir() +
@@ -94,7 +104,8 @@ protected:
             3000ms));
     }
     // lircd leaves its starter at once; as subreaper the test reaps it.
-    void stop_lircd() {
+    void stop_lircd()
+    {
         if (m_pid <= 0)
             return;
         auto reaped = [&] { return ::waitpid(m_pid, nullptr, WNOHANG) == m_pid; };
@@ -108,7 +119,8 @@ protected:
     }
 
     // Plays a press through the file driver; lircd's reply is awaited.
-    void play(const ir_signal &press, double scale) {
+    void play(const ir_signal &press, double scale)
+    {
         const std::string path = m_tmp.dir() + "press.txt";
         write_text(path, press_file_text(press, scale));
         lircd_client command(socket_path());
@@ -120,7 +132,8 @@ protected:
         EXPECT_EQ(reply->lines.front(), "SUCCESS");
     }
 
-    void expect_decoded(lircd_client &client, const ir_signal &press, double scale, const std::string &key) {
+    void expect_decoded(lircd_client &client, const ir_signal &press, double scale, const std::string &key)
+    {
         play(press, scale);
         const auto decoded = client.next_key(2000ms);
         ASSERT_TRUE(decoded) << key << " at " << scale;
@@ -137,7 +150,8 @@ protected:
     pid_t m_pid = -1;
 };
 
-TEST_F(LircdDecode, LearnedButtonsAreDecodedFromFreshPresses) {
+TEST_F(LircdDecode, LearnedButtonsAreDecodedFromFreshPresses)
+{
     const nec_timing jitter{8950, 4450, 600, 1650, 620};
     const ir_signal nec = nec_frame(0x04, 0x08) + nec_repeat();
     learn("KEY_POWER", nec + nec_repeat(), nec_frame(0x04, 0x08, jitter) + nec_repeat() + nec_repeat());
@@ -165,7 +179,8 @@ TEST_F(LircdDecode, LearnedButtonsAreDecodedFromFreshPresses) {
     }
 }
 
-TEST_F(LircdDecode, ReloadAfterClearIsBroadcast) {
+TEST_F(LircdDecode, ReloadAfterClearIsBroadcast)
+{
     learn("KEY_POWER", nec_frame(0x04, 0x08), nec_frame(0x04, 0x08));
     start_lircd();
     lircd_client client(socket_path());
@@ -185,5 +200,5 @@ TEST_F(LircdDecode, ReloadAfterClearIsBroadcast) {
     EXPECT_EQ(simulated->remote, "learned_KEY_POWER");
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

@@ -5,7 +5,8 @@
 namespace tulka::test {
 namespace {
 
-TEST(KeyLine, BroadcastFieldsAreScanned) {
+TEST(KeyLine, BroadcastFieldsAreScanned)
+{
     auto key = parse_key_line("0000000000000074 00 KEY_POWER learned_KEY_POWER\n");
     ASSERT_TRUE(key);
     EXPECT_EQ(key->repeat, 0u);
@@ -17,13 +18,15 @@ TEST(KeyLine, BroadcastFieldsAreScanned) {
     EXPECT_EQ(key->button, "KEY_POWER_EVUP");
 }
 
-TEST(KeyLine, IncompleteLinesAreNoKeys) {
+TEST(KeyLine, IncompleteLinesAreNoKeys)
+{
     for (const char *line : {"", "\n", "0000000000000074 00 KEY_POWER\n", "BEGIN\n", "SIGHUP\n",
                              "zz 00 KEY_POWER remote\n", "0000000000000074 qq KEY_POWER remote\n"})
         EXPECT_FALSE(parse_key_line(line)) << line;
 }
 
-TEST(KeyLine, FieldsAsLongAsTheLineFit) {
+TEST(KeyLine, FieldsAsLongAsTheLineFit)
+{
     const std::string button(300, 'B'), remote(400, 'R');
     const auto key = parse_key_line("1 0 " + button + " " + remote + "\n");
     ASSERT_TRUE(key);
@@ -31,7 +34,8 @@ TEST(KeyLine, FieldsAsLongAsTheLineFit) {
     EXPECT_EQ(key->remote, remote);
 }
 
-TEST(LineReader, PacketsAreSeparatedFromKeys) {
+TEST(LineReader, PacketsAreSeparatedFromKeys)
+{
     lircd_line_reader reader;
     EXPECT_TRUE(std::holds_alternative<std::monostate>(reader.feed("BEGIN\n")));
     EXPECT_TRUE(std::holds_alternative<std::monostate>(reader.feed("SIGHUP\n")));
@@ -54,22 +58,24 @@ TEST(LineReader, PacketsAreSeparatedFromKeys) {
     EXPECT_EQ(std::get<lircd_key_line>(key).remote, "remote");
 }
 
-TEST(LineReader, ResetLeavesAnUnfinishedPacket) {
+TEST(LineReader, ResetLeavesAnUnfinishedPacket)
+{
     lircd_line_reader reader;
     reader.feed("BEGIN\n");
-    reader.reset();  // the connection broke mid-packet
+    reader.reset(); // the connection broke mid-packet
     EXPECT_TRUE(std::holds_alternative<lircd_key_line>(reader.feed("74 0 KEY_POWER remote\n")));
 }
 
-TEST(LineReader, StrayBeginHidesKeysOnlyForALimitedNumberOfLines) {
+TEST(LineReader, StrayBeginHidesKeysOnlyForALimitedNumberOfLines)
+{
     lircd_line_reader reader;
     reader.feed("BEGIN\n");
     int hidden = 0;
     while (std::holds_alternative<std::monostate>(reader.feed("74 0 KEY_POWER remote\n")))
         ASSERT_LT(++hidden, 100) << "key lines are still taken for packet lines";
-    EXPECT_GT(hidden, 8);  // real packets with a few data lines stay whole
+    EXPECT_GT(hidden, 8); // real packets with a few data lines stay whole
     EXPECT_TRUE(std::holds_alternative<lircd_key_line>(reader.feed("74 0 KEY_POWER remote\n")));
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

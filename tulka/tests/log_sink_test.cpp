@@ -7,7 +7,8 @@
 namespace tulka::test {
 namespace {
 
-std::string contents(std::FILE *file) {
+std::string contents(std::FILE *file)
+{
     std::rewind(file);
     std::string text;
     for (int c; (c = std::fgetc(file)) != EOF;)
@@ -15,15 +16,17 @@ std::string contents(std::FILE *file) {
     return text;
 }
 
-TEST(StdioLog, FlagsGateInfoAndDebugButNeverErrors) {
+TEST(StdioLog, FlagsGateInfoAndDebugButNeverErrors)
+{
     std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     ASSERT_TRUE(out && err);
     std::int32_t flags = 3;
-    const log_sink log = stdio_log(flags, [] { return std::string("      1234 "); }, out, err);
+    const log_sink log = stdio_log(
+        flags, [] { return std::string("      1234 "); }, out, err);
     log.info("signal detected...");
     log.debug("lirc: read ", 12, " data from /dev/lirc0");
     log.error("lirc: error: ", "gone");
-    flags = 4;  // the daemon's flags word is read on every line
+    flags = 4; // the daemon's flags word is read on every line
     log.info("not shown");
     log.debug("const gap: ", 129290u);
     flags = 0;
@@ -34,5 +37,5 @@ TEST(StdioLog, FlagsGateInfoAndDebugButNeverErrors) {
     std::fclose(err);
 }
 
-}  // namespace
-}  // namespace tulka::test
+} // namespace
+} // namespace tulka::test

@@ -51,8 +51,7 @@ TEST(Options, NumbersConvertAsUnsigned32Bit)
             read({"-s", bad});
             ADD_FAILURE() << "accepted " << bad;
         } catch (const boost::bad_lexical_cast &e) {
-            EXPECT_STREQ(e.what(),
-                         "bad lexical cast: source type value could not be interpreted as target");
+            EXPECT_STREQ(e.what(), "bad lexical cast: source type value could not be interpreted as target");
         }
     }
 }

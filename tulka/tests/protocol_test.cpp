@@ -27,8 +27,7 @@ TEST(Protocol, FramedMessagesHaveTheirExactBytes)
     EXPECT_EQ(frame(pack_learn_cancel()), (message{4, 0, 0, 0, 2, 0, 0, 0}));
     EXPECT_EQ(frame(pack_clear_learned()), (message{4, 0, 0, 0, 5, 0, 0, 0}));
     EXPECT_EQ(frame(pack_learn_start(0x01020304)), (message{8, 0, 0, 0, 1, 0, 0, 0, 4, 3, 2, 1}));
-    EXPECT_EQ(frame(pack_learn_start(-2)),
-              (message{8, 0, 0, 0, 1, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(frame(pack_learn_start(-2)), (message{8, 0, 0, 0, 1, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}));
     EXPECT_EQ(frame(pack_key_event(116, 1, "learned_KEY_POWER")), key_event_bytes("learned_KEY_POWER"));
 }
 

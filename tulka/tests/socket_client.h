@@ -1,6 +1,7 @@
 // Blocking client side of tulkad's socket for the board tests and the
 // benchmark: every wait is bounded.
-#pragma once
+#ifndef TULKA_TESTS_SOCKET_CLIENT_H
+#define TULKA_TESTS_SOCKET_CLIENT_H
 
 #include "tulka/protocol.h"
 
@@ -30,3 +31,5 @@ std::optional<tulka::server_event> next_event(int fd, std::chrono::milliseconds 
 bool closed_by_peer(int fd, std::chrono::milliseconds limit);
 
 } // namespace tulka_test
+
+#endif

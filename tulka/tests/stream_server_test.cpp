@@ -26,10 +26,7 @@ const message cancel_reply = {8, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0};
 
 class StreamServer : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        server = std::make_shared<stream_server>(io);
-    }
+    void SetUp() override { server = std::make_shared<stream_server>(io); }
 
     void TearDown() override
     {
@@ -85,8 +82,7 @@ protected:
 
     static void write_bytes(int fd, const message &bytes)
     {
-        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
     }
 
     // Up to `count` bytes, fewer when the peer closes or time runs out.
@@ -192,8 +188,9 @@ TEST_F(StreamServer, HugeLengthDropsTheConnectionAndServingGoesOn)
     write_bytes(fd, {0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0});
     EXPECT_TRUE(peer_closed(fd));
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(std::regex_search(
-        errors, std::regex("^[ 0-9]{10} error: message length 4294967295 exceeds the limit of 65536\n")))
+    EXPECT_TRUE(
+        std::regex_search(errors,
+                          std::regex("^[ 0-9]{10} error: message length 4294967295 exceeds the limit of 65536\n")))
         << errors;
     EXPECT_TRUE(received.empty());
 
@@ -299,9 +296,9 @@ TEST_F(Handlers, BadRequestsLeaveTheConnectionUp)
     std::vector<std::string> restarts = commands.lines;
     restarts.erase(std::remove(restarts.begin(), restarts.end(), "mkdir -p /var/run/lirc"), restarts.end());
     EXPECT_EQ(restarts, std::vector<std::string>({stop, start, stop, start, stop, start}));
-    EXPECT_TRUE(std::regex_match(err, std::regex(not_enough + not_enough + not_enough +
-                                                 stamped("error: unknown tulka msg 7") +
-                                                 stamped("error: unknown tulka msg -1"))))
+    EXPECT_TRUE(
+        std::regex_match(err, std::regex(not_enough + not_enough + not_enough + stamped("error: unknown tulka msg 7") +
+                                         stamped("error: unknown tulka msg -1"))))
         << err;
 }
 
@@ -323,8 +320,7 @@ TEST_F(Handlers, KeyEventsAreForwardedAndOtherEventsDropped)
     EXPECT_EQ(read_bytes(fd, 48), expected);
     expect_only_cancel_reply(fd);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_search(
-        out, std::regex(stamped("key: 116 value: press remote name: learned_KEY_POWER"))))
+    EXPECT_TRUE(std::regex_search(out, std::regex(stamped("key: 116 value: press remote name: learned_KEY_POWER"))))
         << out;
 }
 

@@ -1,6 +1,7 @@
 // Shared helpers of the LIRC module tests: a log that records its lines and
 // builders of mode-2 captures.
-#pragma once
+#ifndef TULKA_TESTS_TEST_SUPPORT_H
+#define TULKA_TESTS_TEST_SUPPORT_H
 
 #include <algorithm>
 #include <cstdint>
@@ -18,18 +19,21 @@ struct recorded_log {
     std::vector<std::pair<log_level, std::string>> lines;
     bool debug = true;
 
-    log_sink sink() {
+    log_sink sink()
+    {
         return log_sink([this](log_level level) { return debug || level != log_level::debug; },
                         [this](log_level level, const std::string &text) { lines.emplace_back(level, text); });
     }
-    std::vector<std::string> texts(log_level level) const {
+    std::vector<std::string> texts(log_level level) const
+    {
         std::vector<std::string> out;
         for (const auto &[lvl, text] : lines)
             if (lvl == level)
                 out.push_back(text);
         return out;
     }
-    bool has(log_level level, const std::string &text) const {
+    bool has(log_level level, const std::string &text) const
+    {
         const auto all = texts(level);
         return std::find(all.begin(), all.end(), text) != all.end();
     }
@@ -38,7 +42,8 @@ struct recorded_log {
 // A command runner that only records the command lines.
 struct recorded_commands {
     std::vector<std::string> lines;
-    shell_runner runner() {
+    shell_runner runner()
+    {
         return [this](const std::string &command) {
             lines.push_back(command);
             return 0;
@@ -50,7 +55,8 @@ constexpr lirc_value P(lirc_value us) { return lirc_pulse_bit | us; }
 constexpr lirc_value S(lirc_value us) { return us; }
 constexpr lirc_value timeout_space = lirc_timeout_duration;
 
-inline ir_signal operator+(ir_signal a, const ir_signal &b) {
+inline ir_signal operator+(ir_signal a, const ir_signal &b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -61,7 +67,8 @@ struct nec_timing {
 
 // Address, inverted address, command, inverted command, least significant
 // bit first, then a closing pulse: 67 values.
-inline ir_signal nec_frame(unsigned address, unsigned command, nec_timing t = {}) {
+inline ir_signal nec_frame(unsigned address, unsigned command, nec_timing t = {})
+{
     ir_signal frame{P(t.lead_pulse), S(t.lead_space)};
     for (unsigned byte : {address, address ^ 0xFFu, command, command ^ 0xFFu})
         for (int bit = 0; bit < 8; ++bit)
@@ -74,7 +81,8 @@ inline ir_signal nec_repeat() { return {S(39500), P(9000), S(2250), P(560)}; }
 
 // Sony-like: a 2400 µs header, then 12 bits as 1200/600 µs pulses with
 // 600 µs spaces between them: 25 values.
-inline ir_signal sony_frame(unsigned code) {
+inline ir_signal sony_frame(unsigned code)
+{
     ir_signal frame{P(2400), S(600)};
     for (int bit = 0; bit < 12; ++bit) {
         frame.push_back(P((code >> bit) & 1 ? 1200 : 600));
@@ -84,7 +92,7 @@ inline ir_signal sony_frame(unsigned code) {
     return frame;
 }
 
-}  // namespace tulka::test
+} // namespace tulka::test
 
 #include <filesystem>
 #include <fstream>
@@ -99,7 +107,8 @@ class temp_dir {
 public:
     // With a trailing "/", as configuration directories are given.
     std::string dir() const { return m_dir.path() + "/"; }
-    std::string sub(const std::string &name) const {
+    std::string sub(const std::string &name) const
+    {
         std::filesystem::create_directories(m_dir.file(name));
         return m_dir.file(name) + "/";
     }
@@ -108,17 +117,21 @@ private:
     vboard::testkit::TempDir m_dir{"tulka_lirc"};
 };
 
-inline std::string read_text(const std::string &path) {
+inline std::string read_text(const std::string &path)
+{
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
 }
 
-inline void write_text(const std::string &path, const std::string &text) {
+inline void write_text(const std::string &path, const std::string &text)
+{
     std::ofstream(path, std::ios::binary) << text;
 }
 
 inline bool exists(const std::string &path) { return std::filesystem::exists(path); }
 
-}  // namespace tulka::test
+} // namespace tulka::test
+
+#endif

@@ -36,7 +36,9 @@ std::string usage_pattern()
 {
     return "Tulka Server 2\\.7-rc2\n"
            "Build Date [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
-           "usage: " + escaped(board_tulkad::tulkad_path()) + " \\[OPTION\\]\\.\\.\\.\n"
+           "usage: " +
+           escaped(board_tulkad::tulkad_path()) +
+           " \\[OPTION\\]\\.\\.\\.\n"
            "  -h             Show this message\\.\n"
            "  -r MS          Key event repeat in milliseconds\\. Default: 300\n"
            "  -c DIR         lircd remote config dir\\. Default: /etc/lirc/learned\\.d/\n"
@@ -69,7 +71,8 @@ protected:
     void SetUp() override
     {
         const run_result setup = board.shell(
-            board_tulkad::lircd_setup() + " && mkdir -p /mnt/ubi_boot && "
+            board_tulkad::lircd_setup() +
+            " && mkdir -p /mnt/ubi_boot && "
             "echo one > /mnt/ubi_boot/one.conf && echo two > /mnt/ubi_boot/two.conf && "
             "echo skip > /mnt/ubi_boot/notes.txt");
         ASSERT_EQ(setup.status, 0) << setup.err;
@@ -132,10 +135,11 @@ TEST_F(Tulkad, RunsUntilSignalledAndExitsCleanly)
         const run_result r = board.stop(signal_number);
         EXPECT_EQ(r.status, 0) << signal_number;
         EXPECT_TRUE(matches(without_lircd(r.out), copy_line + usage_pattern() +
-                                       "socket client connected\\nsocket client disconnected\\n" +
-                                       stamped("exiting")))
+                                                      "socket client connected\\nsocket client disconnected\\n" +
+                                                      stamped("exiting")))
             << r.out;
-        EXPECT_TRUE(matches(without_lircd(r.err), "read fail\\n" + stamped("caught signal " + std::to_string(signal_number))))
+        EXPECT_TRUE(
+            matches(without_lircd(r.err), "read fail\\n" + stamped("caught signal " + std::to_string(signal_number))))
             << r.err;
     }
 }
@@ -178,8 +182,8 @@ protected:
     // restarted, and broadcasts sent before that are lost.
     void flood_key_events(size_t count, size_t connections = 1)
     {
-        ASSERT_TRUE(await_for([&] { return occurrences(board.out(), "connected to lircd\n") >= connections; },
-                              answer_limit));
+        ASSERT_TRUE(
+            await_for([&] { return occurrences(board.out(), "connected to lircd\n") >= connections; }, answer_limit));
         tulka::test::lircd_client lircd(board.host_path(lircd_socket));
         ASSERT_TRUE(lircd.connected());
         std::string lines;
@@ -223,21 +227,20 @@ TEST_F(TulkadServing, LearnRequestsAreCheckedAgainstTheKeyTable)
     ASSERT_EQ(write_all(client, frame(tulka::pack_learn_start(248))), 0);
     ASSERT_EQ(write_all(client, frame(tulka::pack_learn_start(0))), 0);
     expect_only_cancel_reply(client);
-    EXPECT_TRUE(matches(without_lircd(board.err()), stamped("invalid key requested: 84") +
-                                         stamped("invalid key requested: 248")))
+    EXPECT_TRUE(matches(without_lircd(board.err()),
+                        stamped("invalid key requested: 84") + stamped("invalid key requested: 248")))
         << board.err();
-    EXPECT_TRUE(std::regex_search(board.out(), std::regex(stamped("start learn for key KEY_RESERVED"))))
-        << board.out();
+    EXPECT_TRUE(std::regex_search(board.out(), std::regex(stamped("start learn for key KEY_RESERVED")))) << board.out();
 }
 
 TEST_F(TulkadServing, MalformedRequestsKeepTheConnection)
 {
     const message requests[] = {
-        {0, 0, 0, 0},                         // length 0
-        {4, 0, 0, 0, 1, 0, 0, 0},             // learn without its key code
-        {3, 0, 0, 0, 1, 0, 0},                // not even a whole type
-        {4, 0, 0, 0, 9, 0, 0, 0},             // unknown type
-        {4, 0, 0, 0, 5, 0, 0, 0},             // clear: no answer
+        {0, 0, 0, 0},                                      // length 0
+        {4, 0, 0, 0, 1, 0, 0, 0},                          // learn without its key code
+        {3, 0, 0, 0, 1, 0, 0},                             // not even a whole type
+        {4, 0, 0, 0, 9, 0, 0, 0},                          // unknown type
+        {4, 0, 0, 0, 5, 0, 0, 0},                          // clear: no answer
         {12, 0, 0, 0, 2, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, // cancel with extra bytes
     };
     for (const message &bytes : requests)
@@ -245,8 +248,8 @@ TEST_F(TulkadServing, MalformedRequestsKeepTheConnection)
     EXPECT_EQ(read_up_to(client, cancel_reply.size(), answer_limit), cancel_reply);
     expect_only_cancel_reply(client);
     const std::string not_enough = stamped("exception: Not enough data in message to read");
-    EXPECT_TRUE(matches(without_lircd(board.err()), not_enough + not_enough + not_enough +
-                                         stamped("error: unknown tulka msg 9")))
+    EXPECT_TRUE(matches(without_lircd(board.err()),
+                        not_enough + not_enough + not_enough + stamped("error: unknown tulka msg 9")))
         << board.err();
 }
 
@@ -258,7 +261,8 @@ TEST_F(TulkadServing, HugeLengthDropsOnlyThatConnection)
     close(client);
     client = board.connect_client();
     expect_only_cancel_reply(client);
-    EXPECT_TRUE(matches(without_lircd(board.err()), stamped("error: message length 4294967295 exceeds the limit of 65536")))
+    EXPECT_TRUE(
+        matches(without_lircd(board.err()), stamped("error: message length 4294967295 exceeds the limit of 65536")))
         << board.err();
     EXPECT_TRUE(std::regex_search(board.out(), std::regex("socket client disconnected\nsocket client connected\n")));
 }
@@ -336,8 +340,7 @@ TEST_F(Tulkad, TulkactlSaysWhenTulkadIsNotRunning)
     const std::string socket = "/nonexistent/tulka_socket";
     const run_result r = tulkactl({"-S", socket, "cancel"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "tulkactl: cannot connect to " + socket +
-                         ": No such file or directory (is tulkad running?)\n");
+    EXPECT_EQ(r.err, "tulkactl: cannot connect to " + socket + ": No such file or directory (is tulkad running?)\n");
     const run_result bad_key = tulkactl({"-S", socket, "learn", "84"});
     EXPECT_EQ(bad_key.status, 2);
     EXPECT_EQ(bad_key.err, "tulkactl: unknown key 84 (a KEY_ name or code of the key table)\n");
@@ -394,7 +397,6 @@ TEST_F(TulkadServing, TulkactlCancelsLearnsAndWatches)
     const run_result watched = watch.stop(SIGINT, answer_limit);
     EXPECT_EQ(watched.status, -1); // ends by the signal
     EXPECT_EQ(occurrences(watched.out, line) * line.size(), watched.out.size()) << watched.out.substr(0, 200);
-
 }
 
 } // namespace

@@ -43,8 +43,9 @@ constexpr auto reconnect_limit = 3s;
 // The receiver's words are played this much faster than a remote sends them.
 constexpr double ir_speed = 10;
 const char *const lircd_socket = "/run/lirc/lircd";
-const char *const start_line = "exec_sync: lircd -O /etc/lirc/lirc_options.conf -r --repeat-max=10 "
-                               "/etc/lirc/lircd.conf\n";
+const char *const start_line =
+    "exec_sync: lircd -O /etc/lirc/lirc_options.conf -r --repeat-max=10 "
+    "/etc/lirc/lircd.conf\n";
 
 // How far a generated repeat may seem early (the client's clock starts
 // when it has read the event before) or late (a loaded machine).
@@ -303,15 +304,14 @@ protected:
 };
 
 // Relay of lircd's keys, with short repeat intervals.
-class KeyRelay : public TulkadLirc {
-};
+class KeyRelay : public TulkadLirc {};
 
 TEST_F(KeyRelay, PressGivesFiveRepeatsAtThreeToSevenIntervals)
 {
     start({"-r", "100"});
     // Through the real irsend on the board once.
-    const run_result sent = board.exec(
-        {"/usr/bin/irsend", "-d", "/var/run/lirc/lircd", "SIMULATE", "0000000000000074 00 KEY_POWER learned_KEY_POWER"});
+    const run_result sent = board.exec({"/usr/bin/irsend", "-d", "/var/run/lirc/lircd", "SIMULATE",
+                                        "0000000000000074 00 KEY_POWER learned_KEY_POWER"});
     ASSERT_EQ(sent.status, 0) << sent.err;
     expect_key(code_power, tulka::KEY_VALUE_PRESS, "learned_KEY_POWER");
     const auto press = steady::now();
@@ -434,9 +434,8 @@ TEST_F(Learning, NecButtonWithRepeatCodesIsDecodedByLircd)
 {
     const tulka::test::nec_timing jitter{8950, 4450, 600, 1650, 620};
     const ir_signal frame = nec_frame(0x04, 0x08);
-    const learn_outcome outcome =
-        learn(code_volumeup, two_presses(frame + nec_repeat() + nec_repeat(),
-                                         nec_frame(0x04, 0x08, jitter) + nec_repeat()));
+    const learn_outcome outcome = learn(code_volumeup, two_presses(frame + nec_repeat() + nec_repeat(),
+                                                                   nec_frame(0x04, 0x08, jitter) + nec_repeat()));
     ASSERT_EQ(outcome.result, 1);
     const std::string config = tulka::test::read_text(host_file("/etc/lirc/lircd.conf.d/KEY_VOLUMEUP.conf"));
     EXPECT_EQ(occurrences(config, "          name KEY_VOLUMEUP\n"), 1u) << config;
@@ -471,9 +470,8 @@ TEST_F(Learning, CapturesThatCannotBeLearnedFailAndLircdRunsAgain)
 TEST_F(Learning, SmallFirstBurstIsDroppedAndPressesDifferingInOneValueGiveTwoCodes)
 {
     const ir_signal small_burst = head(sony_1, 11);
-    const learn_outcome dropped =
-        learn(code_1, ir_signal{S(500000)} + small_burst + ir_signal{timeout_space, S(300000)} +
-                          two_presses(sony_1, sony_1));
+    const learn_outcome dropped = learn(code_1, ir_signal{S(500000)} + small_burst +
+                                                    ir_signal{timeout_space, S(300000)} + two_presses(sony_1, sony_1));
     EXPECT_EQ(dropped.result, 1);
     const std::string one_code = tulka::test::read_text(host_file("/etc/lirc/learned.d/KEY_1.conf"));
     EXPECT_EQ(occurrences(one_code, "          name KEY_1\n"), 1u) << one_code;

@@ -90,8 +90,7 @@ int parse_command_line(int argc, char *argv[], command_line &cl)
         return fail(EXIT_USAGE, "no command given (tulkactl -h for help)");
     cl.command = argv[i++];
     const int operands = cl.command == "learn" ? 1 : 0;
-    if (cl.command != "learn" && cl.command != "cancel" && cl.command != "clear" &&
-        cl.command != "watch")
+    if (cl.command != "learn" && cl.command != "cancel" && cl.command != "clear" && cl.command != "watch")
         return fail(EXIT_USAGE, "unknown command " + cl.command + " (tulkactl -h for help)");
     if (argc - i != operands)
         return fail(EXIT_USAGE, "wrong number of arguments for " + cl.command);
@@ -138,10 +137,8 @@ void print_event(const message &payload, const server_event &event)
     case TULKA_MSG_KEY_EVENT: {
         const auto name = key_names.find(event.code);
         const std::string word = key_value_word(event.value);
-        std::printf("key %d %s %s %s\n", event.code,
-                    name == key_names.end() ? "?" : name->second.c_str(),
-                    word.empty() ? std::to_string(event.value).c_str() : word.c_str(),
-                    event.remote.c_str());
+        std::printf("key %d %s %s %s\n", event.code, name == key_names.end() ? "?" : name->second.c_str(),
+                    word.empty() ? std::to_string(event.value).c_str() : word.c_str(), event.remote.c_str());
         break;
     }
     case TULKA_MSG_LEARN_ACTIVITY:
@@ -180,8 +177,7 @@ int await_learn_result(int fd, int timeout_ms)
 int no_answer(const command_line &cl, int rc)
 {
     if (rc == -2)
-        return fail(EXIT_NO_DAEMON, "no answer from tulkad on " + cl.socket_path +
-                                        " (is another client connected?)");
+        return fail(EXIT_NO_DAEMON, "no answer from tulkad on " + cl.socket_path + " (is another client connected?)");
     return fail(EXIT_NO_DAEMON, "connection to tulkad lost");
 }
 
@@ -221,7 +217,7 @@ int run_clear(int fd, const command_line &cl)
         message ignored;
         switch (recv_message(fd, ignored, cl.timeout_ms)) {
         case read_status::ok:
-            continue;  // events meant for the client before us
+            continue; // events meant for the client before us
         case read_status::closed:
             return EXIT_OK;
         case read_status::timed_out:
@@ -256,8 +252,8 @@ int main(int argc, char *argv[])
         return fail(EXIT_USAGE, "unknown key " + cl.key + " (a KEY_ name or code of the key table)");
     const int fd = connect_local(cl.socket_path);
     if (fd < 0)
-        return fail(EXIT_NO_DAEMON, "cannot connect to " + cl.socket_path + ": " +
-                                        std::strerror(errno) + " (is tulkad running?)");
+        return fail(EXIT_NO_DAEMON,
+                    "cannot connect to " + cl.socket_path + ": " + std::strerror(errno) + " (is tulkad running?)");
     int status = EXIT_OK;
     if (cl.command == "learn")
         status = run_learn(fd, cl);

@@ -1,5 +1,6 @@
 // Key code table: Linux input key codes and their KEY_ names.
-#pragma once
+#ifndef TULKA_KEY_TABLE_H
+#define TULKA_KEY_TABLE_H
 
 #include <cstdint>
 #include <map>
@@ -12,3 +13,5 @@ extern const std::map<int32_t, std::string> key_names;
 extern const std::map<std::string, int32_t> key_codes;
 
 } // namespace tulka
+
+#endif

@@ -2,7 +2,8 @@
 //
 // Every message on the socket is a 4-byte little-endian length followed by
 // that many payload bytes; the payload starts with the 32-bit message type.
-#pragma once
+#ifndef TULKA_PROTOCOL_H
+#define TULKA_PROTOCOL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -67,3 +68,5 @@ struct server_event {
 int unpack_server_event(const message &payload, server_event &event);
 
 } // namespace tulka
+
+#endif

@@ -1,6 +1,7 @@
 // Blocking client side of a local stream socket, shared by tulkactl and the
 // tests: connect, send everything, read exactly, read one framed message.
-#pragma once
+#ifndef TULKA_SOCKET_IO_H
+#define TULKA_SOCKET_IO_H
 
 #include "tulka/protocol.h"
 
@@ -30,3 +31,5 @@ read_status recv_exact(int fd, uint8_t *buffer, size_t size, int limit_ms, size_
 read_status recv_message(int fd, message &payload, int limit_ms);
 
 } // namespace tulka
+
+#endif
