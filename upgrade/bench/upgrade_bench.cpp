@@ -130,11 +130,13 @@ int main()
                 all.erases);
     std::printf("  page programs    %ld through /dev/mtd0 (minimum %ld), %ld in all\n", nfb.programs,
                 min_blocks * pages, all.programs);
-    std::printf("  bytes read back  %ld through /dev/mtd0 (minimum %ld: the five partial PIT blocks), %ld in all "
-                "(device data saved, status record)\n",
-                nfb.reads * kPage, 5 * static_cast<long>(kBlock), all.reads * kPage);
-    std::printf("  peak memory      %ld KiB resident in upgprog, %ld KiB more than an idle `sleep` on the board\n"
-                "                   (bound: the 1 MiB image buffer + one 128 KiB block copy + the program)\n",
-                peak, peak - base);
+    std::printf(
+        "  bytes read back  %ld through /dev/mtd0 (minimum %ld: the five partial PIT blocks), %ld in all "
+        "(device data saved, status record)\n",
+        nfb.reads * kPage, 5 * static_cast<long>(kBlock), all.reads * kPage);
+    std::printf(
+        "  peak memory      %ld KiB resident in upgprog, %ld KiB more than an idle `sleep` on the board\n"
+        "                   (bound: the 1 MiB image buffer + one 128 KiB block copy + the program)\n",
+        peak, peak - base);
     return 0;
 }

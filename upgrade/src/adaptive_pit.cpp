@@ -27,8 +27,7 @@ uint64_t entry_pos(const uint8_t *head, int version, uint32_t k)
 {
     if (version == kAdptVersionOld)
         return kPitSlotBytes + uint64_t{kPitSlotBytes} * k;
-    return le::load32(head + 4 * kNtblWordFirstRecord) +
-           uint64_t{k} * le::load32(head + 4 * kNtblWordStride);
+    return le::load32(head + 4 * kNtblWordFirstRecord) + uint64_t{k} * le::load32(head + 4 * kNtblWordStride);
 }
 
 uint32_t field(const uint8_t *entry, size_t at) { return le::load32(entry + at); }
@@ -76,13 +75,12 @@ void adpt_pit_shape(const uint8_t *pit, size_t pit_len, int *version, uint32_t *
     }
 }
 
-int adpt_pit_build(const uint8_t *pit, size_t pit_len, int version, uint32_t count,
-                   uint32_t erasesize, t_adpt_pit *out)
+int adpt_pit_build(const uint8_t *pit, size_t pit_len, int version, uint32_t count, uint32_t erasesize, t_adpt_pit *out)
 {
     size_t size = total_bytes(version, count);
     size_t rec = version == kAdptVersionOld ? kPitSlotBytes : kNtblRecordBytes;
-    if (count == 0 || count > static_cast<uint32_t>(kPitEntries) || entry_pos(pit, version, count - 1) + rec > pit_len ||
-        entry_pos(pit, version, count - 1) + rec > size) {
+    if (count == 0 || count > static_cast<uint32_t>(kPitEntries) ||
+        entry_pos(pit, version, count - 1) + rec > pit_len || entry_pos(pit, version, count - 1) + rec > size) {
         std::puts("[NAND] part tbl records lie outside the table");
         return -1;
     }
@@ -123,10 +121,7 @@ void adpt_pit_free(t_adpt_pit *pit)
     *pit = {0, 0, nullptr, 0};
 }
 
-const uint8_t *adpt_entry(const t_adpt_pit &pit, uint32_t k)
-{
-    return pit.data + entry_pos(pit.data, pit.version, k);
-}
+const uint8_t *adpt_entry(const t_adpt_pit &pit, uint32_t k) { return pit.data + entry_pos(pit.data, pit.version, k); }
 
 uint32_t adpt_entry_offset(const t_adpt_pit &pit, uint32_t k) { return field(adpt_entry(pit, k), kFieldOffset); }
 uint32_t adpt_entry_size(const t_adpt_pit &pit, uint32_t k) { return field(adpt_entry(pit, k), kFieldSize); }

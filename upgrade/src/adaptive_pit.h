@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kAdptVersionOld = 1;   // 32-byte records, head and tail
-constexpr int kAdptVersionNtbl = 2;  // 40-byte header, records by offset and stride
+constexpr int kAdptVersionOld = 1;  // 32-byte records, head and tail
+constexpr int kAdptVersionNtbl = 2; // 40-byte header, records by offset and stride
 
 struct t_adpt_pit {
-    int version;        // kAdptVersionOld, kAdptVersionNtbl, anything else: none yet
+    int version; // kAdptVersionOld, kAdptVersionNtbl, anything else: none yet
     uint32_t count;
     uint8_t *data;
     size_t size;
@@ -20,8 +20,8 @@ struct t_adpt_pit {
 // Version and entry count of a raw image PIT; count 0 when it has no head.
 void adpt_pit_shape(const uint8_t *pit, size_t pit_len, int *version, uint32_t *count);
 // Builds the adaptive PIT into out (data on the heap). 0 or -1 with a message.
-int adpt_pit_build(const uint8_t *pit, size_t pit_len, int version, uint32_t count,
-                   uint32_t erasesize, t_adpt_pit *out);
+int adpt_pit_build(const uint8_t *pit, size_t pit_len, int version, uint32_t count, uint32_t erasesize,
+                   t_adpt_pit *out);
 void adpt_pit_free(t_adpt_pit *pit);
 
 // Adaptive entry k: name field, id, flags, offset, size.

@@ -15,11 +15,8 @@
 using namespace upg;
 
 const t_saved_data kSavedData[kSavedDataCount] = {
-    {"mac_addr", "/network.ini"},
-    {"key_block", "/key_block.dat"},
-    {"fe_bin", "/fe_bin"},
-    {"fe_power_curve", "/fe_power_curve"},
-    {"fe_parameters", "/fe_parameters"},
+    {"mac_addr", "/network.ini"},          {"key_block", "/key_block.dat"},     {"fe_bin", "/fe_bin"},
+    {"fe_power_curve", "/fe_power_curve"}, {"fe_parameters", "/fe_parameters"},
 };
 
 namespace {

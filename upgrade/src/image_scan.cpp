@@ -31,13 +31,13 @@ static_assert(sizeof(off_t) == 8, "image offsets at or above 2 GiB need _FILE_OF
 
 struct t_scan {
     FILE *image;
-    uint8_t *buf;       // one 1 MiB buffer serves the whole scan
+    uint8_t *buf; // one 1 MiB buffer serves the whole scan
     size_t chunk_len;
     off_t chunk_pos;
     int version;
     bool index_built;
     bool bit_built;
-    off_t index_head;   // file offset of the index head once seen, else -1
+    off_t index_head; // file offset of the index head once seen, else -1
 };
 
 // Offset of the first position (from, from + step, ...) holding words
@@ -113,8 +113,7 @@ void build_pitit_bitit(const uint8_t *head, long tail)
         std::printf("<UPG_PROG> pitIndexTable[%d].u4OffsetFromBin = 0x%x\n", n, pitIndexTable[n].u4OffsetFromBin);
         std::printf("<UPG_PROG> pitIndexTable[%d].u4PrivateData1 = 0x%x\n", n, pitIndexTable[n].u4PrivateData1);
         std::printf("<UPG_PROG> pitIndexTable[%d].u4PrivateData2 = 0x%x\n", n, pitIndexTable[n].u4PrivateData2);
-        std::printf("<UPG_PROG> bitIndexTable[%d].u4BitOffsetFromBin = 0x%x\n", n,
-                    bitIndexTable[n].u4BitOffsetFromBin);
+        std::printf("<UPG_PROG> bitIndexTable[%d].u4BitOffsetFromBin = 0x%x\n", n, bitIndexTable[n].u4BitOffsetFromBin);
         std::printf("<UPG_PROG> bitIndexTable[%d].u4BitSIze = 0x%x\n", n, bitIndexTable[n].u4BitSIze);
     }
 }
@@ -253,9 +252,8 @@ int find_pitit_from_final_binary_image(t_scan &s)
     if (locate_index(s, &tail_pos) == 0)
         return 0;
     std::printf("<UPG_PROG> the upg bin is  %d version(old is 0,new is 1)! @Line %d\n", s.version, __LINE__);
-    long got = seek_image(s.image, static_cast<uint64_t>(s.index_head))
-                   ? load_data_to_buff(s.buf, kChunkBytes, s.image)
-                   : -1;
+    long got = seek_image(s.image, static_cast<uint64_t>(s.index_head)) ? load_data_to_buff(s.buf, kChunkBytes, s.image)
+                                                                        : -1;
     if (got < 0) {
         std::printf("<UPG_PROG> Err: ret value %d! @Line %d\n", -1, __LINE__);
         return -1;
@@ -499,10 +497,7 @@ int find_pit_from_final_binary_image_ntblfmt(const uint8_t *block, size_t len)
 const t_pit_pair kImagePit = {imagePitOld, imagePitNtbl};
 const t_pit_pair kNandPit = {nandPitOld, nandPitNtbl};
 
-bool pit_pair_uses_old(const t_pit_pair &pair)
-{
-    return upg_linux_check_if_oldfmt_pit_valid(pair.old_layout);
-}
+bool pit_pair_uses_old(const t_pit_pair &pair) { return upg_linux_check_if_oldfmt_pit_valid(pair.old_layout); }
 
 t_part_view pit_entry(const t_pit_pair &pair, bool old_layout, int i)
 {

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 struct t_i2c_request {
-    uint8_t u1DevAddr;      // 7-bit address
+    uint8_t u1DevAddr; // 7-bit address
     uint8_t u1Reserved0;
     uint16_t u2RegAddr;
     uint8_t u1RegAddrLen;

@@ -219,8 +219,8 @@ enum { kBlockDone = 0, kBlockEnded = 1, kBlockSkipped = 2, kBlockFatal = 3 };
 
 // Rewrites the block at b: taken new bytes at p, the old bytes around them
 // when the block was read. kBlockSkipped when a page would not program.
-int write_block(const t_write_texts &t, const t_span &s, uint32_t b, uint32_t p, const uint8_t *src,
-                uint32_t taken, uint8_t *copy, uint8_t *page)
+int write_block(const t_write_texts &t, const t_span &s, uint32_t b, uint32_t p, const uint8_t *src, uint32_t taken,
+                uint8_t *copy, uint8_t *page)
 {
     uint32_t es = s.info.erasesize, ws = s.info.writesize;
     bool keep_old = p > b || p + taken < b + es;
@@ -303,8 +303,8 @@ int write_span(const t_write_texts &t, const t_span &s, const uint8_t *data, uin
 }
 
 // Opens a device and asks its geometry, with the operation's messages.
-int open_with_info(const char *name, const char *open_fail, const char *info_fail, bool info_rc, uint32_t id,
-                   int flags, mtd_info_user *info)
+int open_with_info(const char *name, const char *open_fail, const char *info_fail, bool info_rc, uint32_t id, int flags,
+                   mtd_info_user *info)
 {
     int fd = open_mtd(id, flags);
     if (fd < 0) {
@@ -401,8 +401,8 @@ int run_transfer(const Texts &t, bool info_rc, int flags, const t_region *part, 
 
 int i4MpDataRead(uint32_t u4DevId, uint32_t u8Offset, uint8_t *u4MemPtr, uint32_t u4MemLen)
 {
-    std::printf("[UPG PROG i4MpDataRead]u4DevId = %d, u8Offset = 0x%8x, u4MemPtr = 0x%8x, u4MemLen = 0x%8x \n",
-                u4DevId, u8Offset, addr32(u4MemPtr), u4MemLen);
+    std::printf("[UPG PROG i4MpDataRead]u4DevId = %d, u8Offset = 0x%8x, u4MemPtr = 0x%8x, u4MemLen = 0x%8x \n", u4DevId,
+                u8Offset, addr32(u4MemPtr), u4MemLen);
     return run_transfer(kMpReadTexts, true, O_RDONLY, nullptr, u4DevId, u8Offset, u4MemLen,
                         [&](t_span &s) { return read_span(kMpReadTexts, s, u4MemPtr, u4MemLen); });
 }
@@ -496,8 +496,7 @@ const t_adpt_pit &nand_adaptive_pit() { return adpt_pit; }
 
 namespace {
 
-int store_in(const char *part, const char *store_text, const char *missing_text, const char *fail_text,
-             uint32_t offset)
+int store_in(const char *part, const char *store_text, const char *missing_text, const char *fail_text, uint32_t offset)
 {
     std::puts(store_text);
     int k = adpt_find(adpt_pit, part);
@@ -570,12 +569,12 @@ int i4CheckPartitionBadBlock(uint32_t u4DevId, uint32_t length)
 {
     static const struct {
         uint32_t oob, page;
-    } kKnown[] = {{8, 256}, {16, 512}, {32, 1024}, {64, 2048}, {112, 2048},
+    } kKnown[] = {{8, 256},    {16, 512},   {32, 1024},  {64, 2048}, {112, 2048},
                   {128, 4096}, {128, 2048}, {224, 4096}, {448, 8192}};
     mtd_info_user info{};
     int fd = open_with_info(__func__, "[i4CheckPartitionBadBlock] <%s,%d> Can't open %s\n",
-                            "[i4CheckPartitionBadBlock] <%s,%d> Can't get device capability\n", false, u4DevId,
-                            O_RDWR, &info);
+                            "[i4CheckPartitionBadBlock] <%s,%d> Can't get device capability\n", false, u4DevId, O_RDWR,
+                            &info);
     if (fd < 0)
         return -1;
     bool known = false;

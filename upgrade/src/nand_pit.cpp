@@ -109,8 +109,8 @@ int upg_linux_get_pit_on_nand()
         if (rc != kNoPitInBlock)
             break;
         if (i + 1 < n)
-            std::printf("<UPG_PROG> no pit in %s, trying %s @Line %d\n", lines[i].dev.c_str(),
-                        lines[i + 1].dev.c_str(), __LINE__);
+            std::printf("<UPG_PROG> no pit in %s, trying %s @Line %d\n", lines[i].dev.c_str(), lines[i + 1].dev.c_str(),
+                        __LINE__);
     }
     return rc == 0 ? 0 : -1;
 }

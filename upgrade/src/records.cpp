@@ -11,10 +11,7 @@ namespace {
 uint32_t word(const uint8_t *p, int i) { return le::load32(p + 4 * i); }
 void put_word(uint8_t *p, int i, uint32_t v) { le::store32(p + 4 * i, v); }
 
-void copy_name(char *field, const uint8_t *p)
-{
-    std::memcpy(field, p, kPitNameBytes);
-}
+void copy_name(char *field, const uint8_t *p) { std::memcpy(field, p, kPitNameBytes); }
 
 size_t name_length(const char *field)
 {
@@ -26,10 +23,7 @@ size_t name_length(const char *field)
 
 } // namespace
 
-t_pit_index decode_pit_index(const uint8_t *p)
-{
-    return {word(p, 0), word(p, 1), word(p, 2), word(p, 3)};
-}
+t_pit_index decode_pit_index(const uint8_t *p) { return {word(p, 0), word(p, 1), word(p, 2), word(p, 3)}; }
 
 void encode_pit_index(uint8_t *p, const t_pit_index &e)
 {
@@ -39,10 +33,7 @@ void encode_pit_index(uint8_t *p, const t_pit_index &e)
     put_word(p, 3, e.u4PrivateData2);
 }
 
-t_bit_index decode_bit_index(const uint8_t *p)
-{
-    return {word(p, 0), word(p, 1), word(p, 2), word(p, 3)};
-}
+t_bit_index decode_bit_index(const uint8_t *p) { return {word(p, 0), word(p, 1), word(p, 2), word(p, 3)}; }
 
 void encode_bit_index(uint8_t *p, const t_bit_index &e)
 {
@@ -97,8 +88,7 @@ t_pit_entry_ntbl decode_ntbl_pit_record(const uint8_t *p)
     return e;
 }
 
-void encode_pit_record(uint8_t *p, const char *name, int32_t id, uint32_t flags,
-                       uint32_t offset, uint32_t size)
+void encode_pit_record(uint8_t *p, const char *name, int32_t id, uint32_t flags, uint32_t offset, uint32_t size)
 {
     std::memset(p, 0, kPitNameBytes);
     std::memcpy(p, name, strnlen(name, kPitNameBytes));

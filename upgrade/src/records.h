@@ -21,14 +21,14 @@ constexpr uint32_t kAdptTailSig = 0x5441494C;
 constexpr uint32_t kStatusHeadSig = 0x55504753; // "SGPU"
 constexpr uint32_t kStatusTailSig = 0x53475055; // "UPGS"
 
-constexpr size_t kIndexSigBytes = 16;     // index head and tail: 4 words
+constexpr size_t kIndexSigBytes = 16; // index head and tail: 4 words
 constexpr size_t kOldIndexEntryBytes = 16;
 constexpr size_t kNewIndexEntryBytes = 32; // PIT index part + BIT index part
 constexpr size_t kPitSlotBytes = 32;       // old PIT head, record and tail
 constexpr size_t kPitSigWords = 8;
 constexpr size_t kNtblHeaderBytes = 40;
 constexpr size_t kNtblRecordBytes = 40;
-constexpr size_t kBitSlotBytes = 20;       // BIT head, record and tail
+constexpr size_t kBitSlotBytes = 20; // BIT head, record and tail
 constexpr size_t kBitSigWords = 5;
 constexpr size_t kPitNameBytes = 16;
 
@@ -36,7 +36,7 @@ constexpr int kIndexEntries = 10;
 constexpr int kPitEntries = 100;
 constexpr int kBitEntries = 100;
 constexpr size_t kRawPitBytes = 4096;
-constexpr uint32_t kPitSizeMask = 0xFFF;   // PIT size in u4PrivateData1
+constexpr uint32_t kPitSizeMask = 0xFFF; // PIT size in u4PrivateData1
 constexpr uint32_t kPitSizeAlignMask = 0x1F;
 
 // ntblfmt PIT header words.
@@ -128,8 +128,7 @@ t_pit_entry_old decode_old_pit_record(const uint8_t *p);
 t_pit_entry_ntbl decode_ntbl_pit_record(const uint8_t *p);
 // A PIT record's first 32 bytes are the same in both layouts; the two
 // carried words follow in the ntblfmt layout.
-void encode_pit_record(uint8_t *p, const char *name, int32_t id, uint32_t flags,
-                       uint32_t offset, uint32_t size);
+void encode_pit_record(uint8_t *p, const char *name, int32_t id, uint32_t flags, uint32_t offset, uint32_t size);
 t_upg_status decode_status(const uint8_t *p);
 void encode_status(uint8_t *p, const t_upg_status &s);
 

@@ -34,8 +34,8 @@ raw::Bytes old_pit(const std::vector<Part> &parts)
     raw::Bytes b(4096);
     b.words(0, 8, 0x8530EADC);
     for (size_t k = 0; k < parts.size(); ++k)
-        raw::pit_record(b, 32 * (k + 1), parts[k].name, static_cast<uint32_t>(k + 1), parts[k].flags,
-                        parts[k].offset, parts[k].size);
+        raw::pit_record(b, 32 * (k + 1), parts[k].name, static_cast<uint32_t>(k + 1), parts[k].flags, parts[k].offset,
+                        parts[k].size);
     b.words(32 * (parts.size() + 1), 8, 0xC0CAC01A);
     return b;
 }
@@ -66,9 +66,12 @@ t_adpt_pit build(raw::Bytes &pit, int *rc)
 void expect_layout(const t_adpt_pit &a, uint32_t count = 6)
 {
     ASSERT_EQ(a.count, count);
-    const uint32_t expected[6][2] = {
-        {0, M}, {M, 2 * M + kBlock}, {3 * M + kBlock, 4 * M}, {3 * M + kBlock, M}, {4 * M + kBlock, M},
-        {7 * M + kBlock, M}};
+    const uint32_t expected[6][2] = {{0, M},
+                                     {M, 2 * M + kBlock},
+                                     {3 * M + kBlock, 4 * M},
+                                     {3 * M + kBlock, M},
+                                     {4 * M + kBlock, M},
+                                     {7 * M + kBlock, M}};
     for (uint32_t k = 0; k < 6; ++k) {
         EXPECT_EQ(adpt_entry_offset(a, k), expected[k][0]) << k;
         EXPECT_EQ(adpt_entry_size(a, k), expected[k][1]) << k;

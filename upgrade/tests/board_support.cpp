@@ -306,8 +306,10 @@ template <typename F> void each_erase(const std::vector<std::string> &journal, F
 FlashCounts flash_counts(const std::vector<std::string> &journal, const std::string &dev)
 {
     FlashCounts c;
-    each_counted(journal, "program", [&](const std::string &d, long, long n) { c.programs += (dev.empty() || d == dev) ? n : 0; });
-    each_counted(journal, "read", [&](const std::string &d, long, long n) { c.reads += (dev.empty() || d == dev) ? n : 0; });
+    each_counted(journal, "program",
+                 [&](const std::string &d, long, long n) { c.programs += (dev.empty() || d == dev) ? n : 0; });
+    each_counted(journal, "read",
+                 [&](const std::string &d, long, long n) { c.reads += (dev.empty() || d == dev) ? n : 0; });
     each_erase(journal, [&](const std::string &d, long) { c.erases += (dev.empty() || d == dev) ? 1 : 0; });
     return c;
 }

@@ -18,9 +18,9 @@ constexpr uint32_t kBlock = 128 * K, kPage = 2 * K;
 
 struct Part {
     std::string name;
-    uint32_t offset; // where the partition lies (for the new layout: as the adaptive PIT places it)
-    uint32_t size;   // its size there
-    uint32_t flags;  // PIT flags
+    uint32_t offset;     // where the partition lies (for the new layout: as the adaptive PIT places it)
+    uint32_t size;       // its size there
+    uint32_t flags;      // PIT flags
     uint32_t pit_offset; // offset written in the PIT
     uint32_t pit_size;   // size written in the PIT
 };

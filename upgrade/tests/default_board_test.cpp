@@ -90,9 +90,8 @@ struct NewPlace {
     uint32_t offset, size;
 };
 const std::vector<NewPlace> kNewPlaces = {
-    {"kernel", 0x00900000, 20 * M + kBlock},    {"rootfs", 0x01D20000, 176 * M},
-    {"mac_addr", 0x0CD20000, 512 * K},          {"key_block", 0x0CDA0000, 512 * K},
-    {"fe_bin", 0x0CE20000, M},                  {"fe_power_curve", 0x0CF20000, 512 * K},
+    {"kernel", 0x00900000, 20 * M + kBlock}, {"rootfs", 0x01D20000, 176 * M}, {"mac_addr", 0x0CD20000, 512 * K},
+    {"key_block", 0x0CDA0000, 512 * K},      {"fe_bin", 0x0CE20000, M},       {"fe_power_curve", 0x0CF20000, 512 * K},
     {"fe_parameters", 0x0CFA0000, 512 * K},
 };
 

@@ -158,12 +158,11 @@ TEST(Nand, AdaptivePitIsStoredAndPartitionsAreReachedThroughIt)
 
     auto data = bytes(kBlock, 4);
     std::vector<std::string> bracket;
-    quiet([&] {
-        bracket = ops_of([&] { ASSERT_EQ(i4UpgPartitionWrite(4, kBlock, data.data(), kBlock), 0); });
-    });
+    quiet([&] { bracket = ops_of([&] { ASSERT_EQ(i4UpgPartitionWrite(4, kBlock, data.data(), kBlock), 0); }); });
     std::vector<std::string> all = journal();
     size_t n = all.size();
-    EXPECT_EQ(bracket, (std::vector<std::string>{"erase mtd0 0x003a0000 0x00020000", "program mtd0 block 29 pages 64"}));
+    EXPECT_EQ(bracket,
+              (std::vector<std::string>{"erase mtd0 0x003a0000 0x00020000", "program mtd0 block 29 pages 64"}));
     bool set = false, cleared = false;
     for (size_t i = n - 12; i < n; ++i) {
         set = set || all[i] == "ioctl /dev/mtd4 NOCPT mtd4 1 = 0";

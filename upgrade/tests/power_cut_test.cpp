@@ -200,9 +200,10 @@ TEST_F(PowerCut, EveryCutPointRecoversOnTheNextRun)
     }
     EXPECT_GT(new_boots, 0) << "some reruns boot the new layout";
     EXPECT_LT(new_boots, static_cast<int>(ks.size())) << "and some the old one";
-    std::printf("power-cut matrix: %d of %zu cut points over %zu flash operations recover (%d reruns booted "
-                "the new layout)\n",
-                passed, ks.size(), ops.size(), new_boots);
+    std::printf(
+        "power-cut matrix: %d of %zu cut points over %zu flash operations recover (%d reruns booted "
+        "the new layout)\n",
+        passed, ks.size(), ops.size(), new_boots);
 }
 
 // Power lost while the device data is being saved: no flash operation

@@ -55,8 +55,7 @@ inline void pit_record(Bytes &img, size_t at, const std::string &name, uint32_t 
 }
 
 // A BIT record as it stands in the image: id, image offset, length, partition offset, spare.
-inline void bit_record(Bytes &img, size_t at, uint32_t id, uint32_t image_offset, uint32_t length,
-                       uint32_t part_offset)
+inline void bit_record(Bytes &img, size_t at, uint32_t id, uint32_t image_offset, uint32_t length, uint32_t part_offset)
 {
     img.u32(at, id);
     img.u32(at + 4, image_offset);

@@ -18,7 +18,10 @@ raw::Bytes copy(uint32_t progress, std::vector<uint32_t> ids, bool head_ok = tru
     return b;
 }
 
-int pick(const raw::Bytes &a, const raw::Bytes &b, t_upg_status *out) { return upg_status_pick(a.b.data(), b.b.data(), out); }
+int pick(const raw::Bytes &a, const raw::Bytes &b, t_upg_status *out)
+{
+    return upg_status_pick(a.b.data(), b.b.data(), out);
+}
 
 TEST(StatusPick, EqualCopiesNeedNoWrite)
 {

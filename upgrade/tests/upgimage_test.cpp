@@ -56,17 +56,18 @@ protected:
     const std::string dir = temp_.path();
 };
 
-const char kLayout[] = "nand 256M block=128K start=0x100000\n"
-                       "part part_info 1M\n"
-                       "part upg_status 256K status\n"
-                       "part boot_a 256K type=1\n"
-                       "part kernel 1M type=3\n"
-                       "part app 2M type=2\n"
-                       "part app_a 1M type=4 in=app\n"
-                       "part app_b 512K type=4 in=app\n"
-                       "part mac_addr 128K\n"
-                       "bin kernel kernel.bin at=0x800\n"
-                       "bin app_b rootfs.bin\n";
+const char kLayout[] =
+    "nand 256M block=128K start=0x100000\n"
+    "part part_info 1M\n"
+    "part upg_status 256K status\n"
+    "part boot_a 256K type=1\n"
+    "part kernel 1M type=3\n"
+    "part app 2M type=2\n"
+    "part app_a 1M type=4 in=app\n"
+    "part app_b 512K type=4 in=app\n"
+    "part mac_addr 128K\n"
+    "bin kernel kernel.bin at=0x800\n"
+    "bin app_b rootfs.bin\n";
 
 TEST_F(UpgImage, NtblfmtImageScansAsDescribed)
 {
@@ -139,7 +140,8 @@ TEST_F(UpgImage, InconsistentDescriptionsAreRefusedWithTheirLine)
     EXPECT_EQ(refusal(head + "part a 100K\n"), "nand table of line 2: size of 'a' is not a whole number of blocks");
     EXPECT_EQ(refusal(head + "part a 8M\npart b 9M\n"),
               "nand table of line 2: partition 'b' ends past the end of the NAND");
-    EXPECT_EQ(refusal(head + "part a 1M\nbin b kernel.bin\n"), "nand table of line 2: bin of line 4 names no partition 'b'");
+    EXPECT_EQ(refusal(head + "part a 1M\nbin b kernel.bin\n"),
+              "nand table of line 2: bin of line 4 names no partition 'b'");
     EXPECT_EQ(refusal(head + "part a 128K\nbin a rootfs.bin\n"),
               "nand table of line 2: bin of line 4: 131077 bytes at 0 do not fit in 'a'");
     EXPECT_EQ(refusal(head + "part a 1M\nbin a kernel.bin\nbin a kernel.bin at=2048\n"),

@@ -151,7 +151,8 @@ TEST_F(UpgradeOnBoard, NextBootUsesTheNewLayoutAndASecondUpgradeKeepsTheDeviceDa
 
     Result mtd = board->run({"cat", "/proc/mtd"});
     EXPECT_EQ(mtd.out, proc_mtd(new_layout()));
-    std::printf("/proc/mtd before the upgrade:\n%s/proc/mtd on the next boot:\n%s", before.out.c_str(), mtd.out.c_str());
+    std::printf("/proc/mtd before the upgrade:\n%s/proc/mtd on the next boot:\n%s", before.out.c_str(),
+                mtd.out.c_str());
     const Layout &n = new_layout();
     std::string script;
     for (const auto &name : device_data_names())
@@ -160,7 +161,9 @@ TEST_F(UpgradeOnBoard, NextBootUsesTheNewLayoutAndASecondUpgradeKeepsTheDeviceDa
     Result read = board->run({"sh", "-c", script});
     ASSERT_EQ(read.status, 0) << read.err;
     size_t at = 0;
-    auto next = [&](const std::string &name) { return read.out.substr(std::exchange(at, at + n[name].size), n[name].size); };
+    auto next = [&](const std::string &name) {
+        return read.out.substr(std::exchange(at, at + n[name].size), n[name].size);
+    };
     for (const auto &name : device_data_names())
         EXPECT_TRUE(next(name).compare(0, data[name].size(), data[name]) == 0) << name << " through its new device";
     std::string kernel = next("kernel"), rootfs = next("rootfs");
@@ -190,10 +193,10 @@ TEST_F(UpgradeOnBoard, EveryBlockErasedOnceAndOnlyPartialBlocksRead)
     // Blocks written only in part: the PITs, the adaptive PITs, the kernel's
     // last block and the root file system's first and last.
     auto block = [](uint32_t off) { return static_cast<long>(off / kBlock); };
-    std::set<long> partial = {block(n["part_info"].offset),         block(n["part_info_1"].offset),
-                              block(n["part_info_2"].offset),       block(n["part_info_1"].offset + M),
-                              block(n["part_info_2"].offset + M),   block(n["kernel"].offset + 1200000),
-                              block(n["rootfs"].offset),            block(n["rootfs"].offset + 0x800 + 400000)};
+    std::set<long> partial = {block(n["part_info"].offset),       block(n["part_info_1"].offset),
+                              block(n["part_info_2"].offset),     block(n["part_info_1"].offset + M),
+                              block(n["part_info_2"].offset + M), block(n["kernel"].offset + 1200000),
+                              block(n["rootfs"].offset),          block(n["rootfs"].offset + 0x800 + 400000)};
     std::set<long> read;
     for (const auto &b : reads_per_block(journal, "mtd0")) {
         read.insert(b.first);
@@ -208,10 +211,11 @@ TEST_F(UpgradeOnBoard, EveryBlockErasedOnceAndOnlyPartialBlocksRead)
     FlashCounts status = flash_counts(journal, "mtd4");
     EXPECT_EQ(status.erases, 4) << "two copies, set and cleared";
     FlashCounts all = flash_counts(journal);
-    std::printf("journal summary of one upgrade: %ld erases, %ld page programs, %ld page reads "
-                "(mtd0: %ld erases, %ld programs, %ld reads; upg_status: %ld erases, %ld programs, %ld reads)\n",
-                all.erases, all.programs, all.reads, whole.erases, whole.programs, whole.reads, status.erases,
-                status.programs, status.reads);
+    std::printf(
+        "journal summary of one upgrade: %ld erases, %ld page programs, %ld page reads "
+        "(mtd0: %ld erases, %ld programs, %ld reads; upg_status: %ld erases, %ld programs, %ld reads)\n",
+        all.erases, all.programs, all.reads, whole.erases, whole.programs, whole.reads, status.erases, status.programs,
+        status.reads);
     expect_no_violation();
 }
 
@@ -355,13 +359,13 @@ TEST_F(UpgradeOnBoard, FailingPageWithoutRoomReportsAPartialWrite)
     put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
     Result r = run_upgrade(*board, false);
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(has(r.out, "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
-                           "error, imglen = 0x20000\n"))
+    EXPECT_TRUE(has(r.out,
+                    "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
+                    "error, imglen = 0x20000\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "[NAND]Partition write failed\n"));
     EXPECT_EQ(status_copy(0), status_record(1, {4}));
-    EXPECT_TRUE(at(new_layout()["mac_addr"], 0, kBlock) == data["mac_addr"])
-        << "nothing runs into the next partition";
+    EXPECT_TRUE(at(new_layout()["mac_addr"], 0, kBlock) == data["mac_addr"]) << "nothing runs into the next partition";
 }
 
 // The first page of the adaptive PIT's block will not program, and the
@@ -373,9 +377,10 @@ TEST_F(UpgradeOnBoard, FailedRetryEraseEndsTheWriteWithWhatItLeft)
     put_image(*board, upgimage_image(bins, "ntblfmt", board->work()));
     Result r = run_upgrade(*board, false);
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(has(r.out, "[i4NFBPartitionWrite] <i4NFBPartitionWrite> MEMERASE failed !!\n"
-                           "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
-                           "error, imglen = 0x340\n[NAND]Partition write failed\n"))
+    EXPECT_TRUE(has(r.out,
+                    "[i4NFBPartitionWrite] <i4NFBPartitionWrite> MEMERASE failed !!\n"
+                    "[i4NFBPartitionWrite] <i4NFBPartitionWrite> Data was only partially written due to "
+                    "error, imglen = 0x340\n[NAND]Partition write failed\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "[NAND] store part_info_1 adpt pit failed\n"));
     EXPECT_EQ(status_copy(0), status_record(1, {4}));
@@ -386,8 +391,7 @@ TEST_F(UpgradeOnBoard, BitEntriesAreCopiedInChunksOfOneMiB)
 {
     boot();
     const Layout &n = new_layout();
-    std::vector<Bin> sized = {{"kernel", 0, pattern(M, 21)}, {"rootfs", 0, pattern(M + 1, 22)},
-                              {"rootfs", 2 * M, ""}};
+    std::vector<Bin> sized = {{"kernel", 0, pattern(M, 21)}, {"rootfs", 0, pattern(M + 1, 22)}, {"rootfs", 2 * M, ""}};
     put_image(*board, raw_old_layout_image(sized));
     Result r = run_upgrade(*board, true);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -397,8 +401,10 @@ TEST_F(UpgradeOnBoard, BitEntriesAreCopiedInChunksOfOneMiB)
         std::istringstream lines(r.out);
         for (std::string line; std::getline(lines, line);) {
             unsigned id = 0, off = 0, ptr = 0, len = 0;
-            if (std::sscanf(line.c_str(), "[UPG PROG i4NFBPartitionWrite]u4DevId = %u, u8Offset = 0x%x, u4MemPtr = "
-                                          "0x%x, u4MemLen = 0x%x", &id, &off, &ptr, &len) == 4 &&
+            if (std::sscanf(line.c_str(),
+                            "[UPG PROG i4NFBPartitionWrite]u4DevId = %u, u8Offset = 0x%x, u4MemPtr = "
+                            "0x%x, u4MemLen = 0x%x",
+                            &id, &off, &ptr, &len) == 4 &&
                 static_cast<int>(id) == n.id(name))
                 found.push_back({off, len});
         }
@@ -485,14 +491,16 @@ namespace {
 TEST(NandModuleOnBoard, ProbeRunsOnSmallAndBigBlockBoards)
 {
     std::string probe = vboard::testkit::bin_dir() + "/../tests/upg_nand_probe";
-    Board small("nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
-                "partition = part_info 512K\npartition = part_info_1 1536K\npartition = part_info_2 1536K\n"
-                "partition = data 512K\nbad_blocks = 31\n");
+    Board small(
+        "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
+        "partition = part_info 512K\npartition = part_info_1 1536K\npartition = part_info_2 1536K\n"
+        "partition = data 512K\nbad_blocks = 31\n");
     Result r = small.run({probe, "--gtest_filter=Nand.*"}, 30000);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "[  PASSED  ] 6 tests.")) << r.out;
-    Board big("nand.size = 64M\nnand.erasesize = 2M\nnand.writesize = 4K\nnand.oobsize = 128\n"
-              "partition = part_info 2M\npartition = part_info_1 8M\npartition = rest rest\n");
+    Board big(
+        "nand.size = 64M\nnand.erasesize = 2M\nnand.writesize = 4K\nnand.oobsize = 128\n"
+        "partition = part_info 2M\npartition = part_info_1 8M\npartition = rest rest\n");
     r = big.run({probe, "--gtest_filter=BigBlocks.*"}, 30000);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "[  PASSED  ] 1 test.")) << r.out;

@@ -60,8 +60,8 @@ std::vector<uint8_t> pit_bytes(const t_nand_desc &n, int pit_layout, const std::
     for (size_t k = 0; k < count; ++k) {
         const t_part_desc &p = n.parts[k];
         uint8_t *rec = pit.data() + pit_record_pos(pit_layout, k);
-        encode_pit_record(rec, p.name.c_str(), static_cast<int32_t>(k + 1), part_flags(p, containers[k]),
-                          offsets[k], p.size);
+        encode_pit_record(rec, p.name.c_str(), static_cast<int32_t>(k + 1), part_flags(p, containers[k]), offsets[k],
+                          p.size);
         if (!old) {
             le::store32(rec + 32, p.extra1);
             le::store32(rec + 36, p.extra2);
@@ -88,8 +88,9 @@ bool container_indexes(const t_nand_desc &n, std::vector<uint32_t> *out, std::st
         if (!p.container.empty()) {
             auto it = index.find(p.container);
             if (it == index.end())
-                return fail(err, n, "partition '" + p.name + "' (line " + std::to_string(p.line) +
-                                        ") lies in '" + p.container + "', which is not given before it");
+                return fail(err, n,
+                            "partition '" + p.name + "' (line " + std::to_string(p.line) + ") lies in '" + p.container +
+                                "', which is not given before it");
             c = it->second;
         }
         out->push_back(c);
@@ -173,8 +174,9 @@ bool build_bins(const t_nand_desc &n, const t_adpt_pit &layout, t_nand_out *out,
             return fail(err, n, where + ": cannot read " + b.file);
         uint64_t end = uint64_t{b.at} + data.size();
         if (end > adpt_entry_size(layout, static_cast<uint32_t>(k)))
-            return fail(err, n, where + ": " + std::to_string(data.size()) + " bytes at " + std::to_string(b.at) +
-                                    " do not fit in '" + b.part + "'");
+            return fail(err, n,
+                        where + ": " + std::to_string(data.size()) + " bytes at " + std::to_string(b.at) +
+                            " do not fit in '" + b.part + "'");
         for (const auto &r : used[k])
             if (b.at < r.second && end > r.first)
                 return fail(err, n, where + " overlaps an earlier bin of '" + b.part + "'");

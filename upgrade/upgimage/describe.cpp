@@ -93,8 +93,8 @@ bool nand_line(t_parser &p, int line, const std::vector<std::string> &w)
     }
     for (const auto &other : p.desc->nands)
         if (other.size == n.size)
-            return fail(p, line, "a second table for NAND size " + w[1] + " (first on line " +
-                                     std::to_string(other.line) + ")");
+            return fail(p, line,
+                        "a second table for NAND size " + w[1] + " (first on line " + std::to_string(other.line) + ")");
     p.desc->nands.push_back(n);
     return true;
 }
@@ -139,8 +139,8 @@ bool part_line(t_parser &p, int line, const std::vector<std::string> &w)
     auto &parts = p.desc->nands.back().parts;
     for (const auto &other : parts)
         if (other.name == d.name)
-            return fail(p, line, "partition '" + d.name + "' given twice (first on line " +
-                                     std::to_string(other.line) + ")");
+            return fail(p, line,
+                        "partition '" + d.name + "' given twice (first on line " + std::to_string(other.line) + ")");
     parts.push_back(d);
     return true;
 }

@@ -124,8 +124,8 @@ int dump_image(const std::vector<uint8_t> &img, FILE *out, std::string *err)
     int n = 0;
     for (long pos = head + kIndexSigBytes; pos < tail; pos += entry, ++n) {
         t_pit_index pe = decode_pit_index(img.data() + pos);
-        std::fprintf(out, "nand 0x%x (%u MiB): PIT at 0x%x, private 0x%x 0x%x\n", pe.u4NandSize,
-                     pe.u4NandSize >> 20, pe.u4OffsetFromBin, pe.u4PrivateData1, pe.u4PrivateData2);
+        std::fprintf(out, "nand 0x%x (%u MiB): PIT at 0x%x, private 0x%x 0x%x\n", pe.u4NandSize, pe.u4NandSize >> 20,
+                     pe.u4OffsetFromBin, pe.u4PrivateData1, pe.u4PrivateData2);
         if (n == kIndexEntries)
             std::fprintf(out, "  (entry %d and later are not read by upgprog)\n", n);
         if (pe.u4PrivateData1 & kPitSizeAlignMask) {
