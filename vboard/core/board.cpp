@@ -14,7 +14,8 @@ namespace vboard {
 
 namespace {
 
-std::string trim(const std::string &s) {
+std::string trim(const std::string &s)
+{
     size_t b = s.find_first_not_of(" \t\r");
     if (b == std::string::npos) {
         return "";
@@ -23,7 +24,8 @@ std::string trim(const std::string &s) {
     return s.substr(b, e - b + 1);
 }
 
-std::vector<std::string> words(const std::string &s) {
+std::vector<std::string> words(const std::string &s)
+{
     std::vector<std::string> out;
     std::string word;
     std::istringstream in(s);
@@ -47,7 +49,8 @@ std::vector<std::string> words(const std::string &s) {
 
 bool is_power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-bool valid_name(const std::string &name) {
+bool valid_name(const std::string &name)
+{
     if (name.empty() || name.size() > 63) {
         return false;
     }
@@ -61,7 +64,7 @@ bool valid_name(const std::string &name) {
 
 struct PendingPartition {
     std::string name;
-    uint64_t size = 0;  // 0 = rest of the device
+    uint64_t size = 0; // 0 = rest of the device
     bool has_offset = false;
     uint64_t offset = 0;
     int line = 0;
@@ -69,7 +72,8 @@ struct PendingPartition {
 
 std::string at_line(int line, const std::string &what) { return "line " + std::to_string(line) + ": " + what; }
 
-int parse_list(const std::string &value, std::vector<uint64_t> *out) {
+int parse_list(const std::string &value, std::vector<uint64_t> *out)
+{
     out->clear();
     for (const std::string &w : words(value)) {
         uint64_t v = 0;
@@ -81,7 +85,8 @@ int parse_list(const std::string &value, std::vector<uint64_t> *out) {
     return 0;
 }
 
-int parse_partition(const std::string &value, int line, PendingPartition *p, std::string *error) {
+int parse_partition(const std::string &value, int line, PendingPartition *p, std::string *error)
+{
     std::vector<std::string> w = words(value);
     if (w.size() < 2 || w.size() > 3) {
         *error = at_line(line, "partition needs NAME SIZE [OFFSET]");
@@ -108,12 +113,13 @@ int parse_partition(const std::string &value, int line, PendingPartition *p, std
 }
 
 struct PendingSeed {
-    std::string where;  // PARTITION, PARTITION+OFFSET or a whole-NAND offset
+    std::string where; // PARTITION, PARTITION+OFFSET or a whole-NAND offset
     std::string file;
     int line = 0;
 };
 
-int parse_seed(const std::string &value, int line, PendingSeed *seed, std::string *error) {
+int parse_seed(const std::string &value, int line, PendingSeed *seed, std::string *error)
+{
     std::vector<std::string> w = words(value);
     if (w.size() != 2) {
         *error = at_line(line, "seed needs WHERE FILE");
@@ -123,7 +129,8 @@ int parse_seed(const std::string &value, int line, PendingSeed *seed, std::strin
     return 0;
 }
 
-const Partition *find_partition(const BoardConfig &board, const std::string &name) {
+const Partition *find_partition(const BoardConfig &board, const std::string &name)
+{
     for (const Partition &p : board.partitions) {
         if (p.name == name) {
             return &p;
@@ -134,7 +141,8 @@ const Partition *find_partition(const BoardConfig &board, const std::string &nam
 
 // A seed's place: a partition's start plus an optional offset inside it, or
 // an offset on the whole NAND.
-int place_seed(const PendingSeed &pending, const BoardConfig &board, Seed *seed, std::string *error) {
+int place_seed(const PendingSeed &pending, const BoardConfig &board, Seed *seed, std::string *error)
+{
     size_t plus = pending.where.rfind('+');
     std::string name = pending.where.substr(0, plus);
     uint64_t inside = 0;
@@ -160,7 +168,8 @@ int place_seed(const PendingSeed &pending, const BoardConfig &board, Seed *seed,
     return 0;
 }
 
-int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std::string *error) {
+int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std::string *error)
+{
     board->seeds.clear();
     for (const PendingSeed &p : pending) {
         Seed seed;
@@ -172,7 +181,8 @@ int place_seeds(const std::vector<PendingSeed> &pending, BoardConfig *board, std
     return 0;
 }
 
-bool faultable(const std::string &request) {
+bool faultable(const std::string &request)
+{
     for (const char *name : kFaultableIoctls) {
         if (request == name) {
             return true;
@@ -182,7 +192,8 @@ bool faultable(const std::string &request) {
 }
 
 // "mtdN REQUEST ERRNO [after N]"
-int parse_ioctl_fault(const std::string &value, int line, IoctlFault *fault, std::string *error) {
+int parse_ioctl_fault(const std::string &value, int line, IoctlFault *fault, std::string *error)
+{
     std::vector<std::string> w = words(value);
     uint64_t unit = 0;
     bool shape = (w.size() == 3 || (w.size() == 5 && w[3] == "after")) && w[0].rfind("mtd", 0) == 0 &&
@@ -209,9 +220,11 @@ int parse_ioctl_fault(const std::string &value, int line, IoctlFault *fault, std
     return 0;
 }
 
-int check_geometry(const NandGeometry &g, std::string *error) {
+int check_geometry(const NandGeometry &g, std::string *error)
+{
     if (!is_power_of_two(g.writesize) || !is_power_of_two(g.erasesize) || g.size == 0) {
-        *error = "nand.size, nand.erasesize and nand.writesize must be set (sizes of pages and blocks are powers of two)";
+        *error =
+            "nand.size, nand.erasesize and nand.writesize must be set (sizes of pages and blocks are powers of two)";
         return -1;
     }
     if (g.erasesize < g.writesize || g.size % g.erasesize != 0) {
@@ -225,7 +238,8 @@ int check_geometry(const NandGeometry &g, std::string *error) {
     return 0;
 }
 
-int place_partitions(const std::vector<PendingPartition> &pending, BoardConfig *board, std::string *error) {
+int place_partitions(const std::vector<PendingPartition> &pending, BoardConfig *board, std::string *error)
+{
     const NandGeometry &g = board->nand;
     uint64_t next = 0;
     board->partitions.clear();
@@ -256,7 +270,8 @@ int place_partitions(const std::vector<PendingPartition> &pending, BoardConfig *
     return 0;
 }
 
-int check_faults(const BoardConfig &board, std::string *error) {
+int check_faults(const BoardConfig &board, std::string *error)
+{
     uint64_t blocks = board.nand.size / board.nand.erasesize;
     for (uint64_t b : board.bad_blocks) {
         if (b >= blocks) {
@@ -281,19 +296,30 @@ int check_faults(const BoardConfig &board, std::string *error) {
 
 uint32_t to_u32(uint64_t v) { return static_cast<uint32_t>(v); }
 
-}  // namespace
+} // namespace
 
-int parse_size(const std::string &text, uint64_t *value) {
+int parse_size(const std::string &text, uint64_t *value)
+{
     if (text.empty()) {
         return -1;
     }
     std::string digits = text;
     uint64_t unit = 1;
     switch (digits.back()) {
-    case 'k': case 'K': unit = 1ull << 10; break;
-    case 'm': case 'M': unit = 1ull << 20; break;
-    case 'g': case 'G': unit = 1ull << 30; break;
-    default: break;
+    case 'k':
+    case 'K':
+        unit = 1ull << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = 1ull << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = 1ull << 30;
+        break;
+    default:
+        break;
     }
     if (unit != 1) {
         digits.pop_back();
@@ -306,7 +332,8 @@ int parse_size(const std::string &text, uint64_t *value) {
     return 0;
 }
 
-int parse_board(const std::string &text, BoardConfig *board, std::string *error) {
+int parse_board(const std::string &text, BoardConfig *board, std::string *error)
+{
     BoardConfig b;
     std::vector<PendingPartition> pending;
     std::vector<PendingSeed> seeds;
@@ -379,8 +406,8 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
                 *error = at_line(line, *error);
                 return -1;
             }
-        } else if (key == "nand.size" || key == "nand.erasesize" || key == "nand.writesize" ||
-                   key == "nand.oobsize" || key == "power_cut_after") {
+        } else if (key == "nand.size" || key == "nand.erasesize" || key == "nand.writesize" || key == "nand.oobsize" ||
+                   key == "power_cut_after") {
             *error = at_line(line, "bad number '" + value + "' for " + key);
             return -1;
         } else {
@@ -396,7 +423,8 @@ int parse_board(const std::string &text, BoardConfig *board, std::string *error)
     return 0;
 }
 
-int load_board_file(const std::string &path, BoardConfig *board, std::string *error) {
+int load_board_file(const std::string &path, BoardConfig *board, std::string *error)
+{
     std::ifstream in(path);
     if (!in) {
         *error = "cannot read " + path + ": " + std::strerror(errno);
@@ -411,12 +439,13 @@ int load_board_file(const std::string &path, BoardConfig *board, std::string *er
     return 0;
 }
 
-std::string proc_mtd_text(const BoardConfig &board) {
+std::string proc_mtd_text(const BoardConfig &board)
+{
     std::string out = "dev:    size   erasesize  name\n";
     char line[128];
     auto add = [&](int unit, uint64_t size, const std::string &name) {
-        std::snprintf(line, sizeof line, "mtd%d: %8.8" PRIx64 " %8.8x \"%s\"\n", unit, size,
-                      board.nand.erasesize, name.c_str());
+        std::snprintf(line, sizeof line, "mtd%d: %8.8" PRIx64 " %8.8x \"%s\"\n", unit, size, board.nand.erasesize,
+                      name.c_str());
         out += line;
     };
     add(0, board.nand.size, board.nand.name);
@@ -426,7 +455,8 @@ std::string proc_mtd_text(const BoardConfig &board) {
     return out;
 }
 
-int mtd_region(const BoardConfig &board, int unit, MtdRegion *region) {
+int mtd_region(const BoardConfig &board, int unit, MtdRegion *region)
+{
     if (unit < 0 || unit >= mtd_count(board)) {
         return -1;
     }
@@ -443,4 +473,4 @@ int mtd_region(const BoardConfig &board, int unit, MtdRegion *region) {
 
 int mtd_count(const BoardConfig &board) { return static_cast<int>(board.partitions.size()) + 1; }
 
-}  // namespace vboard
+} // namespace vboard

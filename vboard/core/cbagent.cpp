@@ -18,7 +18,7 @@
 
 namespace vboard {
 
-constexpr uint32_t kQueueMagic = 0x43424131;  // "CBA1"
+constexpr uint32_t kQueueMagic = 0x43424131; // "CBA1"
 
 // Lives in the mapped file; every field but magic, pid and hmem is guarded by lock.
 struct CbaQueue {
@@ -27,8 +27,8 @@ struct CbaQueue {
     int32_t pid;
     uint32_t hmem;
     pthread_mutex_t lock;
-    pthread_cond_t ready;  // for the taker: a note, a free item, or the finish
-    pthread_cond_t room;   // for raisers: room in the ring, or the close
+    pthread_cond_t ready; // for the taker: a note, a free item, or the finish
+    pthread_cond_t room;  // for raisers: room in the ring, or the close
     uint32_t takers_waiting, raisers_waiting;
     uint32_t open;
     uint32_t finished;
@@ -40,13 +40,12 @@ struct CbaQueue {
 
 namespace {
 
-std::string queue_path(const std::string &dir, int pid) {
-    return state_path(dir, kCbaDir) + "/" + std::to_string(pid);
-}
+std::string queue_path(const std::string &dir, int pid) { return state_path(dir, kCbaDir) + "/" + std::to_string(pid); }
 
 // A raiser that died holding the lock leaves it consistent: every update
 // under it is a few stores that either happened or not.
-void lock(CbaQueue *q) {
+void lock(CbaQueue *q)
+{
     if (pthread_mutex_lock(&q->lock) == EOWNERDEAD) {
         pthread_mutex_consistent(&q->lock);
     }
@@ -54,7 +53,8 @@ void lock(CbaQueue *q) {
 
 void unlock(CbaQueue *q) { pthread_mutex_unlock(&q->lock); }
 
-void wait_on(CbaQueue *q, pthread_cond_t *cond, uint32_t *waiting, const timespec *until) {
+void wait_on(CbaQueue *q, pthread_cond_t *cond, uint32_t *waiting, const timespec *until)
+{
     ++*waiting;
     int rc = until ? pthread_cond_timedwait(cond, &q->lock, until) : pthread_cond_wait(cond, &q->lock);
     --*waiting;
@@ -63,7 +63,8 @@ void wait_on(CbaQueue *q, pthread_cond_t *cond, uint32_t *waiting, const timespe
     }
 }
 
-int init_sync(CbaQueue *q) {
+int init_sync(CbaQueue *q)
+{
     pthread_mutexattr_t ma;
     pthread_condattr_t ca;
     pthread_mutexattr_init(&ma);
@@ -85,7 +86,8 @@ int init_sync(CbaQueue *q) {
 }
 
 // Maps an existing queue file; nullptr when it is missing or not a queue.
-CbaQueue *map_queue(const std::string &path) {
+CbaQueue *map_queue(const std::string &path)
+{
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
@@ -109,7 +111,8 @@ CbaQueue *map_queue(const std::string &path) {
 
 void unmap_queue(CbaQueue *q) { ::munmap(q, sizeof(CbaQueue)); }
 
-int free_item(const CbaQueue *q) {
+int free_item(const CbaQueue *q)
+{
     for (uint32_t i = 0; i < kCbaItems; ++i) {
         if (!q->running[i]) {
             return static_cast<int>(i);
@@ -118,11 +121,13 @@ int free_item(const CbaQueue *q) {
     return -1;
 }
 
-uint32_t running_count(const CbaQueue *q) {
+uint32_t running_count(const CbaQueue *q)
+{
     return static_cast<uint32_t>(std::count(q->running, q->running + kCbaItems, 1));
 }
 
-CbaStats stats_of(CbaQueue *q) {
+CbaStats stats_of(CbaQueue *q)
+{
     lock(q);
     CbaStats s;
     s.pid = q->pid;
@@ -138,12 +143,14 @@ CbaStats stats_of(CbaQueue *q) {
     return s;
 }
 
-const char *error_name(int error) {
+const char *error_name(int error)
+{
     const char *name = ::strerrorname_np(error);
     return name ? name : "?";
 }
 
-timespec deadline_after(int ms) {
+timespec deadline_after(int ms)
+{
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     t.tv_sec += ms / 1000;
@@ -155,24 +162,29 @@ timespec deadline_after(int ms) {
     return t;
 }
 
-bool passed(const timespec &t) {
+bool passed(const timespec &t)
+{
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec >= t.tv_nsec);
 }
 
-std::string note_text(const CbaNote &note) {
+std::string note_text(const CbaNote &note)
+{
     switch (note.kind) {
-    case CbaKind::Wake: return "wake";
-    case CbaKind::Fail: return "fail " + std::to_string(note.error);
+    case CbaKind::Wake:
+        return "wake";
+    case CbaKind::Fail:
+        return "fail " + std::to_string(note.error);
     default:
         return format("fct 0x%" PRIx64 " tag %u bytes %u", note.fct, note.tag, note.info_size);
     }
 }
 
-}  // namespace
+} // namespace
 
-int cba_create(const std::string &dir, int pid, uint32_t hmem, CbaQueue **queue) {
+int cba_create(const std::string &dir, int pid, uint32_t hmem, CbaQueue **queue)
+{
     std::string path = queue_path(dir, pid);
     std::string fresh = path + ".new";
     ::mkdir(state_path(dir, kCbaDir).c_str(), 0755);
@@ -202,12 +214,13 @@ int cba_create(const std::string &dir, int pid, uint32_t hmem, CbaQueue **queue)
     q->hmem = hmem;
     q->open = 1;
     __atomic_store_n(&q->magic, kQueueMagic, __ATOMIC_RELEASE);
-    ::rename(fresh.c_str(), path.c_str());  // raisers only ever see a whole queue
+    ::rename(fresh.c_str(), path.c_str()); // raisers only ever see a whole queue
     *queue = q;
     return 0;
 }
 
-int cba_take(CbaQueue *q, CbaNote *note, uint32_t *index) {
+int cba_take(CbaQueue *q, CbaNote *note, uint32_t *index)
+{
     lock(q);
     int rc = 1;
     for (;;) {
@@ -237,7 +250,8 @@ int cba_take(CbaQueue *q, CbaNote *note, uint32_t *index) {
     return rc;
 }
 
-int cba_done(CbaQueue *q, uint32_t hmem, uint32_t index) {
+int cba_done(CbaQueue *q, uint32_t hmem, uint32_t index)
+{
     lock(q);
     int rc = -EINVAL;
     if (hmem == q->hmem && index < kCbaItems && q->running[index]) {
@@ -252,14 +266,16 @@ int cba_done(CbaQueue *q, uint32_t hmem, uint32_t index) {
     return rc;
 }
 
-void cba_finish(CbaQueue *q) {
+void cba_finish(CbaQueue *q)
+{
     lock(q);
     q->finished = 1;
     pthread_cond_broadcast(&q->ready);
     unlock(q);
 }
 
-void cba_close(CbaQueue *q, const std::string &dir, Journal *journal) {
+void cba_close(CbaQueue *q, const std::string &dir, Journal *journal)
+{
     lock(q);
     q->open = 0;
     q->finished = 1;
@@ -281,7 +297,8 @@ namespace {
 
 // Queues total notes, the k-th being notes[k % n].
 int raise_notes(const std::string &dir, int pid, const CbaNote *notes, size_t n, size_t total, Journal *journal,
-                int timeout_ms) {
+                int timeout_ms)
+{
     for (size_t i = 0; i < n; ++i) {
         if (notes[i].info_size > kCbaInfoMax || (notes[i].kind == CbaKind::Fail && notes[i].error <= 0)) {
             return -EINVAL;
@@ -323,19 +340,20 @@ int raise_notes(const std::string &dir, int pid, const CbaNote *notes, size_t n,
     return rc;
 }
 
-}  // namespace
+} // namespace
 
-int cba_raise(const std::string &dir, int pid, const CbaNote &note, uint32_t count, Journal *journal,
-              int timeout_ms) {
+int cba_raise(const std::string &dir, int pid, const CbaNote &note, uint32_t count, Journal *journal, int timeout_ms)
+{
     return raise_notes(dir, pid, &note, 1, count, journal, timeout_ms);
 }
 
-int cba_raise_all(const std::string &dir, int pid, const CbaNote *notes, size_t n, Journal *journal,
-                  int timeout_ms) {
+int cba_raise_all(const std::string &dir, int pid, const CbaNote *notes, size_t n, Journal *journal, int timeout_ms)
+{
     return raise_notes(dir, pid, notes, n, n, journal, timeout_ms);
 }
 
-int cba_stats(const std::string &dir, int pid, CbaStats *stats) {
+int cba_stats(const std::string &dir, int pid, CbaStats *stats)
+{
     CbaQueue *q = map_queue(queue_path(dir, pid));
     if (!q) {
         return -ESRCH;
@@ -345,7 +363,8 @@ int cba_stats(const std::string &dir, int pid, CbaStats *stats) {
     return 0;
 }
 
-std::vector<CbaStats> cba_report(const std::string &dir) {
+std::vector<CbaStats> cba_report(const std::string &dir)
+{
     std::vector<CbaStats> all;
     DIR *d = ::opendir(state_path(dir, kCbaDir).c_str());
     if (!d) {
@@ -364,4 +383,4 @@ std::vector<CbaStats> cba_report(const std::string &dir) {
     return all;
 }
 
-}  // namespace vboard
+} // namespace vboard

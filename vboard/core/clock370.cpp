@@ -14,26 +14,30 @@ namespace {
 
 constexpr int64_t kUsPerSecond = 1000000;
 
-std::string seconds_text(int64_t us) {
+std::string seconds_text(int64_t us)
+{
     return format("%" PRId64 ".%06" PRId64 " s", us / kUsPerSecond, us % kUsPerSecond);
 }
 
-}  // namespace
+} // namespace
 
-int64_t monotonic_us() {
+int64_t monotonic_us()
+{
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * kUsPerSecond + ts.tv_nsec / 1000;
 }
 
 // "frozen AT_US" or "running AT_US SET_MONO_US".
-int clock_set(const std::string &dir, int64_t at_us, bool running) {
+int clock_set(const std::string &dir, int64_t at_us, bool running)
+{
     std::string text = running ? format("running %" PRId64 " %" PRId64 "\n", at_us, monotonic_us())
                                : format("frozen %" PRId64 "\n", at_us);
     return write_text_file(state_path(dir, kClockState), text);
 }
 
-ClockSetting clock_setting(const std::string &dir) {
+ClockSetting clock_setting(const std::string &dir)
+{
     ClockSetting s;
     std::string text;
     if (read_text_file(state_path(dir, kClockState), &text) != 0) {
@@ -49,18 +53,20 @@ ClockSetting clock_setting(const std::string &dir) {
     return s;
 }
 
-int64_t clock_now_us(const ClockSetting &s) {
+int64_t clock_now_us(const ClockSetting &s)
+{
     if (!s.set) {
         return monotonic_us();
     }
     return s.running ? s.at_us + (monotonic_us() - s.set_mono_us) : s.at_us;
 }
 
-std::string clock_text(const ClockSetting &s) {
+std::string clock_text(const ClockSetting &s)
+{
     if (!s.set) {
         return "monotonic clock, now " + seconds_text(clock_now_us(s));
     }
     return (s.running ? "running, now " : "frozen at ") + seconds_text(clock_now_us(s));
 }
 
-}  // namespace vboard
+} // namespace vboard

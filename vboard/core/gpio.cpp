@@ -19,7 +19,8 @@ namespace {
 using PinMap = std::map<unsigned, GpioPin>;
 
 // One line per pin: "pin mode output level input".
-PinMap parse_pins(const std::string &text) {
+PinMap parse_pins(const std::string &text)
+{
     PinMap pins;
     std::istringstream in(text);
     GpioPin p;
@@ -31,7 +32,8 @@ PinMap parse_pins(const std::string &text) {
     return pins;
 }
 
-std::string pins_text(const PinMap &pins) {
+std::string pins_text(const PinMap &pins)
+{
     std::string text;
     for (const auto &entry : pins) {
         const GpioPin &p = entry.second;
@@ -40,7 +42,8 @@ std::string pins_text(const PinMap &pins) {
     return text;
 }
 
-std::string read_all(int fd) {
+std::string read_all(int fd)
+{
     std::string text;
     char buf[4096];
     ssize_t n;
@@ -52,9 +55,10 @@ std::string read_all(int fd) {
     return text;
 }
 
-}  // namespace
+} // namespace
 
-int gpio_update(const std::string &dir, unsigned pin, const std::function<int(GpioPin *)> &change) {
+int gpio_update(const std::string &dir, unsigned pin, const std::function<int(GpioPin *)> &change)
+{
     int fd = ::open(state_path(dir, kGpioState).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         return -EIO;
@@ -66,13 +70,15 @@ int gpio_update(const std::string &dir, unsigned pin, const std::function<int(Gp
     int rc = change(&p);
     pins[pin] = p;
     std::string text = pins_text(pins);
-    bool saved = ::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+    bool saved = ::ftruncate(fd, 0) == 0 &&
+                 ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
     ::flock(fd, LOCK_UN);
     ::close(fd);
     return saved ? rc : -EIO;
 }
 
-std::vector<GpioPin> gpio_pins(const std::string &dir) {
+std::vector<GpioPin> gpio_pins(const std::string &dir)
+{
     std::string text;
     read_text_file(state_path(dir, kGpioState), &text);
     std::vector<GpioPin> out;
@@ -82,9 +88,10 @@ std::vector<GpioPin> gpio_pins(const std::string &dir) {
     return out;
 }
 
-std::string gpio_pin_text(const GpioPin &p) {
+std::string gpio_pin_text(const GpioPin &p)
+{
     return format("pin %u: %s, level %u, input %u, mode %u", p.pin, p.output ? "output" : "input", p.level, p.input,
                   p.mode);
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -14,9 +14,10 @@ namespace {
 
 constexpr unsigned kFirstChannelRegister = 0x0F;
 
-}  // namespace
+} // namespace
 
-std::array<LedColour, kLedCount> leds_from_registers(const uint8_t *registers) {
+std::array<LedColour, kLedCount> leds_from_registers(const uint8_t *registers)
+{
     std::array<LedColour, kLedCount> leds;
     for (int n = 0; n < kLedCount; ++n) {
         leds[n].red = registers[kFirstChannelRegister - 3 * n];
@@ -26,7 +27,8 @@ std::array<LedColour, kLedCount> leds_from_registers(const uint8_t *registers) {
     return leds;
 }
 
-std::string leds_text(const std::array<LedColour, kLedCount> &leds) {
+std::string leds_text(const std::array<LedColour, kLedCount> &leds)
+{
     std::string text;
     for (const LedColour &led : leds) {
         text += (text.empty() ? "" : " ") + format("%02x%02x%02x", led.red, led.green, led.blue);
@@ -34,7 +36,8 @@ std::string leds_text(const std::array<LedColour, kLedCount> &leds) {
     return text;
 }
 
-int led_register_write(const std::string &dir, unsigned reg, uint8_t value, Journal *journal) {
+int led_register_write(const std::string &dir, unsigned reg, uint8_t value, Journal *journal)
+{
     if (reg >= kLedRegisterCount) {
         return -EINVAL;
     }
@@ -46,9 +49,8 @@ int led_register_write(const std::string &dir, unsigned reg, uint8_t value, Jour
     uint8_t registers[kLedRegisterCount] = {};
     ssize_t got = ::pread(fd, registers, sizeof registers, 0);
     registers[reg] = value;
-    int rc = got >= 0 && ::pwrite(fd, registers, sizeof registers, 0) == static_cast<ssize_t>(sizeof registers)
-                 ? 0
-                 : -EIO;
+    int rc = got >= 0 && ::pwrite(fd, registers, sizeof registers, 0) == static_cast<ssize_t>(sizeof registers) ? 0
+                                                                                                                : -EIO;
     if (rc == 0 && reg == kLedUpdateRegister && value == 0) {
         std::string text = leds_text(leds_from_registers(registers));
         rc = write_text_file(state_path(dir, kLeds), text + "\n") == 0 ? 0 : -EIO;
@@ -61,4 +63,4 @@ int led_register_write(const std::string &dir, unsigned reg, uint8_t value, Jour
     return rc;
 }
 
-}  // namespace vboard
+} // namespace vboard

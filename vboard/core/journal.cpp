@@ -16,13 +16,14 @@ namespace vboard {
 namespace {
 
 // Caller holds journal->lock.
-bool ensure_open(Journal *journal) {
+bool ensure_open(Journal *journal)
+{
     pid_t self = ::getpid();
     if (journal->fd >= 0 && journal->owner == self) {
         return true;
     }
     if (journal->fd >= 0) {
-        ::close(journal->fd);  // inherited from the parent: this process has its own lines
+        ::close(journal->fd); // inherited from the parent: this process has its own lines
     }
     journal->fd = ::open(journal->path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     journal->owner = self;
@@ -30,7 +31,8 @@ bool ensure_open(Journal *journal) {
     return journal->fd >= 0;
 }
 
-void write_all_at(int fd, const std::string &text, off_t offset) {
+void write_all_at(int fd, const std::string &text, off_t offset)
+{
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, offset + static_cast<off_t>(done));
@@ -42,14 +44,16 @@ void write_all_at(int fd, const std::string &text, off_t offset) {
 }
 
 // Caller holds journal->lock and the file lock.
-off_t end_of_file(int fd) {
+off_t end_of_file(int fd)
+{
     struct stat st;
     return ::fstat(fd, &st) == 0 ? st.st_size : 0;
 }
 
-}  // namespace
+} // namespace
 
-std::string format(const char *fmt, ...) {
+std::string format(const char *fmt, ...)
+{
     char buf[512];
     va_list ap;
     va_start(ap, fmt);
@@ -61,7 +65,8 @@ std::string format(const char *fmt, ...) {
     return std::string(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
 }
 
-void journal_bind(Journal *journal, const std::string &dir) {
+void journal_bind(Journal *journal, const std::string &dir)
+{
     std::lock_guard<std::mutex> guard(journal->lock);
     std::string path = state_path(dir, kJournal);
     if (path == journal->path) {
@@ -75,7 +80,8 @@ void journal_bind(Journal *journal, const std::string &dir) {
     journal->last_key.clear();
 }
 
-void journal_line(Journal *journal, const std::string &line) {
+void journal_line(Journal *journal, const std::string &line)
+{
     std::lock_guard<std::mutex> guard(journal->lock);
     if (!ensure_open(journal)) {
         return;
@@ -86,7 +92,8 @@ void journal_line(Journal *journal, const std::string &line) {
     journal->last_key.clear();
 }
 
-void journal_count(Journal *journal, const std::string &key, const char *unit, long long n) {
+void journal_count(Journal *journal, const std::string &key, const char *unit, long long n)
+{
     std::lock_guard<std::mutex> guard(journal->lock);
     if (!ensure_open(journal)) {
         return;
@@ -105,7 +112,8 @@ void journal_count(Journal *journal, const std::string &key, const char *unit, l
     journal->last_end = at + static_cast<off_t>(text.size());
 }
 
-std::vector<std::string> read_journal(const std::string &dir) {
+std::vector<std::string> read_journal(const std::string &dir)
+{
     std::vector<std::string> lines;
     std::string text;
     if (read_text_file(state_path(dir, kJournal), &text) != 0) {
@@ -119,4 +127,4 @@ std::vector<std::string> read_journal(const std::string &dir) {
     return lines;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -27,7 +27,8 @@ struct IrKind {
 };
 const IrKind kKinds[] = {{"pulse", kIrPulse}, {"space", 0}, {"timeout", kIrTimeout}};
 
-int parse_text(const std::string &text, std::vector<uint32_t> *words, std::string *error) {
+int parse_text(const std::string &text, std::vector<uint32_t> *words, std::string *error)
+{
     std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -57,7 +58,8 @@ int parse_text(const std::string &text, std::vector<uint32_t> *words, std::strin
 class Receivers {
 public:
     explicit Receivers(const std::string &dir) : dir_(state_path(dir, kIrChannelDir)) {}
-    ~Receivers() {
+    ~Receivers()
+    {
         for (auto &entry : fds_) {
             ::close(entry.second);
         }
@@ -66,7 +68,8 @@ public:
     Receivers &operator=(const Receivers &) = delete;
 
     // Writes the words to every receiver; returns the number no receiver took.
-    size_t deliver(const uint32_t *words, size_t count) {
+    size_t deliver(const uint32_t *words, size_t count)
+    {
         rescan();
         std::vector<bool> taken(count, false);
         for (auto it = fds_.begin(); it != fds_.end();) {
@@ -76,7 +79,7 @@ public:
                 le::store32(bytes, words[i]);
                 ssize_t n = ::write(it->second, bytes, sizeof bytes);
                 taken[i] = taken[i] || n == static_cast<ssize_t>(sizeof bytes);
-                gone = n < 0 && errno == EPIPE;  // a full buffer (EAGAIN) drops the word only
+                gone = n < 0 && errno == EPIPE; // a full buffer (EAGAIN) drops the word only
             }
             it = gone ? forget(it) : std::next(it);
         }
@@ -90,13 +93,15 @@ public:
 private:
     using Map = std::map<std::string, int>;
 
-    Map::iterator forget(Map::iterator it) {
+    Map::iterator forget(Map::iterator it)
+    {
         ::close(it->second);
         ::unlink((dir_ + "/" + it->first).c_str());
         return fds_.erase(it);
     }
 
-    void rescan() {
+    void rescan()
+    {
         DIR *listing = ::opendir(dir_.c_str());
         if (!listing) {
             return;
@@ -112,7 +117,7 @@ private:
             if (fd >= 0) {
                 fds_[name] = fd;
             } else if (errno == ENXIO) {
-                ::unlink(path.c_str());  // nobody reads it any more
+                ::unlink(path.c_str()); // nobody reads it any more
             }
         }
         ::closedir(listing);
@@ -122,9 +127,10 @@ private:
     Map fds_;
 };
 
-}  // namespace
+} // namespace
 
-int parse_ir_capture(const std::string &bytes, IrFormat format, std::vector<uint32_t> *words, std::string *error) {
+int parse_ir_capture(const std::string &bytes, IrFormat format, std::vector<uint32_t> *words, std::string *error)
+{
     words->clear();
     if (format == IrFormat::Detect) {
         format = bytes.find('\0') != std::string::npos ? IrFormat::Raw : IrFormat::Text;
@@ -142,7 +148,8 @@ int parse_ir_capture(const std::string &bytes, IrFormat format, std::vector<uint
     return 0;
 }
 
-uint32_t ir_word_time_us(uint32_t word) {
+uint32_t ir_word_time_us(uint32_t word)
+{
     uint32_t type = word & kIrTypeMask;
     uint32_t value = word & kIrValueMask;
     if (type == 0 && value == kIrTimeoutSpace) {
@@ -151,7 +158,8 @@ uint32_t ir_word_time_us(uint32_t word) {
     return type == 0 || type == kIrPulse || type == kIrTimeout ? value : 0;
 }
 
-std::vector<uint64_t> ir_schedule(const std::vector<uint32_t> &words, double speed) {
+std::vector<uint64_t> ir_schedule(const std::vector<uint32_t> &words, double speed)
+{
     std::vector<uint64_t> at;
     uint64_t total = 0;
     for (uint32_t w : words) {
@@ -161,7 +169,8 @@ std::vector<uint64_t> ir_schedule(const std::vector<uint32_t> &words, double spe
     return at;
 }
 
-IrFeedResult ir_feed(const std::string &dir, const std::vector<uint32_t> &words, double speed, Journal *journal) {
+IrFeedResult ir_feed(const std::string &dir, const std::vector<uint32_t> &words, double speed, Journal *journal)
+{
     IrFeedResult result;
     result.words = words.size();
     std::vector<uint64_t> at = ir_schedule(words, speed);
@@ -183,4 +192,4 @@ IrFeedResult ir_feed(const std::string &dir, const std::vector<uint32_t> &words,
     return result;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -18,28 +18,41 @@ constexpr int kModuleFunctions = 300;
 const char *const kModules[] = {"qiv_vdec", "qiv_nand", "qiv_gpu", "qiv_cbagent"};
 
 // Name parts of kernel functions: subsystem, action, object.
-const char *const kSubsystems[] = {"sys", "do", "vfs", "ext4", "ubifs", "nand", "mtd", "tcp", "ip",
-                                   "usb", "snd", "fb", "kmem", "page", "mm", "sched", "irq", "dma",
-                                   "skb", "blk", "scsi", "nfs", "sock", "pipe", "tty", "input", "i2c",
-                                   "gpio", "clk", "rtc", "wq", "timer", "signal", "proc", "sysfs", "ubi"};
-const char *const kActions[] = {"alloc", "free", "read", "write", "open", "release", "init", "exit",
-                                "map", "unmap", "get", "put", "lookup", "insert", "remove", "queue",
-                                "submit", "complete", "poll", "ioctl", "flush", "sync", "copy", "fill"};
-const char *const kObjects[] = {"",       "_page", "_pages", "_buffer", "_node", "_entry", "_locked",
-                                "_one",   "_range", "_work", "_bio",   "_req",  "_slab",  "_inode",
-                                "_dentry", "_frame", "_desc", "_ring",  "_area", "_cache"};
+const char *const kSubsystems[] = {"sys",  "do",  "vfs",  "ext4", "ubifs", "nand",   "mtd",   "tcp",   "ip",
+                                   "usb",  "snd", "fb",   "kmem", "page",  "mm",     "sched", "irq",   "dma",
+                                   "skb",  "blk", "scsi", "nfs",  "sock",  "pipe",   "tty",   "input", "i2c",
+                                   "gpio", "clk", "rtc",  "wq",   "timer", "signal", "proc",  "sysfs", "ubi"};
+const char *const kActions[] = {"alloc",  "free",     "read", "write", "open",   "release", "init",   "exit",
+                                "map",    "unmap",    "get",  "put",   "lookup", "insert",  "remove", "queue",
+                                "submit", "complete", "poll", "ioctl", "flush",  "sync",    "copy",   "fill"};
+const char *const kObjects[] = {"",        "_page",  "_pages", "_buffer", "_node", "_entry", "_locked",
+                                "_one",    "_range", "_work",  "_bio",    "_req",  "_slab",  "_inode",
+                                "_dentry", "_frame", "_desc",  "_ring",   "_area", "_cache"};
 // Allocating functions of the real kernel, always present.
-const char *const kAllocators[] = {"__get_free_pages",  "__alloc_pages_nodemask", "alloc_pages_exact",
-                                   "__alloc_skb",       "kmem_cache_alloc",       "__kmalloc",
-                                   "vmalloc",           "dma_alloc_coherent",     "do_anonymous_page",
-                                   "do_wp_page",        "__page_cache_alloc",     "grab_cache_page_write_begin",
-                                   "pte_alloc_one",     "copy_process",           "alloc_thread_info",
-                                   "pgd_alloc",         "__do_page_cache_readahead", "shmem_getpage_gfp"};
+const char *const kAllocators[] = {"__get_free_pages",
+                                   "__alloc_pages_nodemask",
+                                   "alloc_pages_exact",
+                                   "__alloc_skb",
+                                   "kmem_cache_alloc",
+                                   "__kmalloc",
+                                   "vmalloc",
+                                   "dma_alloc_coherent",
+                                   "do_anonymous_page",
+                                   "do_wp_page",
+                                   "__page_cache_alloc",
+                                   "grab_cache_page_write_begin",
+                                   "pte_alloc_one",
+                                   "copy_process",
+                                   "alloc_thread_info",
+                                   "pgd_alloc",
+                                   "__do_page_cache_readahead",
+                                   "shmem_getpage_gfp"};
 
 // A small deterministic generator (splitmix64).
 struct Rng {
     uint64_t state;
-    uint64_t next() {
+    uint64_t next()
+    {
         uint64_t z = (state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -47,7 +60,8 @@ struct Rng {
     }
     uint32_t below(uint64_t n) { return n ? static_cast<uint32_t>(next() % n) : 0; }
     // An index below n, small ones far more likely (a few owners hold most).
-    uint32_t skewed(size_t n) {
+    uint32_t skewed(size_t n)
+    {
         double u = static_cast<double>(next() >> 11) / static_cast<double>(1ull << 53);
         return static_cast<uint32_t>(static_cast<double>(n) * u * u * u);
     }
@@ -55,21 +69,24 @@ struct Rng {
 
 template <typename T, size_t N> const char *pick(Rng &rng, const T (&list)[N]) { return list[rng.below(N)]; }
 
-void add_line(std::string *text, uint32_t address, char type, const std::string &name, const char *module) {
+void add_line(std::string *text, uint32_t address, char type, const std::string &name, const char *module)
+{
     char line[160];
     int n = module ? std::snprintf(line, sizeof line, "%08x %c %s\t[%s]\n", address, type, name.c_str(), module)
                    : std::snprintf(line, sizeof line, "%08x %c %s\n", address, type, name.c_str());
     text->append(line, static_cast<size_t>(n));
 }
 
-std::string function_name(Rng &rng) {
+std::string function_name(Rng &rng)
+{
     return std::string(pick(rng, kSubsystems)) + "_" + pick(rng, kActions) + pick(rng, kObjects);
 }
 
 // Functions from address on, each followed now and then by a literal pool
 // ("$d") and opened by an ARM mapping symbol ("$a") at its own address.
 // Every function named "alloc" gives call sites inside its body.
-uint32_t add_functions(Rng &rng, uint32_t address, int count, const char *module, KernelSymbols *out) {
+uint32_t add_functions(Rng &rng, uint32_t address, int count, const char *module, KernelSymbols *out)
+{
     const size_t allocators = sizeof kAllocators / sizeof *kAllocators;
     for (int i = 0; i < count; ++i) {
         bool real_allocator = !module && static_cast<size_t>(i) < allocators;
@@ -95,9 +112,10 @@ uint32_t add_functions(Rng &rng, uint32_t address, int count, const char *module
     return address;
 }
 
-}  // namespace
+} // namespace
 
-int parse_mem_tally_key(const std::string &key, const std::string &value, MemTallyConfig *config, std::string *why) {
+int parse_mem_tally_key(const std::string &key, const std::string &value, MemTallyConfig *config, std::string *why)
+{
     uint64_t v = 0;
     bool number_ok = parse_size(value, &v) == 0;
     if (key == "mem_tally.size") {
@@ -124,7 +142,8 @@ int parse_mem_tally_key(const std::string &key, const std::string &value, MemTal
     return 1;
 }
 
-std::string mem_tally_summary(const MemTallyConfig &config) {
+std::string mem_tally_summary(const MemTallyConfig &config)
+{
     std::string table = config.file.empty() ? "generated, " + std::to_string(config.pages) + " pages (" +
                                                   std::to_string(config.pages * kMemTallyPageSize >> 20) +
                                                   " MiB), seed " + std::to_string(config.seed)
@@ -133,18 +152,21 @@ std::string mem_tally_summary(const MemTallyConfig &config) {
            "; kallsyms: " + (config.kallsyms_file.empty() ? "generated" : "given " + config.kallsyms_file);
 }
 
-uint32_t file_owner_word(unsigned major, unsigned minor, uint64_t inode) {
+uint32_t file_owner_word(unsigned major, unsigned minor, uint64_t inode)
+{
     if (major > 0xFF || minor > 0x3F || inode > 0x3FF) {
         return 0;
     }
     return kOwnerFileCache | major << 16 | minor << 10 | static_cast<uint32_t>(inode);
 }
 
-uint32_t device_owner_word(unsigned major, unsigned minor) {
+uint32_t device_owner_word(unsigned major, unsigned minor)
+{
     return major > 0xFF || minor > 0x3F ? 0 : kOwnerDeviceBuffer | major << 16 | minor << 10;
 }
 
-KernelSymbols generate_kallsyms(uint64_t seed) {
+KernelSymbols generate_kallsyms(uint64_t seed)
+{
     Rng rng{seed ^ 0x6B616C6C73796D73ull};
     KernelSymbols out;
     out.text.reserve(1u << 20);
@@ -165,7 +187,8 @@ KernelSymbols generate_kallsyms(uint64_t seed) {
     return out;
 }
 
-std::string generate_mem_tally(const MemTallyConfig &config, const BoardView &view, const KernelSymbols &symbols) {
+std::string generate_mem_tally(const MemTallyConfig &config, const BoardView &view, const KernelSymbols &symbols)
+{
     Rng rng{config.seed};
     std::vector<uint32_t> words(config.pages, kOwnerFree);
     // The kernel image at the start and a carve-out for video frames.
@@ -203,4 +226,4 @@ std::string generate_mem_tally(const MemTallyConfig &config, const BoardView &vi
     return bytes;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -19,7 +19,8 @@ namespace {
 
 constexpr char kNameTag[] = "name=";
 
-uint32_t crc32_of(const unsigned char *p, size_t n) {
+uint32_t crc32_of(const unsigned char *p, size_t n)
+{
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < n; ++i) {
         crc ^= p[i];
@@ -31,7 +32,8 @@ uint32_t crc32_of(const unsigned char *p, size_t n) {
 }
 
 // A relocatable ELF object of either class (e_type sits at the same place in both).
-bool is_module_elf(const unsigned char *p, size_t n) {
+bool is_module_elf(const unsigned char *p, size_t n)
+{
     if (n < sizeof(Elf32_Ehdr) || std::memcmp(p, ELFMAG, SELFMAG) != 0) {
         return false;
     }
@@ -41,7 +43,8 @@ bool is_module_elf(const unsigned char *p, size_t n) {
 }
 
 // The module information is NUL-separated "key=value" texts.
-std::string module_name(const char *p, size_t n) {
+std::string module_name(const char *p, size_t n)
+{
     size_t tag = sizeof kNameTag - 1;
     for (size_t i = 0; i + tag < n; ++i) {
         if ((i == 0 || p[i - 1] == '\0') && std::memcmp(p + i, kNameTag, tag) == 0) {
@@ -54,7 +57,8 @@ std::string module_name(const char *p, size_t n) {
 }
 
 // Options are kept on one line of the state file.
-std::string one_line(const std::string &options) {
+std::string one_line(const std::string &options)
+{
     std::string out;
     for (char c : options) {
         out += c == '\n' ? std::string("\\n") : std::string(1, c);
@@ -62,13 +66,15 @@ std::string one_line(const std::string &options) {
     return out;
 }
 
-int current_boot(const std::string &dir) {
+int current_boot(const std::string &dir)
+{
     std::string text;
     return read_text_file(state_path(dir, kBoots), &text) == 0 ? std::atoi(text.c_str()) : 0;
 }
 
 // "boot NAME SIZE CRC32 OPTIONS..." per line.
-std::vector<LoadedModule> parse_modules(const std::string &text) {
+std::vector<LoadedModule> parse_modules(const std::string &text)
+{
     std::vector<LoadedModule> out;
     std::istringstream in(text);
     std::string line;
@@ -84,9 +90,10 @@ std::vector<LoadedModule> parse_modules(const std::string &text) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
-ModuleImage inspect_module(const void *image, size_t size) {
+ModuleImage inspect_module(const void *image, size_t size)
+{
     const auto *p = static_cast<const unsigned char *>(image);
     ModuleImage m;
     m.size = size;
@@ -96,7 +103,8 @@ ModuleImage inspect_module(const void *image, size_t size) {
     return m;
 }
 
-int load_module(const std::string &dir, const ModuleImage &image, const std::string &options) {
+int load_module(const std::string &dir, const ModuleImage &image, const std::string &options)
+{
     if (!image.elf || image.name.empty()) {
         return -ENOEXEC;
     }
@@ -119,7 +127,8 @@ int load_module(const std::string &dir, const ModuleImage &image, const std::str
     return rc;
 }
 
-std::vector<LoadedModule> loaded_modules(const std::string &dir) {
+std::vector<LoadedModule> loaded_modules(const std::string &dir)
+{
     std::string text;
     read_text_file(state_path(dir, kModulesState), &text);
     int boot = current_boot(dir);
@@ -132,4 +141,4 @@ std::vector<LoadedModule> loaded_modules(const std::string &dir) {
     return out;
 }
 
-}  // namespace vboard
+} // namespace vboard

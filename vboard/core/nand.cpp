@@ -34,7 +34,8 @@ private:
     int fd_;
 };
 
-int pread_all(int fd, void *buf, size_t len, uint64_t off) {
+int pread_all(int fd, void *buf, size_t len, uint64_t off)
+{
     auto *p = static_cast<uint8_t *>(buf);
     while (len > 0) {
         ssize_t n = ::pread(fd, p, len, static_cast<off_t>(off));
@@ -48,7 +49,8 @@ int pread_all(int fd, void *buf, size_t len, uint64_t off) {
     return 0;
 }
 
-int pwrite_all(int fd, const void *buf, size_t len, uint64_t off) {
+int pwrite_all(int fd, const void *buf, size_t len, uint64_t off)
+{
     auto *p = static_cast<const uint8_t *>(buf);
     while (len > 0) {
         ssize_t n = ::pwrite(fd, p, len, static_cast<off_t>(off));
@@ -63,7 +65,8 @@ int pwrite_all(int fd, const void *buf, size_t len, uint64_t off) {
 }
 
 // Reads the image, with holes read as erased bytes.
-int read_image(int fd, uint64_t off, void *buf, size_t len) {
+int read_image(int fd, uint64_t off, void *buf, size_t len)
+{
     auto *p = static_cast<uint8_t *>(buf);
     uint64_t end = off + len;
     while (off < end) {
@@ -89,7 +92,8 @@ int read_image(int fd, uint64_t off, void *buf, size_t len) {
 
 // Makes the file blocks around [off, off+len) real data, so that writing part
 // of a block does not leave zeros where the NAND reads 0xFF.
-int materialise(int fd, uint64_t off, size_t len) {
+int materialise(int fd, uint64_t off, size_t len)
+{
     uint64_t a = off / kFsBlock * kFsBlock;
     uint64_t b = (off + len + kFsBlock - 1) / kFsBlock * kFsBlock;
     off_t hole = ::lseek(fd, static_cast<off_t>(a), SEEK_HOLE);
@@ -101,13 +105,15 @@ int materialise(int fd, uint64_t off, size_t len) {
     return rc != 0 ? rc : pwrite_all(fd, cover.data(), cover.size(), a);
 }
 
-int fill_erased(int fd, uint64_t off, uint64_t len) {
+int fill_erased(int fd, uint64_t off, uint64_t len)
+{
     std::vector<uint8_t> erased(static_cast<size_t>(len), kErasedByte);
     return pwrite_all(fd, erased.data(), erased.size(), off);
 }
 
 // Returns [off, off+len) to the erased state: whole file blocks become holes.
-int erase_image(int fd, uint64_t off, uint64_t len) {
+int erase_image(int fd, uint64_t off, uint64_t len)
+{
     uint64_t a = (off + kFsBlock - 1) / kFsBlock * kFsBlock;
     uint64_t b = (off + len) / kFsBlock * kFsBlock;
     if (a < b && ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(a),
@@ -118,7 +124,8 @@ int erase_image(int fd, uint64_t off, uint64_t len) {
     return fill_erased(fd, off, len);
 }
 
-int set_page_states(int fd, uint64_t first_page, uint64_t count, char state) {
+int set_page_states(int fd, uint64_t first_page, uint64_t count, char state)
+{
     std::vector<char> states(static_cast<size_t>(count), state);
     return pwrite_all(fd, states.data(), states.size(), first_page);
 }
@@ -127,25 +134,29 @@ std::string dev_name(const MtdRegion &r) { return "mtd" + std::to_string(r.unit)
 
 std::string hex(uint64_t v) { return format("0x%08llx", static_cast<unsigned long long>(v)); }
 
-void note(Nand *nand, const std::string &line) {
+void note(Nand *nand, const std::string &line)
+{
     if (nand->journal) {
         journal_line(nand->journal, line);
     }
 }
 
-uint64_t flash_operations(const Nand &nand) {
+uint64_t flash_operations(const Nand &nand)
+{
     std::string text;
     return read_text_file(state_path(nand.dir, kFlashOps), &text) == 0 ? std::strtoull(text.c_str(), nullptr, 10) : 0;
 }
 
 // Once the power is cut (and the hook returned) the flash does nothing more.
-bool power_is_cut(const Nand &nand) {
+bool power_is_cut(const Nand &nand)
+{
     return nand.board.power_cut_after != 0 && flash_operations(nand) >= nand.board.power_cut_after;
 }
 
 // Counts one flash operation and cuts the power after the last one allowed.
 // Caller holds the page-map lock, so the counter is shared by all processes.
-void count_flash_operation(Nand *nand) {
+void count_flash_operation(Nand *nand)
+{
     uint64_t limit = nand->board.power_cut_after;
     if (limit == 0) {
         return;
@@ -160,7 +171,8 @@ void count_flash_operation(Nand *nand) {
     }
 }
 
-bool program_fails(const Nand &nand, uint64_t page_abs) {
+bool program_fails(const Nand &nand, uint64_t page_abs)
+{
     for (uint64_t off : nand.board.fail_program) {
         if (off >= page_abs && off < page_abs + nand.board.nand.writesize) {
             return true;
@@ -169,7 +181,8 @@ bool program_fails(const Nand &nand, uint64_t page_abs) {
     return false;
 }
 
-bool block_is_bad(const Nand &nand, uint64_t abs) {
+bool block_is_bad(const Nand &nand, uint64_t abs)
+{
     uint64_t block = abs / nand.board.nand.erasesize;
     const auto &bad = nand.board.bad_blocks;
     return std::find(bad.begin(), bad.end(), block) != bad.end();
@@ -177,9 +190,10 @@ bool block_is_bad(const Nand &nand, uint64_t abs) {
 
 uint64_t block_of(const Nand &nand, uint64_t off) { return off / nand.board.nand.erasesize; }
 
-}  // namespace
+} // namespace
 
-int nand_open(Nand *nand, const std::string &dir, Journal *journal, std::string *error) {
+int nand_open(Nand *nand, const std::string &dir, Journal *journal, std::string *error)
+{
     if (load_state_board(dir, &nand->board, error) != 0) {
         return -1;
     }
@@ -195,7 +209,8 @@ int nand_open(Nand *nand, const std::string &dir, Journal *journal, std::string 
     return 0;
 }
 
-void nand_close(Nand *nand) {
+void nand_close(Nand *nand)
+{
     if (nand->image_fd >= 0) {
         ::close(nand->image_fd);
     }
@@ -205,7 +220,8 @@ void nand_close(Nand *nand) {
     nand->image_fd = nand->pages_fd = -1;
 }
 
-ssize_t nand_read(Nand *nand, const MtdRegion &region, uint64_t off, void *buf, size_t len) {
+ssize_t nand_read(Nand *nand, const MtdRegion &region, uint64_t off, void *buf, size_t len)
+{
     if (off >= region.size || len == 0) {
         return 0;
     }
@@ -217,14 +233,16 @@ ssize_t nand_read(Nand *nand, const MtdRegion &region, uint64_t off, void *buf, 
         return rc;
     }
     if (nand->journal) {
-        journal_count(nand->journal, format("read %s block %llu", dev_name(region).c_str(),
-                                            static_cast<unsigned long long>(block_of(*nand, off))),
+        journal_count(nand->journal,
+                      format("read %s block %llu", dev_name(region).c_str(),
+                             static_cast<unsigned long long>(block_of(*nand, off))),
                       "pages", 1);
     }
     return static_cast<ssize_t>(n);
 }
 
-ssize_t nand_program(Nand *nand, const MtdRegion &region, uint64_t off, const void *buf, size_t len) {
+ssize_t nand_program(Nand *nand, const MtdRegion &region, uint64_t off, const void *buf, size_t len)
+{
     const NandGeometry &g = nand->board.nand;
     std::string dev = dev_name(region);
     if (off % g.writesize != 0) {
@@ -273,14 +291,16 @@ ssize_t nand_program(Nand *nand, const MtdRegion &region, uint64_t off, const vo
     }
     if (nand->journal) {
         journal_count(nand->journal,
-                      format("program %s block %llu", dev.c_str(), static_cast<unsigned long long>(block_of(*nand, off))),
+                      format("program %s block %llu", dev.c_str(),
+                             static_cast<unsigned long long>(block_of(*nand, off))),
                       "pages", 1);
     }
     count_flash_operation(nand);
     return static_cast<ssize_t>(n);
 }
 
-int nand_erase(Nand *nand, const MtdRegion &region, uint64_t start, uint64_t len) {
+int nand_erase(Nand *nand, const MtdRegion &region, uint64_t start, uint64_t len)
+{
     const NandGeometry &g = nand->board.nand;
     std::string dev = dev_name(region);
     if (start % g.erasesize != 0 || len % g.erasesize != 0 || len == 0) {
@@ -314,11 +334,13 @@ int nand_erase(Nand *nand, const MtdRegion &region, uint64_t start, uint64_t len
     return 0;
 }
 
-int nand_is_bad(const Nand &nand, const MtdRegion &region, uint64_t off) {
+int nand_is_bad(const Nand &nand, const MtdRegion &region, uint64_t off)
+{
     return block_is_bad(nand, region.base + off) ? 1 : 0;
 }
 
-int nand_peek(Nand *nand, uint64_t offset, void *buf, size_t len) {
+int nand_peek(Nand *nand, uint64_t offset, void *buf, size_t len)
+{
     if (offset > nand->board.nand.size || len > nand->board.nand.size - offset) {
         return -EINVAL;
     }
@@ -326,7 +348,8 @@ int nand_peek(Nand *nand, uint64_t offset, void *buf, size_t len) {
     return read_image(nand->image_fd, offset, buf, len);
 }
 
-int nand_seed(Nand *nand, uint64_t offset, const void *buf, size_t len) {
+int nand_seed(Nand *nand, uint64_t offset, const void *buf, size_t len)
+{
     const NandGeometry &g = nand->board.nand;
     if (offset > g.size || len > g.size - offset) {
         return -EINVAL;
@@ -344,4 +367,4 @@ int nand_seed(Nand *nand, uint64_t offset, const void *buf, size_t len) {
     return rc != 0 ? rc : set_page_states(nand->pages_fd, first, last - first + 1, kPageProgrammed);
 }
 
-}  // namespace vboard
+} // namespace vboard

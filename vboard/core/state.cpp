@@ -18,7 +18,8 @@ namespace vboard {
 
 namespace {
 
-int size_file(const std::string &path, uint64_t size, std::string *error) {
+int size_file(const std::string &path, uint64_t size, std::string *error)
+{
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = "cannot create " + path + ": " + std::strerror(errno);
@@ -36,11 +37,13 @@ int size_file(const std::string &path, uint64_t size, std::string *error) {
     return rc == 0 ? 0 : -1;
 }
 
-std::string seed_path(const std::string &seed_dir, const std::string &file) {
+std::string seed_path(const std::string &seed_dir, const std::string &file)
+{
     return file.empty() || file[0] == '/' || seed_dir.empty() ? file : seed_dir + "/" + file;
 }
 
-int apply_seed(Nand *nand, const Seed &seed, const std::string &seed_dir, std::string *error) {
+int apply_seed(Nand *nand, const Seed &seed, const std::string &seed_dir, std::string *error)
+{
     std::string path = seed_path(seed_dir, seed.file);
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
@@ -63,7 +66,8 @@ int apply_seed(Nand *nand, const Seed &seed, const std::string &seed_dir, std::s
 
 // The board's seeds go into a NAND that was just made, as if flashed at the
 // factory; a failed seed leaves no half-seeded NAND behind.
-int seed_fresh_nand(const std::string &dir, const std::string &seed_dir, std::string *error) {
+int seed_fresh_nand(const std::string &dir, const std::string &seed_dir, std::string *error)
+{
     Nand nand;
     int rc = nand_open(&nand, dir, nullptr, error);
     for (size_t i = 0; rc == 0 && i < nand.board.seeds.size(); ++i) {
@@ -77,13 +81,14 @@ int seed_fresh_nand(const std::string &dir, const std::string &seed_dir, std::st
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 std::string state_path(const std::string &dir, const char *name) { return dir + "/" + name; }
 
 std::string default_seed_dir(const std::string &bin_dir) { return bin_dir + "/../share/vboard"; }
 
-int read_text_file(const std::string &path, std::string *text) {
+int read_text_file(const std::string &path, std::string *text)
+{
     std::ifstream in(path);
     if (!in) {
         return -1;
@@ -94,7 +99,8 @@ int read_text_file(const std::string &path, std::string *text) {
     return 0;
 }
 
-int write_text_file(const std::string &path, const std::string &text) {
+int write_text_file(const std::string &path, const std::string &text)
+{
     std::string tmp = path + ".new";
     {
         std::ofstream out(tmp, std::ios::trunc);
@@ -105,7 +111,8 @@ int write_text_file(const std::string &path, const std::string &text) {
     return std::rename(tmp.c_str(), path.c_str()) == 0 ? 0 : -1;
 }
 
-int load_state_board(const std::string &dir, BoardConfig *board, std::string *error) {
+int load_state_board(const std::string &dir, BoardConfig *board, std::string *error)
+{
     if (load_board_file(state_path(dir, kBoardFile), board, error) != 0) {
         return -1;
     }
@@ -114,7 +121,8 @@ int load_state_board(const std::string &dir, BoardConfig *board, std::string *er
 }
 
 int prepare_state(const std::string &dir, const std::string *board_text, std::string *error,
-                  const std::string &seed_dir) {
+                  const std::string &seed_dir)
+{
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
         *error = "cannot create " + dir + ": " + std::strerror(errno);
         return -1;
@@ -151,7 +159,8 @@ int prepare_state(const std::string &dir, const std::string *board_text, std::st
     return 0;
 }
 
-int next_boot(const std::string &dir) {
+int next_boot(const std::string &dir)
+{
     std::string text;
     int boots = 0;
     if (read_text_file(state_path(dir, kBoots), &text) == 0) {
@@ -162,4 +171,4 @@ int next_boot(const std::string &dir) {
     return boots;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -12,7 +12,8 @@
 
 namespace vboard {
 
-bool on_board() {
+bool on_board()
+{
     const char *board = std::getenv(kBoardEnv);
     char ns[64];
     ssize_t n = ::readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
@@ -34,7 +35,8 @@ bool on_board() {
     return base && std::strcmp(base + 1, "vboard") == 0;
 }
 
-void power_cut_board() {
+void power_cut_board()
+{
     if (on_board()) {
         // Every process of the board stops before any of them runs again.
         ::kill(1, kPowerCutSignal);
@@ -46,7 +48,8 @@ void power_cut_board() {
     }
 }
 
-void reset_board_soon() {
+void reset_board_soon()
+{
     if (on_board()) {
         ::kill(1, reboot_signal());
         return;
@@ -57,4 +60,4 @@ void reset_board_soon() {
     }).detach();
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -1,5 +1,6 @@
 // What the device models do to the board as a whole.
-#pragma once
+#ifndef VBOARD_LIB_BOARD_LINK_H
+#define VBOARD_LIB_BOARD_LINK_H
 
 namespace vboard {
 
@@ -14,4 +15,6 @@ bool on_board();
 // board this process is killed after the same delay.
 void reset_board_soon();
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -17,7 +17,8 @@ constexpr unsigned long kBspReboot = 0x6208;
 constexpr unsigned kMiscMajor = 10;
 constexpr unsigned kBspMinor = 240;
 
-std::string process_name() {
+std::string process_name()
+{
     std::string name;
     if (read_text_file("/proc/self/comm", &name) != 0) {
         return "?";
@@ -31,11 +32,14 @@ std::string process_name() {
 class BspFile : public EmulatedFile {
 public:
     BspFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     dev_t rdev() const override { return makedev(kMiscMajor, kBspMinor); }
 
-    int ioctl(unsigned long request, void *) override {
+    int ioctl(unsigned long request, void *) override
+    {
         if (request != kBspReboot) {
             journal_ioctl(journal_, path(), format("0x%08lx", request), -ENOTTY);
             return -ENOTTY;
@@ -59,13 +63,14 @@ private:
 bool is_bsp_path(const std::string &path) { return path == "/dev/bsp"; }
 
 int open_bsp(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-             std::string *) {
+             std::string *)
+{
     *file = std::make_shared<BspFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kBspDevice = {is_bsp_path, open_bsp};
 
-}  // namespace vboard
+} // namespace vboard

@@ -31,7 +31,8 @@ struct BlockFunctions {
     int32_t (*free)(uint32_t) = nullptr;
 };
 
-BlockFunctions block_functions() {
+BlockFunctions block_functions()
+{
     BlockFunctions f;
     f.alloc = reinterpret_cast<uint32_t (*)(uint32_t)>(::dlsym(RTLD_DEFAULT, "x_kmem_block_alloc"));
     f.map = reinterpret_cast<void *(*)(uint32_t)>(::dlsym(RTLD_DEFAULT, "x_kmem_block_map"));
@@ -40,7 +41,8 @@ BlockFunctions block_functions() {
     return f;
 }
 
-void write_item(CbItem *item, const CbaNote &note) {
+void write_item(CbItem *item, const CbaNote &note)
+{
     item->nfy_fct = static_cast<uintptr_t>(note.fct);
     item->nfy_tag = note.tag;
     item->cb_info_sz = note.info_size;
@@ -54,10 +56,13 @@ void write_item(CbItem *item, const CbaNote &note) {
 class CbagentFile : public EmulatedFile {
 public:
     CbagentFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
-    ~CbagentFile() override {
-        if (queue_ && owner_ == ::getpid()) {  // a forked child's close leaves the parent's driver alone
+    ~CbagentFile() override
+    {
+        if (queue_ && owner_ == ::getpid()) { // a forked child's close leaves the parent's driver alone
             cba_close(queue_, dir_, journal_);
             blocks_.unmap(items_);
             blocks_.free(hmem_);
@@ -66,12 +71,16 @@ public:
 
     dev_t rdev() const override { return makedev(kMiscMajor, kCbagentMinor); }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         auto *words = static_cast<CbaRequest *>(arg);
         switch (request) {
-        case CBA_GET_CB_INFO: return get_cb_info(words);
-        case CBA_FINISH: return finish();
-        case CB_DONE: return done(words);
+        case CBA_GET_CB_INFO:
+            return get_cb_info(words);
+        case CBA_FINISH:
+            return finish();
+        case CB_DONE:
+            return done(words);
         default:
             journal_ioctl(journal_, path(), format("0x%08lx", request), -ENOTTY);
             return -ENOTTY;
@@ -80,7 +89,8 @@ public:
 
 private:
     // 0, or -errno when the block or the queue cannot be made.
-    int ensure_driver() {
+    int ensure_driver()
+    {
         std::lock_guard<std::mutex> guard(setup_lock_);
         if (queue_) {
             return 0;
@@ -106,7 +116,8 @@ private:
         return 0;
     }
 
-    int get_cb_info(CbaRequest *words) {
+    int get_cb_info(CbaRequest *words)
+    {
         int rc = !words ? -EFAULT : static_cast<int>(words->word[0]) != ::getpid() ? -EINVAL : ensure_driver();
         std::string what = "CBA_GET_CB_INFO";
         if (rc == 0) {
@@ -125,7 +136,8 @@ private:
         return rc;
     }
 
-    int finish() {
+    int finish()
+    {
         int rc = ensure_driver();
         if (rc == 0) {
             cba_finish(queue_);
@@ -134,7 +146,8 @@ private:
         return rc;
     }
 
-    int done(const CbaRequest *words) {
+    int done(const CbaRequest *words)
+    {
         int rc = !words ? -EFAULT : ensure_driver();
         std::string what = "CB_DONE";
         if (rc == 0) {
@@ -157,14 +170,15 @@ private:
 
 bool is_cbagent_path(const std::string &path) { return path == kCbaDevicePath; }
 
-int open_cbagent(const DeviceContext &context, const std::string &path, int flags,
-                 std::shared_ptr<EmulatedFile> *file, std::string *) {
+int open_cbagent(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
+                 std::string *)
+{
     *file = std::make_shared<CbagentFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kCbagentDevice = {is_cbagent_path, open_cbagent};
 
-}  // namespace vboard
+} // namespace vboard

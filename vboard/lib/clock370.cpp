@@ -30,26 +30,30 @@ struct ClockCache {
     bool flush_at_exit = false;
 };
 
-ClockCache &cache() {
-    static ClockCache *c = new ClockCache;  // outlives every thread and the exit handlers
+ClockCache &cache()
+{
+    static ClockCache *c = new ClockCache; // outlives every thread and the exit handlers
     return *c;
 }
 
 // Caller holds the lock.
-void journal_calls(ClockCache &c) {
+void journal_calls(ClockCache &c)
+{
     if (c.unjournalled > 0 && c.journal) {
         journal_count(c.journal, "syscall 370", "calls", c.unjournalled);
     }
     c.unjournalled = 0;
 }
 
-void journal_at_exit() {
+void journal_at_exit()
+{
     ClockCache &c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     journal_calls(c);
 }
 
-long clock_call(const char *dir, Journal *journal, const long args[6]) {
+long clock_call(const char *dir, Journal *journal, const long args[6])
+{
     if (args[0] != kClockService) {
         return -EINVAL;
     }
@@ -82,8 +86,8 @@ long clock_call(const char *dir, Journal *journal, const long args[6]) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const SyscallModel kClockSyscallModel = {kClockSyscall, clock_call};
 
-}  // namespace vboard
+} // namespace vboard

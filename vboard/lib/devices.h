@@ -2,7 +2,8 @@
 // descriptor (normally a memfd, so that poll, dup and fork behave) registered in a
 // table with the model that serves it. Devices whose data comes from
 // outside use a real channel (a FIFO) instead.
-#pragma once
+#ifndef VBOARD_LIB_DEVICES_H
+#define VBOARD_LIB_DEVICES_H
 
 #include <sys/types.h>
 
@@ -18,7 +19,7 @@ namespace vboard {
 
 // What a device model gets when one of its paths is opened.
 struct DeviceContext {
-    std::string dir;  // state directory
+    std::string dir; // state directory
     BoardConfig board;
     Journal *journal = nullptr;
 };
@@ -64,8 +65,8 @@ struct DeviceType {
     bool (*matches)(const std::string &path);
     // Returns 0 with *file set (a device) or *content set (a kernel text
     // file served from memory), or a negative errno value.
-    int (*open)(const DeviceContext &context, const std::string &path, int flags,
-                std::shared_ptr<EmulatedFile> *file, std::string *content);
+    int (*open)(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
+                std::string *content);
 };
 
 // The device types, one per model file.
@@ -99,4 +100,6 @@ std::string result_text(long result);
 // "EIO" for EIO (the number when it has no name).
 std::string errno_text(int error);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -33,23 +33,23 @@ constexpr int kMaxFds = 4096;
 constexpr const char kMemfdTag[] = "vboard:";
 constexpr const char kMemfdLinkPrefix[] = "/memfd:vboard:";
 
-const DeviceType *const kDeviceTypes[] = {&kMtdDevice, &kProcMtdFile, &kI2cDevice, &kBspDevice, &kLircDevice,
-                                             &kGpioDevice, &kTtyDevice, &kDrvUartDevice,
-                                             &kMemTallyFile, &kKallsymsFile,
-                                             &kCbagentDevice};
+const DeviceType *const kDeviceTypes[] = {&kMtdDevice,    &kProcMtdFile,  &kI2cDevice,    &kBspDevice,
+                                          &kLircDevice,   &kGpioDevice,   &kTtyDevice,    &kDrvUartDevice,
+                                          &kMemTallyFile, &kKallsymsFile, &kCbagentDevice};
 
 const SyscallModel *const kSyscallModels[] = {&kClockSyscallModel, &kInitModuleSyscallModel};
 
 // On the real-kernel board (scripts/vm) the kernel and the board module serve
 // these; the library passes them through and models only the board-only rest.
 constexpr const char kRealKernelEnv[] = "VBOARD_REAL_KERNEL";
-const void *const kKernelServed[] = {&kMtdDevice,    &kProcMtdFile,  &kI2cDevice,
-                                     &kBspDevice,    &kLircDevice,   &kKallsymsFile,
-                                     &kInitModuleSyscallModel};
+const void *const kKernelServed[] = {&kMtdDevice,    &kProcMtdFile,           &kI2cDevice, &kBspDevice, &kLircDevice,
+                                     &kKallsymsFile, &kInitModuleSyscallModel};
 
-bool served_by_kernel(const void *model) {
+bool served_by_kernel(const void *model)
+{
     static const bool real_kernel = std::getenv(kRealKernelEnv) != nullptr;
-    return real_kernel && std::find(std::begin(kKernelServed), std::end(kKernelServed), model) != std::end(kKernelServed);
+    return real_kernel &&
+           std::find(std::begin(kKernelServed), std::end(kKernelServed), model) != std::end(kKernelServed);
 }
 
 // An emulated descriptor and the memfd inode it was registered with: a
@@ -69,24 +69,26 @@ std::atomic<int> live_count{0};
 // table, and parent and child both let it go.
 void lock_table_for_fork() { table_lock.lock(); }
 void unlock_table_after_fork() { table_lock.unlock(); }
-[[maybe_unused]] const int table_fork_guard =
-    pthread_atfork(lock_table_for_fork, unlock_table_after_fork, unlock_table_after_fork);
+[[maybe_unused]] const int table_fork_guard = pthread_atfork(lock_table_for_fork, unlock_table_after_fork,
+                                                             unlock_table_after_fork);
 
 // Empties a slot and hands its file back, to be dropped once the table is
 // let go: a file's destructor may wait for a thread that uses the table (a
 // terminal's relay draining its output on close).
-std::shared_ptr<EmulatedFile> release_slot(Slot *slot) {
+std::shared_ptr<EmulatedFile> release_slot(Slot *slot)
+{
     if (slot->file) {
         live_count.fetch_sub(1, std::memory_order_release);
     }
     return std::move(slot->file);
 }
 
-std::shared_ptr<EmulatedFile> lookup(int fd) {
+std::shared_ptr<EmulatedFile> lookup(int fd)
+{
     if (live_count.load(std::memory_order_acquire) == 0 || fd < 0 || fd >= kMaxFds) {
         return nullptr;
     }
-    std::shared_ptr<EmulatedFile> stale;  // dropped after the lock
+    std::shared_ptr<EmulatedFile> stale; // dropped after the lock
     std::lock_guard<std::mutex> guard(table_lock);
     Slot &slot = table[fd];
     if (slot.file && vb_real_inode(fd) != slot.inode) {
@@ -95,9 +97,10 @@ std::shared_ptr<EmulatedFile> lookup(int fd) {
     return slot.file;
 }
 
-void put(int fd, std::shared_ptr<EmulatedFile> file) {
+void put(int fd, std::shared_ptr<EmulatedFile> file)
+{
     uint64_t inode = file ? vb_real_inode(fd) : 0;
-    std::shared_ptr<EmulatedFile> old;  // dropped after the lock
+    std::shared_ptr<EmulatedFile> old; // dropped after the lock
     std::lock_guard<std::mutex> guard(table_lock);
     old = release_slot(&table[fd]);
     if (file) {
@@ -109,24 +112,28 @@ void put(int fd, std::shared_ptr<EmulatedFile> file) {
 
 // Built on first use: the constructor below may run before this file's
 // static objects are initialised, and it must outlive threads still at work.
-Journal &process_journal() {
+Journal &process_journal()
+{
     static Journal *journal = new Journal;
     return *journal;
 }
 
-long fail(int error) {
+long fail(int error)
+{
     errno = error;
     return -1;
 }
 
 long finish(long result) { return result < 0 ? fail(static_cast<int>(-result)) : result; }
 
-const char *state_dir() {
+const char *state_dir()
+{
     const char *dir = std::getenv(kStateEnv);
     return dir && *dir == '/' ? dir : nullptr;
 }
 
-const DeviceType *device_type_of(const char *path) {
+const DeviceType *device_type_of(const char *path)
+{
     if (!path || (std::strncmp(path, "/dev/", 5) != 0 && std::strncmp(path, "/proc/", 6) != 0)) {
         return nullptr;
     }
@@ -139,13 +146,13 @@ const DeviceType *device_type_of(const char *path) {
     return nullptr;
 }
 
-std::string flags_text(int flags) {
+std::string flags_text(int flags)
+{
     static const struct {
         int bit;
         const char *name;
-    } kNames[] = {{O_CREAT, "O_CREAT"}, {O_EXCL, "O_EXCL"},         {O_NOCTTY, "O_NOCTTY"},
-                  {O_TRUNC, "O_TRUNC"}, {O_APPEND, "O_APPEND"},     {O_NONBLOCK, "O_NONBLOCK"},
-                  {O_SYNC, "O_SYNC"},   {O_CLOEXEC, "O_CLOEXEC"}};
+    } kNames[] = {{O_CREAT, "O_CREAT"},   {O_EXCL, "O_EXCL"},         {O_NOCTTY, "O_NOCTTY"}, {O_TRUNC, "O_TRUNC"},
+                  {O_APPEND, "O_APPEND"}, {O_NONBLOCK, "O_NONBLOCK"}, {O_SYNC, "O_SYNC"},     {O_CLOEXEC, "O_CLOEXEC"}};
     int acc = flags & O_ACCMODE;
     std::string text = acc == O_RDONLY ? "O_RDONLY" : acc == O_WRONLY ? "O_WRONLY" : "O_RDWR";
     for (const auto &n : kNames) {
@@ -160,7 +167,8 @@ std::string flags_text(int flags) {
 bool readable(const EmulatedFile &f) { return (f.flags() & O_ACCMODE) != O_WRONLY; }
 bool writable(const EmulatedFile &f) { return (f.flags() & O_ACCMODE) != O_RDONLY; }
 
-int load_context(const char *dir, DeviceContext *context) {
+int load_context(const char *dir, DeviceContext *context)
+{
     std::string error;
     if (load_state_board(dir, &context->board, &error) != 0) {
         return -ENODEV;
@@ -171,16 +179,19 @@ int load_context(const char *dir, DeviceContext *context) {
     return 0;
 }
 
-int make_memfd(const std::string &name, int flags) {
+int make_memfd(const std::string &name, int flags)
+{
     return static_cast<int>(::memfd_create(name.c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0));
 }
 
-int memfd_or_error(const std::string &name, int flags) {
+int memfd_or_error(const std::string &name, int flags)
+{
     int fd = make_memfd(name, flags);
     return fd < 0 ? -errno : fd;
 }
 
-int serve_content(const std::string &path, const std::string &content, int flags) {
+int serve_content(const std::string &path, const std::string &content, int flags)
+{
     int fd = make_memfd("vboard-content:" + path, flags);
     if (fd < 0) {
         return -errno;
@@ -198,7 +209,8 @@ int serve_content(const std::string &path, const std::string &content, int flags
 }
 
 // Opens an emulated path: a descriptor, or a negative errno value.
-int open_emulated(const DeviceType &type, const char *dir, const std::string &path, int flags, bool journal) {
+int open_emulated(const DeviceType &type, const char *dir, const std::string &path, int flags, bool journal)
+{
     DeviceContext context;
     int rc = load_context(dir, &context);
     if (rc != 0) {
@@ -227,7 +239,8 @@ int open_emulated(const DeviceType &type, const char *dir, const std::string &pa
     return fd;
 }
 
-void adopt(const char *dir, int fd, const std::string &path, int flags) {
+void adopt(const char *dir, int fd, const std::string &path, int flags)
+{
     const DeviceType *type = device_type_of(path.c_str());
     DeviceContext context;
     std::shared_ptr<EmulatedFile> file;
@@ -239,7 +252,8 @@ void adopt(const char *dir, int fd, const std::string &path, int flags) {
 
 // A program started with emulated descriptors (inherited across exec) gets
 // them back into its table.
-void adopt_inherited_descriptors() {
+void adopt_inherited_descriptors()
+{
     const char *dir = state_dir();
     if (!dir) {
         return;
@@ -259,7 +273,7 @@ void adopt_inherited_descriptors() {
         }
         link[n] = '\0';
         if (std::strncmp(link, channels.c_str(), channels.size()) == 0) {
-            adopt(dir, fd, kIrDevicePath, O_RDONLY);  // the receiver's FIFOs
+            adopt(dir, fd, kIrDevicePath, O_RDONLY); // the receiver's FIFOs
             continue;
         }
         size_t prefix = sizeof kMemfdLinkPrefix - 1;
@@ -280,7 +294,8 @@ void adopt_inherited_descriptors() {
 __attribute__((constructor)) void on_load() { adopt_inherited_descriptors(); }
 
 // Runs op on the descriptor's file position (devices without one ignore it).
-template <typename Op> ssize_t at_position(int fd, EmulatedFile &file, Op op) {
+template <typename Op> ssize_t at_position(int fd, EmulatedFile &file, Op op)
+{
     if (file.size() < 0) {
         return op(0);
     }
@@ -293,28 +308,32 @@ template <typename Op> ssize_t at_position(int fd, EmulatedFile &file, Op op) {
     return n;
 }
 
-}  // namespace
+} // namespace
 
-std::string errno_text(int error) {
+std::string errno_text(int error)
+{
     const char *name = ::strerrorname_np(error);
     return name ? name : std::to_string(error);
 }
 
-std::string result_text(long result) {
+std::string result_text(long result)
+{
     return result >= 0 ? " = " + std::to_string(result) : " = -1 " + errno_text(static_cast<int>(-result));
 }
 
-void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result) {
+void journal_ioctl(Journal *journal, const std::string &path, const std::string &what, int result)
+{
     journal_line(journal, "ioctl " + path + " " + what + result_text(result));
 }
 
-}  // namespace vboard
+} // namespace vboard
 
 using namespace vboard;
 
 extern "C" {
 
-int vb_open(const char *path, int flags, mode_t, int *result) {
+int vb_open(const char *path, int flags, mode_t, int *result)
+{
     const char *dir = state_dir();
     const DeviceType *type = dir ? device_type_of(path) : nullptr;
     if (!type) {
@@ -326,16 +345,19 @@ int vb_open(const char *path, int flags, mode_t, int *result) {
 
 // Files of emulated devices are read and written through their descriptor's
 // model; kernel text files are plain memory files.
-static ssize_t cookie_read(void *cookie, char *buf, size_t n) {
+static ssize_t cookie_read(void *cookie, char *buf, size_t n)
+{
     return vb_read(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), buf, n);
 }
 
-static ssize_t cookie_write(void *cookie, const char *buf, size_t n) {
+static ssize_t cookie_write(void *cookie, const char *buf, size_t n)
+{
     ssize_t rc = vb_write(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), buf, n);
     return rc < 0 ? 0 : rc;
 }
 
-static int cookie_seek(void *cookie, off64_t *offset, int whence) {
+static int cookie_seek(void *cookie, off64_t *offset, int whence)
+{
     int64_t pos = vb_lseek(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), *offset, whence);
     if (pos < 0) {
         return -1;
@@ -344,18 +366,25 @@ static int cookie_seek(void *cookie, off64_t *offset, int whence) {
     return 0;
 }
 
-static int cookie_close(void *cookie) {
+static int cookie_close(void *cookie)
+{
     int fd = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
     vb_forget(fd);
     return vb_real_close(fd);
 }
 
-static int fopen_flags(const char *mode) {
+static int fopen_flags(const char *mode)
+{
     int flags = O_RDONLY;
     switch (mode[0]) {
-    case 'w': flags = O_WRONLY | O_CREAT | O_TRUNC; break;
-    case 'a': flags = O_WRONLY | O_CREAT | O_APPEND; break;
-    default: break;
+    case 'w':
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        break;
+    default:
+        break;
     }
     for (const char *m = mode + 1; *m; ++m) {
         if (*m == '+') {
@@ -369,7 +398,8 @@ static int fopen_flags(const char *mode) {
     return flags;
 }
 
-int vb_fopen(const char *path, const char *mode, FILE **result) {
+int vb_fopen(const char *path, const char *mode, FILE **result)
+{
     const char *dir = state_dir();
     const DeviceType *type = dir && mode ? device_type_of(path) : nullptr;
     if (!type) {
@@ -397,7 +427,8 @@ int vb_fopen(const char *path, const char *mode, FILE **result) {
 
 int vb_is_emulated(int fd) { return lookup(fd) != nullptr; }
 
-ssize_t vb_read(int fd, void *buf, size_t n) {
+ssize_t vb_read(int fd, void *buf, size_t n)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f || !readable(*f)) {
         return fail(EBADF);
@@ -408,7 +439,8 @@ ssize_t vb_read(int fd, void *buf, size_t n) {
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->read_at(pos, buf, n); }));
 }
 
-ssize_t vb_write(int fd, const void *buf, size_t n) {
+ssize_t vb_write(int fd, const void *buf, size_t n)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f || !writable(*f)) {
         return fail(EBADF);
@@ -419,7 +451,8 @@ ssize_t vb_write(int fd, const void *buf, size_t n) {
     return finish(at_position(fd, *f, [&](uint64_t pos) { return f->write_at(pos, buf, n); }));
 }
 
-ssize_t vb_pread(int fd, void *buf, size_t n, int64_t offset) {
+ssize_t vb_pread(int fd, void *buf, size_t n, int64_t offset)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f || !readable(*f)) {
         return fail(EBADF);
@@ -430,7 +463,8 @@ ssize_t vb_pread(int fd, void *buf, size_t n, int64_t offset) {
     return offset < 0 ? fail(EINVAL) : finish(f->read_at(static_cast<uint64_t>(offset), buf, n));
 }
 
-ssize_t vb_pwrite(int fd, const void *buf, size_t n, int64_t offset) {
+ssize_t vb_pwrite(int fd, const void *buf, size_t n, int64_t offset)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f || !writable(*f)) {
         return fail(EBADF);
@@ -441,7 +475,8 @@ ssize_t vb_pwrite(int fd, const void *buf, size_t n, int64_t offset) {
     return offset < 0 ? fail(EINVAL) : finish(f->write_at(static_cast<uint64_t>(offset), buf, n));
 }
 
-int64_t vb_lseek(int fd, int64_t offset, int whence) {
+int64_t vb_lseek(int fd, int64_t offset, int whence)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f) {
         return fail(EBADF);
@@ -459,11 +494,13 @@ int64_t vb_lseek(int fd, int64_t offset, int whence) {
 }
 
 // Requests that the kernel answers for every descriptor, before any driver.
-static bool is_generic_request(unsigned long request) {
+static bool is_generic_request(unsigned long request)
+{
     return request == FIONBIO || request == FIOASYNC || request == FIOCLEX || request == FIONCLEX;
 }
 
-int vb_ioctl(int fd, unsigned long request, void *arg) {
+int vb_ioctl(int fd, unsigned long request, void *arg)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (f && is_generic_request(request)) {
         return vb_real_ioctl(fd, request, arg);
@@ -474,13 +511,15 @@ int vb_ioctl(int fd, unsigned long request, void *arg) {
     return f ? static_cast<int>(finish(f->ioctl(request, arg))) : static_cast<int>(fail(EBADF));
 }
 
-void vb_stat_fields(int fd, mode_t *mode, dev_t *rdev) {
+void vb_stat_fields(int fd, mode_t *mode, dev_t *rdev)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     *mode = S_IFCHR | 0660;
     *rdev = f ? f->rdev() : 0;
 }
 
-int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev) {
+int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev)
+{
     const char *dir = state_dir();
     const DeviceType *type = dir ? device_type_of(path) : nullptr;
     if (!type) {
@@ -501,7 +540,8 @@ int vb_path_stat(const char *path, mode_t *mode, dev_t *rdev) {
     return 1;
 }
 
-void vb_forget(int fd) {
+void vb_forget(int fd)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (!f) {
         return;
@@ -510,13 +550,15 @@ void vb_forget(int fd) {
     journal_line(&process_journal(), "close " + f->path());
 }
 
-void vb_forget_range(unsigned first, unsigned last) {
+void vb_forget_range(unsigned first, unsigned last)
+{
     for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kMaxFds); ++fd) {
         vb_forget(static_cast<int>(fd));
     }
 }
 
-void vb_duplicated(int oldfd, int newfd) {
+void vb_duplicated(int oldfd, int newfd)
+{
     if (newfd < 0 || newfd >= kMaxFds) {
         return;
     }
@@ -526,30 +568,36 @@ void vb_duplicated(int oldfd, int newfd) {
     }
 }
 
-void vb_line_settings(int fd, const void *termios) {
+void vb_line_settings(int fd, const void *termios)
+{
     std::shared_ptr<EmulatedFile> f = lookup(fd);
     if (f) {
         f->line_settings(termios);
     }
 }
 
-int vb_syscall(long number, const long args[6], long *result) {
+int vb_syscall(long number, const long args[6], long *result)
+{
     int fd = static_cast<int>(args[0]);
     switch (number) {
     case SYS_read:
-        if (!vb_is_emulated(fd)) return 0;
+        if (!vb_is_emulated(fd))
+            return 0;
         *result = vb_read(fd, reinterpret_cast<void *>(args[1]), static_cast<size_t>(args[2]));
         return 1;
     case SYS_write:
-        if (!vb_is_emulated(fd)) return 0;
+        if (!vb_is_emulated(fd))
+            return 0;
         *result = vb_write(fd, reinterpret_cast<const void *>(args[1]), static_cast<size_t>(args[2]));
         return 1;
     case SYS_ioctl:
-        if (!vb_is_emulated(fd)) return 0;
+        if (!vb_is_emulated(fd))
+            return 0;
         *result = vb_ioctl(fd, static_cast<unsigned long>(args[1]), reinterpret_cast<void *>(args[2]));
         return 1;
     case SYS_close:
-        if (!vb_is_emulated(fd)) return 0;
+        if (!vb_is_emulated(fd))
+            return 0;
         vb_forget(fd);
         *result = vb_real_close(fd);
         return 1;
@@ -567,4 +615,4 @@ int vb_syscall(long number, const long args[6], long *result) {
     return 0;
 }
 
-}  // extern "C"
+} // extern "C"

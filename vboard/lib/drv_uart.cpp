@@ -43,7 +43,9 @@ const UartRequest kRequests[] = {
 class DrvUartFile : public EmulatedFile {
 public:
     DrvUartFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     dev_t rdev() const override { return makedev(kMiscMajor, kDrvUartMinor); }
     bool is_channel() const override { return true; }
@@ -52,7 +54,8 @@ public:
     int open_channel(int flags) override { return uart_open_rx(dir_, kPort, flags); }
 
     // In polling mode the driver answers at once, with nothing when nothing came.
-    ssize_t read_channel(int fd, void *buf, size_t n) override {
+    ssize_t read_channel(int fd, void *buf, size_t n) override
+    {
         pollfd input = {fd, POLLIN, 0};
         if (polling_ && ::poll(&input, 1, 0) == 0) {
             return 0;
@@ -66,13 +69,16 @@ public:
     }
 
     // One journal line per write, so that tests see how the data was sent.
-    ssize_t write_channel(int, const void *buf, size_t n) override {
+    ssize_t write_channel(int, const void *buf, size_t n) override
+    {
         int rc = uart_append_tx(dir_, kPort, buf, n);
-        journal_line(journal_, std::string("write ") + kPort + " bytes " + std::to_string(n) + (rc ? result_text(rc) : ""));
+        journal_line(journal_,
+                     std::string("write ") + kPort + " bytes " + std::to_string(n) + (rc ? result_text(rc) : ""));
         return rc ? rc : static_cast<ssize_t>(n);
     }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         auto value = reinterpret_cast<uintptr_t>(arg);
         for (const UartRequest &r : kRequests) {
             if (r.number != request) {
@@ -86,7 +92,8 @@ public:
             if (rc == 0 && r.number == kSetMode) {
                 polling_ = value == kPollingMode;
             }
-            journal_ioctl(journal_, path(), takes_value ? format("%s %lu", r.name, static_cast<unsigned long>(value)) : r.name, rc);
+            journal_ioctl(journal_, path(),
+                          takes_value ? format("%s %lu", r.name, static_cast<unsigned long>(value)) : r.name, rc);
             return rc;
         }
         journal_ioctl(journal_, path(), format("0x%08lx", request), -ENOTTY);
@@ -96,19 +103,20 @@ public:
 private:
     std::string dir_;
     Journal *journal_;
-    std::atomic<bool> polling_{false};  // set by one thread, read by a reader
+    std::atomic<bool> polling_{false}; // set by one thread, read by a reader
 };
 
 bool is_drv_uart_path(const std::string &path) { return path == "/dev/drv_uart2"; }
 
-int open_drv_uart(const DeviceContext &context, const std::string &path, int flags,
-                  std::shared_ptr<EmulatedFile> *file, std::string *) {
+int open_drv_uart(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
+                  std::string *)
+{
     *file = std::make_shared<DrvUartFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kDrvUartDevice = {is_drv_uart_path, open_drv_uart};
 
-}  // namespace vboard
+} // namespace vboard

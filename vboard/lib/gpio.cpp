@@ -19,7 +19,7 @@ constexpr unsigned long kGpioSetData = 0x40046703;
 constexpr unsigned long kGpioGetData = 0x80046704;
 constexpr unsigned kMiscMajor = 10;
 constexpr unsigned kGpioMinor = 243;
-constexpr unsigned kModeOutput = 1;  // pin config's second field: drive the third field's level
+constexpr unsigned kModeOutput = 1; // pin config's second field: drive the third field's level
 
 struct GpioWord {
     unsigned pin, second, third;
@@ -32,11 +32,14 @@ uint32_t with_third(uint32_t w, unsigned third) { return (w & 0x00FFFFFF) | (thi
 class GpioFile : public EmulatedFile {
 public:
     GpioFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     dev_t rdev() const override { return makedev(kMiscMajor, kGpioMinor); }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         auto *word = static_cast<uint32_t *>(arg);
         if (request != kGpioPinConfig && request != kGpioInoutSelect && request != kGpioSetData &&
             request != kGpioGetData) {
@@ -83,7 +86,7 @@ public:
         default: {
             unsigned level = 0;
             rc = rc ? rc : gpio_update(dir_, w.pin, [&](GpioPin *p) {
-                level = p->output ? p->level : p->input;  // an output reads back what it drives
+                level = p->output ? p->level : p->input; // an output reads back what it drives
                 return 0;
             });
             if (rc == 0) {
@@ -105,13 +108,14 @@ private:
 bool is_gpio_path(const std::string &path) { return path == "/dev/gpio"; }
 
 int open_gpio(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-              std::string *) {
+              std::string *)
+{
     *file = std::make_shared<GpioFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kGpioDevice = {is_gpio_path, open_gpio};
 
-}  // namespace vboard
+} // namespace vboard

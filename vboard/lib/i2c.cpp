@@ -23,7 +23,7 @@ constexpr unsigned kI2cMajor = 89;
 // The request record; the data address is pointer-width, so the record is
 // 36 bytes on the board and 40 on a 64-bit host.
 struct I2cRequest {
-    uint8_t address;  // 7-bit
+    uint8_t address; // 7-bit
     uint8_t zero1;
     uint16_t reg;
     uint8_t reg_length;
@@ -47,19 +47,24 @@ BOARD_ILP32_ASSERT(offsetof(I2cRequest, word32) == 32, "word 32");
 class I2cFile : public EmulatedFile {
 public:
     I2cFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     dev_t rdev() const override { return makedev(kI2cMajor, 0); }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         const auto *req = static_cast<const I2cRequest *>(arg);
         switch (request) {
         case kI2cSetup: {
             int rc = req ? 0 : -EFAULT;
-            journal_ioctl(journal_, path(), req ? format("I2C_SETUP %u %u", req->setup28, req->setup29) : "I2C_SETUP", rc);
+            journal_ioctl(journal_, path(), req ? format("I2C_SETUP %u %u", req->setup28, req->setup29) : "I2C_SETUP",
+                          rc);
             return rc;
         }
-        case kI2cWrite: return write_register(req);
+        case kI2cWrite:
+            return write_register(req);
         default: {
             int rc = -ENOTTY;
             journal_ioctl(journal_, path(), format("0x%08lx", request), rc);
@@ -69,7 +74,8 @@ public:
     }
 
 private:
-    int write_register(const I2cRequest *req) {
+    int write_register(const I2cRequest *req)
+    {
         if (!req || !req->data) {
             journal_ioctl(journal_, path(), "I2C_WRITE", -EFAULT);
             return -EFAULT;
@@ -78,7 +84,7 @@ private:
         std::string what = format("I2C_WRITE 0x%02x reg 0x%02x value 0x%02x", req->address, req->reg, value);
         int rc = 0;
         if (req->address != kLedControllerAddress) {
-            rc = -ENXIO;  // nobody acknowledges on the bus
+            rc = -ENXIO; // nobody acknowledges on the bus
         } else if (req->reg_length != 1 || req->reg >= kLedRegisterCount) {
             rc = -EINVAL;
         } else {
@@ -95,13 +101,14 @@ private:
 bool is_i2c_path(const std::string &path) { return path == "/dev/i2c"; }
 
 int open_i2c(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-             std::string *) {
+             std::string *)
+{
     *file = std::make_shared<I2cFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kI2cDevice = {is_i2c_path, open_i2c};
 
-}  // namespace vboard
+} // namespace vboard

@@ -21,7 +21,8 @@
 
 #define EXPORT __attribute__((visibility("default")))
 
-static void *resolve(void **slot, const char *name) {
+static void *resolve(void **slot, const char *name)
+{
     void *fn = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
     if (!fn) {
         fn = dlsym(RTLD_NEXT, name);
@@ -54,14 +55,15 @@ static int wants_mode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFIL
 
 static mode_t mode_arg(int flags, va_list ap) { return wants_mode(flags) ? (mode_t)va_arg(ap, int) : 0; }
 
-#define OPEN_BODY(real_call)                                  \
-    int result;                                               \
-    if (vb_open(path, flags, mode, &result)) {                \
-        return result;                                        \
-    }                                                         \
+#define OPEN_BODY(real_call)                                                                                           \
+    int result;                                                                                                        \
+    if (vb_open(path, flags, mode, &result)) {                                                                         \
+        return result;                                                                                                 \
+    }                                                                                                                  \
     return real_call;
 
-EXPORT int open(const char *path, int flags, ...) {
+EXPORT int open(const char *path, int flags, ...)
+{
     va_list ap;
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
@@ -69,7 +71,8 @@ EXPORT int open(const char *path, int flags, ...) {
     OPEN_BODY(REAL(open)(path, flags, mode))
 }
 
-EXPORT int open64(const char *path, int flags, ...) {
+EXPORT int open64(const char *path, int flags, ...)
+{
     va_list ap;
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
@@ -78,7 +81,8 @@ EXPORT int open64(const char *path, int flags, ...) {
 }
 
 /* Relative paths are never emulated, so the directory does not matter. */
-EXPORT int openat(int dirfd, const char *path, int flags, ...) {
+EXPORT int openat(int dirfd, const char *path, int flags, ...)
+{
     va_list ap;
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
@@ -86,7 +90,8 @@ EXPORT int openat(int dirfd, const char *path, int flags, ...) {
     OPEN_BODY(REAL(openat)(dirfd, path, flags, mode))
 }
 
-EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
+EXPORT int openat64(int dirfd, const char *path, int flags, ...)
+{
     va_list ap;
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
@@ -94,37 +99,44 @@ EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
     OPEN_BODY(REAL(openat64)(dirfd, path, flags, mode))
 }
 
-EXPORT int __open_2(const char *path, int flags) {
+EXPORT int __open_2(const char *path, int flags)
+{
     mode_t mode = 0;
     OPEN_BODY(REAL(__open_2)(path, flags))
 }
 
-EXPORT int __open64_2(const char *path, int flags) {
+EXPORT int __open64_2(const char *path, int flags)
+{
     mode_t mode = 0;
     OPEN_BODY(REAL(__open64_2)(path, flags))
 }
 
-EXPORT int __openat_2(int dirfd, const char *path, int flags) {
+EXPORT int __openat_2(int dirfd, const char *path, int flags)
+{
     mode_t mode = 0;
     OPEN_BODY(REAL(__openat_2)(dirfd, path, flags))
 }
 
-EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
+EXPORT int __openat64_2(int dirfd, const char *path, int flags)
+{
     mode_t mode = 0;
     OPEN_BODY(REAL(__openat64_2)(dirfd, path, flags))
 }
 
-EXPORT FILE *fopen(const char *path, const char *mode) {
+EXPORT FILE *fopen(const char *path, const char *mode)
+{
     FILE *result;
     return vb_fopen(path, mode, &result) ? result : REAL(fopen)(path, mode);
 }
 
-EXPORT FILE *fopen64(const char *path, const char *mode) {
+EXPORT FILE *fopen64(const char *path, const char *mode)
+{
     FILE *result;
     return vb_fopen(path, mode, &result) ? result : REAL(fopen64)(path, mode);
 }
 
-EXPORT int close(int fd) {
+EXPORT int close(int fd)
+{
     if (vb_is_emulated(fd)) {
         vb_forget(fd);
     }
@@ -135,7 +147,8 @@ EXPORT int close(int fd) {
 REAL_SLOT(close_range); REAL_SLOT(closefrom);
 // clang-format on
 
-EXPORT int close_range(unsigned first, unsigned last, int flags) {
+EXPORT int close_range(unsigned first, unsigned last, int flags)
+{
     int rc = REAL(close_range)(first, last, flags);
     if (rc == 0 && !(flags & CLOSE_RANGE_CLOEXEC)) {
         vb_forget_range(first, last);
@@ -143,36 +156,44 @@ EXPORT int close_range(unsigned first, unsigned last, int flags) {
     return rc;
 }
 
-EXPORT void closefrom(int lowfd) {
+EXPORT void closefrom(int lowfd)
+{
     REAL(closefrom)(lowfd);
     vb_forget_range(lowfd < 0 ? 0 : (unsigned)lowfd, ~0u);
 }
 
-EXPORT ssize_t read(int fd, void *buf, size_t n) {
+EXPORT ssize_t read(int fd, void *buf, size_t n)
+{
     return vb_is_emulated(fd) ? vb_read(fd, buf, n) : REAL(read)(fd, buf, n);
 }
 
-EXPORT ssize_t write(int fd, const void *buf, size_t n) {
+EXPORT ssize_t write(int fd, const void *buf, size_t n)
+{
     return vb_is_emulated(fd) ? vb_write(fd, buf, n) : REAL(write)(fd, buf, n);
 }
 
-EXPORT ssize_t pread(int fd, void *buf, size_t n, off_t offset) {
+EXPORT ssize_t pread(int fd, void *buf, size_t n, off_t offset)
+{
     return vb_is_emulated(fd) ? vb_pread(fd, buf, n, offset) : REAL(pread)(fd, buf, n, offset);
 }
 
-EXPORT ssize_t pread64(int fd, void *buf, size_t n, off64_t offset) {
+EXPORT ssize_t pread64(int fd, void *buf, size_t n, off64_t offset)
+{
     return vb_is_emulated(fd) ? vb_pread(fd, buf, n, offset) : REAL(pread64)(fd, buf, n, offset);
 }
 
-EXPORT ssize_t pwrite(int fd, const void *buf, size_t n, off_t offset) {
+EXPORT ssize_t pwrite(int fd, const void *buf, size_t n, off_t offset)
+{
     return vb_is_emulated(fd) ? vb_pwrite(fd, buf, n, offset) : REAL(pwrite)(fd, buf, n, offset);
 }
 
-EXPORT ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t offset) {
+EXPORT ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t offset)
+{
     return vb_is_emulated(fd) ? vb_pwrite(fd, buf, n, offset) : REAL(pwrite64)(fd, buf, n, offset);
 }
 
-EXPORT off_t lseek(int fd, off_t offset, int whence) {
+EXPORT off_t lseek(int fd, off_t offset, int whence)
+{
     if (!vb_is_emulated(fd)) {
         return REAL(lseek)(fd, offset, whence);
     }
@@ -184,7 +205,8 @@ EXPORT off_t lseek(int fd, off_t offset, int whence) {
     return (off_t)pos;
 }
 
-EXPORT off64_t lseek64(int fd, off64_t offset, int whence) {
+EXPORT off64_t lseek64(int fd, off64_t offset, int whence)
+{
     return vb_is_emulated(fd) ? vb_lseek(fd, offset, whence) : REAL(lseek64)(fd, offset, whence);
 }
 
@@ -194,7 +216,8 @@ int vb_real_close(int fd) { return REAL(close)(fd); }
 
 ssize_t vb_real_read(int fd, void *buf, size_t n) { return REAL(read)(fd, buf, n); }
 
-uint64_t vb_real_inode(int fd) {
+uint64_t vb_real_inode(int fd)
+{
     struct stat64 st;
     return REAL(fstat64)(fd, &st) == 0 ? (uint64_t)st.st_ino : 0;
 }
@@ -203,7 +226,8 @@ static void *one_arg(va_list ap) { return va_arg(ap, void *); }
 
 int vb_real_ioctl(int fd, unsigned long request, void *arg) { return REAL(ioctl)(fd, request, arg); }
 
-EXPORT int ioctl(int fd, unsigned long request, ...) {
+EXPORT int ioctl(int fd, unsigned long request, ...)
+{
     va_list ap;
     va_start(ap, request);
     void *arg = one_arg(ap);
@@ -215,7 +239,8 @@ EXPORT int ioctl(int fd, unsigned long request, ...) {
 /* The 64-bit-time ioctl of 32-bit glibc. */
 REAL_SLOT(__ioctl_time64);
 int __ioctl_time64(int fd, unsigned long request, ...);
-EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
+EXPORT int __ioctl_time64(int fd, unsigned long request, ...)
+{
     va_list ap;
     va_start(ap, request);
     void *arg = one_arg(ap);
@@ -224,35 +249,39 @@ EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
 }
 #endif
 
-#define FIX_STAT(rc, fd, st)                                   \
-    if ((rc) == 0 && vb_is_emulated(fd)) {                     \
-        mode_t mode_;                                          \
-        dev_t rdev_;                                           \
-        vb_stat_fields(fd, &mode_, &rdev_);                    \
-        (st)->st_mode = mode_;                                 \
-        (st)->st_rdev = rdev_;                                 \
-        (st)->st_size = 0;                                     \
+#define FIX_STAT(rc, fd, st)                                                                                           \
+    if ((rc) == 0 && vb_is_emulated(fd)) {                                                                             \
+        mode_t mode_;                                                                                                  \
+        dev_t rdev_;                                                                                                   \
+        vb_stat_fields(fd, &mode_, &rdev_);                                                                            \
+        (st)->st_mode = mode_;                                                                                         \
+        (st)->st_rdev = rdev_;                                                                                         \
+        (st)->st_size = 0;                                                                                             \
     }
 
-EXPORT int fstat(int fd, struct stat *st) {
+EXPORT int fstat(int fd, struct stat *st)
+{
     int rc = REAL(fstat)(fd, st);
     FIX_STAT(rc, fd, st)
     return rc;
 }
 
-EXPORT int fstat64(int fd, struct stat64 *st) {
+EXPORT int fstat64(int fd, struct stat64 *st)
+{
     int rc = REAL(fstat64)(fd, st);
     FIX_STAT(rc, fd, st)
     return rc;
 }
 
-EXPORT int __fxstat(int ver, int fd, struct stat *st) {
+EXPORT int __fxstat(int ver, int fd, struct stat *st)
+{
     int rc = REAL(__fxstat)(ver, fd, st);
     FIX_STAT(rc, fd, st)
     return rc;
 }
 
-EXPORT int __fxstat64(int ver, int fd, struct stat64 *st) {
+EXPORT int __fxstat64(int ver, int fd, struct stat64 *st)
+{
     int rc = REAL(__fxstat64)(ver, fd, st);
     FIX_STAT(rc, fd, st)
     return rc;
@@ -273,83 +302,84 @@ int __lxstat64(int ver, const char *path, struct stat64 *st);
 
 static const char kTemplateNode[] = "/dev/null";
 
-#define PATH_STAT(path, st, real_call_on)                        \
-    mode_t mode_;                                                \
-    dev_t rdev_;                                                 \
-    int emulated_ = vb_path_stat(path, &mode_, &rdev_);          \
-    if (emulated_ == 0) {                                        \
-        return real_call_on(path);                               \
-    }                                                            \
-    if (emulated_ < 0 || real_call_on(kTemplateNode) != 0) {     \
-        return -1;                                               \
-    }                                                            \
-    (st)->st_mode = mode_;                                       \
-    (st)->st_rdev = rdev_;                                       \
-    (st)->st_size = 0;                                           \
+#define PATH_STAT(path, st, real_call_on)                                                                              \
+    mode_t mode_;                                                                                                      \
+    dev_t rdev_;                                                                                                       \
+    int emulated_ = vb_path_stat(path, &mode_, &rdev_);                                                                \
+    if (emulated_ == 0) {                                                                                              \
+        return real_call_on(path);                                                                                     \
+    }                                                                                                                  \
+    if (emulated_ < 0 || real_call_on(kTemplateNode) != 0) {                                                           \
+        return -1;                                                                                                     \
+    }                                                                                                                  \
+    (st)->st_mode = mode_;                                                                                             \
+    (st)->st_rdev = rdev_;                                                                                             \
+    (st)->st_size = 0;                                                                                                 \
     return 0;
 
-EXPORT int stat(const char *path, struct stat *st) {
+EXPORT int stat(const char *path, struct stat *st){
 #define CALL(p) REAL(stat)(p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int stat64(const char *path, struct stat64 *st) {
+EXPORT int stat64(const char *path, struct stat64 *st){
 #define CALL(p) REAL(stat64)(p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int lstat(const char *path, struct stat *st) {
+EXPORT int lstat(const char *path, struct stat *st){
 #define CALL(p) REAL(lstat)(p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int lstat64(const char *path, struct stat64 *st) {
+EXPORT int lstat64(const char *path, struct stat64 *st){
 #define CALL(p) REAL(lstat64)(p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int __xstat(int ver, const char *path, struct stat *st) {
+EXPORT int __xstat(int ver, const char *path, struct stat *st){
 #define CALL(p) REAL(__xstat)(ver, p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int __xstat64(int ver, const char *path, struct stat64 *st) {
+EXPORT int __xstat64(int ver, const char *path, struct stat64 *st){
 #define CALL(p) REAL(__xstat64)(ver, p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int __lxstat(int ver, const char *path, struct stat *st) {
+EXPORT int __lxstat(int ver, const char *path, struct stat *st){
 #define CALL(p) REAL(__lxstat)(ver, p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int __lxstat64(int ver, const char *path, struct stat64 *st) {
+EXPORT int __lxstat64(int ver, const char *path, struct stat64 *st){
 #define CALL(p) REAL(__lxstat64)(ver, p, st)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
 /* Absolute paths only (the directory descriptor does not matter then). */
-EXPORT int fstatat(int dirfd, const char *path, struct stat *st, int flags) {
+EXPORT int fstatat(int dirfd, const char *path, struct stat *st, int flags){
 #define CALL(p) REAL(fstatat)(dirfd, p, st, flags)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int fstatat64(int dirfd, const char *path, struct stat64 *st, int flags) {
+EXPORT int fstatat64(int dirfd, const char *path, struct stat64 *st, int flags){
 #define CALL(p) REAL(fstatat64)(dirfd, p, st, flags)
     PATH_STAT(path, st, CALL)
 #undef CALL
 }
 
-EXPORT int statx(int dirfd, const char *path, int flags, unsigned mask, struct statx *stx) {
+EXPORT int statx(int dirfd, const char *path, int flags, unsigned mask, struct statx *stx)
+{
     mode_t mode;
     dev_t rdev;
     int emulated = vb_path_stat(path, &mode, &rdev);
@@ -367,7 +397,8 @@ EXPORT int statx(int dirfd, const char *path, int flags, unsigned mask, struct s
 }
 
 /* Returns 1 with *result set when the path is emulated, else 0. */
-static int emulated_access(const char *path, int how, int *result) {
+static int emulated_access(const char *path, int how, int *result)
+{
     mode_t mode;
     dev_t rdev;
     int emulated = vb_path_stat(path, &mode, &rdev);
@@ -382,12 +413,14 @@ static int emulated_access(const char *path, int how, int *result) {
     return 1;
 }
 
-EXPORT int access(const char *path, int how) {
+EXPORT int access(const char *path, int how)
+{
     int result;
     return emulated_access(path, how, &result) ? result : REAL(access)(path, how);
 }
 
-EXPORT int faccessat(int dirfd, const char *path, int how, int flags) {
+EXPORT int faccessat(int dirfd, const char *path, int how, int flags)
+{
     int result;
     return emulated_access(path, how, &result) ? result : REAL(faccessat)(dirfd, path, how, flags);
 }
@@ -397,34 +430,41 @@ EXPORT int faccessat(int dirfd, const char *path, int how, int flags) {
 REAL_SLOT(getxattr); REAL_SLOT(lgetxattr); REAL_SLOT(listxattr); REAL_SLOT(llistxattr);
 // clang-format on
 
-static int is_emulated_path(const char *path) {
+static int is_emulated_path(const char *path)
+{
     mode_t mode;
     dev_t rdev;
     return vb_path_stat(path, &mode, &rdev) != 0;
 }
 
-static ssize_t no_attribute(void) {
+static ssize_t no_attribute(void)
+{
     errno = ENODATA;
     return -1;
 }
 
-EXPORT ssize_t getxattr(const char *path, const char *name, void *value, size_t size) {
+EXPORT ssize_t getxattr(const char *path, const char *name, void *value, size_t size)
+{
     return is_emulated_path(path) ? no_attribute() : REAL(getxattr)(path, name, value, size);
 }
 
-EXPORT ssize_t lgetxattr(const char *path, const char *name, void *value, size_t size) {
+EXPORT ssize_t lgetxattr(const char *path, const char *name, void *value, size_t size)
+{
     return is_emulated_path(path) ? no_attribute() : REAL(lgetxattr)(path, name, value, size);
 }
 
-EXPORT ssize_t listxattr(const char *path, char *list, size_t size) {
+EXPORT ssize_t listxattr(const char *path, char *list, size_t size)
+{
     return is_emulated_path(path) ? 0 : REAL(listxattr)(path, list, size);
 }
 
-EXPORT ssize_t llistxattr(const char *path, char *list, size_t size) {
+EXPORT ssize_t llistxattr(const char *path, char *list, size_t size)
+{
     return is_emulated_path(path) ? 0 : REAL(llistxattr)(path, list, size);
 }
 
-static int duplicated(int oldfd, int newfd) {
+static int duplicated(int oldfd, int newfd)
+{
     if (newfd >= 0) {
         vb_duplicated(oldfd, newfd);
     }
@@ -433,7 +473,8 @@ static int duplicated(int oldfd, int newfd) {
 
 EXPORT int dup(int fd) { return duplicated(fd, REAL(dup)(fd)); }
 
-EXPORT int dup2(int oldfd, int newfd) {
+EXPORT int dup2(int oldfd, int newfd)
+{
     if (oldfd == newfd) {
         return REAL(dup2)(oldfd, newfd);
     }
@@ -444,7 +485,8 @@ EXPORT int dup3(int oldfd, int newfd, int flags) { return duplicated(oldfd, REAL
 
 static int is_dup_command(int cmd) { return cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC; }
 
-EXPORT int fcntl(int fd, int cmd, ...) {
+EXPORT int fcntl(int fd, int cmd, ...)
+{
     va_list ap;
     va_start(ap, cmd);
     void *arg = one_arg(ap);
@@ -453,7 +495,8 @@ EXPORT int fcntl(int fd, int cmd, ...) {
     return is_dup_command(cmd) ? duplicated(fd, rc) : rc;
 }
 
-EXPORT int fcntl64(int fd, int cmd, ...) {
+EXPORT int fcntl64(int fd, int cmd, ...)
+{
     va_list ap;
     va_start(ap, cmd);
     void *arg = one_arg(ap);
@@ -466,7 +509,8 @@ EXPORT int fcntl64(int fd, int cmd, ...) {
  * would not keep all of them: it has no parity). */
 REAL_SLOT(tcsetattr);
 
-EXPORT int tcsetattr(int fd, int action, const struct termios *t) {
+EXPORT int tcsetattr(int fd, int action, const struct termios *t)
+{
     int rc = REAL(tcsetattr)(fd, action, t);
     if (rc == 0 && vb_is_emulated(fd)) {
         vb_line_settings(fd, t);
@@ -474,7 +518,8 @@ EXPORT int tcsetattr(int fd, int action, const struct termios *t) {
     return rc;
 }
 
-EXPORT long syscall(long number, ...) {
+EXPORT long syscall(long number, ...)
+{
     long args[6];
     va_list ap;
     va_start(ap, number);

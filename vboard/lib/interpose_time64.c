@@ -11,7 +11,8 @@
 
 #define EXPORT __attribute__((visibility("default")))
 
-static void *resolve(void **slot, const char *name) {
+static void *resolve(void **slot, const char *name)
+{
     void *fn = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
     if (!fn) {
         fn = dlsym(RTLD_NEXT, name);
@@ -34,15 +35,16 @@ int __fstatat64_time64(int dirfd, const char *path, struct stat *st, int flags);
 
 /* Emulated paths: the record of the host's template node with the
  * device's type and number. Returns 0 when the path is not emulated. */
-static int path_stat(const char *path, struct stat *st, int *result) {
+static int path_stat(const char *path, struct stat *st, int *result)
+{
     mode_t mode;
     dev_t rdev;
     int emulated = vb_path_stat(path, &mode, &rdev);
     if (emulated == 0) {
         return 0;
     }
-    int (*real)(const char *, struct stat *) =
-        (int (*)(const char *, struct stat *))resolve(&real_stat_time64, "__stat64_time64");
+    int (*real)(const char *, struct stat *) = (int (*)(const char *, struct stat *))resolve(&real_stat_time64,
+                                                                                             "__stat64_time64");
     *result = emulated < 0 || real("/dev/null", st) != 0 ? -1 : 0;
     if (*result == 0) {
         st->st_mode = mode;
@@ -52,7 +54,8 @@ static int path_stat(const char *path, struct stat *st, int *result) {
     return 1;
 }
 
-EXPORT int __stat64_time64(const char *path, struct stat *st) {
+EXPORT int __stat64_time64(const char *path, struct stat *st)
+{
     int result;
     if (path_stat(path, st, &result)) {
         return result;
@@ -60,7 +63,8 @@ EXPORT int __stat64_time64(const char *path, struct stat *st) {
     return ((int (*)(const char *, struct stat *))resolve(&real_stat_time64, "__stat64_time64"))(path, st);
 }
 
-EXPORT int __lstat64_time64(const char *path, struct stat *st) {
+EXPORT int __lstat64_time64(const char *path, struct stat *st)
+{
     int result;
     if (path_stat(path, st, &result)) {
         return result;
@@ -68,16 +72,18 @@ EXPORT int __lstat64_time64(const char *path, struct stat *st) {
     return ((int (*)(const char *, struct stat *))resolve(&real_lstat_time64, "__lstat64_time64"))(path, st);
 }
 
-EXPORT int __fstatat64_time64(int dirfd, const char *path, struct stat *st, int flags) {
+EXPORT int __fstatat64_time64(int dirfd, const char *path, struct stat *st, int flags)
+{
     int result;
     if (path_stat(path, st, &result)) {
         return result;
     }
-    return ((int (*)(int, const char *, struct stat *, int))resolve(&real_fstatat_time64, "__fstatat64_time64"))(
-        dirfd, path, st, flags);
+    return ((int (*)(int, const char *, struct stat *, int))resolve(&real_fstatat_time64,
+                                                                    "__fstatat64_time64"))(dirfd, path, st, flags);
 }
 
-EXPORT int __fstat64_time64(int fd, struct stat *st) {
+EXPORT int __fstat64_time64(int fd, struct stat *st)
+{
     int (*real)(int, struct stat *) = (int (*)(int, struct stat *))resolve(&real_fstat_time64, "__fstat64_time64");
     int rc = real(fd, st);
     if (rc == 0 && vb_is_emulated(fd)) {
@@ -91,7 +97,8 @@ EXPORT int __fstat64_time64(int fd, struct stat *st) {
     return rc;
 }
 
-EXPORT int __fcntl_time64(int fd, int cmd, ...) {
+EXPORT int __fcntl_time64(int fd, int cmd, ...)
+{
     va_list ap;
     va_start(ap, cmd);
     void *arg = va_arg(ap, void *);

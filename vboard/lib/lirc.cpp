@@ -30,7 +30,9 @@ std::atomic<unsigned> channel_serial{0};
 class LircFile : public EmulatedFile {
 public:
     LircFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     dev_t rdev() const override { return makedev(kLircMajor, 0); }
     bool is_channel() const override { return true; }
@@ -38,7 +40,8 @@ public:
     // A FIFO opened for reading and writing never reports end of file, so an
     // empty receiver blocks (or gives EAGAIN) as a real one does. It is named
     // only once open, so that a feeder never takes it for a stale one.
-    int open_channel(int flags) override {
+    int open_channel(int flags) override
+    {
         std::string dir = state_path(dir_, kIrChannelDir);
         ::mkdir(dir.c_str(), 0755);
         std::string name = dir + "/" + std::to_string(::getpid()) + "." + std::to_string(++channel_serial);
@@ -58,7 +61,8 @@ public:
     }
 
     // Only whole words, as the kernel's mode-2 read.
-    ssize_t read_channel(int fd, void *buf, size_t n) override {
+    ssize_t read_channel(int fd, void *buf, size_t n) override
+    {
         if (n < sizeof(uint32_t) || n % sizeof(uint32_t) != 0) {
             return -EINVAL;
         }
@@ -70,7 +74,8 @@ public:
         return got;
     }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         auto *value = static_cast<uint32_t *>(arg);
         int rc = 0;
         std::string what;
@@ -97,7 +102,7 @@ public:
             break;
         default:
             what = format("0x%08lx", request);
-            rc = -ENOTTY;  // a receiver only: no sending, no timeout settings
+            rc = -ENOTTY; // a receiver only: no sending, no timeout settings
             break;
         }
         journal_ioctl(journal_, path(), what, rc);
@@ -105,7 +110,8 @@ public:
     }
 
 private:
-    static int put(uint32_t *value, uint32_t v) {
+    static int put(uint32_t *value, uint32_t v)
+    {
         if (!value) {
             return -EFAULT;
         }
@@ -120,13 +126,14 @@ private:
 bool is_lirc_path(const std::string &path) { return path == kIrDevicePath; }
 
 int open_lirc(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-              std::string *) {
+              std::string *)
+{
     *file = std::make_shared<LircFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kLircDevice = {is_lirc_path, open_lirc};
 
-}  // namespace vboard
+} // namespace vboard

@@ -28,7 +28,8 @@ constexpr int kCachedFilesDepth = 2;
 constexpr size_t kMaxCachedFiles = 64;
 
 // Numeric entries of a /proc directory.
-std::vector<uint32_t> numeric_entries(const std::string &dir) {
+std::vector<uint32_t> numeric_entries(const std::string &dir)
+{
     std::vector<uint32_t> ids;
     if (DIR *d = ::opendir(dir.c_str())) {
         while (struct dirent *e = ::readdir(d)) {
@@ -43,7 +44,8 @@ std::vector<uint32_t> numeric_entries(const std::string &dir) {
     return ids;
 }
 
-std::vector<uint32_t> live_threads() {
+std::vector<uint32_t> live_threads()
+{
     std::vector<uint32_t> threads;
     for (uint32_t pid : numeric_entries("/proc")) {
         std::vector<uint32_t> tids = numeric_entries("/proc/" + std::to_string(pid) + "/task");
@@ -53,7 +55,8 @@ std::vector<uint32_t> live_threads() {
     return threads;
 }
 
-void collect_cached_files(const std::string &dir, int depth, std::vector<uint32_t> *words) {
+void collect_cached_files(const std::string &dir, int depth, std::vector<uint32_t> *words)
+{
     DIR *d = ::opendir(dir.c_str());
     if (!d) {
         return;
@@ -75,7 +78,8 @@ void collect_cached_files(const std::string &dir, int depth, std::vector<uint32_
     ::closedir(d);
 }
 
-std::vector<uint32_t> block_devices() {
+std::vector<uint32_t> block_devices()
+{
     std::vector<uint32_t> words;
     if (DIR *d = ::opendir("/dev")) {
         while (struct dirent *e = ::readdir(d)) {
@@ -91,7 +95,8 @@ std::vector<uint32_t> block_devices() {
     return words;
 }
 
-void sort_unique(std::vector<uint32_t> *words, size_t limit) {
+void sort_unique(std::vector<uint32_t> *words, size_t limit)
+{
     std::sort(words->begin(), words->end());
     words->erase(std::unique(words->begin(), words->end()), words->end());
     if (words->size() > limit) {
@@ -99,7 +104,8 @@ void sort_unique(std::vector<uint32_t> *words, size_t limit) {
     }
 }
 
-BoardView board_view() {
+BoardView board_view()
+{
     BoardView view;
     view.threads = live_threads();
     collect_cached_files(kCachedFilesRoot, kCachedFilesDepth, &view.file_words);
@@ -110,7 +116,8 @@ BoardView board_view() {
 }
 
 // A given file: absolute, or relative to the state directory.
-int read_given(const DeviceContext &context, const std::string &file, std::string *content) {
+int read_given(const DeviceContext &context, const std::string &file, std::string *content)
+{
     std::ifstream in(file[0] == '/' ? file : context.dir + "/" + file, std::ios::binary);
     if (!in) {
         return -ENOENT;
@@ -125,7 +132,8 @@ bool is_mem_tally(const std::string &path) { return path == kMemTallyPath; }
 bool is_kallsyms(const std::string &path) { return path == kKallsymsPath; }
 
 int open_mem_tally(const DeviceContext &context, const std::string &, int flags, std::shared_ptr<EmulatedFile> *,
-                   std::string *content) {
+                   std::string *content)
+{
     const MemTallyConfig &config = context.board.mem_tally;
     if ((flags & O_ACCMODE) != O_RDONLY) {
         return -EACCES;
@@ -138,7 +146,8 @@ int open_mem_tally(const DeviceContext &context, const std::string &, int flags,
 }
 
 int open_kallsyms(const DeviceContext &context, const std::string &, int flags, std::shared_ptr<EmulatedFile> *,
-                  std::string *content) {
+                  std::string *content)
+{
     const MemTallyConfig &config = context.board.mem_tally;
     if ((flags & O_ACCMODE) != O_RDONLY) {
         return -EACCES;
@@ -150,9 +159,9 @@ int open_kallsyms(const DeviceContext &context, const std::string &, int flags, 
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kMemTallyFile = {is_mem_tally, open_mem_tally};
 const DeviceType kKallsymsFile = {is_kallsyms, open_kallsyms};
 
-}  // namespace vboard
+} // namespace vboard

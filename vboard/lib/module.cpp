@@ -11,7 +11,8 @@ namespace vboard {
 
 namespace {
 
-long init_module_call(const char *dir, Journal *journal, const long args[6]) {
+long init_module_call(const char *dir, Journal *journal, const long args[6])
+{
     const void *image = reinterpret_cast<const void *>(args[0]);
     auto size = static_cast<unsigned long>(args[1]);
     const char *options = reinterpret_cast<const char *>(args[2]);
@@ -27,8 +28,8 @@ long init_module_call(const char *dir, Journal *journal, const long args[6]) {
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 const SyscallModel kInitModuleSyscallModel = {SYS_init_module, init_module_call};
 
-}  // namespace vboard
+} // namespace vboard

@@ -28,7 +28,8 @@ static_assert(MEMERASE == 0x40084D02, "MEMERASE");
 static_assert(MEMGETBADBLOCK == 0x40084D0B, "MEMGETBADBLOCK");
 
 // The unit of "/dev/mtd<unit>", or -1.
-int mtd_unit(const std::string &path) {
+int mtd_unit(const std::string &path)
+{
     size_t prefix = sizeof kMtdPrefix - 1;
     if (path.compare(0, prefix, kMtdPrefix) != 0 || path.size() == prefix || path.size() > prefix + 2) {
         return -1;
@@ -44,19 +45,26 @@ int mtd_unit(const std::string &path) {
     return leading_zero || unit > kMaxPartitions ? -1 : unit;
 }
 
-const char *request_name(unsigned long request) {
+const char *request_name(unsigned long request)
+{
     switch (request) {
-    case MEMGETINFO: return "MEMGETINFO";
-    case MEMERASE: return "MEMERASE";
-    case MEMGETBADBLOCK: return "MEMGETBADBLOCK";
-    case kNocptRequest: return "NOCPT";
-    default: return nullptr;
+    case MEMGETINFO:
+        return "MEMGETINFO";
+    case MEMERASE:
+        return "MEMERASE";
+    case MEMGETBADBLOCK:
+        return "MEMGETBADBLOCK";
+    case kNocptRequest:
+        return "NOCPT";
+    default:
+        return nullptr;
     }
 }
 
 // The errno a board file makes this request fail with, or 0. The first
 // `after` matching requests of a process succeed, every later one fails.
-int injected_error(const BoardConfig &board, int unit, const char *request) {
+int injected_error(const BoardConfig &board, int unit, const char *request)
+{
     static std::mutex lock;
     static std::vector<uint64_t> seen;
     std::lock_guard<std::mutex> hold(lock);
@@ -77,7 +85,8 @@ public:
     MtdFile(const std::string &path, int flags, const MtdRegion &region) : EmulatedFile(path, flags), region_(region) {}
     ~MtdFile() override { nand_close(&nand_); }
 
-    int start(const DeviceContext &context) {
+    int start(const DeviceContext &context)
+    {
         std::string error;
         if (nand_open(&nand_, context.dir, context.journal, &error) != 0) {
             return -ENODEV;
@@ -88,7 +97,8 @@ public:
 
     ssize_t read_at(uint64_t pos, void *buf, size_t n) override { return nand_read(&nand_, region_, pos, buf, n); }
 
-    ssize_t write_at(uint64_t pos, const void *buf, size_t n) override {
+    ssize_t write_at(uint64_t pos, const void *buf, size_t n) override
+    {
         return nand_program(&nand_, region_, pos, buf, n);
     }
 
@@ -96,7 +106,8 @@ public:
 
     dev_t rdev() const override { return makedev(kMtdCharMajor, static_cast<unsigned>(region_.unit) * 2); }
 
-    int ioctl(unsigned long request, void *arg) override {
+    int ioctl(unsigned long request, void *arg) override
+    {
         const char *name = request_name(request);
         int injected = name ? injected_error(nand_.board, region_.unit, name) : 0;
         if (injected) {
@@ -105,10 +116,14 @@ public:
             return -injected;
         }
         switch (request) {
-        case MEMGETINFO: return get_info(static_cast<mtd_info_user *>(arg));
-        case MEMERASE: return erase(static_cast<const erase_info_user *>(arg));
-        case MEMGETBADBLOCK: return bad_block(static_cast<const int64_t *>(arg));
-        case kNocptRequest: return nocpt(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)));
+        case MEMGETINFO:
+            return get_info(static_cast<mtd_info_user *>(arg));
+        case MEMERASE:
+            return erase(static_cast<const erase_info_user *>(arg));
+        case MEMGETBADBLOCK:
+            return bad_block(static_cast<const int64_t *>(arg));
+        case kNocptRequest:
+            return nocpt(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)));
         default: {
             int rc = -ENOTTY;
             journal_ioctl(nand_.journal, path(), format("0x%08lx", request), rc);
@@ -118,7 +133,8 @@ public:
     }
 
 private:
-    int get_info(mtd_info_user *info) {
+    int get_info(mtd_info_user *info)
+    {
         int rc = 0;
         if (!info) {
             rc = -EFAULT;
@@ -135,7 +151,8 @@ private:
         return rc;
     }
 
-    int erase(const erase_info_user *range) {
+    int erase(const erase_info_user *range)
+    {
         if (!range) {
             journal_ioctl(nand_.journal, path(), "MEMERASE", -EFAULT);
             return -EFAULT;
@@ -145,7 +162,8 @@ private:
         return rc;
     }
 
-    int bad_block(const int64_t *offset) {
+    int bad_block(const int64_t *offset)
+    {
         int rc = -EFAULT;
         std::string what = "MEMGETBADBLOCK";
         if (offset) {
@@ -158,7 +176,8 @@ private:
         return rc;
     }
 
-    int nocpt(uint32_t value) {
+    int nocpt(uint32_t value)
+    {
         journal_ioctl(nand_.journal, path(), format("NOCPT mtd%u %u", value / 2, value % 2), 0);
         return 0;
     }
@@ -170,7 +189,8 @@ private:
 bool is_mtd_path(const std::string &path) { return mtd_unit(path) >= 0; }
 
 int open_mtd(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-             std::string *) {
+             std::string *)
+{
     MtdRegion region;
     if (mtd_region(context.board, mtd_unit(path), &region) != 0) {
         return -ENOENT;
@@ -186,7 +206,8 @@ int open_mtd(const DeviceContext &context, const std::string &path, int flags, s
 bool is_proc_mtd(const std::string &path) { return path == "/proc/mtd"; }
 
 int open_proc_mtd(const DeviceContext &context, const std::string &, int flags, std::shared_ptr<EmulatedFile> *,
-                  std::string *content) {
+                  std::string *content)
+{
     if ((flags & O_ACCMODE) != O_RDONLY) {
         return -EACCES;
     }
@@ -194,9 +215,9 @@ int open_proc_mtd(const DeviceContext &context, const std::string &, int flags, 
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kMtdDevice = {is_mtd_path, open_mtd};
 const DeviceType kProcMtdFile = {is_proc_mtd, open_proc_mtd};
 
-}  // namespace vboard
+} // namespace vboard

@@ -27,7 +27,7 @@ namespace {
 constexpr unsigned kTtyMajor = 204;
 constexpr unsigned kTtyMinorBase = 64;
 constexpr size_t kRelayChunk = 4096;
-constexpr int kDrainWaitMs = 5000;  // a close waits at most this long for the peer
+constexpr int kDrainWaitMs = 5000; // a close waits at most this long for the peer
 
 struct Relay {
     int master = -1;
@@ -36,13 +36,15 @@ struct Relay {
     std::string dir, port;
 };
 
-bool copy_to(int from, int to) {
+bool copy_to(int from, int to)
+{
     char buf[kRelayChunk];
     ssize_t n = ::read(from, buf, sizeof buf);
     return n > 0 && ::write(to, buf, static_cast<size_t>(n)) == n;
 }
 
-bool copy_to_peer(const Relay &r) {
+bool copy_to_peer(const Relay &r)
+{
     char buf[kRelayChunk];
     ssize_t n = ::read(r.master, buf, sizeof buf);
     return n > 0 && uart_append_tx(r.dir, r.port, buf, static_cast<size_t>(n)) == 0;
@@ -52,7 +54,8 @@ bool copy_to_peer(const Relay &r) {
 // output: a non-blocking read of the master first flushes what the kernel
 // still buffers, so EAGAIN (or EIO once the terminal is closed) means all of
 // it reached the peer.
-void drain_to_peer(const Relay &r) {
+void drain_to_peer(const Relay &r)
+{
     ::fcntl(r.master, F_SETFL, ::fcntl(r.master, F_GETFL) | O_NONBLOCK);
     while (copy_to_peer(r)) {
     }
@@ -61,7 +64,8 @@ void drain_to_peer(const Relay &r) {
 // Until the program closes the terminal (or the device is released): what
 // the peer feeds goes to the terminal's input, what the program writes to
 // the peer's file. At the end the output is drained and the closer told.
-void relay(Relay r) {
+void relay(Relay r)
+{
     for (;;) {
         pollfd fds[3] = {{r.master, POLLIN, 0}, {r.rx, POLLIN, 0}, {r.wake[0], POLLIN, 0}};
         if (::poll(fds, 3, -1) < 0) {
@@ -87,16 +91,19 @@ void relay(Relay r) {
     }
 }
 
-std::string port_name(const std::string &path) { return path.substr(5); }  // after "/dev/"
+std::string port_name(const std::string &path) { return path.substr(5); } // after "/dev/"
 
 class TtyFile : public EmulatedFile {
 public:
     TtyFile(const std::string &path, int flags, const DeviceContext &context)
-        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal) {}
+        : EmulatedFile(path, flags), dir_(context.dir), journal_(context.journal)
+    {
+    }
 
     // Stops the relay (which may have ended already: no SIGPIPE then) and
     // waits, as a tty's close does, until what was written reached the peer.
-    ~TtyFile() override {
+    ~TtyFile() override
+    {
         if (wake_ >= 0) {
             ::send(wake_, "x", 1, MSG_NOSIGNAL);
             pollfd drained = {wake_, POLLIN, 0};
@@ -108,7 +115,8 @@ public:
     dev_t rdev() const override { return makedev(kTtyMajor, kTtyMinorBase + (path().back() - '0')); }
     bool is_channel() const override { return true; }
 
-    int open_channel(int flags) override {
+    int open_channel(int flags) override
+    {
         Relay r;
         r.dir = dir_;
         r.port = port_name(path());
@@ -136,7 +144,8 @@ public:
         return fd;
     }
 
-    ssize_t read_channel(int fd, void *buf, size_t n) override {
+    ssize_t read_channel(int fd, void *buf, size_t n) override
+    {
         ssize_t got = vb_real_read(fd, buf, n);
         if (got < 0) {
             return -errno;
@@ -146,7 +155,8 @@ public:
     }
 
     // One journal line per write, so that tests see how the data was sent.
-    ssize_t write_channel(int fd, const void *buf, size_t n) override {
+    ssize_t write_channel(int fd, const void *buf, size_t n) override
+    {
         iovec v = {const_cast<void *>(buf), n};
         ssize_t done = ::writev(fd, &v, 1);
         if (done < 0) {
@@ -156,12 +166,14 @@ public:
         return done;
     }
 
-    int ioctl_channel(int fd, unsigned long request, void *arg) override {
+    int ioctl_channel(int fd, unsigned long request, void *arg) override
+    {
         int rc = vb_real_ioctl(fd, request, arg);
         return rc < 0 ? -errno : rc;
     }
 
-    void line_settings(const void *settings) override {
+    void line_settings(const void *settings) override
+    {
         std::string text = line_settings_text(*static_cast<const termios *>(settings));
         write_text_file(uart_peer_path(dir_, port_name(path()), ".line"), text + "\n");
         journal_line(journal_, "tcsetattr " + path() + " " + text);
@@ -176,13 +188,14 @@ private:
 bool is_tty_path(const std::string &path) { return path == "/dev/ttyQV1" || path == "/dev/ttyQV2"; }
 
 int open_tty(const DeviceContext &context, const std::string &path, int flags, std::shared_ptr<EmulatedFile> *file,
-             std::string *) {
+             std::string *)
+{
     *file = std::make_shared<TtyFile>(path, flags, context);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const DeviceType kTtyDevice = {is_tty_path, open_tty};
 
-}  // namespace vboard
+} // namespace vboard

@@ -31,9 +31,8 @@ int32_t time_call_backs(const RPC_ARG_T &buffer, RPC_ARG_T *result, CallBack cal
         const auto t0 = std::chrono::steady_clock::now();
         if (call_back_once(cb_ret) != RPCR_OK)
             return RPCR_ERROR;
-        const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                      std::chrono::steady_clock::now() - t0)
-                                                      .count());
+        const uint64_t ns = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
         std::memcpy(slots + i * sizeof ns, &ns, sizeof ns);
     }
     rpc_arg_set(*result, ARG_TYPE_RESULT, 0);
@@ -41,8 +40,7 @@ int32_t time_call_backs(const RPC_ARG_T &buffer, RPC_ARG_T *result, CallBack cal
 }
 
 // The transport's own call-back: the client's "x_pbengine_echo".
-int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                        RPC_ARG_T *result)
+int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)
 {
     if (argc != 1)
         return RPCR_INV_ARGS;
@@ -53,8 +51,7 @@ int32_t callback_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_A
 
 // An event into the application: "x_qivpbctrl_nfy_fct" with the event
 // function (argument 1) and tag (argument 2) the client gave.
-int32_t event_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                     RPC_ARG_T *result)
+int32_t event_rtt_op(int32_t conn, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)
 {
     if (argc != 3)
         return RPCR_INV_ARGS;
@@ -77,9 +74,6 @@ const Operation kBenchOps[] = {
 
 } // namespace
 
-void install_bench()
-{
-    register_ops(kBenchOps);
-}
+void install_bench() { register_ops(kBenchOps); }
 
 } // namespace pbsim

@@ -99,8 +99,7 @@ std::string block_command(const std::string &verb, std::istringstream &in)
         if (a == "skmem" && parse_number(b, n) && parse_number(c, m) && m && m <= kMaxBlockSize)
             return alloc_list(n, m);
         if ((a == "kmem" || a == "smem") && parse_number(b, n) && n && n <= kMaxBlockSize) {
-            const HANDLE_T h = make(a == "kmem" ? Family::Kmem : Family::Smem,
-                                    static_cast<uint32_t>(n));
+            const HANDLE_T h = make(a == "kmem" ? Family::Kmem : Family::Smem, static_cast<uint32_t>(n));
             return h ? "ok " + std::to_string(h) : "error cannot allocate";
         }
         return "error usage: alloc kmem|smem SIZE, alloc skmem COUNT SIZE";
@@ -125,15 +124,12 @@ std::string block_command(const std::string &verb, std::istringstream &in)
     if (verb == "read" && parse_number(b, m) && parse_number(c, len) && len <= kMaxReadLen) {
         bytes.resize(len);
         return transfer(h, m, bytes.data(), bytes.size(), false) ? "ok " + hex(bytes.data(), len)
-                                                                  : "error outside the block";
+                                                                 : "error outside the block";
     }
     return "error usage: write H OFFSET HEX, read H OFFSET LEN, free H";
 }
 
-uint32_t alloc_kmem_block(uint32_t size)
-{
-    return make(Family::Kmem, size);
-}
+uint32_t alloc_kmem_block(uint32_t size) { return make(Family::Kmem, size); }
 
 bool free_made_block(uint32_t handle)
 {

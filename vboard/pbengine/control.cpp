@@ -23,10 +23,7 @@ struct Verb {
     VerbHandler handler;
 };
 
-std::string conns(const std::string &, std::istringstream &)
-{
-    return "ok " + std::to_string(rpc_engine_conn_count());
-}
+std::string conns(const std::string &, std::istringstream &) { return "ok " + std::to_string(rpc_engine_conn_count()); }
 
 std::string reset(const std::string &, std::istringstream &)
 {

@@ -43,12 +43,12 @@ struct ExtState {
     std::mutex mu;
     std::map<uint32_t, uint32_t> filters; // filter handle -> playback handle
     uint32_t next_filter = kFirstFilter;
-    uint32_t notice_bytes = 0;            // 0: no buffer notice
+    uint32_t notice_bytes = 0; // 0: no buffer notice
     uint32_t y_bytes = kDefaultY, c_bytes = kDefaultC;
     bool reuse_planes = false;
     Planes last_planes;
-    std::map<uint32_t, Memory> share_mem;   // by playback handle
-    std::vector<uint8_t> seen_mem;          // the encryption memory at the last SetEncryptInfo
+    std::map<uint32_t, Memory> share_mem; // by playback handle
+    std::vector<uint8_t> seen_mem;        // the encryption memory at the last SetEncryptInfo
 };
 
 ExtState &ext()
@@ -225,16 +225,13 @@ std::string describe_segment(const std::vector<uint8_t> &m, uint64_t j)
     const uint32_t subs = load32(seg + kSegCount);
     if (subs > kMaxSubSamples)
         return "error sub-sample count " + std::to_string(subs);
-    return "ok " + hex(seg, kSegValue) + " " + std::to_string(load32(seg + kSegValue)) + " " +
-           std::to_string(subs) + " " + hex(seg + kSegSubs, subs * kSubSampleBytes);
+    return "ok " + hex(seg, kSegValue) + " " + std::to_string(load32(seg + kSegValue)) + " " + std::to_string(subs) +
+           " " + hex(seg + kSegSubs, subs * kSubSampleBytes);
 }
 
 } // namespace
 
-void install_ext()
-{
-    register_ops(kExtOps);
-}
+void install_ext() { register_ops(kExtOps); }
 
 std::string ext_command(const std::string &verb, std::istringstream &in)
 {

@@ -24,15 +24,15 @@ namespace {
 
 using Rng = std::mt19937_64;
 
-constexpr unsigned kPumps = 3;             // call-backs in flight at once
-constexpr int32_t kCallBackWaitMs = 5000;  // longer than this: a stalled client
-constexpr size_t kMaxRemembered = 16;      // values of each kind kept to lie with
-constexpr size_t kMaxLiarBlocks = 24;      // blocks of the wrong size kept at once
+constexpr unsigned kPumps = 3;            // call-backs in flight at once
+constexpr int32_t kCallBackWaitMs = 5000; // longer than this: a stalled client
+constexpr size_t kMaxRemembered = 16;     // values of each kind kept to lie with
+constexpr size_t kMaxLiarBlocks = 24;     // blocks of the wrong size kept at once
 constexpr uint32_t kMaxStallMs = 20;
-constexpr uint32_t kCloseRaceMs = 3;       // call-backs in flight while a close answers
-constexpr uint32_t kMaxPauseUs = 2000;     // between two call-backs of one thread
+constexpr uint32_t kCloseRaceMs = 3;   // call-backs in flight while a close answers
+constexpr uint32_t kMaxPauseUs = 2000; // between two call-backs of one thread
 constexpr uint32_t kMaxListHandles = 6;
-constexpr uint32_t kMapIds = 22;           // a few past the client's 20 maps
+constexpr uint32_t kMapIds = 22; // a few past the client's 20 maps
 constexpr size_t kEncAudioBytes = 16, kEncFrameBytes = 88, kSpRecordBytes = 68;
 constexpr size_t kSpMemAt = 60, kSpOffsetAt = 64;
 constexpr uint32_t kBlockSizes[] = {16, 100, 4096, 12288};
@@ -70,7 +70,7 @@ struct Hostile {
     std::set<std::string> cases;        // kept-apart lies asked for
     std::map<std::string, Known> funcs; // per operation, the functions it brought
     Known tags, pull_tags, playbacks, pulls, requests, closing, freed;
-    std::deque<uint32_t> blocks;        // made here to lie with
+    std::deque<uint32_t> blocks; // made here to lie with
     int32_t conn = 0;
     std::vector<std::thread> pumps;
     std::atomic<uint64_t> answers{0}, lies{0}, callbacks{0}, refused{0}, stalled{0};
@@ -111,26 +111,34 @@ uint32_t liar_block(Hostile &h)
 uint64_t lie(Hostile &h)
 {
     switch (h.rng() % 12) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return UINT32_MAX;
-    case 3: return 0x80000000u;
-    case 4: return 4096;
-    case 5: return 65536;
-    case 6: return 1u << 20;
-    case 7: return 257;
+    case 0:
+        return 0;
+    case 1:
+        return 1;
+    case 2:
+        return UINT32_MAX;
+    case 3:
+        return 0x80000000u;
+    case 4:
+        return 4096;
+    case 5:
+        return 65536;
+    case 6:
+        return 1u << 20;
+    case 7:
+        return 257;
     case 8:
-    case 9: return liar_block(h);
-    case 10: return h.freed.pick(h.rng, h.rng());
-    default: return h.rng() % 64;
+    case 9:
+        return liar_block(h);
+    case 10:
+        return h.freed.pick(h.rng, h.rng());
+    default:
+        return h.rng() % 64;
     }
 }
 
 // Mostly one the client knows, else a lie.
-uint64_t known_or_lie(Hostile &h, const Known &k)
-{
-    return h.rng() % 4 ? k.pick(h.rng, lie(h)) : lie(h);
-}
+uint64_t known_or_lie(Hostile &h, const Known &k) { return h.rng() % 4 ? k.pick(h.rng, lie(h)) : lie(h); }
 
 // One call-back with its records and places.
 struct CallBack {
@@ -248,7 +256,8 @@ CallBack pull_read_call(Hostile &h, bool async)
 CallBack pull_misc_call(Hostile &h)
 {
     switch (h.rng() % 4) {
-    case 0: return pull_call(h, "x_qivpbctrl_pull_close_nfy_fct");
+    case 0:
+        return pull_call(h, "x_qivpbctrl_pull_close_nfy_fct");
     case 1: {
         CallBack cb = pull_call(h, "x_qivpbctrl_pull_abort_read_nfy_fct");
         cb.value(ARG_TYPE_UINT32, lie(h));
@@ -361,18 +370,30 @@ CallBack plain_call(Hostile &h)
 CallBack any_call(Hostile &h)
 {
     switch (h.rng() % 12) {
-    case 0: return event_call(h);
-    case 1: return pull_open_call(h);
-    case 2: return pull_map_call(h);
-    case 3: return pull_unmap_call(h);
-    case 4: return pull_read_call(h, false);
-    case 5: return pull_read_call(h, true);
-    case 6: return pull_misc_call(h);
-    case 7: return push_notice_call(h);
-    case 8: return encoder_call(h);
-    case 9: return filter_call(h);
-    case 10: return subpicture_call(h);
-    default: return plain_call(h);
+    case 0:
+        return event_call(h);
+    case 1:
+        return pull_open_call(h);
+    case 2:
+        return pull_map_call(h);
+    case 3:
+        return pull_unmap_call(h);
+    case 4:
+        return pull_read_call(h, false);
+    case 5:
+        return pull_read_call(h, true);
+    case 6:
+        return pull_misc_call(h);
+    case 7:
+        return push_notice_call(h);
+    case 8:
+        return encoder_call(h);
+    case 9:
+        return filter_call(h);
+    case 10:
+        return subpicture_call(h);
+    default:
+        return plain_call(h);
     }
 }
 

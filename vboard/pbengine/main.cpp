@@ -34,8 +34,9 @@ void usage(FILE *out)
                  "  Control lines, each answered by one line that starts with ok or error:\n",
                  RPC_DIR_ENV, RPC_DEFAULT_DIR);
     pbsim::print_control_usage(out);
-    std::fprintf(out, "  OP is NAME, NAME@HANDLE or NAME#NTH-CALL; CB is [@CONN] NAME FUNC ARGS...;\n"
-                      "  ARGS are CODE:VALUE or CODE=HEX.\n");
+    std::fprintf(out,
+                 "  OP is NAME, NAME@HANDLE or NAME#NTH-CALL; CB is [@CONN] NAME FUNC ARGS...;\n"
+                 "  ARGS are CODE:VALUE or CODE=HEX.\n");
 }
 
 int listen_control(const char *name, std::string &path)
@@ -49,8 +50,7 @@ int listen_control(const char *name, std::string &path)
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, buf, path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, 8) != 0) {
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
         if (fd >= 0)
             ::close(fd);
         return -1;
@@ -126,8 +126,7 @@ int main(int argc, char **argv)
     pbsim::install();
     for (const std::string &name : endpoints) {
         if (rpc_engine_serve(name.c_str()) != RPCR_OK) {
-            std::fprintf(stderr, "pbengine: cannot listen at endpoint %s: %s\n", name.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "pbengine: cannot listen at endpoint %s: %s\n", name.c_str(), std::strerror(errno));
             return 1;
         }
     }
@@ -139,8 +138,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::thread(serve_control, control_fd).detach();
-    std::printf("pbengine: serving %zu endpoints, control %s\n", endpoints.size(),
-                control_path.c_str());
+    std::printf("pbengine: serving %zu endpoints, control %s\n", endpoints.size(), control_path.c_str());
     std::fflush(stdout);
 
     int sig = 0;

@@ -105,31 +105,26 @@ int8_t get_user_pref(int32_t, uint32_t argc, RPC_ARG_T *args)
         return kBadArgs;
     Misc &m = misc();
     std::lock_guard<std::mutex> lock(m.mu);
-    if (args[0].u.ui4 == kPrefLanguage &&
-        has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT8_OUT,
-                               ARG_TYPE_REF_UINT8_OUT, ARG_TYPE_REF_UINT8_OUT}))
+    if (args[0].u.ui4 == kPrefLanguage && has_codes(argc, args,
+                                                    {ARG_TYPE_UINT32, ARG_TYPE_REF_UINT32_OUT, ARG_TYPE_REF_UINT8_OUT,
+                                                     ARG_TYPE_REF_UINT8_OUT, ARG_TYPE_REF_UINT8_OUT}))
         return get_language(m, args);
     if (args[0].u.ui4 == kPrefText &&
-        has_codes(argc, args, {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32,
-                               ARG_TYPE_REF_UINT16_OUT, ARG_TYPE_UINT32}))
+        has_codes(argc, args,
+                  {ARG_TYPE_UINT32, ARG_TYPE_REF_BYTE_OUT, ARG_TYPE_UINT32, ARG_TYPE_REF_UINT16_OUT, ARG_TYPE_UINT32}))
         return get_text(m, args);
     return kBadArgs;
 }
 
 const Operation kMiscOps[] = {
-    {"x_QivPb_Misc_Init", scripted<init_or_terminate>},
-    {"x_QivPb_Misc_Terminate", scripted<init_or_terminate>},
-    {"x_QivPb_Misc_GetAudioVolume", scripted<get_volume>},
-    {"x_QivPb_Misc_SetAudioVolume", scripted<set_volume>},
+    {"x_QivPb_Misc_Init", scripted<init_or_terminate>},    {"x_QivPb_Misc_Terminate", scripted<init_or_terminate>},
+    {"x_QivPb_Misc_GetAudioVolume", scripted<get_volume>}, {"x_QivPb_Misc_SetAudioVolume", scripted<set_volume>},
     {"x_QivPb_Misc_GetUserPref", scripted<get_user_pref>},
 };
 
 } // namespace
 
-void install_misc()
-{
-    register_ops(kMiscOps);
-}
+void install_misc() { register_ops(kMiscOps); }
 
 std::string misc_command(std::istringstream &in)
 {

@@ -73,8 +73,8 @@ void raise_event(int32_t conn, const Playback &pb, uint32_t event, const void *r
     rpc_arg_set(args[1], ARG_TYPE_TAG, pb.event_tag);
     rpc_add_ref_buff(0, record, size);
     rpc_arg_set_ptr(args[2], ARG_TYPE_DESC_IN, record);
-    rpc_do_cb(conn, "x_qivpbctrl_nfy_fct", reinterpret_cast<void *>(static_cast<uintptr_t>(pb.event_func)), 3,
-              args, &result, -1);
+    rpc_do_cb(conn, "x_qivpbctrl_nfy_fct", reinterpret_cast<void *>(static_cast<uintptr_t>(pb.event_func)), 3, args,
+              &result, -1);
     rpc_del(0);
 }
 
@@ -220,25 +220,13 @@ void playback_opened(uint32_t h_pb, uint32_t e_buf_mod)
     playbacks().by_handle[h_pb] = Playback{e_buf_mod, 0, 0, 0, nullptr};
 }
 
-int8_t playback_play(int32_t conn, uint32_t h_pb)
-{
-    return start_play(conn, h_pb);
-}
+int8_t playback_play(int32_t conn, uint32_t h_pb) { return start_play(conn, h_pb); }
 
-int8_t playback_stop(uint32_t h_pb)
-{
-    return stop_play(h_pb, false);
-}
+int8_t playback_stop(uint32_t h_pb) { return stop_play(h_pb, false); }
 
-void playback_closed(uint32_t h_pb)
-{
-    stop_play(h_pb, true);
-}
+void playback_closed(uint32_t h_pb) { stop_play(h_pb, true); }
 
-void install_playbacks()
-{
-    register_ops(kPlaybackOps);
-}
+void install_playbacks() { register_ops(kPlaybackOps); }
 
 std::string played_command(std::istringstream &in)
 {

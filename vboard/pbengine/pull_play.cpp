@@ -51,8 +51,7 @@ Completions &completions()
 // every completion, as it got it with the read.
 void engine_read_done() {}
 
-int32_t read_done_op(int32_t, const char *, void *, uint32_t argc, RPC_ARG_T *args,
-                     RPC_ARG_T *result)
+int32_t read_done_op(int32_t, const char *, void *, uint32_t argc, RPC_ARG_T *args, RPC_ARG_T *result)
 {
     if (argc != 5 || rpc_arg_ptr(args[0]) != reinterpret_cast<void *>(&engine_read_done))
         return RPCR_INV_ARGS;
@@ -90,14 +89,12 @@ public:
         if (record)
             rpc_add_ref_buff(0, record, record_size);
         RPC_ARG_T result{};
-        int32_t rc = rpc_do_cb(conn_, name, nullptr, static_cast<uint32_t>(args.size()), args.data(),
-                               &result, -1);
+        int32_t rc = rpc_do_cb(conn_, name, nullptr, static_cast<uint32_t>(args.size()), args.data(), &result, -1);
         rpc_del(0);
         if (rc == RPCR_PEER_FAILED)
             rc = rpc_peer_status();
         if (rc != RPCR_OK || result.u.i1 != 0)
-            return std::string("error ") + name + " " + std::to_string(rc) + " " +
-                   std::to_string(result.u.i1);
+            return std::string("error ") + name + " " + std::to_string(rc) + " " + std::to_string(result.u.i1);
         return "";
     }
 
@@ -162,8 +159,7 @@ private:
     // turn, and the unmap.
     std::string stream()
     {
-        std::string err = call("x_qivpbctrl_get_input_length_nfy_fct",
-                               {pull(), tag(), place(ARG_TYPE_REF_UINT64_OUT)});
+        std::string err = call("x_qivpbctrl_get_input_length_nfy_fct", {pull(), tag(), place(ARG_TYPE_REF_UINT64_OUT)});
         if (!err.empty())
             return err;
         length_ = places_[2];
@@ -189,9 +185,8 @@ private:
         std::string err = read_sync(0, half, got);
         if (!err.empty())
             return err;
-        err = call("x_qivpbctrl_byteseek_nfy_fct",
-                   {pull(), tag(), value(ARG_TYPE_UINT32, 0), value(ARG_TYPE_UINT8, kSeekSet),
-                    place(ARG_TYPE_REF_UINT64_OUT)});
+        err = call("x_qivpbctrl_byteseek_nfy_fct", {pull(), tag(), value(ARG_TYPE_UINT32, 0),
+                                                    value(ARG_TYPE_UINT8, kSeekSet), place(ARG_TYPE_REF_UINT64_OUT)});
         if (!err.empty())
             return err;
         if (places_[4] != 0)
@@ -217,9 +212,8 @@ private:
     std::string read_sync(uint32_t offset, uint32_t len, uint32_t &got)
     {
         std::string err = call("x_qivpbctrl_pull_read_nfy_fct",
-                               {pull(), tag(), value(ARG_TYPE_UINT32, map_id_),
-                                value(ARG_TYPE_UINT32, offset), value(ARG_TYPE_UINT32, len),
-                                place(ARG_TYPE_REF_UINT32_OUT)});
+                               {pull(), tag(), value(ARG_TYPE_UINT32, map_id_), value(ARG_TYPE_UINT32, offset),
+                                value(ARG_TYPE_UINT32, len), place(ARG_TYPE_REF_UINT32_OUT)});
         got = static_cast<uint32_t>(places_[5]);
         return err;
     }
@@ -234,8 +228,8 @@ private:
             c.pending[engine_tag] = Completion{};
         }
         std::string err = call("x_qivpbctrl_pull_read_async_nfy_fct",
-                               {pull(), tag(), value(ARG_TYPE_UINT32, map_id_),
-                                value(ARG_TYPE_UINT32, offset), value(ARG_TYPE_UINT32, len),
+                               {pull(), tag(), value(ARG_TYPE_UINT32, map_id_), value(ARG_TYPE_UINT32, offset),
+                                value(ARG_TYPE_UINT32, len),
                                 value(ARG_TYPE_FUNC, reinterpret_cast<uintptr_t>(&engine_read_done)),
                                 place(ARG_TYPE_REF_UINT32_OUT), value(ARG_TYPE_TAG, engine_tag)});
         std::unique_lock<std::mutex> lock(c.mu);
@@ -267,20 +261,16 @@ private:
 
 } // namespace
 
-void install_pull()
-{
-    rpc_reg_op_hndlr("x_QivPb_Ctrl_Pull_Nfy_Fct", read_done_op);
-}
+void install_pull() { rpc_reg_op_hndlr("x_QivPb_Ctrl_Pull_Nfy_Fct", read_done_op); }
 
 std::string pull_play(int32_t conn, std::istringstream &in)
 {
     std::string pb_text, tag_text, slices_text, bytes_text;
     uint64_t pb = 0, tag = 0, slices = kDefaultSlices, bytes = kDefaultSliceBytes;
     in >> pb_text >> tag_text >> slices_text >> bytes_text;
-    const bool sized = slices_text.empty() ||
-                       (parse_number(slices_text, slices) && parse_number(bytes_text, bytes));
-    if (!parse_number(pb_text, pb) || !parse_number(tag_text, tag) || !sized || slices == 0 ||
-        slices > kMaxSlices || bytes == 0 || bytes > kMaxSliceBytes || pb > UINT32_MAX)
+    const bool sized = slices_text.empty() || (parse_number(slices_text, slices) && parse_number(bytes_text, bytes));
+    if (!parse_number(pb_text, pb) || !parse_number(tag_text, tag) || !sized || slices == 0 || slices > kMaxSlices ||
+        bytes == 0 || bytes > kMaxSliceBytes || pb > UINT32_MAX)
         return "error usage: pullplay PB_HANDLE TAG [SLICES SLICE_BYTES]";
     const std::atomic<bool> never{false};
     const PullOutcome out = run_pull(conn, static_cast<uint32_t>(pb), tag, static_cast<uint32_t>(slices),
@@ -298,10 +288,7 @@ std::string pull_command(std::istringstream &in)
     return "ok";
 }
 
-void pull_reset()
-{
-    g_check = true;
-}
+void pull_reset() { g_check = true; }
 
 std::string outcome_line(const PullOutcome &out)
 {

@@ -439,9 +439,9 @@ std::string Stream::stat()
     char b[160];
     std::snprintf(b, sizeof b, "ok %llu %016llx %llu %llu %llu %zu",
                   static_cast<unsigned long long>(stats_.hash.bytes() + stats_.unchecked),
-                  static_cast<unsigned long long>(stats_.hash.value()),
-                  static_cast<unsigned long long>(stats_.buffers), static_cast<unsigned long long>(stats_.notices),
-                  static_cast<unsigned long long>(stats_.failed), queue_.size());
+                  static_cast<unsigned long long>(stats_.hash.value()), static_cast<unsigned long long>(stats_.buffers),
+                  static_cast<unsigned long long>(stats_.notices), static_cast<unsigned long long>(stats_.failed),
+                  queue_.size());
     return b;
 }
 
@@ -520,9 +520,8 @@ int8_t on_stream(int32_t conn, uint32_t argc, RPC_ARG_T *args, uint32_t shape, S
 
 int8_t slice_info(int32_t conn, uint32_t argc, RPC_ARG_T *args)
 {
-    return on_stream(conn, argc, args, 2, [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) {
-        return s.slice_info(cfg, a[1]);
-    });
+    return on_stream(conn, argc, args, 2,
+                     [](Stream &s, const Config &cfg, int32_t, RPC_ARG_T *a) { return s.slice_info(cfg, a[1]); });
 }
 
 int8_t slice_handles(int32_t conn, uint32_t argc, RPC_ARG_T *args)
@@ -608,10 +607,7 @@ std::string config_command(const std::string &what, std::istringstream &in)
 
 } // namespace
 
-void install_push()
-{
-    register_ops(kPushOps);
-}
+void install_push() { register_ops(kPushOps); }
 
 void push_stopped(const RPC_ARG_T &pb)
 {

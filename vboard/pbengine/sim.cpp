@@ -118,8 +118,7 @@ uint64_t load_place(const void *p, uint32_t width)
 std::string decode_region(const uint8_t *p, int depth)
 {
     const uint32_t size = rpc_local_region_size(p);
-    if (size > 0 && p[size - 1] == 0 &&
-        std::all_of(p, p + size - 1, [](uint8_t c) { return c >= 0x20 && c < 0x7f; }))
+    if (size > 0 && p[size - 1] == 0 && std::all_of(p, p + size - 1, [](uint8_t c) { return c >= 0x20 && c < 0x7f; }))
         return "\"" + std::string(reinterpret_cast<const char *>(p), size - 1) + "\"";
     const size_t shown = std::min<size_t>(size, kMaxShownBytes);
     std::string out;
@@ -169,10 +168,7 @@ std::string describe(const RPC_ARG_T &a)
     }
 }
 
-bool is_place(int32_t kind)
-{
-    return kind == RPC_ARG_KIND_PLACE_IN || kind == RPC_ARG_KIND_PLACE_OUT;
-}
+bool is_place(int32_t kind) { return kind == RPC_ARG_KIND_PLACE_IN || kind == RPC_ARG_KIND_PLACE_OUT; }
 
 bool resolve_func(const std::string &text, uint64_t &out)
 {
@@ -210,13 +206,13 @@ std::string call_back(int32_t conn, const CbSpec &spec)
         }
     }
     RPC_ARG_T result{};
-    const int32_t rc = rpc_do_cb(conn, spec.name.c_str(),
-                                 reinterpret_cast<void *>(static_cast<uintptr_t>(func)),
+    const int32_t rc = rpc_do_cb(conn, spec.name.c_str(), reinterpret_cast<void *>(static_cast<uintptr_t>(func)),
                                  static_cast<uint32_t>(args.size()), args.data(), &result, -1);
     rpc_del(0);
     std::ostringstream out;
     // The client handler's own status rather than the transport's summary.
-    out << "ok " << (rc == RPCR_PEER_FAILED ? rpc_peer_status() : rc) << " " << result.e_type << " " << static_cast<int>(result.u.i1);
+    out << "ok " << (rc == RPCR_PEER_FAILED ? rpc_peer_status() : rc) << " " << result.e_type << " "
+        << static_cast<int>(result.u.i1);
     size_t place = 0;
     for (size_t i = 0; i < spec.args.size(); ++i) {
         uint32_t width = 0;
@@ -244,10 +240,7 @@ void write_out(RPC_ARG_T &a, uint64_t value)
 namespace {
 
 // Operations without an answer of their own.
-int8_t nothing_of_its_own(int32_t, uint32_t, RPC_ARG_T *)
-{
-    return 0;
-}
+int8_t nothing_of_its_own(int32_t, uint32_t, RPC_ARG_T *) { return 0; }
 
 // The operations on playback handles; what push mode and pull playbacks
 // keep of a playback goes first at a stop and a close.
@@ -311,12 +304,9 @@ int8_t ctrl_reg_cli(int32_t, uint32_t argc, RPC_ARG_T *args)
 }
 
 const Operation kCtrlOps[] = {
-    {"x_QivPb_Ctrl_Open", scripted<ctrl_open>},
-    {"x_QivPb_Ctrl_Close", scripted<ctrl_close>},
-    {"x_QivPb_Ctrl_Play", scripted<ctrl_play>},
-    {"x_QivPb_Ctrl_Stop", scripted<ctrl_stop>},
-    {"x_QivPb_Ctrl_TSStop", scripted<ctrl_ts_stop>},
-    {"x_QivPb_Ctrl_Reg_CLI", scripted<ctrl_reg_cli>},
+    {"x_QivPb_Ctrl_Open", scripted<ctrl_open>},      {"x_QivPb_Ctrl_Close", scripted<ctrl_close>},
+    {"x_QivPb_Ctrl_Play", scripted<ctrl_play>},      {"x_QivPb_Ctrl_Stop", scripted<ctrl_stop>},
+    {"x_QivPb_Ctrl_TSStop", scripted<ctrl_ts_stop>}, {"x_QivPb_Ctrl_Reg_CLI", scripted<ctrl_reg_cli>},
 };
 
 // Makes a call-back from a thread of its own after delay_ms, unless a reset
@@ -422,8 +412,7 @@ bool parse_cb(std::istringstream &in, CbSpec &spec)
         return false;
     if (spec.name[0] == '@') {
         uint64_t conn = 0;
-        if (!parse_number(spec.name.substr(1), conn) || conn == 0 || conn > INT32_MAX ||
-            !(in >> spec.name))
+        if (!parse_number(spec.name.substr(1), conn) || conn == 0 || conn > INT32_MAX || !(in >> spec.name))
             return false;
         spec.conn = static_cast<int32_t>(conn);
     }
@@ -569,8 +558,8 @@ std::string background_command(const std::string &verb, std::istringstream &in)
     std::string ms, what;
     uint64_t delay = 0;
     CbSpec spec;
-    if (!(in >> ms >> what) || !parse_number(ms, delay) || delay > kMaxDelayMs ||
-        what != "callback" || !parse_cb(in, spec))
+    if (!(in >> ms >> what) || !parse_number(ms, delay) || delay > kMaxDelayMs || what != "callback" ||
+        !parse_cb(in, spec))
         return "error usage: timer MS callback [@CONN] NAME FUNC ARGS...";
     return call_back_later(last_connection(), spec, delay);
 }

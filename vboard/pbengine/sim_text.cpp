@@ -15,14 +15,8 @@ std::string hex(const uint8_t *p, size_t n)
     return out;
 }
 
-bool parse_hex(const std::string &text, std::vector<uint8_t> &out)
-{
-    return board::parse_hex_bytes(text, &out);
-}
+bool parse_hex(const std::string &text, std::vector<uint8_t> &out) { return board::parse_hex_bytes(text, &out); }
 
-bool parse_number(const std::string &text, uint64_t &out)
-{
-    return board::parse_signed(text, &out);
-}
+bool parse_number(const std::string &text, uint64_t &out) { return board::parse_signed(text, &out); }
 
 } // namespace pbsim

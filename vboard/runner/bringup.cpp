@@ -19,7 +19,8 @@ namespace {
 constexpr int kVerbFailed = 2;
 
 // "3725.042" as microseconds: whole seconds and up to six decimals.
-bool parse_seconds(const std::string &text, int64_t *us) {
+bool parse_seconds(const std::string &text, int64_t *us)
+{
     size_t dot = text.find('.');
     std::string whole = text.substr(0, dot);
     std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
@@ -35,7 +36,8 @@ bool parse_seconds(const std::string &text, int64_t *us) {
     return true;
 }
 
-void print_gpio(const std::string &dir) {
+void print_gpio(const std::string &dir)
+{
     std::vector<GpioPin> pins = gpio_pins(dir);
     std::printf("GPIO pins:%s\n", pins.empty() ? " none touched" : "");
     for (const GpioPin &p : pins) {
@@ -43,10 +45,11 @@ void print_gpio(const std::string &dir) {
     }
 }
 
-}  // namespace
+} // namespace
 
-int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
-    ::mkdir(dir.c_str(), 0755);  // may come before the board's first boot
+int gpio_verb(const std::string &dir, const std::vector<std::string> &args)
+{
+    ::mkdir(dir.c_str(), 0755); // may come before the board's first boot
     if (args.empty()) {
         print_gpio(dir);
         return 0;
@@ -68,8 +71,9 @@ int gpio_verb(const std::string &dir, const std::vector<std::string> &args) {
     return 0;
 }
 
-int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
-    ::mkdir(dir.c_str(), 0755);  // may come before the board's first boot
+int clock_verb(const std::string &dir, const std::vector<std::string> &args)
+{
+    ::mkdir(dir.c_str(), 0755); // may come before the board's first boot
     int64_t us = 0;
     bool running = args.size() == 2 && args[1] == "run";
     if (args.empty()) {
@@ -87,7 +91,8 @@ int clock_verb(const std::string &dir, const std::vector<std::string> &args) {
     return 0;
 }
 
-void print_bringup_state(const std::string &dir) {
+void print_bringup_state(const std::string &dir)
+{
     print_gpio(dir);
     std::printf("clock (syscall 370): %s\n", clock_text(clock_setting(dir)).c_str());
     for (const char *port : {"ttyQV1", "ttyQV2"}) {
@@ -112,4 +117,4 @@ void print_bringup_state(const std::string &dir) {
     }
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -1,7 +1,8 @@
 // The runner's side of the bring-up devices: verbs that set what the
 // programs see (an input pin's level, the clock of system call 370) and
 // their lines in `vboard state`.
-#pragma once
+#ifndef VBOARD_RUNNER_BRINGUP_H
+#define VBOARD_RUNNER_BRINGUP_H
 
 #include <string>
 #include <vector>
@@ -18,4 +19,6 @@ int clock_verb(const std::string &dir, const std::vector<std::string> &args);
 // The bring-up devices' part of `vboard state`.
 void print_bringup_state(const std::string &dir);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

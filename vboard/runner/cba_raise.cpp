@@ -18,7 +18,8 @@ namespace {
 
 constexpr int kRaiseFailed = 1;
 
-bool parse_info(const std::string &text, CbaNote *note) {
+bool parse_info(const std::string &text, CbaNote *note)
+{
     std::string bytes;
     if (text.rfind("hex:", 0) != 0) {
         bytes = text;
@@ -33,13 +34,15 @@ bool parse_info(const std::string &text, CbaNote *note) {
     return true;
 }
 
-int bad(const std::string &what) {
+int bad(const std::string &what)
+{
     std::fprintf(stderr, "vboard: cba-raise: %s\n", what.c_str());
     return kSetupFailed;
 }
 
 // Fills note and count from the arguments after PID; 0 or an exit status.
-int parse_note(const std::vector<std::string> &args, CbaNote *note, uint32_t *count) {
+int parse_note(const std::vector<std::string> &args, CbaNote *note, uint32_t *count)
+{
     if (args.size() == 2 && args[1] == "wake") {
         note->kind = CbaKind::Wake;
         return 0;
@@ -68,9 +71,10 @@ int parse_note(const std::vector<std::string> &args, CbaNote *note, uint32_t *co
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int cba_raise_command(const std::string &dir, const std::vector<std::string> &args) {
+int cba_raise_command(const std::string &dir, const std::vector<std::string> &args)
+{
     uint64_t pid = 0;
     if (dir.empty() || args.empty() || !board::parse_number(args[0], INT32_MAX, &pid) || pid == 0) {
         return bad("needs --state DIR (or a board's VBOARD_STATE) and a process id");
@@ -90,15 +94,16 @@ int cba_raise_command(const std::string &dir, const std::vector<std::string> &ar
     journal_bind(&journal, dir);
     rc = cba_raise(dir, static_cast<int>(pid), note, count, &journal);
     if (rc == -ESRCH) {
-        std::fprintf(stderr, "vboard: cba-raise: process %s has no callback agent waiting on %s\n",
-                     args[0].c_str(), kCbaDevicePath);
+        std::fprintf(stderr, "vboard: cba-raise: process %s has no callback agent waiting on %s\n", args[0].c_str(),
+                     kCbaDevicePath);
     } else if (rc != 0) {
         std::fprintf(stderr, "vboard: cba-raise: process %s: %s\n", args[0].c_str(), std::strerror(-rc));
     }
     return rc == 0 ? 0 : kRaiseFailed;
 }
 
-void print_cba_report(const std::string &dir) {
+void print_cba_report(const std::string &dir)
+{
     std::vector<CbaStats> all = cba_report(dir);
     std::printf("callback driver (%s):%s\n", kCbaDevicePath, all.empty() ? " no process" : "");
     for (const CbaStats &s : all) {
@@ -108,4 +113,4 @@ void print_cba_report(const std::string &dir) {
     }
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -61,13 +61,15 @@ struct Args {
     std::vector<std::string> rest;
 };
 
-int usage_error(const std::string &what) {
+int usage_error(const std::string &what)
+{
     std::fprintf(stderr, "vboard: %s\n%s", what.c_str(), kUsage);
     return vboard::kSetupFailed;
 }
 
 // Returns 0 or an exit status.
-int parse(int argc, char **argv, Args *args) {
+int parse(int argc, char **argv, Args *args)
+{
     if (argc < 2) {
         return usage_error("no command");
     }
@@ -106,14 +108,16 @@ int parse(int argc, char **argv, Args *args) {
 }
 
 // Without the user's start-up files, so that the board's prompt shows.
-std::vector<std::string> interactive_shell() {
+std::vector<std::string> interactive_shell()
+{
     if (::access("/bin/bash", X_OK) == 0) {
         return {"/bin/bash", "--norc", "-i"};
     }
     return {"/bin/sh", "-i"};
 }
 
-int ir_send(const Args &args) {
+int ir_send(const Args &args)
+{
     const char *own = std::getenv(vboard::kStateEnv);
     std::string dir = !args.state.empty() ? args.state : own ? own : "";
     if (dir.empty() || args.rest.size() != 1) {
@@ -133,20 +137,22 @@ int ir_send(const Args &args) {
         std::fprintf(stderr, "vboard: %s: %s\n", args.rest[0].c_str(), error.c_str());
         return vboard::kSetupFailed;
     }
-    std::signal(SIGPIPE, SIG_IGN);  // a receiver closed while we write to it
+    std::signal(SIGPIPE, SIG_IGN); // a receiver closed while we write to it
     vboard::Journal journal;
     vboard::journal_bind(&journal, dir);
     vboard::IrFeedResult r = vboard::ir_feed(dir, words, args.speed, &journal);
     if (r.dropped > 0) {
-        std::fprintf(stderr, "vboard: %zu of %zu words dropped (no reader had /dev/lirc0 open, or its buffer was full)\n",
+        std::fprintf(stderr,
+                     "vboard: %zu of %zu words dropped (no reader had /dev/lirc0 open, or its buffer was full)\n",
                      r.dropped, r.words);
     }
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     Args args;
     int rc = parse(argc, argv, &args);
     if (rc != 0) {

@@ -19,11 +19,12 @@ namespace {
 
 struct BlockCounts {
     long long erases = 0;
-    long long programs = 0;  // pages
+    long long programs = 0; // pages
 };
 
 // Whole-NAND block number of a device-relative block, or -1.
-long long absolute_block(const BoardConfig &board, const std::string &dev, uint64_t block) {
+long long absolute_block(const BoardConfig &board, const std::string &dev, uint64_t block)
+{
     MtdRegion region;
     if (dev.rfind("mtd", 0) != 0 || mtd_region(board, std::atoi(dev.c_str() + 3), &region) != 0) {
         return -1;
@@ -31,7 +32,8 @@ long long absolute_block(const BoardConfig &board, const std::string &dev, uint6
     return static_cast<long long>(region.base / board.nand.erasesize + block);
 }
 
-std::string partition_of(const BoardConfig &board, uint64_t block) {
+std::string partition_of(const BoardConfig &board, uint64_t block)
+{
     uint64_t off = block * board.nand.erasesize;
     for (size_t k = 0; k < board.partitions.size(); ++k) {
         const Partition &p = board.partitions[k];
@@ -42,7 +44,8 @@ std::string partition_of(const BoardConfig &board, uint64_t block) {
     return "-";
 }
 
-void count_line(const BoardConfig &board, const std::string &line, std::map<long long, BlockCounts> *counts) {
+void count_line(const BoardConfig &board, const std::string &line, std::map<long long, BlockCounts> *counts)
+{
     std::istringstream in(line);
     std::string op, dev, a, b, c;
     in >> op >> dev >> a >> b >> c;
@@ -62,10 +65,11 @@ void count_line(const BoardConfig &board, const std::string &line, std::map<long
     }
 }
 
-void print_layout(const BoardConfig &board, const std::string &source) {
+void print_layout(const BoardConfig &board, const std::string &source)
+{
     const NandGeometry &g = board.nand;
-    std::printf("board %s: NAND %" PRIu64 " MiB, erase block %u KiB, page %u bytes, OOB %u bytes\n",
-                board.name.c_str(), g.size >> 20, g.erasesize >> 10, g.writesize, g.oobsize);
+    std::printf("board %s: NAND %" PRIu64 " MiB, erase block %u KiB, page %u bytes, OOB %u bytes\n", board.name.c_str(),
+                g.size >> 20, g.erasesize >> 10, g.writesize, g.oobsize);
     std::printf("layout from: %s\n", source.c_str());
     std::printf("  %-6s %-10s %-10s %s\n", "dev", "offset", "size", "name");
     std::printf("  %-6s 0x%08x 0x%08" PRIx64 " %s\n", "mtd0", 0u, g.size, g.name.c_str());
@@ -84,7 +88,8 @@ void print_layout(const BoardConfig &board, const std::string &source) {
     std::printf("%s\n", mem_tally_summary(board.mem_tally).c_str());
 }
 
-void print_file(const char *title, const std::string &path, const char *none) {
+void print_file(const char *title, const std::string &path, const char *none)
+{
     std::string text;
     bool present = read_text_file(path, &text) == 0 && !text.empty();
     std::printf("%s: %s", title, present ? text.c_str() : none);
@@ -93,9 +98,10 @@ void print_file(const char *title, const std::string &path, const char *none) {
     }
 }
 
-}  // namespace
+} // namespace
 
-int print_state_report(const std::string &dir) {
+int print_state_report(const std::string &dir)
+{
     BoardConfig board;
     std::string error;
     if (load_state_board(dir, &board, &error) != 0) {
@@ -132,4 +138,4 @@ int print_state_report(const std::string &dir) {
     return 0;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -34,28 +34,33 @@ constexpr char kReady = 'R';
 
 void complain(const std::string &what) { std::fprintf(stderr, "vboard: %s\n", what.c_str()); }
 
-int complain_errno(const std::string &what) {
+int complain_errno(const std::string &what)
+{
     complain(what + ": " + std::strerror(errno));
     return -1;
 }
 
-std::string self_exe() {
+std::string self_exe()
+{
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
-std::string dirname_of(const std::string &path) {
+std::string dirname_of(const std::string &path)
+{
     size_t slash = path.rfind('/');
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string absolute(const std::string &path) {
+std::string absolute(const std::string &path)
+{
     char buf[PATH_MAX];
     return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
 }
 
-std::string preload_library() {
+std::string preload_library()
+{
     const char *env = std::getenv("VBOARD_PRELOAD");
     if (env && *env) {
         return env;
@@ -63,13 +68,15 @@ std::string preload_library() {
     return dirname_of(dirname_of(self_exe())) + "/lib/libvboard.so";
 }
 
-std::string pid_namespace_of(const std::string &proc_dir) {
+std::string pid_namespace_of(const std::string &proc_dir)
+{
     char buf[64];
     ssize_t n = ::readlink((proc_dir + "/ns/pid").c_str(), buf, sizeof buf - 1);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
-sigset_t supervised_signals() {
+sigset_t supervised_signals()
+{
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGCHLD);
@@ -81,7 +88,8 @@ sigset_t supervised_signals() {
     return set;
 }
 
-int exit_status(int wait_status) {
+int exit_status(int wait_status)
+{
     if (WIFEXITED(wait_status)) {
         return WEXITSTATUS(wait_status);
     }
@@ -92,7 +100,8 @@ bool sent_by_a_process(const signalfd_siginfo &info) { return info.ssi_code <= 0
 
 // Programs built with AddressSanitizer refuse to start when a preloaded
 // library comes before the sanitizer's runtime, as the device library does.
-void allow_preload_before_sanitizer() {
+void allow_preload_before_sanitizer()
+{
     const char kOption[] = "verify_asan_link_order=0";
     const char *old = std::getenv("ASAN_OPTIONS");
     if (!old || !*old) {
@@ -104,7 +113,8 @@ void allow_preload_before_sanitizer() {
 
 // In the child: the environment of a board process, then the command.
 [[noreturn]] void exec_command(const std::vector<std::string> &command, const std::string &state_dir,
-                               const std::string &board_ns, const std::vector<std::string> &extra_env) {
+                               const std::string &board_ns, const std::vector<std::string> &extra_env)
+{
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -132,7 +142,8 @@ void allow_preload_before_sanitizer() {
 }
 
 // Waits for the child, passing on signals sent to this process.
-int supervise(pid_t child) {
+int supervise(pid_t child)
+{
     sigset_t set = supervised_signals();
     int sfd = ::signalfd(-1, &set, SFD_CLOEXEC);
     for (;;) {
@@ -152,7 +163,8 @@ int supervise(pid_t child) {
     }
 }
 
-int mkdir_p(const std::string &path) {
+int mkdir_p(const std::string &path)
+{
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -164,12 +176,14 @@ int mkdir_p(const std::string &path) {
     }
 }
 
-bool under(const std::string &path, const char *top) {
+bool under(const std::string &path, const char *top)
+{
     size_t n = std::strlen(top);
     return path.compare(0, n, top) == 0 && (path.size() == n || path[n] == '/');
 }
 
-int mount_at(const char *source, const std::string &target, const char *type, unsigned long flags, const char *data) {
+int mount_at(const char *source, const std::string &target, const char *type, unsigned long flags, const char *data)
+{
     if (mkdir_p(target) != 0 || ::mount(source, target.c_str(), type, flags, data) != 0) {
         return complain_errno("cannot mount " + std::string(type ? type : source) + " on " + target);
     }
@@ -178,14 +192,16 @@ int mount_at(const char *source, const std::string &target, const char *type, un
 
 // Host directories that must stay reachable at their own path on the board,
 // although /tmp, /run and /dev/shm are fresh there.
-int bind_host_dir(const std::string &root, const std::string &dir) {
+int bind_host_dir(const std::string &root, const std::string &dir)
+{
     return mount_at(dir.c_str(), root + dir, nullptr, MS_BIND | MS_REC, nullptr);
 }
 
 // Directories of the host that must stay visible although they lie under a
 // fresh mount: the tree that holds the device library (a build tree in /tmp:
 // its bin, lib and tests directories) and the command's.
-std::vector<std::string> host_dirs_to_keep(const std::string &state_dir, const std::string &command) {
+std::vector<std::string> host_dirs_to_keep(const std::string &state_dir, const std::string &command)
+{
     std::vector<std::string> keep;
     std::vector<std::string> wanted = {dirname_of(dirname_of(preload_library()))};
     if (command.find('/') != std::string::npos) {
@@ -207,7 +223,8 @@ std::vector<std::string> host_dirs_to_keep(const std::string &state_dir, const s
     return keep;
 }
 
-int build_root(const std::string &state_dir, const std::string &command) {
+int build_root(const std::string &state_dir, const std::string &command)
+{
     std::string root = state_path(state_dir, kRootDir);
     std::string upper = state_path(state_dir, kUpperDir);
     std::string work = state_path(state_dir, kWorkDir);
@@ -249,27 +266,31 @@ struct Init {
     int ready_fd = -1;
 };
 
-void journal_note(const std::string &state_dir, const std::string &line) {
+void journal_note(const std::string &state_dir, const std::string &line)
+{
     Journal journal;
     journal_bind(&journal, state_dir);
     journal_line(&journal, line);
 }
 
 // Ends the board: every process in it dies with init.
-[[noreturn]] void power_off(int status) {
+[[noreturn]] void power_off(int status)
+{
     if (::getpid() == 1) {
         ::kill(-1, SIGKILL);
     }
     ::_exit(status);
 }
 
-long long now_ms() {
+long long now_ms()
+{
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // PID 1 of the board.
-[[noreturn]] void init_main(const Init &init) {
+[[noreturn]] void init_main(const Init &init)
+{
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getpid() != 1) {
         complain("not the init of a new PID namespace");
@@ -335,7 +356,8 @@ long long now_ms() {
     }
 }
 
-int make_state_dir(RunOptions *options) {
+int make_state_dir(RunOptions *options)
+{
     if (options->state_dir.empty()) {
         char tmpl[] = "/tmp/vboard.XXXXXX";
         if (!::mkdtemp(tmpl)) {
@@ -360,7 +382,8 @@ int make_state_dir(RunOptions *options) {
     return 0;
 }
 
-int prepare(const RunOptions &options) {
+int prepare(const RunOptions &options)
+{
     std::string text;
     std::string error;
     if (!options.board_file.empty() && read_text_file(options.board_file, &text) != 0) {
@@ -368,7 +391,7 @@ int prepare(const RunOptions &options) {
     }
     // A board file's seeds lie beside it; the default board's in vboard's data directory.
     std::string seed_dir = options.board_file.empty() ? default_seed_dir(dirname_of(self_exe()))
-                                                       : dirname_of(absolute(options.board_file));
+                                                      : dirname_of(absolute(options.board_file));
     if (prepare_state(options.state_dir, options.board_file.empty() ? nullptr : &text, &error, seed_dir) != 0) {
         complain((options.board_file.empty() ? "" : options.board_file + ": ") + error);
         return -1;
@@ -380,12 +403,14 @@ int prepare(const RunOptions &options) {
     return 0;
 }
 
-std::string current_dir() {
+std::string current_dir()
+{
     char buf[PATH_MAX];
     return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string("/");
 }
 
-bool is_root() {
+bool is_root()
+{
     if (::geteuid() == 0) {
         return true;
     }
@@ -393,9 +418,10 @@ bool is_root() {
     return false;
 }
 
-}  // namespace
+} // namespace
 
-int running_board_pid(const std::string &dir) {
+int running_board_pid(const std::string &dir)
+{
     std::string text;
     if (read_text_file(state_path(dir, kBoardPid), &text) != 0) {
         return -1;
@@ -417,7 +443,8 @@ namespace {
 // refuse the next run.
 constexpr int kWindDownMs = 5000;
 
-int board_running_after_wind_down(const std::string &dir) {
+int board_running_after_wind_down(const std::string &dir)
+{
     int pid = running_board_pid(dir);
     if (pid <= 0) {
         return pid;
@@ -432,9 +459,10 @@ int board_running_after_wind_down(const std::string &dir) {
     return ready == 1 ? running_board_pid(dir) : pid;
 }
 
-}  // namespace
+} // namespace
 
-int run_board(RunOptions options) {
+int run_board(RunOptions options)
+{
     if (!is_root() || make_state_dir(&options) != 0 || prepare(options) != 0) {
         return kSetupFailed;
     }
@@ -483,7 +511,8 @@ int run_board(RunOptions options) {
 }
 
 int exec_on_board(const std::string &state_dir, const std::vector<std::string> &command,
-                  const std::vector<std::string> &extra_env) {
+                  const std::vector<std::string> &extra_env)
+{
     if (!is_root()) {
         return kSetupFailed;
     }
@@ -520,4 +549,4 @@ int exec_on_board(const std::string &state_dir, const std::vector<std::string> &
     return supervise(child);
 }
 
-}  // namespace vboard
+} // namespace vboard

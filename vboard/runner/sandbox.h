@@ -1,6 +1,7 @@
 // Starting commands on a board: a private mount and PID namespace over an
 // overlay of the host's root.
-#pragma once
+#ifndef VBOARD_RUNNER_SANDBOX_H
+#define VBOARD_RUNNER_SANDBOX_H
 
 #include <string>
 #include <vector>
@@ -13,10 +14,10 @@ constexpr int kSetupFailed = 125;
 constexpr int kRebootStatus = 0;
 
 struct RunOptions {
-    std::string board_file;  // empty: the state directory's board, else the default
-    std::string state_dir;   // empty: a fresh directory
+    std::string board_file; // empty: the state directory's board, else the default
+    std::string state_dir;  // empty: a fresh directory
     std::vector<std::string> command;
-    std::vector<std::string> extra_env;  // "NAME=value" for the command
+    std::vector<std::string> extra_env; // "NAME=value" for the command
 };
 
 // Boots a board, runs the command on it and powers the board off when the
@@ -30,4 +31,6 @@ int exec_on_board(const std::string &state_dir, const std::vector<std::string> &
 // Host PID of the init of the board running on dir, or -1.
 int running_board_pid(const std::string &dir);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

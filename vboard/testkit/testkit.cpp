@@ -28,14 +28,15 @@ namespace {
 
 constexpr int kPollStepMs = 5;
 
-std::string slurp(const std::string &path) {
+std::string slurp(const std::string &path)
+{
     std::string text;
     read_text_file(path, &text);
     return text;
 }
 
-pid_t spawn(const std::vector<std::string> &argv, const std::string &in, const std::string &out,
-            const std::string &err) {
+pid_t spawn(const std::vector<std::string> &argv, const std::string &in, const std::string &out, const std::string &err)
+{
     pid_t pid = ::fork();
     if (pid != 0) {
         return pid;
@@ -59,7 +60,8 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &in, const s
 }
 
 // Waits for pid to end within timeout_ms; returns true with *status set.
-bool wait_for(pid_t pid, int timeout_ms, int *status) {
+bool wait_for(pid_t pid, int timeout_ms, int *status)
+{
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
@@ -90,7 +92,8 @@ bool wait_for(pid_t pid, int timeout_ms, int *status) {
 
 // Runs argv to its end or the timeout (then kills it); output in base.out/.err.
 Result run_to_end(const std::vector<std::string> &argv, const std::string &in_path, const std::string &base,
-                  int timeout_ms) {
+                  int timeout_ms)
+{
     Process p(spawn(argv, in_path, base + ".out", base + ".err"), base + ".out", base + ".err");
     Result r;
     r.timed_out = !p.wait(timeout_ms);
@@ -104,21 +107,24 @@ Result run_to_end(const std::vector<std::string> &argv, const std::string &in_pa
 }
 
 // Running, and not a zombie that nobody has reaped yet.
-bool alive(int pid) {
+bool alive(int pid)
+{
     char buf[16];
     return pid > 0 && ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), buf, sizeof buf) > 0;
 }
 
-}  // namespace
+} // namespace
 
-std::string bin_dir() {
+std::string bin_dir()
+{
     const char *env = std::getenv("VBOARD_BIN_DIR");
     return env && *env ? env : VBOARD_TESTKIT_BIN_DIR;
 }
 
 std::string bin_path(const std::string &program) { return bin_dir() + "/" + program; }
 
-bool await(const std::function<bool()> &cond, int timeout_ms) {
+bool await(const std::function<bool()> &cond, int timeout_ms)
+{
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         if (cond()) {
@@ -131,7 +137,8 @@ bool await(const std::function<bool()> &cond, int timeout_ms) {
     }
 }
 
-Board::Board(const std::string &board_text) {
+Board::Board(const std::string &board_text)
+{
     const char *tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vboard-test.XXXXXX";
     if (!::mkdtemp(&tmpl[0])) {
@@ -145,7 +152,8 @@ Board::Board(const std::string &board_text) {
     prepare();
 }
 
-Board::~Board() {
+Board::~Board()
+{
     if (std::getenv("VBOARD_KEEP")) {
         std::fprintf(stderr, "vboard testkit: kept %s\n", work_.c_str());
         return;
@@ -154,7 +162,8 @@ Board::~Board() {
     std::filesystem::remove_all(work_, ec);
 }
 
-void Board::set_board_text(const std::string &text) {
+void Board::set_board_text(const std::string &text)
+{
     board_file_ = work_ + "/board.conf";
     if (write_text_file(board_file_, text) != 0) {
         throw std::runtime_error("cannot write " + board_file_);
@@ -163,7 +172,8 @@ void Board::set_board_text(const std::string &text) {
 }
 
 // The state directory is usable (NAND readable and seedable) before the first run.
-void Board::prepare() const {
+void Board::prepare() const
+{
     std::string text;
     std::string error;
     bool own_board = !board_file_.empty() && read_text_file(board_file_, &text) == 0;
@@ -173,7 +183,8 @@ void Board::prepare() const {
     }
 }
 
-std::vector<std::string> Board::vboard_argv(const char *verb) const {
+std::vector<std::string> Board::vboard_argv(const char *verb) const
+{
     std::vector<std::string> argv = {bin_path("vboard"), verb, "--state", dir_};
     if (!board_file_.empty() && std::string(verb) == "run") {
         argv.insert(argv.end(), {"--board", board_file_});
@@ -182,7 +193,8 @@ std::vector<std::string> Board::vboard_argv(const char *verb) const {
     return argv;
 }
 
-std::unique_ptr<Process> Board::start(const std::vector<std::string> &argv) {
+std::unique_ptr<Process> Board::start(const std::vector<std::string> &argv)
+{
     std::vector<std::string> full = vboard_argv("run");
     full.insert(full.end(), argv.begin(), argv.end());
     std::string base = work_ + "/run" + std::to_string(++runs_);
@@ -190,13 +202,18 @@ std::unique_ptr<Process> Board::start(const std::vector<std::string> &argv) {
     return std::make_unique<Process>(pid, base + ".out", base + ".err");
 }
 
-Result Board::run(const std::vector<std::string> &argv, int timeout_ms, const std::string &input) {
+Result Board::run(const std::vector<std::string> &argv, int timeout_ms, const std::string &input)
+{
     return finish("run", argv, timeout_ms, input);
 }
 
-Result Board::exec(const std::vector<std::string> &argv, int timeout_ms) { return finish("exec", argv, timeout_ms, ""); }
+Result Board::exec(const std::vector<std::string> &argv, int timeout_ms)
+{
+    return finish("exec", argv, timeout_ms, "");
+}
 
-Result Board::finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input) {
+Result Board::finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input)
+{
     std::vector<std::string> full = vboard_argv(verb);
     full.insert(full.end(), argv.begin(), argv.end());
     std::string base = work_ + "/" + verb + std::to_string(++runs_);
@@ -208,7 +225,8 @@ Result Board::finish(const char *verb, const std::vector<std::string> &argv, int
     return run_to_end(full, in_path, base, timeout_ms);
 }
 
-int Board::board_pid(int timeout_ms) const {
+int Board::board_pid(int timeout_ms) const
+{
     int pid = -1;
     await(
         [&] {
@@ -223,16 +241,19 @@ int Board::board_pid(int timeout_ms) const {
     return alive(pid) ? pid : -1;
 }
 
-std::string Board::host_path(const std::string &board_path, int timeout_ms) const {
+std::string Board::host_path(const std::string &board_path, int timeout_ms) const
+{
     int pid = board_pid(timeout_ms);
     return pid > 0 ? "/proc/" + std::to_string(pid) + "/root" + board_path : std::string();
 }
 
-std::string Board::written_path(const std::string &board_path) const {
+std::string Board::written_path(const std::string &board_path) const
+{
     return state_path(dir_, kUpperDir) + board_path;
 }
 
-long long Board::cpu_ticks(const std::string &comm) const {
+long long Board::cpu_ticks(const std::string &comm) const
+{
     std::string proc = host_path("/proc");
     DIR *d = ::opendir(proc.c_str());
     long long ticks = -1;
@@ -256,7 +277,8 @@ long long Board::cpu_ticks(const std::string &comm) const {
 
 std::vector<std::string> Board::journal() const { return read_journal(dir_); }
 
-std::vector<std::string> Board::journal_lines(const std::string &prefix) const {
+std::vector<std::string> Board::journal_lines(const std::string &prefix) const
+{
     std::vector<std::string> out;
     for (const std::string &line : journal()) {
         if (line.compare(0, prefix.size(), prefix) == 0) {
@@ -266,7 +288,8 @@ std::vector<std::string> Board::journal_lines(const std::string &prefix) const {
     return out;
 }
 
-std::string Board::read_nand(uint64_t offset, size_t length) const {
+std::string Board::read_nand(uint64_t offset, size_t length) const
+{
     Nand nand;
     std::string error;
     if (nand_open(&nand, dir_, nullptr, &error) != 0) {
@@ -281,7 +304,8 @@ std::string Board::read_nand(uint64_t offset, size_t length) const {
     return bytes;
 }
 
-void Board::seed_nand(uint64_t offset, const std::string &bytes) {
+void Board::seed_nand(uint64_t offset, const std::string &bytes)
+{
     Nand nand;
     std::string error;
     if (nand_open(&nand, dir_, nullptr, &error) != 0) {
@@ -294,7 +318,8 @@ void Board::seed_nand(uint64_t offset, const std::string &bytes) {
     }
 }
 
-std::array<Rgb, 5> Board::leds() const {
+std::array<Rgb, 5> Board::leds() const
+{
     std::array<Rgb, 5> leds{};
     std::string text = slurp(state_path(dir_, kLeds));
     for (size_t i = 0; i < leds.size() && text.size() >= i * 7 + 6; ++i) {
@@ -304,7 +329,8 @@ std::array<Rgb, 5> Board::leds() const {
     return leds;
 }
 
-std::string ir_words_bytes(const std::vector<uint32_t> &words) {
+std::string ir_words_bytes(const std::vector<uint32_t> &words)
+{
     std::string bytes(words.size() * 4, '\0');
     for (size_t i = 0; i < words.size(); ++i) {
         le::store32(&bytes[i * 4], words[i]);
@@ -312,7 +338,8 @@ std::string ir_words_bytes(const std::vector<uint32_t> &words) {
     return bytes;
 }
 
-std::vector<std::string> Board::ir_send_argv(const std::string &capture, double speed) {
+std::vector<std::string> Board::ir_send_argv(const std::string &capture, double speed)
+{
     std::string file = work_ + "/capture" + std::to_string(++runs_);
     if (write_text_file(file, capture) != 0) {
         throw std::runtime_error("cannot write " + file);
@@ -322,34 +349,40 @@ std::vector<std::string> Board::ir_send_argv(const std::string &capture, double 
     return {bin_path("vboard"), "ir-send", "--state", dir_, "--speed", speed_text, file};
 }
 
-Result Board::ir_send(const std::string &capture, double speed, int timeout_ms) {
+Result Board::ir_send(const std::string &capture, double speed, int timeout_ms)
+{
     return run_to_end(ir_send_argv(capture, speed), "", work_ + "/ir-send" + std::to_string(++runs_), timeout_ms);
 }
 
-Result Board::ir_send(const std::vector<uint32_t> &words, double speed, int timeout_ms) {
+Result Board::ir_send(const std::vector<uint32_t> &words, double speed, int timeout_ms)
+{
     return ir_send(ir_words_bytes(words), speed, timeout_ms);
 }
 
-std::unique_ptr<Process> Board::start_ir_send(const std::vector<uint32_t> &words, double speed) {
+std::unique_ptr<Process> Board::start_ir_send(const std::vector<uint32_t> &words, double speed)
+{
     std::string base = work_ + "/ir-send" + std::to_string(++runs_);
     pid_t pid = spawn(ir_send_argv(ir_words_bytes(words), speed), "", base + ".out", base + ".err");
     return std::make_unique<Process>(pid, base + ".out", base + ".err");
 }
 
-Result Board::cba_raise(const std::vector<std::string> &args, int timeout_ms) {
+Result Board::cba_raise(const std::vector<std::string> &args, int timeout_ms)
+{
     std::vector<std::string> argv = {bin_path("vboard"), "cba-raise", "--state", dir_};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_to_end(argv, "", work_ + "/cba-raise" + std::to_string(++runs_), timeout_ms);
 }
 
 Process::Process(pid_t pid, std::string out_path, std::string err_path)
-    : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {
+    : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path))
+{
     if (pid_ <= 0) {
-        throw std::runtime_error("cannot start vboard");  // and never signal pid 0 or -1
+        throw std::runtime_error("cannot start vboard"); // and never signal pid 0 or -1
     }
 }
 
-Process::~Process() {
+Process::~Process()
+{
     if (!done_) {
         kill();
     }
@@ -357,7 +390,8 @@ Process::~Process() {
 
 int Process::signal(int sig) { return done_ ? -1 : ::kill(pid_, sig); }
 
-bool Process::wait(int timeout_ms) {
+bool Process::wait(int timeout_ms)
+{
     if (!done_) {
         done_ = wait_for(pid_, timeout_ms, &status_);
     }
@@ -370,11 +404,13 @@ std::string Process::out() const { return slurp(out_path_); }
 
 std::string Process::err() const { return slurp(err_path_); }
 
-bool Process::await_out(const std::string &text, int timeout_ms) {
+bool Process::await_out(const std::string &text, int timeout_ms)
+{
     return await([&] { return out().find(text) != std::string::npos; }, timeout_ms);
 }
 
-void Process::kill() {
+void Process::kill()
+{
     if (done_) {
         return;
     }
@@ -382,5 +418,5 @@ void Process::kill() {
     wait(10000);
 }
 
-}  // namespace testkit
-}  // namespace vboard
+} // namespace testkit
+} // namespace vboard

@@ -13,16 +13,18 @@ const char kSmallBoard[] =
     "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
     "partition = part_info 1M\npartition = data rest\n";
 
-std::string error_of(const std::string &text) {
+std::string error_of(const std::string &text)
+{
     BoardConfig board;
     std::string error;
     EXPECT_EQ(parse_board(text, &board, &error), -1) << text;
     return error;
 }
 
-}  // namespace
+} // namespace
 
-TEST(BoardFile, DefaultBoardHasTheGeometryAndPartitionsOfTheUpgrade) {
+TEST(BoardFile, DefaultBoardHasTheGeometryAndPartitionsOfTheUpgrade)
+{
     BoardConfig board;
     std::string error;
     ASSERT_EQ(parse_board(kDefaultBoardText, &board, &error), 0) << error;
@@ -52,7 +54,8 @@ TEST(BoardFile, DefaultBoardHasTheGeometryAndPartitionsOfTheUpgrade) {
     }
 }
 
-TEST(BoardFile, ProcMtdIsInTheKernelFormat) {
+TEST(BoardFile, ProcMtdIsInTheKernelFormat)
+{
     BoardConfig board;
     std::string error;
     ASSERT_EQ(parse_board(std::string(kSmallBoard) + "nand.name = chip\n", &board, &error), 0) << error;
@@ -68,7 +71,8 @@ TEST(BoardFile, ProcMtdIsInTheKernelFormat) {
     EXPECT_EQ(mtd_region(board, 3, &region), -1);
 }
 
-TEST(BoardFile, FaultsAndExplicitOffsets) {
+TEST(BoardFile, FaultsAndExplicitOffsets)
+{
     BoardConfig board;
     std::string error;
     ASSERT_EQ(parse_board(std::string(kSmallBoard) +
@@ -84,11 +88,13 @@ TEST(BoardFile, FaultsAndExplicitOffsets) {
     EXPECT_EQ(board.partitions[2].offset, 0x200000u);
 }
 
-TEST(BoardFile, RefusesBadBoardsWithTheLine) {
+TEST(BoardFile, RefusesBadBoardsWithTheLine)
+{
     EXPECT_EQ(error_of(std::string(kSmallBoard) + "colour = blue\n"), "line 7: unknown key 'colour'");
     EXPECT_EQ(error_of("nand.size = lots\n"), "line 1: bad number 'lots' for nand.size");
     EXPECT_EQ(error_of("just words\n"), "line 1: expected 'key = value'");
-    EXPECT_NE(error_of("nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\npartition = odd 100K\n").find("not whole erase blocks"),
+    EXPECT_NE(error_of("nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\npartition = odd 100K\n")
+                  .find("not whole erase blocks"),
               std::string::npos);
     EXPECT_NE(error_of("nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\npartition = big 8M\n")
                   .find("ends beyond the NAND"),
@@ -100,7 +106,8 @@ TEST(BoardFile, RefusesBadBoardsWithTheLine) {
               std::string::npos);
 }
 
-TEST(BoardFile, Sizes) {
+TEST(BoardFile, Sizes)
+{
     uint64_t v = 0;
     EXPECT_EQ(parse_size("0x20000", &v), 0);
     EXPECT_EQ(v, 0x20000u);
@@ -113,7 +120,8 @@ TEST(BoardFile, Sizes) {
     EXPECT_EQ(parse_size("M", &v), -1);
 }
 
-TEST(BoardFile, SeedsArePlacedInTheirPartitionOrOnTheWholeNand) {
+TEST(BoardFile, SeedsArePlacedInTheirPartitionOrOnTheWholeNand)
+{
     BoardConfig board;
     std::string error;
     ASSERT_EQ(parse_board(std::string(kSmallBoard) +
@@ -134,11 +142,13 @@ TEST(BoardFile, SeedsArePlacedInTheirPartitionOrOnTheWholeNand) {
               "line 7: seed place 'nowhere' is no partition and no offset");
     EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = part_info+1M x.bin\n"),
               "line 7: seed place 'part_info+1M' lies beyond its partition");
-    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = 4M x.bin\n"), "line 7: seed place '4M' lies beyond its partition");
+    EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = 4M x.bin\n"),
+              "line 7: seed place '4M' lies beyond its partition");
     EXPECT_EQ(error_of(std::string(kSmallBoard) + "seed = data\n"), "line 7: seed needs WHERE FILE");
 }
 
-TEST(BoardFile, IoctlFaultsByDeviceRequestAndErrno) {
+TEST(BoardFile, IoctlFaultsByDeviceRequestAndErrno)
+{
     BoardConfig board;
     std::string error;
     ASSERT_EQ(parse_board(std::string(kSmallBoard) +

@@ -25,23 +25,27 @@ const char kSmallBoard[] =
     "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\nnand.name = chip\n"
     "partition = part_info 1M\npartition = data rest\n";
 
-bool exists(const std::string &path) {
+bool exists(const std::string &path)
+{
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string read_file(const std::string &path) {
+std::string read_file(const std::string &path)
+{
     std::ifstream in(path);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-size_t count(const std::vector<std::string> &lines, const std::string &line) {
+size_t count(const std::vector<std::string> &lines, const std::string &line)
+{
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-}  // namespace
+} // namespace
 
-TEST(Board, TrueIsQuickAndStatusesPassThrough) {
+TEST(Board, TrueIsQuickAndStatusesPassThrough)
+{
     Board board;
     auto start = std::chrono::steady_clock::now();
     Result r = board.run({"true"});
@@ -56,7 +60,8 @@ TEST(Board, TrueIsQuickAndStatusesPassThrough) {
     EXPECT_EQ(board.run({"sh", "-c", "echo out; echo err >&2"}).out, "out\n");
 }
 
-TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
+TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage)
+{
     Board board(kSmallBoard);
     Result r = board.run({"cat", "/proc/mtd"});
     EXPECT_EQ(r.out,
@@ -83,13 +88,15 @@ TEST(Board, ShellSeesProcMtdAndDdWorksPageByPage) {
     EXPECT_EQ(board.journal_lines("violation")[0], "violation program mtd2 0x00000000 not erased");
 }
 
-TEST(Board, FilesWrittenOnTheBoardStayOffTheHost) {
+TEST(Board, FilesWrittenOnTheBoardStayOffTheHost)
+{
     Board board;
     std::string mounts_before = read_file("/proc/self/mountinfo");
     std::string host_pid = std::to_string(::getpid());
     Result r = board.run({"sh", "-c",
                           "echo board > /etc/vboard-probe && echo tmp > /tmp/vboard-isolation-probe && "
-                          "kill -0 " + host_pid + " 2>/dev/null || echo host-pid-hidden; ps -e | wc -l"});
+                          "kill -0 " +
+                              host_pid + " 2>/dev/null || echo host-pid-hidden; ps -e | wc -l"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(exists("/etc/vboard-probe"));
     EXPECT_FALSE(exists("/tmp/vboard-isolation-probe"));
@@ -105,7 +112,8 @@ TEST(Board, FilesWrittenOnTheBoardStayOffTheHost) {
     EXPECT_EQ(board.run({"cat", "/etc/vboard-probe"}).out, "board\n") << "the root keeps its files across boots";
 }
 
-TEST(Board, KillallOnTheBoardCannotReachHostProcesses) {
+TEST(Board, KillallOnTheBoardCannotReachHostProcesses)
+{
     Board board;
     std::string sleeper = board.work() + "/vbprobe_sleep";
     std::filesystem::copy_file("/bin/sleep", sleeper);
@@ -122,7 +130,8 @@ TEST(Board, KillallOnTheBoardCannotReachHostProcesses) {
     ::waitpid(host, nullptr, 0);
 }
 
-TEST(Board, NandKeepsItsContentsAcrossBootsAndCanBeSeeded) {
+TEST(Board, NandKeepsItsContentsAcrossBootsAndCanBeSeeded)
+{
     Board board(kSmallBoard);
     board.seed_nand(0x100000, "seeded");
     Result r = board.run({"sh", "-c", "head -c 6 /dev/mtd2; printf x | dd of=/dev/mtd2 seek=1 bs=2048 2>/dev/null"});
@@ -133,7 +142,8 @@ TEST(Board, NandKeepsItsContentsAcrossBootsAndCanBeSeeded) {
     EXPECT_EQ(board.journal_lines("boot ").size(), 2u);
 }
 
-TEST(Board, PowerCutKillsTheBoardAndKeepsTheFlashAsItWas) {
+TEST(Board, PowerCutKillsTheBoardAndKeepsTheFlashAsItWas)
+{
     Board board(std::string(kSmallBoard) + "power_cut_after = 3\n");
     Result r = board.run({"sh", "-c",
                           "head -c 10240 /dev/zero | tr '\\0' P > /tmp/five && "
@@ -148,7 +158,8 @@ TEST(Board, PowerCutKillsTheBoardAndKeepsTheFlashAsItWas) {
     EXPECT_EQ(r.out, "PPP");
 }
 
-TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt) {
+TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt)
+{
     Board board;
     auto daemon = board.start({"sh", "-c", "echo up > /tmp/flag; exec sleep 30"});
     std::string flag = board.host_path("/tmp/flag");
@@ -165,7 +176,8 @@ TEST(Board, ExecJoinsARunningBoardAndHostPathsReachIt) {
 
 // A killed runner leaves its board winding down for a moment; the next run
 // on the same state must wait for it, not fail, while a live board is refused.
-TEST(Board, NextRunAfterAKilledRunnerSucceedsAndALiveBoardIsRefused) {
+TEST(Board, NextRunAfterAKilledRunnerSucceedsAndALiveBoardIsRefused)
+{
     Board board;
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
@@ -182,14 +194,16 @@ TEST(Board, NextRunAfterAKilledRunnerSucceedsAndALiveBoardIsRefused) {
     EXPECT_NE(refused.err.find("a board is already running on"), std::string::npos) << refused.err;
 }
 
-TEST(Board, TimeoutKillsTheWholeBoard) {
+TEST(Board, TimeoutKillsTheWholeBoard)
+{
     Board board;
     Result r = board.run({"sh", "-c", "sleep 30 & echo $! > /tmp/pid; wait"}, 300);
     EXPECT_TRUE(r.timed_out);
     EXPECT_TRUE(await([&] { return board.board_pid(0) < 0; }, 2000));
 }
 
-TEST(Board, RebootRequestResetsTheBoardSoonAfter) {
+TEST(Board, RebootRequestResetsTheBoardSoonAfter)
+{
     Board board;
     auto start = std::chrono::steady_clock::now();
     Result r = board.run({"sh", "-c", std::string(VBOARD_DEVCTL) + " reboot; echo asked; sleep 5; echo not-reset"});
@@ -202,14 +216,16 @@ TEST(Board, RebootRequestResetsTheBoardSoonAfter) {
     EXPECT_EQ(count(journal, "reboot requested by vboard_devctl"), 1u);
 }
 
-TEST(Board, LedsAndTheStateReport) {
+TEST(Board, LedsAndTheStateReport)
+{
     Board board(kSmallBoard);
     std::string devctl = VBOARD_DEVCTL;
-    Result r = board.run({"sh", "-c",
-                          devctl + " i2c-setup && " + devctl + " i2c-write 0x54 0x0c 0x11 && " + devctl +
-                              " i2c-write 0x54 0x0b 0x22 && " + devctl + " i2c-write 0x54 0x0a 0x33 && " + devctl +
-                              " i2c-write 0x54 0x16 0 && head -c 4096 /dev/zero | dd of=/dev/mtd2 bs=2048 2>/dev/null && " +
-                              devctl + " erase /dev/mtd2 0x20000 0x20000"});
+    Result r = board.run(
+        {"sh", "-c",
+         devctl + " i2c-setup && " + devctl + " i2c-write 0x54 0x0c 0x11 && " + devctl +
+             " i2c-write 0x54 0x0b 0x22 && " + devctl + " i2c-write 0x54 0x0a 0x33 && " + devctl +
+             " i2c-write 0x54 0x16 0 && head -c 4096 /dev/zero | dd of=/dev/mtd2 bs=2048 2>/dev/null && " + devctl +
+             " erase /dev/mtd2 0x20000 0x20000"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::array<Rgb, 5> leds = board.leds();
     EXPECT_EQ(leds[1].red, 0x11);
@@ -221,10 +237,10 @@ TEST(Board, LedsAndTheStateReport) {
     std::string command = bin_path("vboard") + " state " + board.dir() + " > " + out_path;
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string report = read_file(out_path);
-    for (const char *line : {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
-                             "  block     9 (mtd2 data): 1 erase, 0 pages\n",
-                             "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",
-                             "reboot: none requested\n", "violations and faults: 0\n", "layout from: board file\n"}) {
+    for (const char *line :
+         {"  mtd2   0x00100000 0x00300000 data\n", "  block     8 (mtd2 data): 0 erases, 2 pages\n",
+          "  block     9 (mtd2 data): 1 erase, 0 pages\n", "LEDs (0-4, RRGGBB): 000000 112233 000000 000000 000000\n",
+          "reboot: none requested\n", "violations and faults: 0\n", "layout from: board file\n"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
     }
 }
@@ -233,7 +249,8 @@ namespace {
 
 // A NEC frame: 9 ms header pulse, 4.5 ms space, 32 bits (address, its
 // inverse, command, its inverse), the stop pulse; then the receiver's timeout.
-std::vector<uint32_t> nec_press(uint8_t address, uint8_t command) {
+std::vector<uint32_t> nec_press(uint8_t address, uint8_t command)
+{
     const uint32_t kPulse = 0x01000000;
     std::vector<uint32_t> w = {kPulse | 9000, 4500};
     uint32_t bits = address | (uint8_t(~address) << 8) | (command << 16) | (uint32_t(uint8_t(~command)) << 24);
@@ -247,11 +264,12 @@ std::vector<uint32_t> nec_press(uint8_t address, uint8_t command) {
 }
 
 struct LircReads {
-    std::vector<long> read_ms;  // when each read returned
+    std::vector<long> read_ms; // when each read returned
     std::vector<uint32_t> words;
 };
 
-LircReads parse_lirc_read(const std::string &out) {
+LircReads parse_lirc_read(const std::string &out)
+{
     LircReads r;
     std::istringstream in(out);
     std::string line;
@@ -267,11 +285,12 @@ LircReads parse_lirc_read(const std::string &out) {
     return r;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Board, IrSendDeliversTwoPressesOverTimeAndReadsBackExactly) {
+TEST(Board, IrSendDeliversTwoPressesOverTimeAndReadsBackExactly)
+{
     Board board;
-    std::vector<uint32_t> capture = {20000};  // the silence before the first press
+    std::vector<uint32_t> capture = {20000}; // the silence before the first press
     for (int press = 0; press < 2; ++press) {
         std::vector<uint32_t> frame = nec_press(0x04, 0x08);
         capture.insert(capture.end(), frame.begin(), frame.end());
@@ -302,7 +321,8 @@ TEST(Board, IrSendDeliversTwoPressesOverTimeAndReadsBackExactly) {
     EXPECT_EQ(read_words, 137);
 }
 
-TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles) {
+TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles)
+{
     Board board;
     auto idle = board.start({"sleep", "30"});
     ASSERT_GT(board.board_pid(), 0);
@@ -328,21 +348,25 @@ TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles) {
     idle->kill();
 }
 
-TEST(Board, LircDescriptorOfAShellRedirectionKeepsWholeWords) {
+TEST(Board, LircDescriptorOfAShellRedirectionKeepsWholeWords)
+{
     Board board;
-    auto dd = board.start({"sh", "-c", "dd bs=4 count=3 </dev/lirc0 2>/dev/null | od -An -tx4; "
-                                       "dd bs=3 count=1 </dev/lirc0 2>&1 >/dev/null | head -1"});
+    auto dd = board.start({"sh", "-c",
+                           "dd bs=4 count=3 </dev/lirc0 2>/dev/null | od -An -tx4; "
+                           "dd bs=3 count=1 </dev/lirc0 2>&1 >/dev/null | head -1"});
     ASSERT_TRUE(await([&] { return !board.journal_lines("open /dev/lirc0").empty(); }, 5000));
     EXPECT_EQ(board.ir_send("pulse 9000\nspace 4500\npulse 560\n", 10).status, 0);
     ASSERT_TRUE(dd->wait(5000));
-    EXPECT_EQ(dd->out(), " 01002328 00001194 01000230\n"
-                         "dd: error reading 'standard input': Invalid argument\n");
+    EXPECT_EQ(dd->out(),
+              " 01002328 00001194 01000230\n"
+              "dd: error reading 'standard input': Invalid argument\n");
 }
 
 namespace {
 
 // Output and exit status of a host command.
-std::pair<std::string, int> host_run(const std::string &command) {
+std::pair<std::string, int> host_run(const std::string &command)
+{
     std::string out;
     FILE *p = ::popen(command.c_str(), "r");
     char buf[4096];
@@ -353,9 +377,10 @@ std::pair<std::string, int> host_run(const std::string &command) {
     return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-}  // namespace
+} // namespace
 
-TEST(Board, RunnerAnswersHelpAndVersionOnStandardOutput) {
+TEST(Board, RunnerAnswersHelpAndVersionOnStandardOutput)
+{
     for (const char *option : {"-h", "--help"}) {
         auto r = host_run(bin_path("vboard") + " " + option + " 2>/dev/null");
         EXPECT_EQ(r.second, 0) << option;
@@ -368,14 +393,16 @@ TEST(Board, RunnerAnswersHelpAndVersionOnStandardOutput) {
 
 // The runner seeds a fresh board from files beside its board file, and the
 // default board from vboard's data directory; a bad seed fails the boot.
-TEST(Board, RunnerSeedsFreshBoards) {
+TEST(Board, RunnerSeedsFreshBoards)
+{
     Board scratch;
     std::string dir = scratch.work();
     std::ofstream(dir + "/hello.bin") << "hello";
     std::ofstream(dir + "/seeded.board") << kSmallBoard << "seed = data+2K hello.bin\n";
     std::ofstream(dir + "/broken.board") << kSmallBoard << "seed = data missing.bin\n";
     std::string vboard = bin_path("vboard");
-    auto r = host_run(vboard + " run --board " + dir + "/seeded.board --state " + dir + "/s1 -- sh -c "
+    auto r = host_run(vboard + " run --board " + dir + "/seeded.board --state " + dir +
+                      "/s1 -- sh -c "
                       "'dd if=/dev/mtd2 bs=2048 skip=1 count=1 2>/dev/null | head -c 5' 2>&1");
     EXPECT_EQ(r.second, 0) << r.first;
     EXPECT_EQ(r.first, "hello");

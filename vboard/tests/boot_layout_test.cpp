@@ -23,16 +23,22 @@ constexpr uint32_t kAdaptiveHead = 0x8530AAAA, kAdaptiveTail = 0x5441494C;
 using Layout = std::vector<Partition>;
 
 // The board file's partitions; the tables at the factory describe them too.
-const Layout kBoardFile = {{"part_info", 0, 256 * K},     {"part_info_1", 256 * K, 1536 * K},
-                           {"part_info_2", 1792 * K, 1536 * K}, {"data", 3328 * K, 1 * M},
+const Layout kBoardFile = {{"part_info", 0, 256 * K},
+                           {"part_info_1", 256 * K, 1536 * K},
+                           {"part_info_2", 1792 * K, 1536 * K},
+                           {"data", 3328 * K, 1 * M},
                            {"kernel", 4352 * K, 3840 * K}};
 // After an upgrade: the kernel moved before the data and grew by a block
 // (the PIT gives its size without that block, the adaptive PIT with it).
-const Layout kNewPit = {{"part_info", 0, 256 * K},     {"part_info_1", 256 * K, 1536 * K},
-                        {"part_info_2", 1792 * K, 1536 * K}, {"kernel", 3328 * K, 2 * M},
+const Layout kNewPit = {{"part_info", 0, 256 * K},
+                        {"part_info_1", 256 * K, 1536 * K},
+                        {"part_info_2", 1792 * K, 1536 * K},
+                        {"kernel", 3328 * K, 2 * M},
                         {"data", 5376 * K, 1 * M}};
-const Layout kNewAdaptive = {{"part_info", 0, 256 * K},     {"part_info_1", 256 * K, 1536 * K},
-                             {"part_info_2", 1792 * K, 1536 * K}, {"kernel", 3328 * K, 2 * M + 128 * K},
+const Layout kNewAdaptive = {{"part_info", 0, 256 * K},
+                             {"part_info_1", 256 * K, 1536 * K},
+                             {"part_info_2", 1792 * K, 1536 * K},
+                             {"kernel", 3328 * K, 2 * M + 128 * K},
                              {"data", 5504 * K, 1 * M}};
 
 const char kBoardText[] =
@@ -42,7 +48,8 @@ const char kBoardText[] =
 
 void put32(std::string &s, size_t at, uint32_t v) { le::store32(&s[at], v); }
 
-void put_entry(std::string &s, size_t at, const Partition &p, uint32_t id) {
+void put_entry(std::string &s, size_t at, const Partition &p, uint32_t id)
+{
     s.replace(at, p.name.size(), p.name);
     put32(s, at + 16, id);
     put32(s, at + 24, static_cast<uint32_t>(p.offset));
@@ -51,7 +58,8 @@ void put_entry(std::string &s, size_t at, const Partition &p, uint32_t id) {
 
 // The header layout (two head words; entries from 64, 64 apart), or with a
 // tail word the 32-byte layout (eight head words, a tail slot after them).
-std::string table(uint32_t head, const Layout &l, uint32_t tail = 0) {
+std::string table(uint32_t head, const Layout &l, uint32_t tail = 0)
+{
     size_t n = l.size();
     std::string s(tail ? (n + 2) * 32 : (n + 1) * 64, '\0');
     for (size_t w = 0; w < (tail ? 8u : 2u); ++w) {
@@ -78,7 +86,8 @@ class BootLayoutTest : public ::testing::Test {
 protected:
     void SetUp() override { make(kBoardText); }
 
-    void make(const std::string &text) {
+    void make(const std::string &text)
+    {
         temp_ = std::make_unique<testkit::TempDir>("vboard-layout");
         dir_ = temp_->path();
         std::string error;
@@ -86,7 +95,8 @@ protected:
         ASSERT_EQ(load_state_board(dir_, &board_, &error), 0) << error;
     }
     // Bytes at a place of the board file: "part_info_1+1M".
-    void seed(uint64_t offset, const std::string &bytes) {
+    void seed(uint64_t offset, const std::string &bytes)
+    {
         Nand nand;
         std::string error;
         ASSERT_EQ(nand_open(&nand, dir_, nullptr, &error), 0) << error;
@@ -94,7 +104,8 @@ protected:
         nand_close(&nand);
     }
     void seed_tables(const std::string &p0, const std::string &p1, const std::string &p2, const std::string &a1,
-                     const std::string &a2) {
+                     const std::string &a2)
+    {
         const std::string *at[] = {&p0, &p1, &p2};
         for (size_t i = 0; i < 3; ++i) {
             if (!at[i]->empty()) {
@@ -114,7 +125,8 @@ protected:
     BoardConfig board_;
 };
 
-bool same(const Layout &a, const Layout &b) {
+bool same(const Layout &a, const Layout &b)
+{
     if (a.size() != b.size()) {
         return false;
     }
@@ -126,7 +138,8 @@ bool same(const Layout &a, const Layout &b) {
     return true;
 }
 
-std::string joined(const std::vector<std::string> &notes) {
+std::string joined(const std::vector<std::string> &notes)
+{
     std::string s;
     for (const auto &n : notes) {
         s += n + "\n";
@@ -134,18 +147,19 @@ std::string joined(const std::vector<std::string> &notes) {
     return s;
 }
 
-TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
+TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout)
+{
     const std::string old_pit = pit(kBoardFile), old_adpt = adaptive(kBoardFile);
     const std::string new_pit = pit(kNewPit), new_adpt = adaptive(kNewAdaptive);
     std::string beyond = pit(kNewPit);
-    put32(beyond, 64 * 5 + 28, 16 * M);  // the last entry runs past the NAND
+    put32(beyond, 64 * 5 + 28, 16 * M); // the last entry runs past the NAND
     std::string wrong_id = pit(kNewPit);
     put32(wrong_id, 64 * 4 + 16, 9);
     std::string garbage(4096, '\0');
     for (size_t i = 0; i < garbage.size(); ++i) {
         garbage[i] = static_cast<char>(i * 2654435761u >> 13);
     }
-    put32(garbage, 0, kPitHead);  // a head and nothing sound after it
+    put32(garbage, 0, kPitHead); // a head and nothing sound after it
     put32(garbage, 4, kPitHead);
     // upgprog's adaptive PIT of a 32-byte layout PIT carries the PIT's tail
     // slot as a last entry.
@@ -157,15 +171,15 @@ TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
         std::string p0, p1, p2, a1, a2;
         const char *source;
         Layout layout;
-        const char *note;  // a journal note that explains the choice
+        const char *note; // a journal note that explains the choice
     } cases[] = {
         {"blank flash", none, none, none, none, none, "board file", kBoardFile, "PIT in part_info_2: none"},
         {"factory tables", old_pit, old_pit, old_pit, old_adpt, old_adpt, "part_info PIT + adaptive PIT", kBoardFile,
          ""},
         {"upgrade complete", new_pit, new_pit, new_pit, new_adpt, new_adpt, "part_info PIT + adaptive PIT",
          kNewAdaptive, "differs from the board file's partitions"},
-        {"new adaptive PIT half stored", old_pit, old_pit, old_pit, new_adpt, old_adpt,
-         "part_info PIT + adaptive PIT", kBoardFile, "adaptive PIT in part_info_1: lists other partitions than the PIT"},
+        {"new adaptive PIT half stored", old_pit, old_pit, old_pit, new_adpt, old_adpt, "part_info PIT + adaptive PIT",
+         kBoardFile, "adaptive PIT in part_info_1: lists other partitions than the PIT"},
         {"both adaptive PITs new, PIT old", old_pit, old_pit, old_pit, new_adpt, new_adpt, "part_info PIT", kBoardFile,
          "adaptive PIT in part_info_2: lists other partitions"},
         {"part_info erased while the PIT goes in", none, old_pit, old_pit, new_adpt, new_adpt, "part_info_1 PIT",
@@ -178,7 +192,8 @@ TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
          kBoardFile, "PIT in part_info: damaged: entry 4 (data) is no run of whole erase blocks"},
         {"id that is not its MTD number", wrong_id, none, none, none, none, "board file", kBoardFile,
          "PIT in part_info: damaged: entry 3 (kernel) has id 9"},
-        {"32-byte layout tables", table(kPitHead, kNewPit, kPitTail), none, none, adpt_32, none, "part_info PIT + adaptive PIT", kNewAdaptive, ""},
+        {"32-byte layout tables", table(kPitHead, kNewPit, kPitTail), none, none, adpt_32, none,
+         "part_info PIT + adaptive PIT", kNewAdaptive, ""},
         {"garbage after a head", garbage, garbage, garbage, garbage, garbage, "board file", kBoardFile,
          "PIT in part_info: damaged"},
     };
@@ -193,7 +208,8 @@ TEST_F(BootLayoutTest, TablesOnTheFlashDecideTheLayout) {
     }
 }
 
-TEST_F(BootLayoutTest, BoardFileWithoutPartInfoKeepsItsOwnPartitions) {
+TEST_F(BootLayoutTest, BoardFileWithoutPartInfoKeepsItsOwnPartitions)
+{
     make("nand.size = 8M\nnand.erasesize = 128K\nnand.writesize = 2K\npartition = a 1M\npartition = b rest\n");
     seed(0, pit(kNewPit));
     BootLayout l = decide_boot_layout(dir_, board_);
@@ -204,11 +220,12 @@ TEST_F(BootLayoutTest, BoardFileWithoutPartInfoKeepsItsOwnPartitions) {
 
 // Every process of a boot sees the layout decided at its start, until the
 // state directory is prepared for the next boot.
-TEST_F(BootLayoutTest, BootKeepsTheLayoutForTheWholeBoot) {
+TEST_F(BootLayoutTest, BootKeepsTheLayoutForTheWholeBoot)
+{
     seed_tables(pit(kNewPit), pit(kNewPit), pit(kNewPit), adaptive(kNewAdaptive), adaptive(kNewAdaptive));
     std::string error;
     ASSERT_EQ(boot_layout_at_boot(dir_, &error), 0) << error;
-    seed(0, std::string(64, '\0'));  // what the flash holds later in the boot does not matter
+    seed(0, std::string(64, '\0')); // what the flash holds later in the boot does not matter
     BoardConfig booted;
     ASSERT_EQ(load_state_board(dir_, &booted, &error), 0) << error;
     EXPECT_TRUE(same(booted.partitions, kNewAdaptive));
@@ -223,4 +240,4 @@ TEST_F(BootLayoutTest, BootKeepsTheLayoutForTheWholeBoot) {
     EXPECT_TRUE(same(booted.partitions, kBoardFile)) << "not booted since it was prepared";
 }
 
-}  // namespace
+} // namespace

@@ -29,7 +29,8 @@ const char kBoard[] =
 
 class BringupPreload : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string text = kBoard, error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ::setenv(kStateEnv, dir_.c_str(), 1);
@@ -42,16 +43,20 @@ protected:
 // errno of a failed call, 0 when it succeeded.
 int error_of(long rc) { return rc < 0 ? errno : 0; }
 
-std::string module(uint16_t type, const std::string &info) {
+std::string module(uint16_t type, const std::string &info)
+{
     std::string elf(52, '\0');
-    elf.replace(0, 7, "\x7f" "ELF\x01\x01\x01");
+    elf.replace(0, 7,
+                "\x7f"
+                "ELF\x01\x01\x01");
     elf[16] = static_cast<char>(type);
     return elf + info;
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(BringupPreload, GpioRequests) {
+TEST_F(BringupPreload, GpioRequests)
+{
     gpio_update(dir_, 5, [](GpioPin *p) {
         p->input = 1;
         return 0;
@@ -65,10 +70,10 @@ TEST_F(BringupPreload, GpioRequests) {
         int error;
         uint32_t after;
     } cases[] = {
-        {0x80046704, 5, false, 0, 5 | 1u << 24},                      // get data: the input level
-        {0x40046701, 5 | 1u << 16 | 0u << 24, false, 0, 5 | 1u << 16},  // config as an output at 0
+        {0x80046704, 5, false, 0, 5 | 1u << 24},                       // get data: the input level
+        {0x40046701, 5 | 1u << 16 | 0u << 24, false, 0, 5 | 1u << 16}, // config as an output at 0
         {0x80046704, 5, false, 0, 5},                                  // an output reads what it drives
-        {0x40046702, 7 | 1u << 16, false, 0, 7 | 1u << 16 | 1u << 24},  // select answers the direction
+        {0x40046702, 7 | 1u << 16, false, 0, 7 | 1u << 16 | 1u << 24}, // select answers the direction
         {0x40046703, 128 | 1u << 16 | 1u << 24, false, EINVAL, 128 | 1u << 16 | 1u << 24},
         {0x80046704, 0, true, EFAULT, 0},
         {0x40046705, 5, false, ENOTTY, 5},
@@ -81,7 +86,8 @@ TEST_F(BringupPreload, GpioRequests) {
     ::close(fd);
 }
 
-TEST_F(BringupPreload, Syscall370) {
+TEST_F(BringupPreload, Syscall370)
+{
     ASSERT_EQ(clock_set(dir_, 3725042000, false), 0);
     uint32_t words[2] = {0, 0};
     EXPECT_EQ(::syscall(kClockSyscall, kClockService, words), 0);
@@ -91,7 +97,8 @@ TEST_F(BringupPreload, Syscall370) {
     EXPECT_EQ(error_of(::syscall(kClockSyscall, kClockService, nullptr)), EFAULT);
 }
 
-TEST_F(BringupPreload, InitModuleAnswersAsTheKernel) {
+TEST_F(BringupPreload, InitModuleAnswersAsTheKernel)
+{
     const std::string good = module(1, std::string("name=demo\0", 10));
     struct Case {
         std::string image;
@@ -99,9 +106,11 @@ TEST_F(BringupPreload, InitModuleAnswersAsTheKernel) {
         int error;
     } cases[] = {
         {"", "", ENOEXEC},
-        {"\x7f" "ELF", "", ENOEXEC},
-        {module(2, std::string("name=demo\0", 10)), "", ENOEXEC},  // an executable, not relocatable
-        {module(1, "license=GPL"), "", ENOEXEC},                   // names no module
+        {"\x7f"
+         "ELF",
+         "", ENOEXEC},
+        {module(2, std::string("name=demo\0", 10)), "", ENOEXEC}, // an executable, not relocatable
+        {module(1, "license=GPL"), "", ENOEXEC},                  // names no module
         {good, nullptr, EFAULT},
         {good, "a=1", 0},
         {good, "", EEXIST},
@@ -114,14 +123,15 @@ TEST_F(BringupPreload, InitModuleAnswersAsTheKernel) {
     EXPECT_EQ(loaded_modules(dir_)[0].options, "a=1");
 }
 
-TEST_F(BringupPreload, DrvUartRequestsAndData) {
+TEST_F(BringupPreload, DrvUartRequestsAndData)
+{
     int fd = ::open("/dev/drv_uart2", O_RDWR);
     ASSERT_GE(fd, 0);
     struct Case {
         unsigned long request, value;
         int error;
-    } cases[] = {{1, 3, EINVAL}, {1, 0, EINVAL}, {3, 4, EINVAL}, {4, 32, EINVAL},
-                 {2, 0, ENOTTY}, {1, 1, 0},      {3, 0, 0},      {4, 20, 0},     {32, 0, 0}};
+    } cases[] = {{1, 3, EINVAL}, {1, 0, EINVAL}, {3, 4, EINVAL}, {4, 32, EINVAL}, {2, 0, ENOTTY},
+                 {1, 1, 0},      {3, 0, 0},      {4, 20, 0},     {32, 0, 0}};
     for (const Case &c : cases) {
         EXPECT_EQ(error_of(::ioctl(fd, c.request, c.value)), c.error) << c.request << " " << c.value;
     }
@@ -139,7 +149,8 @@ TEST_F(BringupPreload, DrvUartRequestsAndData) {
 
 // What the program wrote just before the close reaches the peer whole, as a
 // tty drains its output on close (the relay used to stop after one chunk).
-TEST_F(BringupPreload, TtyDeliversEverythingWrittenBeforeTheClose) {
+TEST_F(BringupPreload, TtyDeliversEverythingWrittenBeforeTheClose)
+{
     for (size_t n : {5000, 20000}) {
         int fd = ::open("/dev/ttyQV1", O_RDWR | O_NOCTTY);
         ASSERT_GE(fd, 0);

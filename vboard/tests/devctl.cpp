@@ -24,7 +24,8 @@
 
 namespace {
 
-int report(const char *what, int rc) {
+int report(const char *what, int rc)
+{
     if (rc < 0) {
         std::printf("%s failed: %s\n", what, std::strerror(errno));
         return 1;
@@ -37,7 +38,8 @@ int report(const char *what, int rc) {
 long number(const char *text) { return std::strtol(text, nullptr, 0); }
 
 // Reads /dev/lirc0 until count words came or nothing came for 5 s.
-int lirc_read(size_t count) {
+int lirc_read(size_t count)
+{
     int fd = ::open("/dev/lirc0", O_RDONLY);
     if (fd < 0) {
         return report("open", fd);
@@ -63,9 +65,10 @@ int lirc_read(size_t count) {
     return ::close(fd) == 0 && words.size() == count ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::string verb = argc > 1 ? argv[1] : "";
     if (verb == "reboot") {
         int fd = ::open("/dev/bsp", O_RDWR);
@@ -89,7 +92,8 @@ int main(int argc, char **argv) {
     if (verb == "lirc-read" && argc == 3) {
         return lirc_read(static_cast<size_t>(number(argv[2])));
     }
-    std::fprintf(stderr, "usage: vboard_devctl reboot | i2c-setup | i2c-write ADDR REG VALUE | erase DEV START LENGTH"
-                         " | lirc-read COUNT\n");
+    std::fprintf(stderr,
+                 "usage: vboard_devctl reboot | i2c-setup | i2c-write ADDR REG VALUE | erase DEV START LENGTH"
+                 " | lirc-read COUNT\n");
     return 2;
 }

@@ -1,6 +1,7 @@
 // The board's I2C request record and its two requests, as the board's
 // programs use them; shared by the test programs that talk to /dev/i2c.
-#pragma once
+#ifndef VBOARD_TESTS_I2C_REQUEST_H
+#define VBOARD_TESTS_I2C_REQUEST_H
 
 #include <sys/ioctl.h>
 
@@ -27,7 +28,8 @@ static_assert(sizeof(I2cRequest) == 36 && offsetof(I2cRequest, setup28) == 28, "
 #endif
 
 // The bus set-up: only bytes 28 and 29 are filled.
-inline int i2c_setup(int fd) {
+inline int i2c_setup(int fd)
+{
     I2cRequest req{};
     req.setup28 = 5;
     req.setup29 = 6;
@@ -35,7 +37,8 @@ inline int i2c_setup(int fd) {
 }
 
 // One register of a device (7-bit address), as the upgrade program writes it.
-inline int i2c_write(int fd, uint8_t address, uint16_t reg, uint8_t value) {
+inline int i2c_write(int fd, uint8_t address, uint16_t reg, uint8_t value)
+{
     I2cRequest req{};
     req.address = address;
     req.reg = reg;
@@ -48,5 +51,7 @@ inline int i2c_write(int fd, uint8_t address, uint16_t reg, uint8_t value) {
     return ::ioctl(fd, kI2cWrite, &req);
 }
 
-}  // namespace test
-}  // namespace vboard
+} // namespace test
+} // namespace vboard
+
+#endif

@@ -6,7 +6,8 @@
 
 using namespace vboard;
 
-TEST(IrCapture, TextWithCommentsAndRawWordsGiveTheSameWords) {
+TEST(IrCapture, TextWithCommentsAndRawWordsGiveTheSameWords)
+{
     std::vector<uint32_t> words;
     std::string error;
     ASSERT_EQ(parse_ir_capture("# a press\n  pulse 9000\nspace\t4500 # header\n\npulse 560\n"
@@ -24,7 +25,8 @@ TEST(IrCapture, TextWithCommentsAndRawWordsGiveTheSameWords) {
     EXPECT_EQ(parse_ir_capture(raw, IrFormat::Text, &words, &error), -1);
 }
 
-TEST(IrCapture, BadInputNamesTheLineAndKeepsNothingPartial) {
+TEST(IrCapture, BadInputNamesTheLineAndKeepsNothingPartial)
+{
     std::vector<uint32_t> words;
     std::string error;
     for (const char *text : {"pulse 9000\nspace\n", "pulse 9000\nspace -1\n", "pulse 9000\nspace 16777216\n",
@@ -36,10 +38,11 @@ TEST(IrCapture, BadInputNamesTheLineAndKeepsNothingPartial) {
     EXPECT_NE(error.find("5 bytes"), std::string::npos) << error;
 }
 
-TEST(IrCapture, WordsArriveWhenTheirPulseOrSpaceEnds) {
+TEST(IrCapture, WordsArriveWhenTheirPulseOrSpaceEnds)
+{
     std::vector<uint32_t> words = {0x01002328, 0x00001194, kIrTimeoutSpace, 0x03000064, 0x02009C40};
-    EXPECT_EQ(ir_schedule(words, 1), (std::vector<uint64_t>{9000, 13500, 13500 + kIrReceiverTimeoutUs,
-                                                             13600 + kIrReceiverTimeoutUs,
-                                                             13600 + kIrReceiverTimeoutUs}));
+    EXPECT_EQ(ir_schedule(words, 1),
+              (std::vector<uint64_t>{9000, 13500, 13500 + kIrReceiverTimeoutUs, 13600 + kIrReceiverTimeoutUs,
+                                     13600 + kIrReceiverTimeoutUs}));
     EXPECT_EQ(ir_schedule(words, 10)[1], 1350u);
 }

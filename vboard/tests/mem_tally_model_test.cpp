@@ -15,7 +15,8 @@ namespace {
 
 const char kNand[] = "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n";
 
-TEST(MemTallyKeys, SizesSeedsAndFiles) {
+TEST(MemTallyKeys, SizesSeedsAndFiles)
+{
     const struct {
         const char *lines;
         bool ok;
@@ -41,10 +42,11 @@ TEST(MemTallyKeys, SizesSeedsAndFiles) {
 
 // Kernel words lie inside functions of the served symbols, task
 // words are the board's threads, and file and device words those of the view.
-TEST(MemTallyGenerator, WordsNameWhatTheBoardAndItsSymbolsHold) {
+TEST(MemTallyGenerator, WordsNameWhatTheBoardAndItsSymbolsHold)
+{
     KernelSymbols symbols = generate_kallsyms(3);
     EXPECT_EQ(generate_kallsyms(3).text, symbols.text);
-    std::map<uint32_t, std::string> functions;  // start of each named function
+    std::map<uint32_t, std::string> functions; // start of each named function
     std::istringstream lines(symbols.text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -68,7 +70,8 @@ TEST(MemTallyGenerator, WordsNameWhatTheBoardAndItsSymbolsHold) {
     std::map<std::string, int> kinds;
     for (size_t i = 0; i < bytes.size(); i += 4) {
         uint32_t w = static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8 |
-                     static_cast<uint8_t>(bytes[i + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 3])) << 24;
+                     static_cast<uint8_t>(bytes[i + 2]) << 16 |
+                     static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 3])) << 24;
         if (w == kOwnerFree || w == kOwnerNonBuddy) {
             ++kinds[w == kOwnerFree ? "free" : "non-buddy"];
         } else if (w < kOwnerKernelBase) {
@@ -80,7 +83,7 @@ TEST(MemTallyGenerator, WordsNameWhatTheBoardAndItsSymbolsHold) {
         } else {
             auto f = functions.upper_bound(w);
             ASSERT_NE(f, functions.begin()) << std::hex << w;
-            ASSERT_LT(w - std::prev(f)->first, 1024u) << std::hex << w;  // inside the function's body
+            ASSERT_LT(w - std::prev(f)->first, 1024u) << std::hex << w; // inside the function's body
             ASSERT_NE(std::prev(f)->second, "_etext") << std::hex << w;
             ++kinds[w < 0xC0000000 ? "module" : "kernel"];
         }
@@ -90,4 +93,4 @@ TEST(MemTallyGenerator, WordsNameWhatTheBoardAndItsSymbolsHold) {
     }
 }
 
-}  // namespace
+} // namespace

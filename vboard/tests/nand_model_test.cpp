@@ -22,12 +22,14 @@ void count_power_cut() { ++power_cuts; }
 
 class NandModel : public ::testing::Test {
 protected:
-    void boot(const std::string &extra = "") {
+    void boot(const std::string &extra = "")
+    {
         temp_ = std::make_unique<testkit::TempDir>("vboard-nand");
         dir_ = temp_->path();
         std::string text =
             "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
-            "partition = first 1M\npartition = second rest\n" + extra;
+            "partition = first 1M\npartition = second rest\n" +
+            extra;
         std::string error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ASSERT_EQ(nand_open(&nand_, dir_, &journal_, &error), 0) << error;
@@ -43,12 +45,14 @@ protected:
     std::string page_of(char c) { return std::string(kPage, c); }
     // Compared as booleans: a failing page comparison would print kilobytes.
     bool page_is(const MtdRegion &r, uint64_t off, char c) { return read_page(r, off) == page_of(c); }
-    std::string read_page(const MtdRegion &r, uint64_t off) {
+    std::string read_page(const MtdRegion &r, uint64_t off)
+    {
         std::string buf(kPage, '\0');
         EXPECT_EQ(nand_read(&nand_, r, off, &buf[0], kPage), static_cast<ssize_t>(kPage));
         return buf;
     }
-    ssize_t program(const MtdRegion &r, uint64_t off, const std::string &data) {
+    ssize_t program(const MtdRegion &r, uint64_t off, const std::string &data)
+    {
         return nand_program(&nand_, r, off, data.data(), data.size());
     }
 
@@ -59,9 +63,10 @@ protected:
     MtdRegion whole_, second_;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(NandModel, FreshNandIsErasedAndPagesProgramOnceAfterErase) {
+TEST_F(NandModel, FreshNandIsErasedAndPagesProgramOnceAfterErase)
+{
     EXPECT_TRUE(page_is(whole_, 0, '\xff'));
     EXPECT_EQ(program(whole_, 2 * kPage, page_of('a')), static_cast<ssize_t>(kPage));
     EXPECT_TRUE(page_is(whole_, 2 * kPage, 'a'));
@@ -80,7 +85,8 @@ TEST_F(NandModel, FreshNandIsErasedAndPagesProgramOnceAfterErase) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "erase mtd0 0x00000000 0x00020000"), lines.end());
 }
 
-TEST_F(NandModel, PartitionOffsetsAreRelativeAndShortProgramsArePadded) {
+TEST_F(NandModel, PartitionOffsetsAreRelativeAndShortProgramsArePadded)
+{
     EXPECT_EQ(program(second_, kBlock, "xyz"), 3);
     std::string raw(kPage, '\0');
     ASSERT_EQ(nand_peek(&nand_, (1u << 20) + kBlock, &raw[0], kPage), 0);
@@ -92,14 +98,16 @@ TEST_F(NandModel, PartitionOffsetsAreRelativeAndShortProgramsArePadded) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "violation program mtd2 0x00020003 unaligned"), lines.end());
 }
 
-TEST_F(NandModel, ReadsStopAtThePageEndAndAtTheDeviceEnd) {
+TEST_F(NandModel, ReadsStopAtThePageEndAndAtTheDeviceEnd)
+{
     std::string buf(3 * kPage, '\0');
     EXPECT_EQ(nand_read(&nand_, whole_, 1000, &buf[0], buf.size()), static_cast<ssize_t>(kPage - 1000));
     EXPECT_EQ(nand_read(&nand_, whole_, kPage, &buf[0], buf.size()), static_cast<ssize_t>(kPage));
     EXPECT_EQ(nand_read(&nand_, second_, second_.size, &buf[0], buf.size()), 0);
 }
 
-TEST_F(NandModel, EraseNeedsWholeAlignedBlocksInsideTheDevice) {
+TEST_F(NandModel, EraseNeedsWholeAlignedBlocksInsideTheDevice)
+{
     EXPECT_EQ(nand_erase(&nand_, whole_, kPage, kBlock), -EINVAL);
     EXPECT_EQ(nand_erase(&nand_, whole_, 0, kBlock / 2), -EINVAL);
     EXPECT_EQ(nand_erase(&nand_, whole_, 0, 0), -EINVAL);
@@ -114,7 +122,8 @@ TEST_F(NandModel, EraseNeedsWholeAlignedBlocksInsideTheDevice) {
         << "a two-block erase journals each block";
 }
 
-TEST_F(NandModel, ConsecutivePageProgramsOfABlockShareOneJournalLine) {
+TEST_F(NandModel, ConsecutivePageProgramsOfABlockShareOneJournalLine)
+{
     for (uint32_t p = 0; p < kBlock / kPage; ++p) {
         ASSERT_EQ(program(whole_, kBlock + p * kPage, page_of('p')), static_cast<ssize_t>(kPage));
     }
@@ -123,7 +132,8 @@ TEST_F(NandModel, ConsecutivePageProgramsOfABlockShareOneJournalLine) {
     EXPECT_EQ(lines, (std::vector<std::string>{"program mtd0 block 1 pages 64", "program mtd0 block 2 pages 1"}));
 }
 
-TEST_F(NandModel, BadBlocksAndFailingPrograms) {
+TEST_F(NandModel, BadBlocksAndFailingPrograms)
+{
     TearDown();
     boot("bad_blocks = 5\nfail_program = 0x00040810\n");
     EXPECT_EQ(nand_is_bad(nand_, whole_, 5 * kBlock + 100), 1);
@@ -139,7 +149,8 @@ TEST_F(NandModel, BadBlocksAndFailingPrograms) {
         << "blocks before the bad one are erased";
 }
 
-TEST_F(NandModel, PowerCutAfterTheConfiguredNumberOfFlashOperations) {
+TEST_F(NandModel, PowerCutAfterTheConfiguredNumberOfFlashOperations)
+{
     TearDown();
     boot("power_cut_after = 3\n");
     EXPECT_EQ(nand_erase(&nand_, whole_, 0, kBlock), 0);
@@ -155,7 +166,8 @@ TEST_F(NandModel, PowerCutAfterTheConfiguredNumberOfFlashOperations) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "powercut after 3 flash operations"), 1);
 }
 
-TEST_F(NandModel, SeededBytesReadBackAmidErasedBytesAndCountAsProgrammed) {
+TEST_F(NandModel, SeededBytesReadBackAmidErasedBytesAndCountAsProgrammed)
+{
     ASSERT_EQ(nand_seed(&nand_, 100, "seed", 4), 0);
     std::string raw(4096, '\0');
     ASSERT_EQ(nand_peek(&nand_, 0, &raw[0], raw.size()), 0);
@@ -166,16 +178,19 @@ TEST_F(NandModel, SeededBytesReadBackAmidErasedBytesAndCountAsProgrammed) {
 }
 
 // Seeds go into a NAND that prepare_state makes, never into one that is there.
-TEST(NandSeeds, FreshNandGetsTheSeedsOnceAndBadSeedsLeaveNoNand) {
+TEST(NandSeeds, FreshNandGetsTheSeedsOnceAndBadSeedsLeaveNoNand)
+{
     const testkit::TempDir temp("vboard-seed");
     std::string base = temp.path(), dir = base + "/state";
     {
         std::ofstream(base + "/pit.bin") << "PIT!";
         std::ofstream(base + "/big.bin") << std::string(kBlock + 1, 'b');
     }
-    std::string text = "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
-                       "partition = first 1M\npartition = second rest\n"
-                       "seed = second+2K pit.bin\nseed = 0x10 " + base + "/pit.bin\n";
+    std::string text =
+        "nand.size = 4M\nnand.erasesize = 128K\nnand.writesize = 2K\nnand.oobsize = 64\n"
+        "partition = first 1M\npartition = second rest\n"
+        "seed = second+2K pit.bin\nseed = 0x10 " +
+        base + "/pit.bin\n";
     std::string error;
     ASSERT_EQ(prepare_state(dir, &text, &error, base), 0) << error;
     Nand nand;

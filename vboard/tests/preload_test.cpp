@@ -39,13 +39,15 @@ const char kBoard[] =
 
 class Preload : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string text = kBoard, error;
         ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
         ::setenv(kStateEnv, dir_.c_str(), 1);
     }
     void TearDown() override { ::unsetenv(kStateEnv); }
-    bool journal_has(const std::string &line) {
+    bool journal_has(const std::string &line)
+    {
         std::vector<std::string> lines = read_journal(dir_);
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
@@ -55,9 +57,10 @@ protected:
 
 std::string page_of(char c) { return std::string(kPage, c); }
 
-}  // namespace
+} // namespace
 
-TEST_F(Preload, ProcMtdThroughOpenAndThroughStdio) {
+TEST_F(Preload, ProcMtdThroughOpenAndThroughStdio)
+{
     const std::string expected =
         "dev:    size   erasesize  name\n"
         "mtd0: 00400000 00020000 \"chip\"\n"
@@ -80,7 +83,8 @@ TEST_F(Preload, ProcMtdThroughOpenAndThroughStdio) {
     EXPECT_TRUE(journal_has("open /proc/mtd O_RDONLY"));
 }
 
-TEST_F(Preload, MtdRequestsAndPageRules) {
+TEST_F(Preload, MtdRequestsAndPageRules)
+{
     int fd = ::open("/dev/mtd2", O_RDWR);
     ASSERT_GE(fd, 0);
     mtd_info_user info{};
@@ -107,7 +111,7 @@ TEST_F(Preload, MtdRequestsAndPageRules) {
     EXPECT_EQ(::ioctl(fd, MEMERASE, &erase), -1);
     EXPECT_EQ(errno, EINVAL);
 
-    long long bad = 2 << 20;  // whole-NAND block 31 is the last block of mtd2
+    long long bad = 2 << 20; // whole-NAND block 31 is the last block of mtd2
     bad += 0xe0000;
     EXPECT_EQ(::ioctl(fd, MEMGETBADBLOCK, &bad), 1);
     bad = 0;
@@ -122,17 +126,17 @@ TEST_F(Preload, MtdRequestsAndPageRules) {
     EXPECT_EQ(minor(st.st_rdev), 4u);
     EXPECT_EQ(::close(fd), 0);
 
-    for (const char *line : {"open /dev/mtd2 O_RDWR", "ioctl /dev/mtd2 MEMGETINFO = 0",
-                             "violation program mtd2 0x00000800 not erased", "erase mtd2 0x00000000 0x00020000",
-                             "ioctl /dev/mtd2 MEMERASE 0x00000000 0x00020000 = 0",
-                             "ioctl /dev/mtd2 MEMERASE 0x00000064 0x00020000 = -1 EINVAL",
-                             "ioctl /dev/mtd2 MEMGETBADBLOCK 0x002e0000 = 1", "ioctl /dev/mtd2 NOCPT mtd2 1 = 0",
-                             "ioctl /dev/mtd2 0x00004d99 = -1 ENOTTY", "close /dev/mtd2"}) {
+    for (const char *line :
+         {"open /dev/mtd2 O_RDWR", "ioctl /dev/mtd2 MEMGETINFO = 0", "violation program mtd2 0x00000800 not erased",
+          "erase mtd2 0x00000000 0x00020000", "ioctl /dev/mtd2 MEMERASE 0x00000000 0x00020000 = 0",
+          "ioctl /dev/mtd2 MEMERASE 0x00000064 0x00020000 = -1 EINVAL", "ioctl /dev/mtd2 MEMGETBADBLOCK 0x002e0000 = 1",
+          "ioctl /dev/mtd2 NOCPT mtd2 1 = 0", "ioctl /dev/mtd2 0x00004d99 = -1 ENOTTY", "close /dev/mtd2"}) {
         EXPECT_TRUE(journal_has(line)) << line;
     }
 }
 
-TEST_F(Preload, FilePositionReadOnlyAccessAndMissingDevices) {
+TEST_F(Preload, FilePositionReadOnlyAccessAndMissingDevices)
+{
     int fd = ::open("/dev/mtd0", O_RDONLY);
     ASSERT_GE(fd, 0);
     char buf[4096];
@@ -156,7 +160,8 @@ TEST_F(Preload, FilePositionReadOnlyAccessAndMissingDevices) {
     EXPECT_EQ(::open("/dev/mtd64x", O_RDONLY), -1) << "not a device path of the board: passed through";
 }
 
-TEST_F(Preload, StatAndAccessSeeTheBoardsDevices) {
+TEST_F(Preload, StatAndAccessSeeTheBoardsDevices)
+{
     struct stat st;
     ASSERT_EQ(::stat("/dev/mtd2", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
@@ -173,12 +178,13 @@ TEST_F(Preload, StatAndAccessSeeTheBoardsDevices) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
-TEST_F(Preload, DescriptorClosedInsideLibcIsNotMistakenForTheDevice) {
+TEST_F(Preload, DescriptorClosedInsideLibcIsNotMistakenForTheDevice)
+{
     int fd = ::open("/dev/mtd1", O_RDONLY);
     ASSERT_GE(fd, 0);
     FILE *stream = ::fdopen(fd, "r");
     ASSERT_NE(stream, nullptr);
-    std::fclose(stream);  // closes fd without passing through close()
+    std::fclose(stream); // closes fd without passing through close()
     std::string path = dir_ + "/plain";
     int again = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_EQ(again, fd) << "the kernel hands out the lowest free number";
@@ -190,7 +196,8 @@ TEST_F(Preload, DescriptorClosedInsideLibcIsNotMistakenForTheDevice) {
     ::close(again);
 }
 
-TEST_F(Preload, StdioStreamsOnMtdDevices) {
+TEST_F(Preload, StdioStreamsOnMtdDevices)
+{
     FILE *f = std::fopen("/dev/mtd1", "r+");
     ASSERT_NE(f, nullptr);
     std::string data = page_of('s');
@@ -204,7 +211,8 @@ TEST_F(Preload, StdioStreamsOnMtdDevices) {
     EXPECT_TRUE(journal_has("program mtd1 block 0 pages 1"));
 }
 
-TEST_F(Preload, ConcurrentProgramsFromThreadsAllLand) {
+TEST_F(Preload, ConcurrentProgramsFromThreadsAllLand)
+{
     constexpr int kThreads = 4, kPagesEach = 16;
     int fd = ::open("/dev/mtd0", O_RDWR);
     ASSERT_GE(fd, 0);
@@ -236,7 +244,8 @@ TEST_F(Preload, ConcurrentProgramsFromThreadsAllLand) {
     EXPECT_EQ(pages, kThreads * kPagesEach);
 }
 
-TEST_F(Preload, UnrelatedCallsPassThrough) {
+TEST_F(Preload, UnrelatedCallsPassThrough)
+{
     std::string path = dir_ + "/plain";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
@@ -274,7 +283,8 @@ TEST_F(Preload, UnrelatedCallsPassThrough) {
     EXPECT_EQ(errno, ENOENT);
 }
 
-TEST_F(Preload, EmulatedDescriptorsSurviveExec) {
+TEST_F(Preload, EmulatedDescriptorsSurviveExec)
+{
 #if defined(__arm__)
     GTEST_SKIP() << "under qemu-arm the host's sh runs natively, without the device library";
 #endif
@@ -301,7 +311,8 @@ TEST_F(Preload, EmulatedDescriptorsSurviveExec) {
 using vboard::test::i2c_setup;
 using vboard::test::i2c_write;
 
-TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate) {
+TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate)
+{
     int fd = ::open("/dev/i2c", 0x180);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(i2c_setup(fd), 0);
@@ -323,15 +334,16 @@ TEST_F(Preload, I2cLedControllerAppliesTheChannelsOnUpdate) {
     EXPECT_EQ(::ioctl(fd, vboard::test::kI2cWrite, nullptr), -1);
     EXPECT_EQ(errno, EFAULT);
     ::close(fd);
-    for (const char *line : {"open /dev/i2c O_RDONLY|O_EXCL|O_NOCTTY", "ioctl /dev/i2c I2C_SETUP 5 6 = 0",
-                             "ioctl /dev/i2c I2C_WRITE 0x54 reg 0x0f value 0x05 = 0",
-                             "leds 050a04 000000 000000 000000 aabbcc",
-                             "ioctl /dev/i2c I2C_WRITE 0x50 reg 0x0f value 0x01 = -1 ENXIO"}) {
+    for (const char *line :
+         {"open /dev/i2c O_RDONLY|O_EXCL|O_NOCTTY", "ioctl /dev/i2c I2C_SETUP 5 6 = 0",
+          "ioctl /dev/i2c I2C_WRITE 0x54 reg 0x0f value 0x05 = 0", "leds 050a04 000000 000000 000000 aabbcc",
+          "ioctl /dev/i2c I2C_WRITE 0x50 reg 0x0f value 0x01 = -1 ENXIO"}) {
         EXPECT_TRUE(journal_has(line)) << line;
     }
 }
 
-TEST_F(Preload, RebootRequestKillsTheProcessShortlyAfter) {
+TEST_F(Preload, RebootRequestKillsTheProcessShortlyAfter)
+{
     int result[2];
     ASSERT_EQ(::pipe(result), 0);
     auto start = std::chrono::steady_clock::now();
@@ -364,7 +376,8 @@ TEST_F(Preload, RebootRequestKillsTheProcessShortlyAfter) {
 namespace {
 
 // A short NEC-like press: header, 8 bits, stop pulse, the receiver's timeout.
-std::vector<uint32_t> short_press() {
+std::vector<uint32_t> short_press()
+{
     std::vector<uint32_t> w = {0x01000000 | 9000, 4500};
     for (int bit = 0; bit < 8; ++bit) {
         w.push_back(0x01000000 | 560);
@@ -376,7 +389,8 @@ std::vector<uint32_t> short_press() {
 }
 
 // Reads whatever a non-blocking descriptor holds, until EAGAIN.
-std::vector<uint32_t> drain(int fd) {
+std::vector<uint32_t> drain(int fd)
+{
     std::vector<uint32_t> words;
     uint32_t buf[64];
     ssize_t n;
@@ -388,9 +402,10 @@ std::vector<uint32_t> drain(int fd) {
     return words;
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(Preload, LircReceiverAnswersAsAModeTwoReceiver) {
+TEST_F(Preload, LircReceiverAnswersAsAModeTwoReceiver)
+{
     int fd = ::open("/dev/lirc0", O_RDONLY);
     ASSERT_GE(fd, 0);
     uint32_t value = 0;
@@ -413,7 +428,8 @@ TEST_F(Preload, LircReceiverAnswersAsAModeTwoReceiver) {
     ::close(fd);
 }
 
-TEST_F(Preload, LircReadsWholeWordsBlockingOrNotAndPollWakes) {
+TEST_F(Preload, LircReadsWholeWordsBlockingOrNotAndPollWakes)
+{
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<uint32_t> press = short_press();
     Journal feeder;
@@ -436,8 +452,8 @@ TEST_F(Preload, LircReadsWholeWordsBlockingOrNotAndPollWakes) {
     ASSERT_EQ(::poll(&p, 1, 5000), 1);
     std::vector<uint32_t> early = drain(fd);
     EXPECT_FALSE(early.empty());
-    EXPECT_LT(early.size(), press.size());  // the rest is still on its way
-    ASSERT_EQ(::fcntl(fd, F_SETFL, 0), 0);  // blocking again: reads wait for data
+    EXPECT_LT(early.size(), press.size()); // the rest is still on its way
+    ASSERT_EQ(::fcntl(fd, F_SETFL, 0), 0); // blocking again: reads wait for data
     std::vector<uint32_t> all = early;
     while (all.size() < press.size()) {
         uint32_t buf[64];
@@ -452,7 +468,8 @@ TEST_F(Preload, LircReadsWholeWordsBlockingOrNotAndPollWakes) {
     ::close(fd);
 }
 
-TEST_F(Preload, LircOpensInTurnAndSideBySideEachGetTheWords) {
+TEST_F(Preload, LircOpensInTurnAndSideBySideEachGetTheWords)
+{
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<uint32_t> press = short_press();
     Journal feeder;
@@ -478,7 +495,8 @@ TEST_F(Preload, LircOpensInTurnAndSideBySideEachGetTheWords) {
 
 // A board file makes MTD requests fail by name, per device, optionally after
 // a number of good ones.
-TEST_F(Preload, InjectedIoctlFailures) {
+TEST_F(Preload, InjectedIoctlFailures)
+{
     std::string text = std::string(kBoard) +
                        "fail_ioctl = mtd2 MEMGETINFO EIO after 1\n"
                        "fail_ioctl = mtd1 NOCPT EPERM\n"
@@ -486,7 +504,8 @@ TEST_F(Preload, InjectedIoctlFailures) {
                        "fail_ioctl = mtd0 MEMGETBADBLOCK ENODEV\n";
     std::string error;
     ASSERT_EQ(prepare_state(dir_, &text, &error), 0) << error;
-    int data = ::open("/dev/mtd2", O_RDWR), part_info = ::open("/dev/mtd1", O_RDWR), whole = ::open("/dev/mtd0", O_RDWR);
+    int data = ::open("/dev/mtd2", O_RDWR), part_info = ::open("/dev/mtd1", O_RDWR),
+        whole = ::open("/dev/mtd0", O_RDWR);
     ASSERT_GE(data, 0);
     ASSERT_GE(part_info, 0);
     ASSERT_GE(whole, 0);
@@ -522,6 +541,7 @@ TEST_F(Preload, InjectedIoctlFailures) {
     }
     std::vector<std::string> lines = read_journal(dir_);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "fault ioctl /dev/mtd2 MEMGETINFO EIO"), 2);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("erase ", 0) == 0; }), 1)
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("erase ", 0) == 0; }),
+              1)
         << "the failed erase erased nothing";
 }

@@ -74,10 +74,7 @@ const std::string &use_private_rpc_dir()
     return dir;
 }
 
-Engine::~Engine()
-{
-    stop();
-}
+Engine::~Engine() { stop(); }
 
 bool Engine::start()
 {
@@ -119,15 +116,9 @@ void Engine::end(int sig)
     pid_ = -1;
 }
 
-void Engine::stop()
-{
-    end(SIGTERM);
-}
+void Engine::stop() { end(SIGTERM); }
 
-void Engine::kill()
-{
-    end(SIGKILL);
-}
+void Engine::kill() { end(SIGKILL); }
 
 std::string Engine::cmd(const std::string &line)
 {

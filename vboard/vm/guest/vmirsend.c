@@ -21,18 +21,21 @@
 enum { kMaxValues = 512 };
 
 // The values of one line; -1 for a value that is not a positive number.
-static int parse_burst(char *line, uint32_t *values) {
+static int parse_burst(char *line, uint32_t *values)
+{
     int n = 0;
     for (char *word = strtok(line, " \t\n"); word; word = strtok(NULL, " \t\n")) {
         char *end;
         unsigned long us = strtoul(word, &end, 10);
-        if (*end || us == 0 || us > 0xFFFFFF || n == kMaxValues) return -1;
+        if (*end || us == 0 || us > 0xFFFFFF || n == kMaxValues)
+            return -1;
         values[n++] = (uint32_t)us;
     }
     return n;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     const char *path = argc > 1 ? argv[1] : "/dev/lirc0";
     int fd = open(path, O_WRONLY);
     uint32_t mode = LIRC_MODE_PULSE;
@@ -44,7 +47,8 @@ int main(int argc, char **argv) {
     uint32_t values[kMaxValues];
     for (int number = 1; fgets(line, sizeof line, stdin); ++number) {
         int n = parse_burst(line, values);
-        if (n == 0) continue;
+        if (n == 0)
+            continue;
         if (n < 0 || n % 2 == 0) {
             fprintf(stderr, "vmirsend: line %d: not an odd count of lengths in µs\n", number);
             return 1;

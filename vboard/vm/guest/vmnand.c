@@ -26,12 +26,14 @@ struct header {
     uint32_t writesize, oobsize, pages;
 };
 
-static int fail(const char *what, const char *path) {
+static int fail(const char *what, const char *path)
+{
     fprintf(stderr, "vmnand: %s %s: %m\n", what, path);
     return 1;
 }
 
-static int open_mtd(const char *path, int flags, struct mtd_info_user *info) {
+static int open_mtd(const char *path, int flags, struct mtd_info_user *info)
+{
     int fd = open(path, flags);
     if (fd < 0 || ioctl(fd, MEMGETINFO, info) != 0) {
         fail("cannot use", path);
@@ -40,37 +42,51 @@ static int open_mtd(const char *path, int flags, struct mtd_info_user *info) {
     return fd;
 }
 
-static int all_erased(const uint8_t *b, size_t n) {
+static int all_erased(const uint8_t *b, size_t n)
+{
     for (size_t i = 0; i < n; ++i) {
-        if (b[i] != 0xFF) return 0;
+        if (b[i] != 0xFF)
+            return 0;
     }
     return 1;
 }
 
-static int read_block_oob(int fd, uint64_t at, uint8_t *oob, const struct mtd_info_user *info) {
-    struct mtd_read_req r = {.start = at, .ooblen = info->erasesize / info->writesize * info->oobsize,
-                             .usr_oob = (uintptr_t)oob, .mode = MTD_OPS_RAW};
+static int read_block_oob(int fd, uint64_t at, uint8_t *oob, const struct mtd_info_user *info)
+{
+    struct mtd_read_req r = {.start = at,
+                             .ooblen = info->erasesize / info->writesize * info->oobsize,
+                             .usr_oob = (uintptr_t)oob,
+                             .mode = MTD_OPS_RAW};
     return ioctl(fd, MEMREAD, &r);
 }
 
-static int raw_io(int fd, unsigned long request, uint64_t at, uint8_t *page, const struct mtd_info_user *info) {
+static int raw_io(int fd, unsigned long request, uint64_t at, uint8_t *page, const struct mtd_info_user *info)
+{
     if (request == MEMREAD) {
-        struct mtd_read_req r = {.start = at, .len = info->writesize, .ooblen = info->oobsize,
-                                 .usr_data = (uintptr_t)page, .usr_oob = (uintptr_t)(page + info->writesize),
+        struct mtd_read_req r = {.start = at,
+                                 .len = info->writesize,
+                                 .ooblen = info->oobsize,
+                                 .usr_data = (uintptr_t)page,
+                                 .usr_oob = (uintptr_t)(page + info->writesize),
                                  .mode = MTD_OPS_RAW};
         return ioctl(fd, MEMREAD, &r);
     }
-    struct mtd_write_req w = {.start = at, .len = info->writesize, .ooblen = info->oobsize,
-                              .usr_data = (uintptr_t)page, .usr_oob = (uintptr_t)(page + info->writesize),
+    struct mtd_write_req w = {.start = at,
+                              .len = info->writesize,
+                              .ooblen = info->oobsize,
+                              .usr_data = (uintptr_t)page,
+                              .usr_oob = (uintptr_t)(page + info->writesize),
                               .mode = MTD_OPS_RAW};
     return ioctl(fd, MEMWRITE, &w);
 }
 
-static int save(const char *mtd, const char *path) {
+static int save(const char *mtd, const char *path)
+{
     struct mtd_info_user info;
     int fd = open_mtd(mtd, O_RDONLY, &info);
     FILE *out = fopen(path, "wb");
-    if (!out) return fail("cannot write", path);
+    if (!out)
+        return fail("cannot write", path);
     struct header h = {.writesize = info.writesize, .oobsize = info.oobsize, .pages = info.size / info.writesize};
     memcpy(h.magic, kMagic, sizeof(h.magic));
     size_t room = info.writesize + info.oobsize;
@@ -81,8 +97,10 @@ static int save(const char *mtd, const char *path) {
         if (p % per_block == 0 && read_block_oob(fd, (uint64_t)p * info.writesize, oob, &info) < 0) {
             return fail("cannot read", mtd);
         }
-        if (all_erased(oob + p % per_block * info.oobsize, info.oobsize)) continue;
-        if (raw_io(fd, MEMREAD, (uint64_t)p * info.writesize, page, &info) < 0) return fail("cannot read", mtd);
+        if (all_erased(oob + p % per_block * info.oobsize, info.oobsize))
+            continue;
+        if (raw_io(fd, MEMREAD, (uint64_t)p * info.writesize, page, &info) < 0)
+            return fail("cannot read", mtd);
         if (!all_erased(page, room) && (fwrite(&p, sizeof(p), 1, out) != 1 || fwrite(page, room, 1, out) != 1)) {
             return fail("cannot write", path);
         }
@@ -90,12 +108,14 @@ static int save(const char *mtd, const char *path) {
     return fclose(out) == 0 ? 0 : fail("cannot write", path);
 }
 
-static int restore(const char *mtd, const char *path) {
+static int restore(const char *mtd, const char *path)
+{
     struct mtd_info_user info;
     int fd = open_mtd(mtd, O_RDWR, &info);
     FILE *in = fopen(path, "rb");
     struct header h;
-    if (!in || fread(&h, sizeof(h), 1, in) != 1) return fail("cannot read", path);
+    if (!in || fread(&h, sizeof(h), 1, in) != 1)
+        return fail("cannot read", path);
     if (memcmp(h.magic, kMagic, sizeof(h.magic)) != 0 || h.writesize != info.writesize || h.oobsize != info.oobsize) {
         fprintf(stderr, "vmnand: %s was saved from a NAND of another geometry\n", path);
         return 1;
@@ -104,34 +124,46 @@ static int restore(const char *mtd, const char *path) {
     uint8_t *page = malloc(room);
     uint32_t p;
     while (fread(&p, sizeof(p), 1, in) == 1) {
-        if (fread(page, room, 1, in) != 1 || p >= h.pages) return fail("truncated", path);
-        if (raw_io(fd, MEMWRITE, (uint64_t)p * info.writesize, page, &info) < 0) return fail("cannot program", mtd);
+        if (fread(page, room, 1, in) != 1 || p >= h.pages)
+            return fail("truncated", path);
+        if (raw_io(fd, MEMWRITE, (uint64_t)p * info.writesize, page, &info) < 0)
+            return fail("cannot program", mtd);
     }
     return 0;
 }
 
-static int seed(const char *mtd, const char *image, const char *pages) {
+static int seed(const char *mtd, const char *image, const char *pages)
+{
     struct mtd_info_user info;
     int fd = open_mtd(mtd, O_RDWR, &info);
     int img = open(image, O_RDONLY);
     FILE *map = fopen(pages, "rb");
-    if (img < 0) return fail("cannot read", image);
-    if (!map) return fail("cannot read", pages);
+    if (img < 0)
+        return fail("cannot read", image);
+    if (!map)
+        return fail("cannot read", pages);
     uint8_t *page = malloc(info.writesize);
     int c;
     for (uint64_t at = 0; (c = fgetc(map)) != EOF && at < info.size; at += info.writesize) {
-        if (c != 1) continue;
+        if (c != 1)
+            continue;
         memset(page, 0xFF, info.writesize);
-        if (pread(img, page, info.writesize, (off_t)at) < 0) return fail("cannot read", image);
-        if (pwrite(fd, page, info.writesize, (off_t)at) != (ssize_t)info.writesize) return fail("cannot program", mtd);
+        if (pread(img, page, info.writesize, (off_t)at) < 0)
+            return fail("cannot read", image);
+        if (pwrite(fd, page, info.writesize, (off_t)at) != (ssize_t)info.writesize)
+            return fail("cannot program", mtd);
     }
     return 0;
 }
 
-int main(int argc, char **argv) {
-    if (argc == 4 && strcmp(argv[1], "save") == 0) return save(argv[2], argv[3]);
-    if (argc == 4 && strcmp(argv[1], "restore") == 0) return restore(argv[2], argv[3]);
-    if (argc == 5 && strcmp(argv[1], "seed") == 0) return seed(argv[2], argv[3], argv[4]);
+int main(int argc, char **argv)
+{
+    if (argc == 4 && strcmp(argv[1], "save") == 0)
+        return save(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "restore") == 0)
+        return restore(argv[2], argv[3]);
+    if (argc == 5 && strcmp(argv[1], "seed") == 0)
+        return seed(argv[2], argv[3], argv[4]);
     fprintf(stderr, "usage: vmnand save|restore MTD FILE | vmnand seed MTD IMAGE PAGES\n");
     return 2;
 }

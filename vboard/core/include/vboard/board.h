@@ -1,6 +1,7 @@
 // Board description: NAND geometry, partitions and injected faults, read
 // from a board file of "key = value" lines.
-#pragma once
+#ifndef VBOARD_BOARD_H
+#define VBOARD_BOARD_H
 
 #include <cstdint>
 #include <string>
@@ -10,16 +11,16 @@
 
 namespace vboard {
 
-constexpr int kMaxPartitions = 64;  // "/dev/mtd1".."/dev/mtd64"
+constexpr int kMaxPartitions = 64; // "/dev/mtd1".."/dev/mtd64"
 
 struct Partition {
     std::string name;
-    uint64_t offset = 0;  // on the whole NAND
+    uint64_t offset = 0; // on the whole NAND
     uint64_t size = 0;
 };
 
 struct NandGeometry {
-    std::string name = "nand";  // name of mtd0 in /proc/mtd
+    std::string name = "nand"; // name of mtd0 in /proc/mtd
     uint64_t size = 0;
     uint32_t erasesize = 0;
     uint32_t writesize = 0;
@@ -28,10 +29,10 @@ struct NandGeometry {
 
 // Bytes a fresh board's NAND starts with: a file's contents at a place.
 struct Seed {
-    std::string file;     // a relative path is taken from the seed directory (prepare_state)
-    uint64_t offset = 0;  // on the whole NAND
-    uint64_t limit = 0;   // end of the partition (or NAND) the bytes must fit in
-    int line = 0;         // of the board file, for messages
+    std::string file;    // a relative path is taken from the seed directory (prepare_state)
+    uint64_t offset = 0; // on the whole NAND
+    uint64_t limit = 0;  // end of the partition (or NAND) the bytes must fit in
+    int line = 0;        // of the board file, for messages
 };
 
 // MTD requests a board file may make fail, by their names.
@@ -39,22 +40,22 @@ constexpr const char *kFaultableIoctls[] = {"MEMGETINFO", "MEMERASE", "MEMGETBAD
 
 // An MTD request that fails with an errno on one device.
 struct IoctlFault {
-    int unit = 0;         // /dev/mtd<unit>
-    std::string request;  // one of kFaultableIoctls
-    int error = 0;        // positive errno value
-    uint64_t after = 0;   // requests of a process that still succeed first
+    int unit = 0;        // /dev/mtd<unit>
+    std::string request; // one of kFaultableIoctls
+    int error = 0;       // positive errno value
+    uint64_t after = 0;  // requests of a process that still succeed first
 };
 
 struct BoardConfig {
     std::string name = "board";
     NandGeometry nand;
-    std::vector<Partition> partitions;   // partitions[k] is /dev/mtd(k+1)
-    std::vector<uint64_t> bad_blocks;    // erase-block numbers of the whole NAND
-    std::vector<uint64_t> fail_program;  // whole-NAND offsets whose page program fails
-    uint64_t power_cut_after = 0;        // flash operations before the power cut; 0 = never
-    std::vector<Seed> seeds;             // in board-file order
+    std::vector<Partition> partitions;  // partitions[k] is /dev/mtd(k+1)
+    std::vector<uint64_t> bad_blocks;   // erase-block numbers of the whole NAND
+    std::vector<uint64_t> fail_program; // whole-NAND offsets whose page program fails
+    uint64_t power_cut_after = 0;       // flash operations before the power cut; 0 = never
+    std::vector<Seed> seeds;            // in board-file order
     std::vector<IoctlFault> ioctl_faults;
-    MemTallyConfig mem_tally;            // the page-owner table and kernel symbols
+    MemTallyConfig mem_tally; // the page-owner table and kernel symbols
 };
 
 // The board used when no board file is given.
@@ -86,4 +87,6 @@ int mtd_count(const BoardConfig &board);
 // "0x1000", "4096", "4K", "2M", "1G" -> value. Returns 0 or -1.
 int parse_size(const std::string &text, uint64_t *value);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

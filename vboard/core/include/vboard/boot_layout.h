@@ -12,7 +12,8 @@
 // 3. /dev/mtd(k+1) is PIT entry k: its name, and its offset and size from
 //    that adaptive PIT, or from the PIT itself when none agrees;
 // 4. no valid PIT at any place: the board file's partitions.
-#pragma once
+#ifndef VBOARD_BOOT_LAYOUT_H
+#define VBOARD_BOOT_LAYOUT_H
 
 #include <string>
 #include <vector>
@@ -22,13 +23,13 @@
 
 namespace vboard {
 
-constexpr const char *kBootLayoutFile = "layout";  // in the state directory
+constexpr const char *kBootLayoutFile = "layout"; // in the state directory
 constexpr const char *kLayoutFromBoardFile = "board file";
 
 struct BootLayout {
-    std::string source;                 // "part_info PIT + adaptive PIT", ..., or "board file"
-    std::vector<Partition> partitions;  // partitions[k] is /dev/mtd(k+1)
-    std::vector<std::string> notes;     // why tables were passed over, for the journal
+    std::string source;                // "part_info PIT + adaptive PIT", ..., or "board file"
+    std::vector<Partition> partitions; // partitions[k] is /dev/mtd(k+1)
+    std::vector<std::string> notes;    // why tables were passed over, for the journal
 };
 
 // Decides the layout from the NAND image of a state directory, with the
@@ -49,4 +50,6 @@ std::string apply_boot_layout(const std::string &dir, BoardConfig *board);
 // Forgets the last boot's layout (the board file may have changed).
 void forget_boot_layout(const std::string &dir);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

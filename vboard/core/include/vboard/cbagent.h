@@ -5,7 +5,8 @@
 // The queue is a file of the state directory (cbagent.d/<pid>) mapped by
 // every process that uses it; a process-shared mutex and condition inside it
 // carry the waits between the application and its raisers.
-#pragma once
+#ifndef VBOARD_CBAGENT_H
+#define VBOARD_CBAGENT_H
 
 #include <cstdint>
 #include <string>
@@ -16,11 +17,11 @@
 namespace vboard {
 
 constexpr const char *kCbaDevicePath = "/dev/cbagent";
-constexpr const char *kCbaDir = "cbagent.d";  // in the state directory
-constexpr uint32_t kCbaItems = 32;             // items in a process's block
+constexpr const char *kCbaDir = "cbagent.d"; // in the state directory
+constexpr uint32_t kCbaItems = 32;           // items in a process's block
 constexpr uint32_t kCbaItemBytes = 2048;
-constexpr uint32_t kCbaQueueDepth = 64;        // notifications waiting for an item
-constexpr uint32_t kCbaInfoMax = 2024;         // cb_info of an item on the board
+constexpr uint32_t kCbaQueueDepth = 64; // notifications waiting for an item
+constexpr uint32_t kCbaInfoMax = 2024;  // cb_info of an item on the board
 
 // What a raiser queues: a notification, an empty wake-up (the application's
 // next request returns with nothing to run) or a fault (its next request
@@ -45,8 +46,8 @@ struct CbaStats {
     int pid = 0;
     bool open = false;
     uint32_t hmem = 0;
-    uint32_t pending = 0;  // raised, not handed out
-    uint32_t running = 0;  // handed out, not done
+    uint32_t pending = 0; // raised, not handed out
+    uint32_t running = 0; // handed out, not done
     uint64_t raised = 0, handed = 0, done = 0, dropped = 0;
 };
 
@@ -78,4 +79,6 @@ int cba_raise_all(const std::string &dir, int pid, const CbaNote *notes, size_t 
 std::vector<CbaStats> cba_report(const std::string &dir);
 int cba_stats(const std::string &dir, int pid, CbaStats *stats);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

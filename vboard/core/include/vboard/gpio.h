@@ -1,6 +1,7 @@
 // The GPIO pins of the board, kept in the state directory ("gpio") so that
 // every process of the board, tests and later runs see the same pins.
-#pragma once
+#ifndef VBOARD_GPIO_H
+#define VBOARD_GPIO_H
 
 #include <functional>
 #include <string>
@@ -9,14 +10,14 @@
 namespace vboard {
 
 constexpr const char *kGpioState = "gpio";
-constexpr unsigned kGpioPins = 128;  // pins 0..127 exist
+constexpr unsigned kGpioPins = 128; // pins 0..127 exist
 
 struct GpioPin {
     unsigned pin = 0;
-    unsigned mode = 0;    // second field of the last pin config
-    bool output = false;  // direction
-    unsigned level = 0;   // level driven while an output
-    unsigned input = 0;   // level seen on the pin from outside
+    unsigned mode = 0;   // second field of the last pin config
+    bool output = false; // direction
+    unsigned level = 0;  // level driven while an output
+    unsigned input = 0;  // level seen on the pin from outside
 };
 
 // Runs change on the pin (0 if it was never touched) under the state file's
@@ -30,4 +31,6 @@ std::vector<GpioPin> gpio_pins(const std::string &dir);
 // "pin 86: output, level 1, input 0, mode 0"
 std::string gpio_pin_text(const GpioPin &pin);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -1,6 +1,7 @@
 // The RGB LED controller on the board's I2C bus: 15 channel registers,
 // applied to the five LEDs by a write of 0 to the update register.
-#pragma once
+#ifndef VBOARD_I2C_H
+#define VBOARD_I2C_H
 
 #include <array>
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace vboard {
 
-constexpr uint8_t kLedControllerAddress = 0x54;  // 7-bit (0xA8 on the wire)
+constexpr uint8_t kLedControllerAddress = 0x54; // 7-bit (0xA8 on the wire)
 constexpr unsigned kLedRegisterCount = 256;
 constexpr uint8_t kLedUpdateRegister = 0x16;
 constexpr int kLedCount = 5;
@@ -31,4 +32,6 @@ std::array<LedColour, kLedCount> leds_from_registers(const uint8_t *registers);
 // "RRGGBB RRGGBB RRGGBB RRGGBB RRGGBB".
 std::string leds_text(const std::array<LedColour, kLedCount> &leds);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -1,6 +1,7 @@
 // The device journal: one text line per device operation, appended to a
 // file of the state directory by every process of the board.
-#pragma once
+#ifndef VBOARD_JOURNAL_H
+#define VBOARD_JOURNAL_H
 
 #include <sys/types.h>
 
@@ -14,7 +15,7 @@ struct Journal {
     std::mutex lock;
     std::string path;
     int fd = -1;
-    pid_t owner = 0;  // process that opened fd (a forked child reopens)
+    pid_t owner = 0; // process that opened fd (a forked child reopens)
     // The last counted line this process wrote, so that the next count of the
     // same key can be merged into it while nobody has written after it.
     std::string last_key;
@@ -40,4 +41,6 @@ std::vector<std::string> read_journal(const std::string &dir);
 // printf into a std::string.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -3,7 +3,8 @@
 // program gets is its read end); a feeder writes each word into every FIFO
 // that has a reader when the word's pulse or space ends. Words that arrive
 // while nobody has the device open are lost, as with a real receiver.
-#pragma once
+#ifndef VBOARD_LIRC_H
+#define VBOARD_LIRC_H
 
 #include <cstdint>
 #include <string>
@@ -14,7 +15,7 @@
 namespace vboard {
 
 constexpr uint32_t kIrPulse = 0x01000000;
-constexpr uint32_t kIrTimeout = 0x03000000;  // the kernel's timeout report
+constexpr uint32_t kIrTimeout = 0x03000000; // the kernel's timeout report
 constexpr uint32_t kIrValueMask = 0x00FFFFFF;
 constexpr uint32_t kIrTypeMask = 0xFF000000;
 // A space of all-ones duration is the receiver's mark for the end of a burst;
@@ -25,7 +26,7 @@ constexpr uint32_t kIrReceiverTimeoutUs = 125000;
 constexpr size_t kIrBufferWords = 1024;
 
 constexpr const char *kIrDevicePath = "/dev/lirc0";
-constexpr const char *kIrChannelDir = "lirc0.d";  // in the state directory
+constexpr const char *kIrChannelDir = "lirc0.d"; // in the state directory
 
 enum class IrFormat { Detect, Text, Raw };
 
@@ -44,7 +45,7 @@ std::vector<uint64_t> ir_schedule(const std::vector<uint32_t> &words, double spe
 
 struct IrFeedResult {
     size_t words = 0;
-    size_t dropped = 0;  // words that no open receiver took
+    size_t dropped = 0; // words that no open receiver took
 };
 
 // Feeds words to the receivers open on the board of dir, each at its time;
@@ -52,4 +53,6 @@ struct IrFeedResult {
 // Journals "feed lirc0 words N dropped D".
 IrFeedResult ir_feed(const std::string &dir, const std::vector<uint32_t> &words, double speed, Journal *journal);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

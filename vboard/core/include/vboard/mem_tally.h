@@ -2,7 +2,8 @@
 // owner word per 4 KiB page) and the "/proc/kallsyms" that goes with it:
 // board-file settings and a generator that builds both from a seed and
 // from what lives on the board.
-#pragma once
+#ifndef VBOARD_MEM_TALLY_H
+#define VBOARD_MEM_TALLY_H
 
 #include <cstdint>
 #include <string>
@@ -11,20 +12,20 @@
 namespace vboard {
 
 constexpr uint64_t kMemTallyPageSize = 4096;
-constexpr uint64_t kMemTallyMaxPages = 1ull << 20;  // 4 GiB: all a 32-bit board can address
+constexpr uint64_t kMemTallyMaxPages = 1ull << 20; // 4 GiB: all a 32-bit board can address
 
 // Owner words of the table.
 constexpr uint32_t kOwnerFree = 0;
 constexpr uint32_t kOwnerNonBuddy = 0xFFFFFFFF;
-constexpr uint32_t kOwnerKernelBase = 0xBF000000;  // below: process and thread ids
+constexpr uint32_t kOwnerKernelBase = 0xBF000000; // below: process and thread ids
 constexpr uint32_t kOwnerDeviceBuffer = 0xFE000000;
 constexpr uint32_t kOwnerFileCache = 0xFF000000;
 
 struct MemTallyConfig {
-    uint64_t pages = 128 * 1024;  // 512 MiB of memory
+    uint64_t pages = 128 * 1024; // 512 MiB of memory
     uint64_t seed = 1;
-    std::string file;           // a given table instead of the generated one
-    std::string kallsyms_file;  // a given symbol list instead of the generated one
+    std::string file;          // a given table instead of the generated one
+    std::string kallsyms_file; // a given symbol list instead of the generated one
 };
 
 // Handles the board-file keys "mem_tally.size", "mem_tally.seed",
@@ -64,4 +65,6 @@ KernelSymbols generate_kallsyms(uint64_t seed);
 // gives free pages instead).
 std::string generate_mem_tally(const MemTallyConfig &config, const BoardView &view, const KernelSymbols &symbols);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -1,6 +1,7 @@
 // Kernel modules loaded with init_module on a board, kept in the state
 // directory ("modules") for the boot that loaded them: a reboot unloads them.
-#pragma once
+#ifndef VBOARD_MODULE_H
+#define VBOARD_MODULE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,7 @@ struct ModuleImage {
     size_t size = 0;
     uint32_t crc32 = 0;
     bool elf = false;
-    std::string name;  // from the module's "name=" information, empty if none
+    std::string name; // from the module's "name=" information, empty if none
 };
 
 struct LoadedModule {
@@ -36,4 +37,6 @@ int load_module(const std::string &dir, const ModuleImage &image, const std::str
 // The modules loaded in the board's current boot, in load order.
 std::vector<LoadedModule> loaded_modules(const std::string &dir);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -1,7 +1,8 @@
 // The NAND model: contents and page states in files of the state directory,
 // shared by every process of the board; the rules of real NAND are enforced
 // and every operation is journalled.
-#pragma once
+#ifndef VBOARD_NAND_H
+#define VBOARD_NAND_H
 
 #include <sys/types.h>
 
@@ -46,4 +47,6 @@ int nand_peek(Nand *nand, uint64_t offset, void *buf, size_t len);
 // Writes bytes and marks the pages they touch programmed (as if flashed).
 int nand_seed(Nand *nand, uint64_t offset, const void *buf, size_t len);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -1,6 +1,7 @@
 // The state directory of a board: files that the device models, the runner,
 // tests and later runs share.
-#pragma once
+#ifndef VBOARD_STATE_H
+#define VBOARD_STATE_H
 
 #include <csignal>
 #include <string>
@@ -16,19 +17,19 @@ constexpr const char *kStateEnv = "VBOARD_STATE";
 constexpr const char *kBoardEnv = "VBOARD_BOARD";
 
 // File names inside the state directory.
-constexpr const char *kBoardFile = "board.conf";   // the board file in force
-constexpr const char *kNandImage = "nand.img";     // NAND contents, sparse; holes read as 0xFF
-constexpr const char *kNandPages = "nand.pages";   // one byte per page: 0 erased, 1 programmed
-constexpr const char *kFlashOps = "flash_ops";     // flash operations of this boot (power cut)
-constexpr const char *kJournal = "journal";        // one line per device operation
-constexpr const char *kI2cRegs = "i2c.regs";       // the LED controller's 256 registers
-constexpr const char *kLeds = "leds";              // applied RGB values of the five LEDs
-constexpr const char *kRebootRecord = "reboot";    // the last reboot request
-constexpr const char *kBoots = "boots";            // number of boots of this board
-constexpr const char *kBoardPid = "board.pid";     // host PID of the running board's init
-constexpr const char *kUpperDir = "upper";         // files written on the board
-constexpr const char *kWorkDir = "work";           // overlay work directory
-constexpr const char *kRootDir = "root";           // mount point of the board's root
+constexpr const char *kBoardFile = "board.conf"; // the board file in force
+constexpr const char *kNandImage = "nand.img";   // NAND contents, sparse; holes read as 0xFF
+constexpr const char *kNandPages = "nand.pages"; // one byte per page: 0 erased, 1 programmed
+constexpr const char *kFlashOps = "flash_ops";   // flash operations of this boot (power cut)
+constexpr const char *kJournal = "journal";      // one line per device operation
+constexpr const char *kI2cRegs = "i2c.regs";     // the LED controller's 256 registers
+constexpr const char *kLeds = "leds";            // applied RGB values of the five LEDs
+constexpr const char *kRebootRecord = "reboot";  // the last reboot request
+constexpr const char *kBoots = "boots";          // number of boots of this board
+constexpr const char *kBoardPid = "board.pid";   // host PID of the running board's init
+constexpr const char *kUpperDir = "upper";       // files written on the board
+constexpr const char *kWorkDir = "work";         // overlay work directory
+constexpr const char *kRootDir = "root";         // mount point of the board's root
 
 // Signals that a process of the board sends to the board's init: the power
 // is cut (the board stops at once), or a reboot was requested (the board is
@@ -63,4 +64,6 @@ int write_text_file(const std::string &path, const std::string &text);
 // Increments the boot counter and returns the new count.
 int next_boot(const std::string &dir);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

@@ -9,7 +9,8 @@
 //               keeps no parity, a UART does)
 //   <port>.settings  for the UART driver, the values its requests set
 // Ports: "ttyQV1", "ttyQV2", "drv_uart2".
-#pragma once
+#ifndef VBOARD_UART_PEER_H
+#define VBOARD_UART_PEER_H
 
 #include <termios.h>
 
@@ -43,4 +44,6 @@ std::string uart_settings(const std::string &dir, const std::string &port);
 // Everything the program wrote to the port.
 std::string uart_sent(const std::string &dir, const std::string &port);
 
-}  // namespace vboard
+} // namespace vboard
+
+#endif

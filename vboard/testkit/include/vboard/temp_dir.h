@@ -6,7 +6,8 @@
 //
 // Header-only, so that tests which do not link the test kit (the unit tests
 // that also run on armhf, the benchmarks) use it too.
-#pragma once
+#ifndef VBOARD_TEMP_DIR_H
+#define VBOARD_TEMP_DIR_H
 
 #include <stdlib.h>
 
@@ -19,7 +20,8 @@ namespace vboard::testkit {
 
 class TempDir {
 public:
-    explicit TempDir(const std::string &prefix = "test") {
+    explicit TempDir(const std::string &prefix = "test")
+    {
         const char *tmp = ::getenv("TMPDIR");
         std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
         if (!::mkdtemp(&name[0])) {
@@ -27,8 +29,9 @@ public:
         }
         path_ = name;
     }
-    ~TempDir() {
-        std::error_code ignored;  // a test's leftovers must not end the run
+    ~TempDir()
+    {
+        std::error_code ignored; // a test's leftovers must not end the run
         std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir &) = delete;
@@ -41,4 +44,6 @@ private:
     std::string path_;
 };
 
-}  // namespace vboard::testkit
+} // namespace vboard::testkit
+
+#endif

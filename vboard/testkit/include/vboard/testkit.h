@@ -7,7 +7,8 @@
 //   std::string sock = board.host_path("/tmp/tulka_socket");
 //
 // The directory is removed at the end unless VBOARD_KEEP is set.
-#pragma once
+#ifndef VBOARD_TESTKIT_H
+#define VBOARD_TESTKIT_H
 
 #include <sys/types.h>
 
@@ -22,7 +23,7 @@ namespace vboard {
 namespace testkit {
 
 struct Result {
-    int status = -1;  // exit status of `vboard run` (128 + signal when killed)
+    int status = -1; // exit status of `vboard run` (128 + signal when killed)
     bool timed_out = false;
     std::string out;
     std::string err;
@@ -52,9 +53,9 @@ public:
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
 
-    const std::string &dir() const { return dir_; }       // the state directory
-    const std::string &work() const { return work_; }     // scratch space beside it
-    void set_board_text(const std::string &text);          // board file of the next runs
+    const std::string &dir() const { return dir_; }   // the state directory
+    const std::string &work() const { return work_; } // scratch space beside it
+    void set_board_text(const std::string &text);     // board file of the next runs
 
     // Runs argv on a fresh boot of this board; the board is killed at timeout.
     Result run(const std::vector<std::string> &argv, int timeout_ms = 10000, const std::string &input = "");
@@ -114,11 +115,11 @@ private:
 class Process {
 public:
     Process(pid_t pid, std::string out_path, std::string err_path);
-    ~Process();  // kills the board if it still runs
+    ~Process(); // kills the board if it still runs
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
 
-    pid_t pid() const { return pid_; }  // of the `vboard run` process
+    pid_t pid() const { return pid_; } // of the `vboard run` process
     // Sends sig to the command on the board. Returns 0 or -1.
     int signal(int sig);
     // Waits up to timeout_ms; returns true and sets the status when it ended.
@@ -140,5 +141,7 @@ private:
     std::string err_path_;
 };
 
-}  // namespace testkit
-}  // namespace vboard
+} // namespace testkit
+} // namespace vboard
+
+#endif
