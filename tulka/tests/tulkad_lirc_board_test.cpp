@@ -86,31 +86,9 @@ std::string escaped(const std::string &text) { return std::regex_replace(text, s
 
 const ir_signal sony_1 = sony_frame(0x095);
 
-// The learned file of KEY_1 from two presses of sony_1, as lircd must get it.
-const std::string sony_1_config = R"(begin remote
-
-  name learned_KEY_1
-  flags RAW_CODES|CONST_LENGTH
-  eps 30
-  aeps 100
-  gap 29200
-  ptrail          0
-  repeat     0     0
-
-      begin raw_codes
-
-          name KEY_1
-             2400     600    1200     600     600     600
-             1200     600     600     600    1200     600
-              600     600     600     600    1200     600
-              600     600     600     600     600     600
-              600
-
-      end raw_codes
-
-end remote
-
-# BEGIN RAW IR DATA CAPTURE
+// The learned file of KEY_1 from two presses of sony_1, as lircd must get it:
+// the remote (shared with the real-kernel board's test), then the capture.
+const std::string sony_1_config = tulka::test::read_text(TULKA_TEST_DATA "/learned_KEY_1.remote") + R"(# BEGIN RAW IR DATA CAPTURE
 #    500000  16779616       600  16778416       600  16777816
 #       600  16778416       600  16777816       600  16778416
 #       600  16777816       600  16777816       600  16778416

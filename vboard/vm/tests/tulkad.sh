@@ -15,32 +15,9 @@ sony_1='2400 600 1200 600 600 600 1200 600 600 600 1200 600 600 600 600 600 1200
 printf '%s\n60000\n%s\n60000\n' "$sony_1" "$sony_1" >learn.ir
 echo "$sony_1" >press.ir
 
-# The learned remote, as lircd must get it (the raw capture follows it).
-cat >expected.conf <<'TEXT'
-begin remote
-
-  name learned_KEY_1
-  flags RAW_CODES|CONST_LENGTH
-  eps 30
-  aeps 100
-  gap 29200
-  ptrail          0
-  repeat     0     0
-
-      begin raw_codes
-
-          name KEY_1
-             2400     600    1200     600     600     600
-             1200     600     600     600    1200     600
-              600     600     600     600    1200     600
-              600     600     600     600     600     600
-              600
-
-      end raw_codes
-
-end remote
-
-TEXT
+# The learned remote, as lircd must get it (the raw capture follows it),
+# the one the virtual board's test expects.
+cp "$top/tulka/tests/data/learned_KEY_1.remote" expected.conf
 
 # await TEST: polls the shell test for up to 10 s.
 await='await() { i=0; while ! eval "$1" && [ $i -lt 200 ]; do i=$((i + 1)); sleep 0.05; done; eval "$1"; }'
