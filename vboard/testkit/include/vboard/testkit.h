@@ -6,7 +6,7 @@
 //   auto daemon = board.start({bin_path("tulkad")});
 //   std::string sock = board.host_path("/tmp/tulka_socket");
 //
-// The directory is removed at the end unless VBOARD_KEEP is set.
+// The directory is removed at the end unless VBOARD_KEEP is set (TempDir).
 #pragma once
 
 #include <sys/types.h>
@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "vboard/temp_dir.h"
 
 namespace vboard {
 namespace testkit {
@@ -48,7 +50,6 @@ class Board {
 public:
     // board_text: the board file to use; empty for the default board.
     explicit Board(const std::string &board_text = "");
-    ~Board();
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
 
@@ -103,7 +104,8 @@ private:
     Result finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input);
     void prepare() const;
 
-    std::string work_;
+    TempDir temp_{"vboard-test"};
+    std::string work_ = temp_.path();
     std::string dir_;
     std::string board_file_;
     int runs_ = 0;
