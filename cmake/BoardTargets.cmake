@@ -88,10 +88,6 @@ function(board_program)
     set_property(GLOBAL APPEND PROPERTY BOARD_PROGRAMS ${ARG_NAME})
 endfunction()
 
-# Programs whose --help and --version are still to come; each leaves this
-# list when it answers them.
-set(BOARD_PROGRAMS_WITHOUT_VERSION pbengine pbplay)
-
 # One test over every board_program(): -h, --help and --version each exit 0,
 # the help shows a usage line, the version line is "NAME <project version>".
 # Call once, after every program is defined.
@@ -100,7 +96,6 @@ function(board_programs_help_test)
         return()
     endif()
     get_property(programs GLOBAL PROPERTY BOARD_PROGRAMS)
-    list(REMOVE_ITEM programs ${BOARD_PROGRAMS_WITHOUT_VERSION})
     set(args)
     foreach(program IN LISTS programs)
         list(APPEND args ${program}=$<TARGET_FILE:${program}>)

@@ -88,7 +88,8 @@ const ir_signal sony_1 = sony_frame(0x095);
 
 // The learned file of KEY_1 from two presses of sony_1, as lircd must get it:
 // the remote (shared with the real-kernel board's test), then the capture.
-const std::string sony_1_config = tulka::test::read_text(TULKA_TEST_DATA "/learned_KEY_1.remote") + R"(# BEGIN RAW IR DATA CAPTURE
+const std::string sony_1_config = tulka::test::read_text(TULKA_TEST_DATA "/learned_KEY_1.remote") +
+                                  R"(# BEGIN RAW IR DATA CAPTURE
 #    500000  16779616       600  16778416       600  16777816
 #       600  16778416       600  16777816       600  16778416
 #       600  16777816       600  16777816       600  16778416

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -139,27 +138,11 @@ bool await(const std::function<bool()> &cond, int timeout_ms)
 
 Board::Board(const std::string &board_text)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vboard-test.XXXXXX";
-    if (!::mkdtemp(&tmpl[0])) {
-        throw std::runtime_error("cannot create " + tmpl);
-    }
-    work_ = tmpl;
     dir_ = work_ + "/state";
     if (!board_text.empty()) {
         set_board_text(board_text);
     }
     prepare();
-}
-
-Board::~Board()
-{
-    if (std::getenv("VBOARD_KEEP")) {
-        std::fprintf(stderr, "vboard testkit: kept %s\n", work_.c_str());
-        return;
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(work_, ec);
 }
 
 void Board::set_board_text(const std::string &text)

@@ -1,5 +1,5 @@
 // A fresh directory for one test (or suite, or benchmark), removed with all
-// it holds when the TempDir goes:
+// it holds when the TempDir goes, unless VBOARD_KEEP is set:
 //
 //   vboard::testkit::TempDir dir("upgimage-test");   // $TMPDIR/upgimage-test.XXXXXX
 //   write(dir.file("layout.txt"), ...);
@@ -10,6 +10,8 @@
 #define VBOARD_TEMP_DIR_H
 
 #include <stdlib.h>
+
+#include <cstdio>
 
 #include <filesystem>
 #include <stdexcept>
@@ -31,6 +33,10 @@ public:
     }
     ~TempDir()
     {
+        if (::getenv("VBOARD_KEEP")) {
+            std::fprintf(stderr, "vboard testkit: kept %s\n", path_.c_str());
+            return;
+        }
         std::error_code ignored; // a test's leftovers must not end the run
         std::filesystem::remove_all(path_, ignored);
     }

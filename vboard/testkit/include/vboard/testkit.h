@@ -6,7 +6,7 @@
 //   auto daemon = board.start({bin_path("tulkad")});
 //   std::string sock = board.host_path("/tmp/tulka_socket");
 //
-// The directory is removed at the end unless VBOARD_KEEP is set.
+// The directory is removed at the end unless VBOARD_KEEP is set (TempDir).
 #ifndef VBOARD_TESTKIT_H
 #define VBOARD_TESTKIT_H
 
@@ -18,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "vboard/temp_dir.h"
 
 namespace vboard {
 namespace testkit {
@@ -49,7 +51,6 @@ class Board {
 public:
     // board_text: the board file to use; empty for the default board.
     explicit Board(const std::string &board_text = "");
-    ~Board();
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
 
@@ -104,7 +105,8 @@ private:
     Result finish(const char *verb, const std::vector<std::string> &argv, int timeout_ms, const std::string &input);
     void prepare() const;
 
-    std::string work_;
+    TempDir temp_{"vboard-test"};
+    std::string work_ = temp_.path();
     std::string dir_;
     std::string board_file_;
     int runs_ = 0;
