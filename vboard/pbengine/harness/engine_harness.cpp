@@ -1,8 +1,8 @@
 #include "engine_harness.h"
 
 #include "rpcipc.h"
+#include "vboard/temp_dir.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -28,21 +28,6 @@ constexpr auto kStartTimeout = std::chrono::seconds(20);
 constexpr auto kPollStep = std::chrono::milliseconds(5);
 constexpr time_t kAnswerTimeoutS = 20;
 
-void remove_dir()
-{
-    const char *dir = std::getenv(RPC_DIR_ENV);
-    if (!dir)
-        return;
-    if (DIR *d = opendir(dir)) {
-        while (dirent *e = readdir(d)) {
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
-                ::unlink((std::string(dir) + "/" + e->d_name).c_str());
-        }
-        closedir(d);
-    }
-    ::rmdir(dir);
-}
-
 int connect_control()
 {
     char path[sizeof(sockaddr_un{}.sun_path)];
@@ -63,15 +48,11 @@ int connect_control()
 
 const std::string &use_private_rpc_dir()
 {
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/qivrpc.XXXXXX";
-        const char *made = ::mkdtemp(tmpl);
-        const std::string d = made ? made : "/tmp";
-        ::setenv(RPC_DIR_ENV, d.c_str(), 1);
-        std::atexit(remove_dir);
-        return d;
-    }();
-    return dir;
+    // Removed with the socket files when the test program ends.
+    static const vboard::testkit::TempDir dir("qivrpc");
+    static const bool exported = ::setenv(RPC_DIR_ENV, dir.path().c_str(), 1) == 0;
+    (void)exported;
+    return dir.path();
 }
 
 Engine::~Engine() { stop(); }
