@@ -325,7 +325,9 @@ TEST_F(TulkadServing, IdlesWithoutUsingTheProcessor)
     expect_only_cancel_reply(client);
     const long long before = board.cpu_ticks();
     EXPECT_TRUE(read_up_to(client, 1, 1s).empty());
-    EXPECT_EQ(board.cpu_ticks(), before);
+    // The kernel charges whole ticks, so an idle second may still show one or two;
+    // a daemon that polls or spins shows tens.
+    EXPECT_LE(board.cpu_ticks() - before, 2) << "processor ticks while idle";
 }
 
 run_result tulkactl(const std::vector<std::string> &args)
