@@ -336,9 +336,10 @@ TEST(Board, IrSendCompressesTimeDropsWordsNobodyReadsAndRejectsBadFiles)
     ASSERT_TRUE(remote->wait(5000));
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(remote->status(), 0);
-    // 4 x (68 + 125) ms = 772 ms in real time, a twentieth of it here.
+    // 4 x (68 + 125) ms = 772 ms in real time, a twentieth of it here; the
+    // upper bound leaves room for starting the sender on a loaded machine.
     EXPECT_GE(ms, 38);
-    EXPECT_LT(ms, 500);
+    EXPECT_LT(ms, 700);
     EXPECT_NE(remote->err().find("272 of 272 words dropped"), std::string::npos) << remote->err();
     EXPECT_EQ(board.journal_lines("feed lirc0"), std::vector<std::string>{"feed lirc0 words 272 dropped 272"});
 
