@@ -287,9 +287,8 @@ TEST(ImageScan, IndexTableMayStraddleAChunkBoundary)
 {
     raw::Bytes ref = ntbl_image();
     uint32_t base = 0x100000 - 32;
-    raw::Bytes img(base, 0);
-    img.b.insert(img.b.end(), ref.b.begin(), ref.b.begin() + 96);
-    img.grow(0x110000);
+    raw::Bytes img(0x110000, 0);
+    std::copy(ref.b.begin(), ref.b.begin() + 96, img.b.begin() + base);
     std::copy(ref.b.begin() + 0x1000, ref.b.begin() + 0x2100, img.b.begin() + 0x1000);
     ScanResult r = scan(img);
     ASSERT_EQ(r.rc, 0) << r.out;
