@@ -19,7 +19,7 @@ gpiotest >$work/gpiotest.out 2>&1; echo \$? >$work/gpiotest.status
 printf '1\n1\n0\n1\nq\nu\ni\nt\nnot read\n' | uartdrvtest >$work/uartdrvtest.out 2>&1; echo \$? >$work/uartdrvtest.status
 cp \$peer/drv_uart2.tx $work/drv_uart2.tx
 sleep 10 | uarttest >$work/uarttest.out 2>&1 & i=0
-while ! grep -q '^  \*\*\*\*' $work/uarttest.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+while ! grep -q '\*\{30\}$' $work/uarttest.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
 cat $work/block.bin >\$peer/ttyQV1.rx
 i=0; while [ \$(cat \$peer/ttyQV1.tx 2>/dev/null | wc -c) -lt 128 ] && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
 kill \$(pidof uarttest)
