@@ -29,15 +29,15 @@ cp "$top/build/armhf/tests/pbmisc_test" .
 mkdir rpc
 QIV_RPC_DIR=$work/rpc "$host_bin/pbengine" >/dev/null 2>&1 &
 engine=$!
-await_engine='i=0; while [ ! -e "$QIV_RPC_DIR/qivpbctrl" ] && [ $i -lt 200 ]; do i=$((i + 1)); sleep 0.05; done'
-QIV_RPC_DIR=$work/rpc sh -c "$await_engine"
+await '[ -e "$work/rpc/qivpbctrl" ]'
 QIV_RPC_DIR=$work/rpc "$host_bin/pbpush" -q -b 1M stream.bin 2>host_push.err >/dev/null
 QIV_RPC_DIR=$work/rpc "$host_bin/pbplay" media.bin 2>/dev/null >host_pull.out
 kill $engine
 
 vm_boot "$work/board" "
+$await
 export QIV_RPC_DIR=/tmp/rpc; mkdir -p /tmp/rpc; pbengine >/dev/null 2>&1 &
-$await_engine
+await '[ -e /tmp/rpc/qivpbctrl ]'
 pbpush -q -b 1M $work/stream.bin 2>$work/push.err >/dev/null; echo \$? >$work/push.status
 pbplay $work/media.bin >$work/pull.out 2>/dev/null; echo \$? >$work/pull.status
 mkdir -p $(dirname "$top/build/armhf/bin/pbengine") && ln -sf /usr/bin/pbengine $top/build/armhf/bin/pbengine

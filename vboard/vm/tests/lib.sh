@@ -23,6 +23,11 @@ finish() {
     [ "$failed" -eq 0 ]
 }
 
+# await TEST: polls the shell test TEST every 50 ms for up to 10 s; its last
+# status. Board scripts get it by starting with the definition, "$await".
+await='await() { local i=0; while ! eval "$1" && [ $i -lt 200 ]; do i=$((i + 1)); sleep 0.05; done; eval "$1"; }'
+eval "$await"
+
 # enter_work_dir NAME: a fresh folder for one test, removed at its exit,
 # made the current directory (the board shares it); its path in $work.
 enter_work_dir() {

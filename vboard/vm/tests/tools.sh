@@ -11,6 +11,7 @@ enter_work_dir tools
 head -c 128 /dev/urandom >block.bin
 
 vm_boot "$work/board" "
+$await
 peer=\$VBOARD_STATE/uart
 memtally -d=1 -deidx=40 >$work/memtally.out 2>&1
 cp /proc/kallsyms $work/kallsyms
@@ -18,18 +19,18 @@ gpiotest >$work/gpiotest.out 2>&1; echo \$? >$work/gpiotest.status
 { printf 'first\nsecond\n'; cut -d' ' -f1 /proc/uptime >$work/uptime; printf 'third\n'; } | tslines >$work/tslines.out
 printf '1\n1\n0\n1\nq\nu\ni\nt\nnot read\n' | uartdrvtest >$work/uartdrvtest.out 2>&1; echo \$? >$work/uartdrvtest.status
 cp \$peer/drv_uart2.tx $work/drv_uart2.tx
-sleep 10 | uarttest >$work/uarttest.out 2>&1 & i=0
-while ! grep -q '\*\{30\}$' $work/uarttest.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+sleep 10 | uarttest >$work/uarttest.out 2>&1 &
+await 'grep -q \"\\*\\{30\\}\$\" $work/uarttest.out'
 cat $work/block.bin >\$peer/ttyQV1.rx
-i=0; while [ \$(cat \$peer/ttyQV1.tx 2>/dev/null | wc -c) -lt 128 ] && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+await '[ \$(cat \$peer/ttyQV1.tx 2>/dev/null | wc -c) -ge 128 ]'
 kill \$(pidof uarttest)
 cp \$peer/ttyQV1.tx $work/ttyQV1.tx
 cbademo >$work/cbademo.out 2>&1 & cba=\$!
-i=0; while ! grep -q 'notify sleep' $work/cbademo.out && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+await 'grep -q \"notify sleep\" $work/cbademo.out'
 print=\$(sed -n 's/^cbademo: notify print //p' $work/cbademo.out)
-i=0; until vboard cba-raise \$cba wake 2>/dev/null || [ \$i -ge 100 ]; do i=\$((i + 1)); sleep 0.05; done
+await 'vboard cba-raise \$cba wake 2>/dev/null'
 vboard cba-raise \$cba \$print 7 hello 3 >$work/cba-raise.out 2>&1
-i=0; while [ \$(grep -c 'tag 7' $work/cbademo.out) -lt 3 ] && [ \$i -lt 200 ]; do i=\$((i + 1)); sleep 0.05; done
+await '[ \$(grep -c \"tag 7\" $work/cbademo.out) -ge 3 ]'
 for t in /proc/\$cba/task/*; do echo \$(cat \$t/comm) \$(cut -d')' -f2 \$t/stat | cut -d' ' -f39,40); done >$work/cbademo.threads
 kill \$cba; wait \$cba; echo \$? >$work/cbademo.status
 cp \$VBOARD_STATE/journal $work/journal

@@ -19,8 +19,6 @@ echo "$sony_1" >press.ir
 # the one the virtual board's test expects.
 cp "$top/tulka/tests/data/learned_KEY_1.remote" expected.conf
 
-# await TEST: polls the shell test for up to 10 s.
-await='await() { i=0; while ! eval "$1" && [ $i -lt 200 ]; do i=$((i + 1)); sleep 0.05; done; eval "$1"; }'
 vm_boot "$work/board" "
 $await
 mkdir -p /etc/lirc/learned.d /etc/lirc/lircd.conf.d
